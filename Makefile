@@ -1,0 +1,37 @@
+# The two commands a new user types: `make demo` and `make test`.
+.PHONY: all deps build test test-native test-sanitize demo install clean
+
+all: build
+
+deps:
+	@scripts/install-deps.sh
+
+build: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default
+
+# Every deliverable built, every test run; stops at the first failure.
+test: deps test-native test-sanitize
+
+test-native:
+	cmake --preset default >/dev/null
+	cmake --build --preset default
+	ctest --preset default
+
+test-sanitize:
+	cmake --preset sanitize >/dev/null
+	cmake --build --preset sanitize
+	ctest --preset sanitize
+
+demo: build
+	@echo
+	@echo "tolvane is built: build/default/tolvane"
+	@echo "Run it on a serial device, for example:"
+	@echo "    build/default/tolvane -c /dev/ttyUSB0 -b 115200"
+	@echo "Leave it with Ctrl-Q."
+
+install: build
+	cmake --install build/default
+
+clean:
+	rm -rf build

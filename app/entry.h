@@ -1,0 +1,13 @@
+#pragma once
+
+namespace tolvane {
+
+void send_reset();
+void send_command_words(int first, int argc, char* const argv[]);
+
+// The whole program: scans the options, opens the line, sends the reset and
+// the command words, runs the terminal unless -q, closes the line. Returns
+// the exit status.
+int entry(int argc, char* argv[]);
+
+}  // namespace tolvane

@@ -1,0 +1,18 @@
+// What the entry needs from the platform it runs on. Each program links
+// exactly one implementation: posix/host.cpp or win32/host.cpp, which also
+// define device_name with the platform's default line.
+#pragma once
+
+namespace tolvane {
+
+extern const char usage_example[];  // printf format taking argv[0]
+
+// Opens and configures the line; prints its own message and returns false
+// when it cannot.
+bool host_line_open(const char* device, long baud);
+void host_line_close();
+
+// Runs the interactive terminal until the user leaves it.
+void term_loop();
+
+}  // namespace tolvane

@@ -1,0 +1,46 @@
+#include "app/options.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace tolvane {
+
+int optind = 1;
+int opterr = 1;
+char* optarg = nullptr;
+int optpos = 1;
+
+int getopt_error(const char* argv0, const char* message, int letter) {
+    if (opterr) std::printf("%s: %s -- %c\n", argv0, message, letter);
+    return '?';
+}
+
+int getopt(int argc, char* const argv[], const char* optstring) {
+    optarg = nullptr;
+    if (optpos == 1) {
+        if (optind >= argc) return -1;
+        const char* a = argv[optind];
+        if (a[0] != '-' || a[1] == '\0') return -1;
+        if (std::strcmp(a, "--") == 0) {
+            ++optind;
+            return -1;
+        }
+    }
+    const int c = static_cast<unsigned char>(argv[optind][optpos]);
+    const int letter_pos = optpos;
+    ++optpos;
+    if (argv[optind][optpos] == '\0') {
+        ++optind;
+        optpos = 1;
+    }
+    const char* spec = c == ':' ? nullptr : std::strchr(optstring, c);
+    if (spec == nullptr) return getopt_error(argv[0], "illegal option", c);
+    if (spec[1] != ':') return c;
+    if (letter_pos != 1) return getopt_error(argv[0], "option must not be clustered", c);
+    if (optpos != 1) return getopt_error(argv[0], "option must be followed by white space", c);
+    if (optind >= argc) return getopt_error(argv[0], "option requires an argument", c);
+    optarg = argv[optind++];
+    return c;
+}
+
+}  // namespace tolvane

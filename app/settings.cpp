@@ -1,0 +1,10 @@
+#include "app/settings.h"
+
+namespace tolvane {
+
+// device_name and its default live in the platform's host file.
+long baud_rate = 115200;
+bool quit_after_send = false;
+bool rpc_trace = false;
+
+}  // namespace tolvane

@@ -1,0 +1,199 @@
+#include "fileservice/rpc.h"
+
+#include <cstdio>
+
+#include "app/settings.h"
+#include "fileservice/find.h"
+#include "fileservice/handles.h"
+#include "fileservice/names.h"
+#include "link/link.h"
+
+namespace tolvane {
+
+char rpc_text[RPC_TEXT_SIZE];
+
+namespace {
+
+constexpr int RESULT_ERROR = -1;  // EOF, or a failed remove/rename/seek/tell
+
+// Second string field of a request: the mode of open, the new name of rename.
+using ShortText = char[LINK_STRING_MAX + 1];
+
+int32_t get_s32() { return static_cast<int32_t>(link_get_u32()); }
+int16_t get_s16() { return static_cast<int16_t>(link_get_u16()); }
+void put_s16(int value) { link_put_u16(static_cast<uint32_t>(value) & 0xFFFF); }
+unsigned long trace_handle(uint32_t handle) { return handle; }
+
+void serve_open() {
+    ShortText mode;
+    link_get_string(rpc_text);
+    link_get_string(mode);
+    host_file_name(rpc_text);
+    if (rpc_trace) std::printf("fopen(%s,%s) = ", rpc_text, mode);
+    FILE* stream = std::fopen(rpc_text, mode);
+    uint32_t handle = 0;
+    if (stream) {
+        handle = handle_add(stream);
+        if (handle == 0) std::fclose(stream);
+    }
+    link_put_u32(handle);
+    if (rpc_trace) std::printf("%lx\n", trace_handle(handle));
+}
+
+void serve_read() {
+    const int32_t count = get_s32();
+    const uint32_t handle = link_get_u32();
+    if (rpc_trace) std::printf("fread(%lx,%ld) = ", trace_handle(handle), static_cast<long>(count));
+    FILE* stream = handle_stream(handle);
+    int32_t sent = 0;
+    while (stream && sent < count) {
+        const int c = std::fgetc(stream);
+        if (c == EOF) break;
+        link_put(c);
+        ++sent;
+    }
+    if (sent < count) link_put(SYM_ETX);
+    if (rpc_trace) std::printf("%ld\n", static_cast<long>(sent));
+}
+
+void serve_write() {
+    const uint32_t handle = link_get_u32();
+    if (rpc_trace) std::printf("fwrite(%lx)\n", trace_handle(handle));
+    FILE* stream = handle_stream(handle);
+    // The data is always read to its ETX, so the stream stays in step.
+    for (int s = link_get(); s != SYM_ETX; s = link_get()) {
+        if (stream) std::fputc(s & 0xFF, stream);
+    }
+}
+
+void serve_close() {
+    const uint32_t handle = link_get_u32();
+    if (rpc_trace) std::printf("fclose(%lx) = ", trace_handle(handle));
+    FILE* stream = handle_stream(handle);
+    int result = RESULT_ERROR;
+    if (stream) {
+        handle_remove(handle);
+        result = std::fclose(stream);
+    }
+    put_s16(result);
+    if (rpc_trace) std::printf("%d\n", result);
+}
+
+void serve_getc() {
+    FILE* stream = handle_stream(link_get_u32());
+    put_s16(stream ? std::fgetc(stream) : RESULT_ERROR);
+}
+
+void serve_putc() {
+    FILE* stream = handle_stream(link_get_u32());
+    const int c = get_s16();
+    put_s16(stream ? std::fputc(c, stream) : RESULT_ERROR);
+}
+
+void serve_gets() {
+    FILE* stream = handle_stream(link_get_u32());
+    const int size = get_s16();
+    // fgets with a size of 0 has nothing to give; above the buffer it must
+    // not be called at all.
+    if (!stream || size <= 0 || size > RPC_TEXT_SIZE || !std::fgets(rpc_text, size, stream)) {
+        put_s16(0);
+        return;
+    }
+    put_s16(1);
+    link_put_text(rpc_text);
+}
+
+void serve_puts() {
+    FILE* stream = handle_stream(link_get_u32());
+    link_get_string(rpc_text);
+    if (rpc_trace) std::printf("fputs(%s)\n", rpc_text);
+    put_s16(stream ? std::fputs(rpc_text, stream) : RESULT_ERROR);
+}
+
+void send_found(int result, const find_record& record) {
+    put_s16(result);
+    if (result == 0) find_record_send(record);
+    // The record's fields as their values; a failed search names nothing.
+    if (rpc_trace) {
+        std::printf("%d %s %x\n", result, result == 0 ? record.name : "",
+                    result == 0 ? unsigned{record.attributes} : 0u);
+    }
+}
+
+void serve_find_first() {
+    link_get_string(rpc_text);
+    host_file_name(rpc_text);
+    const int attributes = get_s16();
+    find_record record{};
+    const int result = find_first(rpc_text, &record);
+    if (rpc_trace) std::printf("findfirst(%s,%d) = ", rpc_text, attributes);
+    send_found(result, record);
+}
+
+void serve_find_next() {
+    find_record record{};
+    send_found(find_next(&record), record);
+}
+
+void serve_remove() {
+    link_get_string(rpc_text);
+    host_file_name(rpc_text);
+    if (rpc_trace) std::printf("remove(%s)\n", rpc_text);
+    put_s16(std::remove(rpc_text));
+}
+
+void serve_rename() {
+    ShortText new_name;
+    link_get_string(rpc_text);
+    link_get_string(new_name);
+    host_file_name(rpc_text);
+    host_file_name(new_name);
+    if (rpc_trace) std::printf("rename(%s,%s)\n", rpc_text, new_name);
+    put_s16(std::rename(rpc_text, new_name));
+}
+
+void serve_tell() {
+    FILE* stream = handle_stream(link_get_u32());
+    const long position = stream ? std::ftell(stream) : RESULT_ERROR;
+    link_put_u32(static_cast<uint32_t>(position));
+}
+
+void serve_seek() {
+    FILE* stream = handle_stream(link_get_u32());
+    const long offset = get_s32();
+    const int origin = get_s16();
+    put_s16(stream ? std::fseek(stream, offset, origin) : RESULT_ERROR);
+}
+
+void serve_ungetc() {
+    const int c = get_s16();
+    FILE* stream = handle_stream(link_get_u32());
+    put_s16(stream ? std::ungetc(c, stream) : RESULT_ERROR);
+}
+
+}  // namespace
+
+void rpc_serve() {
+    link_put(SYM_ETX);
+    switch (link_get()) {
+    case RPC_OPEN: serve_open(); break;
+    case RPC_READ: serve_read(); break;
+    case RPC_WRITE: serve_write(); break;
+    case RPC_CLOSE: serve_close(); break;
+    case RPC_GETC: serve_getc(); break;
+    case RPC_PUTC: serve_putc(); break;
+    case RPC_GETS: serve_gets(); break;
+    case RPC_PUTS: serve_puts(); break;
+    case RPC_FIND_FIRST: serve_find_first(); break;
+    case RPC_FIND_NEXT: serve_find_next(); break;
+    case RPC_REMOVE: serve_remove(); break;
+    case RPC_RENAME: serve_rename(); break;
+    case RPC_TELL: serve_tell(); break;
+    case RPC_SEEK: serve_seek(); break;
+    case RPC_UNGETC: serve_ungetc(); break;
+    default: std::printf("%s", rpc_unknown_message); break;
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace tolvane

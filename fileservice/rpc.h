@@ -1,0 +1,32 @@
+// The file service: the target runs C-library file operations on the host.
+#pragma once
+
+namespace tolvane {
+
+constexpr int RPC_TEXT_SIZE = 4096;
+extern char rpc_text[RPC_TEXT_SIZE];
+
+// Request codes, one per C operation.
+enum RpcCode {
+    RPC_OPEN = 0,
+    RPC_READ = 1,
+    RPC_WRITE = 2,
+    RPC_CLOSE = 3,
+    RPC_GETC = 4,
+    RPC_PUTC = 5,
+    RPC_GETS = 6,
+    RPC_PUTS = 7,
+    RPC_FIND_FIRST = 8,
+    RPC_FIND_NEXT = 9,
+    RPC_REMOVE = 10,
+    RPC_RENAME = 11,
+    RPC_TELL = 12,
+    RPC_SEEK = 13,
+    RPC_UNGETC = 14,
+};
+
+// Called after an unescaped STX from the line: answers ready, reads one
+// request, carries it out and writes the reply.
+void rpc_serve();
+
+}  // namespace tolvane

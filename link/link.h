@@ -1,0 +1,48 @@
+// The serial line's framing and field codec.
+//
+// One byte stream carries terminal text and file-service traffic. STX (0x02)
+// starts a request, ETX (0x03) ends a variable-length field or tells that the
+// host is ready, and DLE (0x10) makes the next byte plain data.
+#pragma once
+
+#include <cstdint>
+
+namespace tolvane {
+
+// Link symbols: 0x00..0xFF are data bytes; bit 0x100 marks an unescaped frame
+// mark whose low 8 bits are the byte on the wire.
+constexpr int SYM_STX = 0x102;
+constexpr int SYM_ETX = 0x103;
+
+constexpr int BYTE_STX = 0x02;
+constexpr int BYTE_ETX = 0x03;
+constexpr int BYTE_DLE = 0x10;
+
+// Longest string field a receiver keeps; its buffer needs one more for NUL.
+constexpr int LINK_STRING_MAX = 79;
+
+// The two raw operations on the line. They are bound at link time: each
+// program links the line of its platform, unit tests link a fake line.
+int link_get_raw();            // waits for the next byte, returns 0..255
+void link_put_raw(int byte);   // sends one byte
+
+int link_get();                // next symbol, DLE pairs decoded
+void link_put(int symbol);     // escapes data 0x02, 0x03, 0x10
+
+// Reads symbols until n bytes are stored or SYM_ETX arrives (consumed, not
+// stored). Any other symbol is stored as its low 8 bits. Returns the count.
+int link_get_block(int n, unsigned char* buffer);
+void link_put_block(int n, const unsigned char* bytes);
+
+// Reads at most LINK_STRING_MAX bytes and a NUL into buffer (80 bytes).
+int link_get_string(char* buffer);
+void link_put_text(const char* text);  // its bytes, then SYM_ETX
+
+// Numbers travel big-endian. Bytes missing because an ETX cut the field
+// short count as zero.
+uint16_t link_get_u16();
+uint32_t link_get_u32();
+void link_put_u16(uint32_t value);
+void link_put_u32(uint32_t value);
+
+}  // namespace tolvane

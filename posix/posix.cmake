@@ -1,0 +1,18 @@
+# The POSIX program: a tty as the line, the select loop, fnmatch search.
+add_executable(tolvane
+  app/main.cpp
+  ${TOLVANE_SHARED_SOURCES}
+  fileservice/dos_path.cpp
+  fileservice/find-posix.cpp
+  fileservice/names-posix.cpp
+  posix/host.cpp
+  posix/port.cpp
+  posix/stop.cpp
+  terminal/term_loop-posix.cpp)
+target_link_libraries(tolvane PRIVATE tolvane_link)
+install(TARGETS tolvane RUNTIME DESTINATION bin)
+
+# Unit-tested here beside the shared code.
+set(TOLVANE_PLATFORM_UNIT_SOURCES
+  fileservice/dos_path.cpp
+  fileservice/dos_path_test.cpp)

@@ -1,0 +1,158 @@
+// Start-up of the real program: options, reset, command words, banner,
+// the line's settings, exit status.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "tests/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+std::string unix_newlines(std::string s) {
+    for (size_t at; (at = s.find("\r\n")) != std::string::npos;) s.erase(at, 1);
+    return s;
+}
+
+Bytes with_reset(const std::string& words) {
+    Bytes b = reset_sequence();
+    for (char c : words) b.push_back(static_cast<uint8_t>(c));
+    return b;
+}
+
+std::string usage() {
+    const std::string p = tolvane_path();
+    return p + " -[opt] { commands to send }\n"
+               "opt:      c <com> communications device\n"
+               "          b <nnn> Baudrate\n"
+               "          q       quit, leave program.\n"
+               "\n\n\texample: " + p + " -c /dev/ttyS1 -b 115200\n";
+}
+
+// Runs to the end and returns what reached the line.
+Bytes quick_run(const std::vector<std::string>& args, Session& run, int* code) {
+    run = start(args);
+    *code = exit_code(wait_exit(run));
+    const Bytes sent = line_drain(run, 100);
+    close_pty(run.line);
+    close_pty(run.console);
+    return sent;
+}
+
+}  // namespace
+
+TEST(Startup, QuitSendsResetAndCommandWords) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string words;
+    } cases[] = {
+        {{"-q", "-c", "{line}", "reset", "board"}, "reset board \r"},
+        {{"-q", "-c", "{line}"}, ""},  // no words: no CR either
+        {{"-q", "-c", "{line}", "--", "-x"}, "-x \r"},
+        {{"-q", "-c", "{line}", "-", "a"}, "- a \r"},
+        {{"-q", "-c", "{line}", "-b", "9600", "ls", "-l"}, "ls -l \r"},
+        {{"-Qr", "-C", "{line}", "-B", "300", "x"}, "x \r"},
+        // Control bytes in a word travel escaped.
+        {{"-q", "-c", "{line}", "a\x02" "b"}, "a\x10\x02" "b \r"},
+    };
+    for (const auto& c : cases) {
+        Session run;
+        int code;
+        const Bytes sent = quick_run(c.args, run, &code);
+        EXPECT_EQ(code, 0) << c.words;
+        EXPECT_EQ(hex(sent), hex(with_reset(c.words))) << c.words;
+        EXPECT_EQ(run.console_output, "") << "no banner with -q: " << c.words;
+    }
+}
+
+TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-c", "{line}", "-qc", "COM2"}, "option must not be clustered -- c"},
+        {{"-c", "{line}", "-b9600"}, "option must be followed by white space -- b"},
+        {{"-c", "{line}", "-b"}, "option requires an argument -- b"},
+        {{"-c", "{line}", "-x"}, "illegal option -- x"},
+        {{"-c", "{line}", "-:"}, "illegal option -- :"},
+    };
+    for (const auto& c : cases) {
+        Session run;
+        int code;
+        const Bytes sent = quick_run(c.args, run, &code);
+        EXPECT_EQ(code, 0) << c.message;
+        EXPECT_TRUE(sent.empty()) << c.message << ": " << hex(sent);
+        EXPECT_EQ(unix_newlines(run.console_output), tolvane_path() + ": " + c.message + "\n" + usage());
+    }
+}
+
+TEST(Startup, BadLinesExitWith255) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string output;
+    } cases[] = {
+        {{"-q", "-c", "/nonexistent/tty", "-b", "230400"}, "230400 Baud not supported\n"},
+        {{"-q", "-c", "/nonexistent/tty", "-b", "110"}, "110 Baud not supported\n"},
+        {{"-q", "-c", "/nonexistent/tty"}, "open: /nonexistent/tty: No such file or directory\n"},
+        {{"-q", "-c", "/dev/null"}, "ioctl: /dev/null: Inappropriate ioctl for device\n"},
+        // A device name longer than 79 characters is cut to 79.
+        {{"-q", "-c", "/" + std::string(99, 'd')},
+         "open: /" + std::string(78, 'd') + ": No such file or directory\n"},
+    };
+    for (const auto& c : cases) {
+        Session run = start(c.args);
+        EXPECT_EQ(exit_code(wait_exit(run)), 255) << c.output;
+        EXPECT_EQ(unix_newlines(run.console_output), c.output);
+        close_pty(run.line);
+        close_pty(run.console);
+    }
+}
+
+TEST(Startup, BannerThenTerminalUntilCtrlQ) {
+    Session run = start({"-c", "{line}", "-b", "57600"});
+    ASSERT_TRUE(console_wait_for(run, "Exit with Ctrl-Q\r\n\r\n"));
+    const std::regex banner("^RS232 Tolvane [A-Z][a-z][a-z] [ 123][0-9] [0-9]{4} on " + run.line.path +
+                            " with 57600 Baud\n\nExit with Ctrl-Q\n\n$");
+    EXPECT_TRUE(std::regex_match(unix_newlines(run.console_output), banner)) << run.console_output;
+    EXPECT_EQ(hex(line_read(run, 50)), hex(reset_sequence()));
+    ASSERT_TRUE(console_wait_raw(run));
+    console_type(run, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(run)), 0);
+    EXPECT_TRUE(line_drain(run, 100).empty()) << "Ctrl-Q sends nothing";
+    close_pty(run.line);
+    close_pty(run.console);
+}
+
+TEST(Startup, LineIsRaw8N1WhileOpenAndRestoredAfter) {
+    Pty line_before = open_pty();  // only to learn the pty's raw settings
+    close_pty(line_before);
+
+    Session run = start({"-c", "{line}", "-b", "9600"});
+    // Left over from an earlier program: hardware flow control, mark parity.
+    struct termios old = settings(run.line.slave);
+    old.c_cflag |= CRTSCTS | CMSPAR | PARENB | CSTOPB;
+    old.c_iflag |= IXON | IXOFF | ICRNL;
+    old.c_lflag |= ICANON | ECHO;
+    ASSERT_EQ(tcsetattr(run.line.slave, TCSANOW, &old), 0);
+    old = settings(run.line.slave);
+    ASSERT_TRUE(old.c_cflag & CRTSCTS) << "this pty cannot hold CRTSCTS";
+
+    ASSERT_TRUE(console_wait_for(run, "Exit with Ctrl-Q"));
+    const struct termios during = settings(run.line.slave);
+    EXPECT_EQ(during.c_iflag, tcflag_t(IGNBRK | IGNPAR));
+    EXPECT_EQ(during.c_oflag, 0u);
+    EXPECT_EQ(during.c_cflag & ~CBAUD, tcflag_t(CS8 | CREAD | CLOCAL));
+    EXPECT_EQ(cfgetospeed(&during), speed_t(B9600));
+    EXPECT_EQ(during.c_lflag, tcflag_t(FLUSHO));
+    EXPECT_EQ(during.c_cc[VMIN], 16);
+    EXPECT_EQ(during.c_cc[VTIME], 2);
+
+    ASSERT_TRUE(console_wait_raw(run));
+    console_type(run, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(run)), 0);
+    EXPECT_TRUE(same_settings(settings(run.line.slave), old));
+    EXPECT_TRUE(settings(run.line.slave).c_cflag & CRTSCTS);
+    close_pty(run.line);
+    close_pty(run.console);
+}

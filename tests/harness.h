@@ -1,0 +1,88 @@
+// End-to-end harness: runs the real tolvane with its line on one
+// pseudo-terminal pair and its console on another. The test holds both
+// masters: it plays the target on the line and types on the console.
+#pragma once
+
+#include <sys/types.h>
+#include <termios.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Pty {
+    int master = -1;
+    int slave = -1;  // kept open by the test to look at the device's settings
+    std::string path;
+};
+
+// A pty pair whose slave starts raw (no echo), as a quiet serial line would.
+Pty open_pty();
+void close_pty(Pty& pty);
+
+struct Session {
+    pid_t pid = -1;
+    Pty line;     // the target's end is line.master
+    Pty console;  // tolvane's stdin/stdout/stderr are console.slave
+    std::string console_output;  // everything read from the console so far
+};
+
+struct Options {
+    std::string workdir;        // empty: the test's own
+    bool stdin_null = false;    // stdin from /dev/null instead of the console
+    bool line_pty = true;       // false: no pty for the line ({line} unusable)
+};
+
+// Starts tolvane; "{line}" in args stands for the line's slave path.
+Session start(const std::vector<std::string>& args, const Options& options = {});
+
+// Waits for the program to end; returns the wait status, or -1 on time-out
+// (the program is then killed).
+int wait_exit(Session& run, int timeout_ms = 5000);
+// Exit status as the shell shows it, or -1 when it did not exit normally.
+int exit_code(int wait_status);
+
+// Bytes from the line's master: exactly n unless the time runs out.
+Bytes line_read(Session& run, size_t n, int timeout_ms = 3000);
+// Everything that arrives on the line until it has been quiet for quiet_ms.
+Bytes line_drain(Session& run, int quiet_ms = 200);
+void line_write(Session& run, const Bytes& bytes);
+
+// Reads the console until text has appeared (true) or the time runs out.
+bool console_wait_for(Session& run, const std::string& text, int timeout_ms = 3000);
+// Reads whatever the console shows within quiet_ms of quiet.
+std::string console_drain(Session& run, int quiet_ms = 200);
+void console_type(Session& run, const Bytes& keys);
+// Waits until tolvane has put the console into raw mode.
+bool console_wait_raw(Session& run, int timeout_ms = 3000);
+
+struct termios settings(int fd);
+bool same_settings(const struct termios& a, const struct termios& b);
+
+Bytes bytes(const std::string& s);
+std::string hex(const Bytes& b);
+
+// The reset sequence: 50 backspaces.
+Bytes reset_sequence();
+
+// A fresh empty directory under the build tree's scratch area.
+std::string scratch_dir(const std::string& name);
+
+// The program under test (set by the build).
+std::string tolvane_path();
+
+}  // namespace e2e
+
+namespace e2e {
+
+// The test as the target through the client library: the library's raw
+// line operations go to this run's line master. A read that waits over
+// three seconds yields ETX and marks a time-out, so a test fails, not hangs.
+void target_attach(Session& run);
+bool target_timed_out();
+
+}  // namespace e2e

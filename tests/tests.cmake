@@ -1,0 +1,11 @@
+# End-to-end tests: the real tolvane over pseudo-terminals, the test
+# playing the target (through the target library) and typing on the console.
+add_executable(e2e_tests
+  tests/harness.cpp
+  tests/e2e_startup_test.cpp)
+target_link_libraries(e2e_tests PRIVATE tolvane_target GTest::gtest_main util)
+target_compile_definitions(e2e_tests PRIVATE
+  TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
+  TOLVANE_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch")
+add_dependencies(e2e_tests tolvane)
+tolvane_add_gtest(e2e_tests)
