@@ -48,6 +48,7 @@ void restore_line_now() {
 }
 
 [[noreturn]] void line_lost(const char* operation, int result, int error) {
+    stop_restore();  // the message then reads on a cooked console
     if (result == 0)
         std::printf("%s: %s: line closed\n", operation, line_device);
     else

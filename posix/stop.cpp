@@ -27,7 +27,9 @@ void on_signal(int sig) {
     errno = saved_errno;
 }
 
-void restore_all() {
+}  // namespace
+
+void stop_restore() {
     for (auto it = restorers.rbegin(); it != restorers.rend(); ++it) {
         if (*it) {
             void (*restore)() = *it;
@@ -36,8 +38,6 @@ void restore_all() {
         }
     }
 }
-
-}  // namespace
 
 void stop_watch_signals() {
     if (signal_pipe[0] >= 0) return;
@@ -75,7 +75,7 @@ void stop_forget(void (*restore)()) {
 }
 
 void stop_now(int status) {
-    restore_all();
+    stop_restore();
     std::fflush(stdout);
     std::exit(status);
 }
@@ -83,7 +83,7 @@ void stop_now(int status) {
 void stop_if_signalled() {
     const int sig = pending_signal;
     if (sig == 0) return;
-    restore_all();
+    stop_restore();
     std::fflush(stdout);
     std::signal(sig, SIG_DFL);
     std::raise(sig);

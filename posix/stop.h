@@ -12,7 +12,10 @@ int stop_signal_fd();                // read end of the self-pipe, or -1
 void stop_on_exit(void (*restore)());
 void stop_forget(void (*restore)());
 
-// Runs the restore functions (newest first) and exits with status.
+// Runs the restore functions (newest first), each once.
+void stop_restore();
+
+// Restores and exits with status.
 [[noreturn]] void stop_now(int status);
 
 // If a signal arrived: restores and ends the program by that signal, so the

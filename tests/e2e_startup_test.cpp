@@ -125,17 +125,17 @@ TEST(Startup, BannerThenTerminalUntilCtrlQ) {
 }
 
 TEST(Startup, LineIsRaw8N1WhileOpenAndRestoredAfter) {
-    Pty line_before = open_pty();  // only to learn the pty's raw settings
-    close_pty(line_before);
-
-    Session run = start({"-c", "{line}", "-b", "9600"});
+    Options options;
     // Left over from an earlier program: hardware flow control, mark parity.
-    struct termios old = settings(run.line.slave);
-    old.c_cflag |= CRTSCTS | CMSPAR | PARENB | CSTOPB;
-    old.c_iflag |= IXON | IXOFF | ICRNL;
-    old.c_lflag |= ICANON | ECHO;
-    ASSERT_EQ(tcsetattr(run.line.slave, TCSANOW, &old), 0);
-    old = settings(run.line.slave);
+    options.prepare_line = [](int line) {
+        struct termios t = settings(line);
+        t.c_cflag |= CRTSCTS | CMSPAR | PARENB | CSTOPB;
+        t.c_iflag |= IXON | IXOFF | ICRNL;
+        t.c_lflag |= ICANON | ECHO;
+        tcsetattr(line, TCSANOW, &t);
+    };
+    Session run = start({"-c", "{line}", "-b", "9600"}, options);
+    const struct termios old = run.line_at_start;
     ASSERT_TRUE(old.c_cflag & CRTSCTS) << "this pty cannot hold CRTSCTS";
 
     ASSERT_TRUE(console_wait_for(run, "Exit with Ctrl-Q"));

@@ -93,6 +93,9 @@ Session start(const std::vector<std::string>& args, const Options& options) {
     cooked.c_cc[VINTR] = 3;
     cooked.c_cc[VEOF] = 4;
     tcsetattr(run.console.slave, TCSANOW, &cooked);
+    if (options.prepare_line) options.prepare_line(run.line.slave);
+    run.line_at_start = settings(run.line.slave);
+    run.console_at_start = settings(run.console.slave);
 
     std::vector<std::string> argv_strings{tolvane_path()};
     for (const auto& a : args) {

@@ -7,6 +7,7 @@
 #include <termios.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,18 @@ struct Session {
     Pty line;     // the target's end is line.master
     Pty console;  // tolvane's stdin/stdout/stderr are console.slave
     std::string console_output;  // everything read from the console so far
+    // The devices' settings just before tolvane started.
+    struct termios line_at_start;
+    struct termios console_at_start;
 };
 
 struct Options {
     std::string workdir;        // empty: the test's own
     bool stdin_null = false;    // stdin from /dev/null instead of the console
     bool line_pty = true;       // false: no pty for the line ({line} unusable)
+    // Runs on the line's slave before tolvane starts: settings left over
+    // from an earlier program, say.
+    std::function<void(int line_slave)> prepare_line;
 };
 
 // Starts tolvane; "{line}" in args stands for the line's slave path.

@@ -1,0 +1,191 @@
+// The interactive terminal: what goes from the line to the console and from
+// the keyboard to the line, and every way out putting the settings back.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tests/harness.h"
+
+using namespace e2e;
+
+namespace {
+
+// A session past its banner, with the console raw and the reset read.
+struct Terminal {
+    Session s;
+    struct termios console_before;
+    struct termios line_before;
+};
+
+Terminal open_terminal(const Options& options = {}) {
+    Terminal t;
+    t.s = start({"-c", "{line}"}, options);
+    t.console_before = t.s.console_at_start;
+    t.line_before = t.s.line_at_start;
+    EXPECT_EQ(hex(line_read(t.s, 50)), hex(reset_sequence()));
+    EXPECT_TRUE(console_wait_for(t.s, "Exit with Ctrl-Q\r\n\r\n"));
+    if (!options.stdin_null) {
+        EXPECT_TRUE(console_wait_raw(t.s));
+    }
+    console_drain(t.s, 50);
+    return t;
+}
+
+void expect_settings_back(const Terminal& t) {
+    EXPECT_TRUE(same_settings(settings(t.s.console.slave), t.console_before)) << "console";
+    EXPECT_TRUE(same_settings(settings(t.s.line.slave), t.line_before)) << "line";
+}
+
+void finish(Terminal& t) {
+    close_pty(t.s.line);
+    close_pty(t.s.console);
+}
+
+void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// User plus system CPU time of a process, in clock ticks.
+long cpu_ticks(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    long utime = 0, stime = 0;
+    for (int i = 3; fields >> field; ++i) {
+        if (i == 14) utime = std::stol(field);
+        if (i == 15) {
+            stime = std::stol(field);
+            break;
+        }
+    }
+    return utime + stime;
+}
+
+}  // namespace
+
+TEST(Terminal, LineSymbolsReachTheConsoleByTheRules) {
+    Terminal t = open_terminal();
+    line_write(t.s, {'h', 'i', 0x0C,   // form feed dropped
+                     0x10, 0x0C,       // escaped form feed dropped too
+                     0x10, 0x02,       // escaped STX is shown, starts nothing
+                     0x03,             // bare ETX shown as 0x03
+                     0x10, 0x41,       // DLE + any byte is that byte
+                     0x10, 0x10, 0x11, 0x7F, 0x80, 0xFF, '\n', '!'});
+    t.s.console_output.clear();
+    ASSERT_TRUE(console_wait_for(t.s, "!"));
+    console_drain(t.s, 50);
+    EXPECT_EQ(hex(bytes(t.s.console_output)),
+              hex({'h', 'i', 0x02, 0x03, 'A', 0x10, 0x11, 0x7F, 0x80, 0xFF, '\n', '!'}));
+    EXPECT_TRUE(line_drain(t.s, 50).empty()) << "nothing goes back to the target";
+    console_type(t.s, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
+    expect_settings_back(t);
+    finish(t);
+}
+
+TEST(Terminal, KeysReachTheLineEscapedAndCtrlQEnds) {
+    Terminal t = open_terminal();
+    console_type(t.s, {'a', 0x02, 0x03, 0x10, 0x7F, 0x0C, 0x1B, 0x03 /* Ctrl-C is a key too */, 0xFF});
+    EXPECT_EQ(hex(line_read(t.s, 13)),
+              hex({'a', 0x10, 0x02, 0x10, 0x03, 0x10, 0x10, 0x08, 0x0C, 0x1B, 0x10, 0x03, 0xFF}));
+    console_type(t.s, {0x11, 'z'});
+    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
+    EXPECT_TRUE(line_drain(t.s, 100).empty()) << "Ctrl-Q and what follows are not sent";
+    expect_settings_back(t);
+    finish(t);
+}
+
+TEST(Terminal, BareStxServesARequest) {
+    Terminal t = open_terminal();
+    line_write(t.s, {0x02});
+    EXPECT_EQ(hex(line_read(t.s, 1)), hex({0x03})) << "ready";
+    line_write(t.s, {0x09});  // find next with no search: -1
+    EXPECT_EQ(hex(line_read(t.s, 2)), hex({0xFF, 0xFF}));
+    line_write(t.s, {'o', 'k'});
+    EXPECT_TRUE(console_wait_for(t.s, "ok"));
+    console_type(t.s, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
+    finish(t);
+}
+
+TEST(Terminal, LineIsServedBeforeTheKeyboard) {
+    Terminal t = open_terminal();
+    // Hold tolvane inside a request while a key and a second STX queue up.
+    line_write(t.s, {0x02});
+    ASSERT_EQ(hex(line_read(t.s, 1)), hex({0x03}));
+    console_type(t.s, {'k'});
+    pause_ms(100);
+    line_write(t.s, {0x09, 0x02});
+    // Both are ready at the next wait: the STX's answer must come first.
+    EXPECT_EQ(hex(line_read(t.s, 3)), hex({0xFF, 0xFF, 0x03}));
+    line_write(t.s, {0x09});
+    EXPECT_EQ(hex(line_read(t.s, 3)), hex({0xFF, 0xFF, 'k'}));
+    console_type(t.s, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
+    finish(t);
+}
+
+TEST(Terminal, SignalsRestoreSettingsAndEndByTheSignal) {
+    for (int sig : {SIGTERM, SIGHUP}) {
+        Terminal t = open_terminal();
+        kill(t.s.pid, sig);
+        const int status = wait_exit(t.s);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << "signal " << sig << ", status " << status;
+        expect_settings_back(t);
+        finish(t);
+    }
+    // Also while waiting inside a request for the target's next byte.
+    Terminal t = open_terminal();
+    line_write(t.s, {0x02});
+    ASSERT_EQ(hex(line_read(t.s, 1)), hex({0x03}));
+    kill(t.s.pid, SIGTERM);
+    const int status = wait_exit(t.s);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    expect_settings_back(t);
+    finish(t);
+}
+
+TEST(Terminal, LineLostEndsWithMessageAndSettingsBack) {
+    Terminal t = open_terminal();
+    close(t.s.line.master);
+    t.s.line.master = -1;
+    EXPECT_EQ(exit_code(wait_exit(t.s)), 255);
+    // Printed once the console is cooked again, so it starts a fresh line.
+    EXPECT_NE(t.s.console_output.find("read: " + t.s.line.path + ": line closed\r\n"), std::string::npos)
+        << t.s.console_output;
+    // A pty pair dies with its master, settings and all; the console stays.
+    EXPECT_TRUE(same_settings(settings(t.s.console.slave), t.console_before));
+    finish(t);
+}
+
+TEST(Terminal, KeyboardAtEndOfFileKeepsServingTheLineQuietly) {
+    Options options;
+    options.stdin_null = true;
+    Terminal t = open_terminal(options);
+    EXPECT_NE(t.s.console_output.find("ioctl: Inappropriate ioctl for device\r\n"), std::string::npos)
+        << t.s.console_output;
+
+    const long before = cpu_ticks(t.s.pid);
+    pause_ms(1000);
+    const long used = cpu_ticks(t.s.pid) - before;
+    // A spinning loop would use about 100 ticks in that second.
+    EXPECT_LT(used, 20) << "ticks of CPU while idle";
+    EXPECT_TRUE(line_drain(t.s, 50).empty()) << "nothing but the reset reaches the line";
+
+    line_write(t.s, {0x02});
+    EXPECT_EQ(hex(line_read(t.s, 1)), hex({0x03})) << "still a file server";
+    line_write(t.s, {0x09});
+    EXPECT_EQ(hex(line_read(t.s, 2)), hex({0xFF, 0xFF}));
+
+    // With the console not raw, Ctrl-C's SIGINT is reachable.
+    kill(t.s.pid, SIGINT);
+    const int status = wait_exit(t.s);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+    EXPECT_TRUE(same_settings(settings(t.s.line.slave), t.line_before));
+    finish(t);
+}
