@@ -2,7 +2,8 @@
 # playing the target (through the target library) and typing on the console.
 add_executable(e2e_tests
   tests/harness.cpp
-  tests/e2e_startup_test.cpp)
+  tests/e2e_startup_test.cpp
+  tests/e2e_terminal_test.cpp)
 target_link_libraries(e2e_tests PRIVATE tolvane_target GTest::gtest_main util)
 target_compile_definitions(e2e_tests PRIVATE
   TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
