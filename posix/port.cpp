@@ -138,8 +138,10 @@ int port_open(const char* device, long baud) {
 void port_close() {
     if (line_fd < 0) return;
     stop_forget(restore_line_now);
-    // Let queued bytes leave at our speed before the old settings return.
-    tcsetattr(line_fd, TCSADRAIN, &saved_line_settings);
+    // Let queued bytes leave at our speed before the old settings return;
+    // a signal during the wait must not leave the line unrestored.
+    while (tcsetattr(line_fd, TCSADRAIN, &saved_line_settings) != 0 && errno == EINTR) {
+    }
     close(line_fd);
     line_fd = -1;
 }
