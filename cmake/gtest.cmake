@@ -8,8 +8,11 @@ if(NOT TARGET GTest::gtest_main)
   set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-  add_library(GTest::gtest ALIAS gtest)
-  add_library(GTest::gtest_main ALIAS gtest_main)
+  # Newer GoogleTest sources name their targets so themselves.
+  if(NOT TARGET GTest::gtest)
+    add_library(GTest::gtest ALIAS gtest)
+    add_library(GTest::gtest_main ALIAS gtest_main)
+  endif()
 endif()
 
 # Registers every test of a GoogleTest binary with CTest. A cross-built

@@ -1,0 +1,54 @@
+// Directory search with the C run-time's own wildcard search.
+#include <io.h>
+
+#include <cstdint>
+
+#include "fileservice/find.h"
+
+namespace tolvane {
+
+namespace {
+
+constexpr intptr_t NO_SEARCH = -1;
+
+intptr_t search_handle = NO_SEARCH;
+_finddata_t search_entry;
+
+void close_search() {
+    if (search_handle == NO_SEARCH) return;
+    _findclose(search_handle);
+    search_handle = NO_SEARCH;
+}
+
+void fill_record(find_record* record) {
+    *record = find_record{};
+    record->attributes = static_cast<uint16_t>(search_entry.attrib & 0xFFFF);
+    const uint32_t when = dos_datetime(search_entry.time_write);
+    record->time = static_cast<uint16_t>(when & 0xFFFF);
+    record->date = static_cast<uint16_t>(when >> 16);
+    record->size = static_cast<uint32_t>(search_entry.size);
+    find_record_set_name(record, search_entry.name);
+}
+
+}  // namespace
+
+int find_first(const char* pattern, find_record* record) {
+    close_search();
+    search_handle = _findfirst(pattern, &search_entry);
+    if (search_handle == NO_SEARCH) return 1;
+    fill_record(record);
+    return 0;
+}
+
+int find_next(find_record* record) {
+    if (search_handle == NO_SEARCH) return -1;
+    const int result = _findnext(search_handle, &search_entry);
+    if (result == -1) {
+        close_search();
+        return -1;
+    }
+    fill_record(record);
+    return result;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,20 @@
+# The Windows program: a COM port as the line, the polling console loop,
+# the C run-time's wildcard search.
+add_executable(tolvane-win
+  win32/main.cpp
+  ${TOLVANE_SHARED_SOURCES}
+  fileservice/find-win32.cpp
+  fileservice/names-win32.cpp
+  win32/com_port.cpp
+  win32/host.cpp
+  win32/term_loop.cpp)
+target_link_libraries(tolvane-win PRIVATE tolvane_link)
+target_link_options(tolvane-win PRIVATE -static)
+install(TARGETS tolvane-win RUNTIME DESTINATION bin)
+
+# Unit-tested under Wine beside the shared code.
+set(TOLVANE_PLATFORM_UNIT_SOURCES
+  fileservice/find-win32.cpp
+  fileservice/find-win32_test.cpp
+  win32/com_port.cpp
+  win32/com_port_test.cpp)
