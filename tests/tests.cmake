@@ -10,3 +10,16 @@ target_compile_definitions(e2e_tests PRIVATE
   TOLVANE_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch")
 add_dependencies(e2e_tests tolvane)
 tolvane_add_gtest(e2e_tests)
+
+# The file service end to end: the test as the target through the library.
+add_executable(e2e_fileservice_tests
+  tests/harness.cpp
+  tests/e2e_served.cpp
+  tests/e2e_fileservice_test.cpp
+  tests/e2e_find_test.cpp)
+target_link_libraries(e2e_fileservice_tests PRIVATE tolvane_target GTest::gtest_main util)
+target_compile_definitions(e2e_fileservice_tests PRIVATE
+  TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
+  TOLVANE_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch")
+add_dependencies(e2e_fileservice_tests tolvane)
+tolvane_add_gtest(e2e_fileservice_tests)

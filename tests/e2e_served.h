@@ -1,0 +1,55 @@
+// Helpers for the file-service tests: a running tolvane in a scratch
+// directory with the test as its target, and requests built byte by byte
+// for the cases where the exact wire bytes matter.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tests/harness.h"
+
+namespace e2e {
+
+struct Served {
+    Session run;
+    std::string dir;         // tolvane's working directory
+    size_t console_mark = 0;  // where the console output after the banner starts
+};
+
+// Starts tolvane (with -r when trace is set) in a fresh scratch directory,
+// reads the reset, waits for the banner and the raw console, and binds the
+// client library to the line.
+void serve(Served& s, const std::string& scratch_name, bool trace);
+// Ctrl-Q; the program must end with status 0 and nothing left on the line.
+void finish(Served& s);
+
+// The console output since the banner.
+std::string console_since_banner(Served& s);
+// Waits until the console since the banner ends with text.
+bool console_wait_tail(Served& s, const std::string& text);
+
+// Request bytes as the target puts them on the wire.
+struct Wire {
+    Bytes bytes;
+    Wire& data(int byte);  // escaped where 0x02, 0x03, 0x10
+    Wire& data(const Bytes& b);
+    Wire& text(const std::string& s);  // escaped bytes and a bare ETX
+    Wire& bare(int byte);
+    Wire& u16(uint32_t value);
+    Wire& u32(uint32_t value);
+};
+
+// Sends a bare STX, expects the host's bare ETX, then sends the code and the
+// fields. A code is a data byte like any other: 2 and 3 travel escaped.
+void request(Served& s, int code, const Wire& fields);
+// Like request, with the code position's bytes given as they are.
+void request_raw(Served& s, const Bytes& after_stx);
+
+// Exactly n bytes from the line (fewer only when the host stops sending).
+std::string reply(Served& s, size_t n);
+
+// A host file's bytes, and writing one.
+Bytes file_bytes(const std::string& path);
+void write_file(const std::string& path, const Bytes& content);
+
+}  // namespace e2e
