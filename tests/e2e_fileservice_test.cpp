@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <random>
 
+#include "link/link.h"
 #include "target/hostfs.h"
 #include "tests/e2e_served.h"
 
@@ -138,6 +139,8 @@ TEST(FileService, CharactersLinesAndPushBack) {
     EXPECT_EQ(reply(s, 5), "00 01 61 62 03 ");
     request(s, 6, Wire().u32(in).u16(4096));
     EXPECT_EQ(reply(s, 5), "00 01 63 0A 03 ");
+    request(s, 6, Wire().u32(in).u16(1));
+    EXPECT_EQ(reply(s, 3), "00 01 03 ") << "size 1: an empty line";
 
     // A line longer than the host's 4096-byte buffer comes in pieces.
     write_file(s.dir + "/long.txt", Bytes(5000, 'a'));
@@ -457,6 +460,34 @@ TEST(FileService, MegabyteOfRandomBytesThereAndBack) {
     EXPECT_EQ(back.size(), data.size());
     EXPECT_TRUE(back == data) << "what came back differs";
     EXPECT_EQ(host_fclose(in), 0);
+
+    finish(s);
+}
+
+// A string field keeps 79 bytes. The rest of an overlong one, and its ETX,
+// are left in the stream and reach the console as terminal input.
+TEST(FileService, OverlongStringsAreCutAt79) {
+    Served s;
+    ASSERT_NO_FATAL_FAILURE(serve(s, "fs_overlong", true));
+    const host_file f = host_fopen("p.txt", "w");
+    ASSERT_EQ(f, 1u);
+    std::string expected = "fopen(p.txt,w) = 1\n";
+
+    request(s, 7, Wire().u32(f).text(std::string(100, 'a')));
+    EXPECT_NE(static_cast<int16_t>(link_get_u16()), -1);
+    expected += "fputs(" + std::string(79, 'a') + ")\n" + std::string(21, 'a') + "\x03";
+    ASSERT_TRUE(console_wait_tail(s, expected)) << console_since_banner(s);
+    EXPECT_EQ(host_fclose(f), 0);
+    expected += "fclose(1) = 0\n";
+    EXPECT_EQ(file_bytes(s.dir + "/p.txt"), Bytes(79, 'a'));
+
+    // The second name of rename has a buffer of its own.
+    request(s, 11, Wire().text("p.txt").text(std::string(100, 'b')));
+    EXPECT_EQ(reply(s, 2), "00 00 ");
+    expected += "rename(p.txt," + std::string(79, 'b') + ")\n" + std::string(21, 'b') + "\x03";
+    EXPECT_TRUE(console_wait_tail(s, expected));
+    EXPECT_EQ(console_since_banner(s), expected);
+    EXPECT_EQ(file_bytes(s.dir + "/" + std::string(79, 'b')), Bytes(79, 'a'));
 
     finish(s);
 }
