@@ -1,5 +1,5 @@
 # The two commands a new user types: `make demo` and `make test`.
-.PHONY: all deps build test test-native test-sanitize demo install clean
+.PHONY: all deps build test test-native test-sanitize test-windows demo install clean
 
 all: build
 
@@ -11,7 +11,7 @@ build: deps
 	@cmake --build --preset default
 
 # Every deliverable built, every test run; stops at the first failure.
-test: deps test-native test-sanitize
+test: deps test-native test-sanitize test-windows
 
 test-native:
 	cmake --preset default >/dev/null
@@ -22,6 +22,16 @@ test-sanitize:
 	cmake --preset sanitize >/dev/null
 	cmake --build --preset sanitize
 	ctest --preset sanitize
+
+# tolvane-win cross-built with MinGW; its unit tests, then the end-to-end
+# tests (a Linux program) run it under Wine.
+test-windows:
+	cmake --preset mingw >/dev/null
+	cmake --build --preset mingw
+	ctest --preset mingw
+	cmake --preset default >/dev/null
+	cmake --build --preset default --target win_e2e_tests
+	ctest --preset wine
 
 demo: build
 	@echo

@@ -1,0 +1,190 @@
+// tolvane-win under Wine serving the file service: the test is the target
+// and works on the program's directory through the target library.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "target/hostfs.h"
+#include "tests/win_harness.h"
+
+using namespace win_e2e;
+using namespace tolvane;
+
+namespace {
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool exists(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// The program running with -r on its own port and directory, the reset read.
+class WinFileService : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = scratch_dir("win-fileservice");
+        line = line_open(44);
+        run = start({"-r", "-c", "COM44"}, dir);
+        ASSERT_TRUE(output_wait_for(run, "Exit with Ctrl-Q")) << run.output << run.errors;
+        ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
+        target_attach(line);
+        run.output.clear();
+    }
+    void TearDown() override {
+        EXPECT_FALSE(target_timed_out()) << "the program stopped answering";
+        kill_run(run);
+        line_close(line);
+    }
+
+    // Trace and messages printed so far, with Unix newlines.
+    std::string printed() {
+        output_collect(run);
+        return dos_newlines_to_unix(run.output);
+    }
+
+    std::string dir;
+    Line line;
+    Program run;
+};
+
+}  // namespace
+
+TEST_F(WinFileService, WritesReadsSeeksAndCloses) {
+    const std::string data = std::string("ab\x02\x03\x10") + "\xFF" + "\n";
+    host_file f = host_fopen("data.bin", "wb");
+    ASSERT_NE(f, 0u);
+    host_fwrite(data.data(), static_cast<long>(data.size()), f);
+    EXPECT_EQ(host_fputc('z', f), 'z');
+    EXPECT_EQ(host_fputs("tail\n", f), 0);
+    EXPECT_EQ(host_fclose(f), 0);
+    EXPECT_EQ(file_text(dir + "/data.bin"), data + "z" + "tail\n") << "binary mode: bytes as sent";
+
+    f = host_fopen("data.bin", "rb");
+    ASSERT_NE(f, 0u);
+    char buf[64] = {};
+    EXPECT_EQ(host_fread(buf, 5, f), 5);
+    EXPECT_EQ(std::string(buf, 5), data.substr(0, 5));
+    EXPECT_EQ(host_ftell(f), 5);
+    EXPECT_EQ(host_fseek(f, -2, SEEK_END), 0);
+    EXPECT_EQ(host_fgetc(f), 'l');
+    EXPECT_EQ(host_ungetc('L', f), 'L');
+    EXPECT_EQ(host_fgetc(f), 'L');
+    EXPECT_EQ(host_fgetc(f), '\n');
+    EXPECT_EQ(host_fgetc(f), -1) << "end of file";
+    EXPECT_EQ(host_fseek(f, 5, SEEK_SET), 0);
+    EXPECT_EQ(host_fread(buf, 40, f), 8) << "a short read ends early";
+    EXPECT_EQ(std::string(buf, 8), "\xFF\nztail\n");
+    EXPECT_EQ(host_fseek(f, 7, SEEK_SET), 0);
+    ASSERT_NE(host_fgets(buf, sizeof buf, f), nullptr);
+    EXPECT_STREQ(buf, "ztail\n");
+    EXPECT_EQ(host_fclose(f), 0);
+    EXPECT_EQ(host_fclose(f), -1) << "a closed handle names nothing";
+
+    EXPECT_EQ(host_fopen("missing.txt", "r"), 0u);
+
+    const std::string out = printed();
+    EXPECT_NE(out.find("fopen(data.bin,wb) = "), std::string::npos) << out;
+    EXPECT_NE(out.find("fopen(missing.txt,r) = 0\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("fputs(tail\n)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(") = 8\n"), std::string::npos) << "fread trace: " << out;
+}
+
+TEST_F(WinFileService, TakesNamesAsSentWithBackslashes) {
+    ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+    host_file f = host_fopen("sub\\inner.txt", "wb");
+    ASSERT_NE(f, 0u);
+    EXPECT_EQ(host_fputs("x", f), 0);
+    EXPECT_EQ(host_fclose(f), 0);
+    EXPECT_EQ(file_text(dir + "/sub/inner.txt"), "x");
+
+    EXPECT_EQ(host_rename("sub\\inner.txt", "sub\\moved.txt"), 0);
+    EXPECT_FALSE(exists(dir + "/sub/inner.txt"));
+    EXPECT_TRUE(exists(dir + "/sub/moved.txt"));
+    EXPECT_EQ(host_remove("sub\\moved.txt"), 0);
+    EXPECT_FALSE(exists(dir + "/sub/moved.txt"));
+    EXPECT_NE(host_remove("sub\\moved.txt"), 0) << "already gone";
+
+    const std::string out = printed();
+    EXPECT_NE(out.find("rename(sub\\inner.txt,sub\\moved.txt)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("remove(sub\\moved.txt)\n"), std::string::npos) << out;
+}
+
+TEST_F(WinFileService, FindsWithTheRunTimesWildcards) {
+    for (const char* name : {"one.txt", "TWO.TXT", "averyveryverylongname.txt", "skip.dat"}) {
+        std::ofstream(dir + "/" + name) << "1234";
+    }
+    ASSERT_EQ(mkdir((dir + "/folder.txt").c_str(), 0755), 0);
+
+    std::set<std::string> names;
+    host_find_record r{};
+    int result = host_findfirst("*.txt", 0x10, &r);
+    while (result == 0) {
+        names.insert(r.name);
+        if (std::string(r.name) == "one.txt") {
+            EXPECT_EQ(r.size, 4u);
+            EXPECT_EQ(r.attributes & 0x10, 0);
+            struct stat st;
+            ASSERT_EQ(stat((dir + "/one.txt").c_str(), &st), 0);
+            const std::tm* tm = std::localtime(&st.st_mtime);
+            EXPECT_EQ(r.date, (tm->tm_year - 80) << 9 | (tm->tm_mon + 1) << 5 | tm->tm_mday);
+            EXPECT_EQ(r.time, tm->tm_hour << 11 | tm->tm_min << 5 | tm->tm_sec / 2);
+        }
+        if (std::string(r.name) == "folder.txt") {
+            EXPECT_EQ(r.attributes & 0x10, 0x10);
+        }
+        result = host_findnext(&r);
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(names, (std::set<std::string>{"one.txt", "TWO.TXT", "averyveryvery", "folder.txt"}));
+    EXPECT_EQ(host_findnext(&r), -1) << "the search ran out and was closed";
+
+    // No match answers 1 here (the POSIX build answers -1); on the wire:
+    line_write(line, {0x02});
+    ASSERT_EQ(hex(line_read(line, 1)), "03 ");
+    line_write(line, bytes(std::string("\x08*.none\x03\x00\x00", 10)));
+    EXPECT_EQ(hex(line_read(line, 2)), "00 01 ");
+    EXPECT_EQ(hex(line_drain(line, 200)), "") << "and no record";
+
+    const std::string out = printed();
+    EXPECT_NE(out.find("findfirst(*.txt,16) = 0 "), std::string::npos) << out;
+    EXPECT_NE(out.find("findfirst(*.none,0) = 1 "), std::string::npos) << out;
+}
+
+TEST_F(WinFileService, BadArgumentsFromTheTargetFailWithoutEndingTheProgram) {
+    // The C run-time takes these as invalid parameters.
+    EXPECT_EQ(host_fopen("bad.txt", "z"), 0u);
+    EXPECT_EQ(host_fopen("bad.txt", ""), 0u);
+    host_file f = host_fopen("ok.txt", "wb");
+    ASSERT_NE(f, 0u);
+    EXPECT_EQ(host_fseek(f, 0, 7), -1);
+    EXPECT_EQ(host_fseek(f, 0, -1), -1);
+    EXPECT_EQ(host_fputs("still here", f), 0);
+    EXPECT_EQ(host_fclose(f), 0);
+    EXPECT_EQ(file_text(dir + "/ok.txt"), "still here");
+}
+
+TEST_F(WinFileService, UnknownRequestPrintsTheGermanMessageInCodePage437) {
+    line_write(line, {0x02});
+    ASSERT_EQ(hex(line_read(line, 1)), "03 ");
+    line_write(line, {15});
+    EXPECT_TRUE(output_wait_for(run, "up-to-date"));
+    EXPECT_EQ(dos_newlines_to_unix(run.output),
+              "nicht implementierter RPC - \x9A"
+              "bertragungsfehler oder\nTerminalprogramm ist nicht 'up-to-date'\n");
+    EXPECT_EQ(hex(line_drain(line, 200)), "") << "nothing is answered";
+    // The program goes on serving.
+    EXPECT_EQ(host_fopen("missing.txt", "rb"), 0u);
+}

@@ -1,0 +1,121 @@
+// tolvane-win under Wine: options, reset, command words, banner, the
+// port's settings, failing ports and exit status.
+#include <termios.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "tests/win_harness.h"
+
+using namespace win_e2e;
+
+namespace {
+
+Bytes with_reset(const std::string& words) {
+    Bytes b = reset_sequence();
+    b.insert(b.end(), words.begin(), words.end());
+    return b;
+}
+
+std::string usage() {
+    const std::string p = windows_path(exe_path());
+    return p + " -[opt] { commands to send }\n"
+               "opt:      c <com> communications device\n"
+               "          b <nnn> Baudrate\n"
+               "          q       quit, leave program.\n"
+               "\n\n\texample: " + p + " -c com1 -b 115200\n";
+}
+
+}  // namespace
+
+TEST(WinStartup, QuitSendsResetAndCommandWords) {
+    const std::string long_word(1500, 'w');  // more than one buffer's worth
+    struct Case {
+        std::vector<std::string> args;
+        std::string words;
+    } cases[] = {
+        {{"-q", "-c", "COM41", "reset", "board"}, "reset board \r"},
+        {{"-q", "-c", "com41"}, ""},
+        {{"-Qr", "-C", "41", "-B", "9600", "--", "-x"}, "-x \r"},
+        {{"-q", "-c", "COM41", "a\x02" "b"}, "a\x10\x02" "b \r"},
+        {{"-q", "-c", "COM41", long_word}, long_word + " \r"},
+    };
+    for (const auto& c : cases) {
+        Line line = line_open(41);
+        Program run = start(c.args);
+        EXPECT_EQ(finish(run), 0) << c.words << run.errors;
+        EXPECT_EQ(hex(line_drain(line)), hex(with_reset(c.words))) << c.args[3];
+        EXPECT_EQ(run.output, "") << "no banner with -q";
+        line_close(line);
+    }
+}
+
+TEST(WinStartup, PortIsSet8N1WithCtsFlowControl) {
+    Line line = line_open(42);
+    Program run = start({"-q", "-c", "COM42", "-b", "19200"});
+    ASSERT_EQ(finish(run), 0) << run.output << run.errors;
+    struct termios t;
+    ASSERT_EQ(tcgetattr(line.slave, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), speed_t(B19200));
+    EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
+    EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_NE(t.c_cflag & CRTSCTS, 0u) << "CTS output flow control";
+    EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
+    line_close(line);
+}
+
+TEST(WinStartup, ScannerErrorsPrintMessageAndTheWindowsUsage) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-c", "COM41", "-qc", "COM2"}, "option must not be clustered -- c"},
+        {{"-c", "COM41", "-b9600"}, "option must be followed by white space -- b"},
+        {{"-c", "COM41", "-b"}, "option requires an argument -- b"},
+        {{"-c", "COM41", "-x"}, "illegal option -- x"},
+    };
+    for (const auto& c : cases) {
+        Line line = line_open(41);
+        Program run = start(c.args);
+        EXPECT_EQ(finish(run), 0) << c.message;
+        EXPECT_EQ(dos_newlines_to_unix(run.output), windows_path(exe_path()) + ": " + c.message + "\n" + usage());
+        EXPECT_EQ(hex(line_drain(line, 100)), "") << "the port is never opened";
+        line_close(line);
+    }
+}
+
+TEST(WinStartup, PortsThatCannotBeOpenedExitWith255) {
+    // /dev/ttyS0 names port 0; COM47 is mapped to nothing in this prefix.
+    Program com0 = start({"-q", "-c", "/dev/ttyS0"});
+    EXPECT_EQ(finish(com0), 255);
+    Program missing = start({"-q", "-c", "COM47"});
+    EXPECT_EQ(finish(missing), 255);
+
+    // The system's texts end in a newline of their own.
+    const std::regex shape("open COM(0|47): ([^\n]+)\n\n?");
+    std::smatch m0, m47;
+    const std::string out0 = dos_newlines_to_unix(com0.output);
+    const std::string out47 = dos_newlines_to_unix(missing.output);
+    ASSERT_TRUE(std::regex_match(out0, m0, shape)) << com0.output;
+    ASSERT_TRUE(std::regex_match(out47, m47, shape)) << missing.output;
+    EXPECT_EQ(m0[1], "0");
+    EXPECT_EQ(m47[1], "47");
+    EXPECT_EQ(m0[2], m47[2]) << "both: the system's text for a port that is not there";
+}
+
+TEST(WinStartup, BannerShowsTheDeviceAsGivenThenServesTheLine) {
+    Line line = line_open(43);
+    Program run = start({"-c", "com43", "-b", "57600"});
+    ASSERT_TRUE(output_wait_for(run, "Exit with Ctrl-Q")) << run.output << run.errors;
+    const std::regex banner("RS232 Tolvane [A-Z][a-z][a-z] [ 123][0-9] [0-9]{4} on com43 with 57600 Baud\n\n"
+                            "Exit with Ctrl-Q\n\n");
+    EXPECT_TRUE(output_wait_for(run, "Exit with Ctrl-Q\r\n\r\n"));
+    EXPECT_TRUE(std::regex_match(dos_newlines_to_unix(run.output), banner)) << run.output;
+    EXPECT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
+    // Standard input is no console here: no keys, but the line is served.
+    line_write(line, {0x02});
+    EXPECT_EQ(hex(line_read(line, 1)), "03 ");
+    kill_run(run);
+    line_close(line);
+}

@@ -1,0 +1,67 @@
+// tolvane-win's terminal in a real Wine console (a tmux pane): what the
+// target sends shows up, what is typed goes to the target, Ctrl-Q ends it.
+#include <gtest/gtest.h>
+
+#include "tests/win_harness.h"
+
+using namespace win_e2e;
+
+namespace {
+
+class WinTerminal : public testing::Test {
+protected:
+    void SetUp() override {
+        dir = scratch_dir("win-terminal");
+        line = line_open(45);
+        pane = pane_start({"-c", "COM45"}, dir);
+        ASSERT_TRUE(pane_wait_for(pane, "Exit with Ctrl-Q")) << pane_text(pane);
+        ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
+    }
+    void TearDown() override {
+        pane_close(pane);
+        line_close(line);
+    }
+
+    // One key, and what it put on the line.
+    std::string typed(const std::string& key) {
+        pane_keys(pane, {key});
+        return hex(line_drain(line, 500));
+    }
+
+    std::string dir;
+    Line line;
+    Pane pane;
+};
+
+}  // namespace
+
+TEST_F(WinTerminal, ShowsTheTargetsTextWithoutFormFeeds) {
+    // A form feed, bare or escaped, is dropped; DLE makes the next byte data.
+    line_write(line, bytes("one\x0c" "two\x10\x0c" "three \x10" "A" "\x10\x10" "\r\n"));
+    EXPECT_TRUE(pane_wait_for(pane, "onetwothree A")) << pane_text(pane);
+    // A bare ETX outside a request, and an escaped STX, are only shown.
+    line_write(line, bytes("x\x03y\x10\x02z\r\n"));
+    EXPECT_TRUE(pane_wait_for(pane, "z")) << pane_text(pane);
+    EXPECT_EQ(hex(line_drain(line, 300)), "") << "neither starts a request";
+}
+
+TEST_F(WinTerminal, BareStxStartsARequest) {
+    line_write(line, {0x02});
+    EXPECT_EQ(hex(line_read(line, 1)), "03 ");
+    line_write(line, {15});
+    // Wine's console drops the message's byte 0x9A (the pipe test sees it).
+    EXPECT_TRUE(pane_wait_for(pane, "bertragungsfehler oder")) << pane_text(pane);
+    EXPECT_TRUE(pane_wait_for(pane, "nicht implementierter RPC - ")) << pane_text(pane);
+}
+
+TEST_F(WinTerminal, SendsKeysAsTheyComeAndLeavesOnCtrlQ) {
+    EXPECT_EQ(typed("x"), "78 ");
+    EXPECT_EQ(typed("C-b"), "10 02 ") << "control bytes travel escaped";
+    EXPECT_EQ(typed("C-p"), "10 10 ");
+    // Wine's console passes an arrow key's escape sequence on only with the
+    // next key.
+    pane_keys(pane, {"Up"});
+    EXPECT_EQ(typed("y"), "E0 48 79 ") << "a key of two codes: two bytes";
+    EXPECT_EQ(typed("C-q"), "") << "Ctrl-Q sends nothing";
+    EXPECT_EQ(pane_exit_status(pane), 0);
+}

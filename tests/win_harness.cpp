@@ -1,0 +1,367 @@
+#include "tests/win_harness.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "link/link.h"
+
+namespace win_e2e {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+const std::string kPrefix = TOLVANE_WINEPREFIX;
+
+int ms_left(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+ssize_t read_some(int fd, uint8_t* buf, size_t n, int timeout_ms) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0) return 0;
+    const ssize_t got = read(fd, buf, n);
+    return got > 0 ? got : 0;
+}
+
+void write_all(int fd, const Bytes& b) {
+    size_t done = 0;
+    while (done < b.size()) {
+        const ssize_t n = write(fd, b.data() + done, b.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+            return;
+        } else {
+            pollfd p{fd, POLLOUT, 0};
+            poll(&p, 1, 100);
+        }
+    }
+}
+
+// Runs a command line through the shell; its standard output.
+std::string shell(const std::string& command) {
+    std::string out;
+    FILE* p = popen(command.c_str(), "r");
+    if (p == nullptr) return out;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    pclose(p);
+    return out;
+}
+
+std::string sh_quote(const std::string& s) {
+    std::string q = "'";
+    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+// Collects whatever the pipes have, waiting up to timeout_ms for the first.
+bool collect(Program& run, int timeout_ms) {
+    pollfd p[2] = {{run.out_fd, POLLIN, 0}, {run.err_fd, POLLIN, 0}};
+    if (poll(p, 2, timeout_ms) <= 0) return false;
+    bool got = false;
+    char buf[4096];
+    for (int i = 0; i < 2; ++i) {
+        if (!(p[i].revents & (POLLIN | POLLHUP))) continue;
+        const ssize_t n = read(p[i].fd, buf, sizeof buf);
+        if (n > 0) {
+            (i == 0 ? run.output : run.errors).append(buf, static_cast<size_t>(n));
+            got = true;
+        }
+    }
+    return got;
+}
+
+// The prefix and a wineserver that stays up for the whole run, so each
+// start of the program costs half a second, not six.
+class WineEnvironment : public testing::Environment {
+public:
+    void SetUp() override {
+        setenv("WINEPREFIX", kPrefix.c_str(), 1);
+        setenv("WINEDEBUG", "-all", 1);
+        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
+        unsetenv("DISPLAY");
+        // Neither may hold our pipe: the server lives on in the background.
+        quiet(sh_quote(TOLVANE_WINESERVER) + " -p");
+        quiet(sh_quote(TOLVANE_WINE) + " wineboot");
+    }
+    void TearDown() override { quiet(sh_quote(TOLVANE_WINESERVER) + " -k"); }
+
+private:
+    static void quiet(const std::string& command) {
+        if (std::system((command + " </dev/null >/dev/null 2>&1").c_str()) != 0) {
+            // wineserver -k reports a server that had already gone.
+        }
+    }
+};
+
+const testing::Environment* const wine_environment = testing::AddGlobalTestEnvironment(new WineEnvironment);
+
+std::string port_link(int number) { return kPrefix + "/dosdevices/com" + std::to_string(number); }
+
+}  // namespace
+
+Line line_open(int number) {
+    Line line;
+    line.number = number;
+    char name[256];
+    struct termios raw;
+    std::memset(&raw, 0, sizeof raw);
+    cfmakeraw(&raw);
+    raw.c_cflag |= CLOCAL | CREAD;
+    if (openpty(&line.master, &line.slave, name, &raw, nullptr) != 0) {
+        ADD_FAILURE() << "openpty: " << std::strerror(errno);
+        return line;
+    }
+    fcntl(line.master, F_SETFD, FD_CLOEXEC);
+    fcntl(line.slave, F_SETFD, FD_CLOEXEC);
+    line.path = name;
+    const std::string link = port_link(number);
+    unlink(link.c_str());
+    if (symlink(line.path.c_str(), link.c_str()) != 0)
+        ADD_FAILURE() << "symlink " << link << ": " << std::strerror(errno);
+    return line;
+}
+
+void line_close(Line& line) {
+    unlink(port_link(line.number).c_str());
+    if (line.master >= 0) close(line.master);
+    if (line.slave >= 0) close(line.slave);
+    line.master = line.slave = -1;
+}
+
+Bytes line_read(Line& line, size_t n, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    Bytes got;
+    while (got.size() < n) {
+        uint8_t buf[4096];
+        const size_t want = std::min(n - got.size(), sizeof buf);
+        const ssize_t r = read_some(line.master, buf, want, ms_left(deadline));
+        if (r <= 0) break;
+        got.insert(got.end(), buf, buf + r);
+    }
+    return got;
+}
+
+Bytes line_drain(Line& line, int quiet_ms) {
+    Bytes got;
+    for (;;) {
+        uint8_t buf[4096];
+        const ssize_t r = read_some(line.master, buf, sizeof buf, quiet_ms);
+        if (r <= 0) return got;
+        got.insert(got.end(), buf, buf + r);
+    }
+}
+
+void line_write(Line& line, const Bytes& b) { write_all(line.master, b); }
+
+Program start(const std::vector<std::string>& args, const std::string& workdir) {
+    Program run;
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) {
+        ADD_FAILURE() << "pipe: " << std::strerror(errno);
+        return run;
+    }
+    std::vector<std::string> argv_strings{TOLVANE_WINE, exe_path()};
+    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+
+    run.pid = fork();
+    if (run.pid == 0) {
+        const int null_in = open("/dev/null", O_RDONLY);
+        dup2(null_in, 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {out[0], out[1], err[0], err[1], null_in}) close(fd);
+        if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(121);
+        std::vector<char*> argv;
+        for (auto& s : argv_strings) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    run.out_fd = out[0];
+    run.err_fd = err[0];
+    fcntl(run.out_fd, F_SETFD, FD_CLOEXEC);
+    fcntl(run.err_fd, F_SETFD, FD_CLOEXEC);
+    return run;
+}
+
+int finish(Program& run, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int status = 0;
+    for (;;) {
+        collect(run, 5);
+        if (waitpid(run.pid, &status, WNOHANG) == run.pid) break;
+        if (ms_left(deadline) == 0) {
+            kill_run(run);
+            return -1;
+        }
+    }
+    run.pid = -1;
+    while (collect(run, 50)) {
+    }
+    close(run.out_fd);
+    close(run.err_fd);
+    run.out_fd = run.err_fd = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool output_wait_for(Program& run, const std::string& text, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (run.output.find(text) == std::string::npos) {
+        if (ms_left(deadline) == 0) return false;
+        collect(run, std::min(ms_left(deadline), 100));
+    }
+    return true;
+}
+
+void output_collect(Program& run, int quiet_ms) {
+    while (collect(run, quiet_ms)) {
+    }
+}
+
+void kill_run(Program& run) {
+    if (run.pid > 0) {
+        kill(run.pid, SIGKILL);
+        waitpid(run.pid, nullptr, 0);
+        run.pid = -1;
+    }
+    for (int* fd : {&run.out_fd, &run.err_fd}) {
+        if (*fd >= 0) close(*fd);
+        *fd = -1;
+    }
+}
+
+Pane pane_start(const std::vector<std::string>& args, const std::string& workdir) {
+    Pane pane;
+    pane.socket = workdir + "/tmux.sock";
+    pane.status_file = workdir + "/exit-status";
+    unlink(pane.status_file.c_str());
+    std::string command = "cd " + sh_quote(workdir) + " && env WINEPREFIX=" + sh_quote(kPrefix) +
+                          " WINEDEBUG=-all " + sh_quote(TOLVANE_WINE) + " " + sh_quote(exe_path());
+    for (const auto& a : args) command += " " + sh_quote(a);
+    command += "; echo $? > " + sh_quote(pane.status_file) + "; sleep 600";
+    shell("tmux -S " + sh_quote(pane.socket) + " kill-server 2>/dev/null");
+    shell("tmux -S " + sh_quote(pane.socket) + " new-session -d -x 100 -y 30 " + sh_quote(command) + " 2>&1");
+    return pane;
+}
+
+std::string pane_text(const Pane& pane) {
+    return shell("tmux -S " + sh_quote(pane.socket) + " capture-pane -p 2>&1");
+}
+
+bool pane_wait_for(const Pane& pane, const std::string& text, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (pane_text(pane).find(text) == std::string::npos) {
+        if (ms_left(deadline) == 0) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return true;
+}
+
+void pane_keys(const Pane& pane, const std::vector<std::string>& keys) {
+    for (const auto& k : keys) shell("tmux -S " + sh_quote(pane.socket) + " send-keys " + sh_quote(k));
+}
+
+int pane_exit_status(const Pane& pane, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        std::ifstream in(pane.status_file);
+        int status;
+        if (in >> status) return status;
+        if (ms_left(deadline) == 0) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+void pane_close(Pane& pane) {
+    if (!pane.socket.empty()) shell("tmux -S " + sh_quote(pane.socket) + " kill-server 2>/dev/null");
+    pane.socket.clear();
+}
+
+Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+std::string hex(const Bytes& b) {
+    std::string out;
+    char part[4];
+    for (uint8_t x : b) {
+        std::snprintf(part, sizeof part, "%02X ", x);
+        out += part;
+    }
+    return out;
+}
+
+Bytes reset_sequence() { return Bytes(50, 0x08); }
+
+std::string dos_newlines_to_unix(std::string s) {
+    for (size_t at; (at = s.find("\r\n")) != std::string::npos;) s.erase(at, 1);
+    return s;
+}
+
+std::string exe_path() { return TOLVANE_WIN_EXE; }
+
+std::string windows_path(const std::string& path) {
+    std::string w = "Z:" + path;
+    for (char& c : w) {
+        if (c == '/') c = '\\';
+    }
+    return w;
+}
+
+std::string scratch_dir(const std::string& name) {
+    const std::string root = TOLVANE_SCRATCH_DIR;
+    mkdir(root.c_str(), 0755);
+    const std::string dir = root + "/" + name;
+    if (std::system(("rm -rf " + sh_quote(dir)).c_str()) != 0) std::abort();
+    mkdir(dir.c_str(), 0755);
+    return dir;
+}
+
+namespace {
+int target_fd = -1;
+bool timed_out = false;
+}  // namespace
+
+void target_attach(Line& line) {
+    target_fd = line.master;
+    timed_out = false;
+}
+
+bool target_timed_out() { return timed_out; }
+
+}  // namespace win_e2e
+
+namespace tolvane {
+
+int link_get_raw() {
+    uint8_t b;
+    if (win_e2e::read_some(win_e2e::target_fd, &b, 1, 5000) == 1) return b;
+    win_e2e::timed_out = true;
+    return BYTE_ETX;
+}
+
+void link_put_raw(int byte) { win_e2e::write_all(win_e2e::target_fd, {static_cast<uint8_t>(byte)}); }
+
+}  // namespace tolvane

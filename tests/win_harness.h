@@ -1,0 +1,83 @@
+// End-to-end harness for tolvane-win under Wine. The program runs in a Wine
+// prefix of the build tree's own; its COM port is a pseudo-terminal whose
+// master the test holds and plays the target on. Output goes to pipes, or,
+// where the console matters, to a tmux pane.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace win_e2e {
+
+using Bytes = std::vector<uint8_t>;
+
+// A pty mapped to COM<number> in the prefix. The test keeps the slave open
+// too, to look at what the program set.
+struct Line {
+    int number = 0;
+    int master = -1;
+    int slave = -1;
+    std::string path;
+};
+
+Line line_open(int number);
+void line_close(Line& line);
+
+// Bytes from the line: exactly n unless the time runs out.
+Bytes line_read(Line& line, size_t n, int timeout_ms = 5000);
+// Everything that arrives until the line has been quiet for quiet_ms.
+Bytes line_drain(Line& line, int quiet_ms = 300);
+void line_write(Line& line, const Bytes& bytes);
+
+// tolvane-win with standard input from /dev/null and its output on pipes.
+struct Program {
+    pid_t pid = -1;
+    int out_fd = -1;
+    int err_fd = -1;
+    std::string output;  // standard output so far
+    std::string errors;  // standard error so far (Wine's own complaints)
+};
+
+Program start(const std::vector<std::string>& args, const std::string& workdir = "");
+// Waits for the end; the exit status as the shell sees it, or -1 on
+// time-out (the program is killed then).
+int finish(Program& run, int timeout_ms = 10000);
+// Reads standard output until text has appeared.
+bool output_wait_for(Program& run, const std::string& text, int timeout_ms = 10000);
+// Reads standard output until it has been quiet for quiet_ms.
+void output_collect(Program& run, int quiet_ms = 300);
+void kill_run(Program& run);
+
+// tolvane-win in a tmux pane: a real Wine console.
+struct Pane {
+    std::string socket;
+    std::string status_file;  // gets the exit status when the program ends
+};
+
+Pane pane_start(const std::vector<std::string>& args, const std::string& workdir);
+std::string pane_text(const Pane& pane);
+bool pane_wait_for(const Pane& pane, const std::string& text, int timeout_ms = 10000);
+// tmux key names ("x", "C-b", "Up", "BSpace"), one send-keys each.
+void pane_keys(const Pane& pane, const std::vector<std::string>& keys);
+// The exit status once the program has ended, -1 after the time-out.
+int pane_exit_status(const Pane& pane, int timeout_ms = 10000);
+void pane_close(Pane& pane);
+
+Bytes bytes(const std::string& s);
+std::string hex(const Bytes& b);
+Bytes reset_sequence();  // 50 backspaces
+std::string dos_newlines_to_unix(std::string s);
+
+std::string exe_path();                            // the program, as a Linux path
+std::string windows_path(const std::string& path);  // as Wine shows it: Z:\...
+std::string scratch_dir(const std::string& name);   // fresh and empty
+
+// The test as the target, through the target library, on this line. A read
+// that waits over five seconds yields ETX and marks a time-out.
+void target_attach(Line& line);
+bool target_timed_out();
+
+}  // namespace win_e2e
