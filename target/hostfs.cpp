@@ -20,6 +20,10 @@ void begin(int code) {
 
 bool fits(const char* text) { return std::strlen(text) <= HOST_NAME_MAX_LENGTH; }
 
+// The host stops reading a string field after 79 bytes, before its ETX, so
+// a 79-byte field would leave the ETX on the line; parts of 78 do not.
+constexpr std::size_t TEXT_PART_MAX = 78;
+
 int get_s16() { return static_cast<int16_t>(link_get_u16()); }
 
 // Reads a text up to its ETX, keeping at most capacity bytes.
@@ -105,11 +109,21 @@ char* host_fgets(char* buffer, int size, host_file file) {
 }
 
 int host_fputs(const char* text, host_file file) {
-    if (!fits(text)) return -1;
-    begin(7);
-    link_put_u32(file);
-    link_put_text(text);
-    return get_s16();
+    std::size_t left = std::strlen(text);
+    int result;
+    do {  // an empty text still makes one request, as fputs("") is a call
+        char part[TEXT_PART_MAX + 1];
+        const std::size_t n = left < sizeof part - 1 ? left : sizeof part - 1;
+        std::memcpy(part, text, n);
+        part[n] = '\0';
+        begin(7);
+        link_put_u32(file);
+        link_put_text(part);
+        result = get_s16();
+        text += n;
+        left -= n;
+    } while (left > 0 && result >= 0);
+    return result;
 }
 
 int host_findfirst(const char* pattern, int attributes, host_find_record* record) {

@@ -41,6 +41,7 @@ int host_fgetc(host_file file);  // -1 at end of file
 int host_fputc(int c, host_file file);
 // Like fgets: at most size - 1 bytes and a NUL; null at end of file.
 char* host_fgets(char* buffer, int size, host_file file);
+// Texts of any length: longer ones go out as several requests.
 int host_fputs(const char* text, host_file file);
 // 0 with the record filled, nonzero when there is no (further) entry.
 int host_findfirst(const char* pattern, int attributes, host_find_record* record);
