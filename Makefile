@@ -33,12 +33,11 @@ test-windows:
 	cmake --build --preset default --target win_e2e_tests
 	ctest --preset wine
 
-demo: build
-	@echo
-	@echo "tolvane is built: build/default/tolvane"
-	@echo "Run it on a serial device, for example:"
-	@echo "    build/default/tolvane -c /dev/ttyUSB0 -b 115200"
-	@echo "Leave it with Ctrl-Q."
+# tolvane on a simulated board, in the scratch directory build/demo.
+demo: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default --target tolvane tolvane-sim
+	@sim/demo.sh build/default build/demo
 
 install: build
 	cmake --install build/default

@@ -23,3 +23,16 @@ target_compile_definitions(e2e_fileservice_tests PRIVATE
   TOLVANE_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch")
 add_dependencies(e2e_fileservice_tests tolvane)
 tolvane_add_gtest(e2e_fileservice_tests)
+
+# The simulated board through the real tolvane, and make demo's script.
+add_executable(e2e_sim_tests
+  tests/harness.cpp
+  tests/e2e_sim_test.cpp)
+target_link_libraries(e2e_sim_tests PRIVATE tolvane_target GTest::gtest_main util)
+target_compile_definitions(e2e_sim_tests PRIVATE
+  TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
+  TOLVANE_SIM_BINARY="$<TARGET_FILE:tolvane-sim>"
+  TOLVANE_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  TOLVANE_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch")
+add_dependencies(e2e_sim_tests tolvane tolvane-sim)
+tolvane_add_gtest(e2e_sim_tests)
