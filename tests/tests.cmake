@@ -36,3 +36,10 @@ target_compile_definitions(e2e_sim_tests PRIVATE
   TOLVANE_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch")
 add_dependencies(e2e_sim_tests tolvane tolvane-sim)
 tolvane_add_gtest(e2e_sim_tests)
+
+# The man page renders cleanly and is installed with the program.
+add_test(NAME man_page_renders_cleanly
+  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/man_page_test.sh ${CMAKE_SOURCE_DIR}/doc/tolvane.1 $<TARGET_FILE:tolvane>)
+add_test(NAME install_puts_the_man_page_beside_the_program
+  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/install_test.sh ${CMAKE_BINARY_DIR} ${CMAKE_BINARY_DIR}/scratch/install
+          ${CMAKE_SOURCE_DIR}/doc/tolvane.1)
