@@ -38,7 +38,7 @@ protected:
         dir = scratch_dir("win-fileservice");
         line = line_open(44);
         run = start({"-r", "-c", "COM44"}, dir);
-        ASSERT_TRUE(output_wait_for(run, "Exit with Ctrl-Q")) << run.output << run.errors;
+        ASSERT_TRUE(output_wait_for(run, "Exit with Ctrl-Q\r\n\r\n")) << run.output << run.errors;
         ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
         target_attach(line);
         run.output.clear();
