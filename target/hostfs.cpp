@@ -99,7 +99,7 @@ int host_fputc(int c, host_file file) {
 }
 
 char* host_fgets(char* buffer, int size, host_file file) {
-    if (size <= 1 || size > HOST_LINE_MAX) return nullptr;
+    if (size < 1 || size > HOST_LINE_MAX) return nullptr;
     begin(6);
     link_put_u32(file);
     link_put_u16(static_cast<uint32_t>(size));

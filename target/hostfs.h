@@ -23,7 +23,10 @@ struct host_find_record {
     char name[14];        // at most 13 characters and a NUL
 };
 
-constexpr int HOST_NAME_MAX_LENGTH = 79;  // longer names and texts are refused
+// The host keeps 79 bytes of a string field and stops reading there, so a
+// 79-byte name would leave its ETX on the line: names and patterns longer
+// than 78 bytes are refused here (texts for host_fputs go in parts).
+constexpr int HOST_NAME_MAX_LENGTH = 78;
 constexpr int HOST_LINE_MAX = 4096;       // largest size for host_fgets
 
 // Bytes that arrive before the host answers a request are the host's

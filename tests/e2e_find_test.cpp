@@ -224,7 +224,7 @@ TEST(FindE2E, RecordNamesTimesAndDates) {
 
     // The longest directory part a pattern can carry and the longest name
     // an entry can have: the record still gets the entry's size.
-    const std::string deep(77, 'd');
+    const std::string deep(76, 'd');  // "d.../*" is the longest name a target sends
     const std::string name(255, 'n');
     mkdir((s.dir + "/" + deep).c_str(), 0755);
     write_file(s.dir + "/" + deep + "/" + name, bytes("seven b"));
