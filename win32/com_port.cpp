@@ -16,6 +16,13 @@ BOOL read_file(HANDLE handle, void* bytes, DWORD count, DWORD* got) {
     return ReadFile(handle, bytes, count, got, nullptr);
 }
 
+// The port aborts on a line error (a framing error, say) and takes no more
+// reads or writes until the error is fetched.
+void clear_error(HANDLE handle) {
+    DWORD errors;
+    ClearCommError(handle, &errors, nullptr);
+}
+
 bool is_c_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 void show_open_error(const char* port_name) {
@@ -27,6 +34,7 @@ void show_open_error(const char* port_name) {
 
 com_write_call com_write = write_file;
 com_read_call com_read = read_file;
+com_clear_call com_clear = clear_error;
 
 const COMMTIMEOUTS com_timeouts = {
     MAXDWORD,  // ReadIntervalTimeout: with the two zeros, a read never waits
@@ -110,6 +118,7 @@ int com_flush(com_port* port) {
                                   static_cast<DWORD>(queued - done), &written);
         if (written > static_cast<DWORD>(queued - done)) written = static_cast<DWORD>(queued - done);
         done += static_cast<int>(written);
+        if (!ok) com_clear(port->handle);
         if (!ok || written == 0) break;
     }
     return done == queued ? 0 : -1;
@@ -126,7 +135,10 @@ int com_getc(com_port* port) {
     com_flush(port);
     if (port->in_count <= 0) {
         DWORD got = 0;
-        com_read(port->handle, port->in_buffer.data(), COM_BUFFER_SIZE, &got);
+        if (!com_read(port->handle, port->in_buffer.data(), COM_BUFFER_SIZE, &got)) {
+            com_clear(port->handle);
+            got = 0;
+        }
         if (got > COM_BUFFER_SIZE) got = 0;
         port->in_cursor = port->in_buffer.data();
         port->in_count = static_cast<int>(got);

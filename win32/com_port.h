@@ -47,10 +47,13 @@ void show_system_error();
 // number as atoi reads it ("com1", "COM1" and "1" give 1; "/dev/ttyS0" 0).
 int com_port_number(const char* device);
 
-// The two calls that move bytes; tests put their own in.
+// The calls that move bytes, and the one that lets the port go on after a
+// line error; tests put their own in.
 using com_write_call = BOOL (*)(HANDLE handle, const void* bytes, DWORD count, DWORD* written);
 using com_read_call = BOOL (*)(HANDLE handle, void* bytes, DWORD count, DWORD* got);
+using com_clear_call = void (*)(HANDLE handle);
 extern com_write_call com_write;
 extern com_read_call com_read;
+extern com_clear_call com_clear;
 
 }  // namespace tolvane

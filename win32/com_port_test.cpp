@@ -19,6 +19,7 @@ struct FakeDevice {
     Bytes written;
     DWORD write_limit = 0xFFFFFFFF;
     BOOL write_result = TRUE;
+    BOOL read_result = TRUE;
     Bytes arriving;
 };
 FakeDevice* device = nullptr;
@@ -38,8 +39,10 @@ BOOL fake_read(HANDLE, void* bytes, DWORD count, DWORD* got) {
     std::memcpy(bytes, device->arriving.data(), n);
     device->arriving.erase(device->arriving.begin(), device->arriving.begin() + n);
     *got = n;
-    return TRUE;
+    return device->read_result;
 }
+
+void fake_clear(HANDLE) { device->calls.push_back("c"); }
 
 class ComPort : public testing::Test {
 protected:
@@ -47,6 +50,7 @@ protected:
         device = &fake;
         com_write = fake_write;
         com_read = fake_read;
+        com_clear = fake_clear;
         port.in_cursor = port.in_buffer.data();
     }
     void TearDown() override { device = nullptr; }
@@ -135,11 +139,21 @@ TEST_F(ComPort, AWriteThatStallsOrFailsDropsTheRestAndReportsIt) {
     fake.write_result = FALSE;
     queue(1021);
     EXPECT_EQ(com_putc(&port, 0), -1) << "the flush's result";
-    EXPECT_EQ(fake.calls, std::vector<std::string>{"w1022"});
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"w1022", "c"})) << "the error is cleared";
     EXPECT_EQ(port.out_count, 0);
     fake.arriving = {'k'};
     EXPECT_EQ(com_getc(&port), 'k');
-    EXPECT_EQ(fake.calls, (std::vector<std::string>{"w1022", "r"})) << "nothing left to write";
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"w1022", "c", "r"})) << "nothing left to write";
+}
+
+TEST_F(ComPort, AFailedReadIsNoByteAndTheErrorIsCleared) {
+    fake.read_result = FALSE;
+    EXPECT_EQ(com_getc(&port), -1);
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"r", "c"}));
+    fake.read_result = TRUE;
+    fake.arriving = {'o', 'k'};
+    EXPECT_EQ(com_getc(&port), 'o');
+    EXPECT_EQ(com_getc(&port), 'k');
 }
 
 TEST(ComSettings, AreThoseTheLineNeeds) {
