@@ -33,9 +33,9 @@ int getopt(int argc, char* const argv[], const char* optstring) {
         ++optind;
         optpos = 1;
     }
-    const char* spec = c == ':' ? nullptr : std::strchr(optstring, c);
-    if (spec == nullptr) return getopt_error(argv[0], "illegal option", c);
-    if (spec[1] != ':') return c;
+    const char* entry = c == ':' ? nullptr : std::strchr(optstring, c);
+    if (entry == nullptr) return getopt_error(argv[0], "illegal option", c);
+    if (entry[1] != ':') return c;
     if (letter_pos != 1) return getopt_error(argv[0], "option must not be clustered", c);
     if (optpos != 1) return getopt_error(argv[0], "option must be followed by white space", c);
     if (optind >= argc) return getopt_error(argv[0], "option requires an argument", c);

@@ -22,34 +22,8 @@ namespace e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int ms_left(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// One read with a time-out; 0 bytes on time-out or end.
-ssize_t read_some(int fd, uint8_t* buf, size_t n, int timeout_ms) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) <= 0) return 0;
-    const ssize_t got = read(fd, buf, n);
-    return got > 0 ? got : 0;
-}
-
-void write_all(int fd, const Bytes& b) {
-    size_t done = 0;
-    while (done < b.size()) {
-        const ssize_t n = write(fd, b.data() + done, b.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-            return;
-        } else {
-            pollfd p{fd, POLLOUT, 0};
-            poll(&p, 1, 100);
-        }
-    }
-}
+using pty_io::ms_left;
+using pty_io::read_some;
 
 void cloexec(int fd) { fcntl(fd, F_SETFD, FD_CLOEXEC); }
 
@@ -152,30 +126,11 @@ int exit_code(int wait_status) {
     return WEXITSTATUS(wait_status);
 }
 
-Bytes line_read(Session& run, size_t n, int timeout_ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    Bytes got;
-    while (got.size() < n) {
-        uint8_t buf[4096];
-        const size_t want = std::min(n - got.size(), sizeof buf);
-        const ssize_t r = read_some(run.line.master, buf, want, ms_left(deadline));
-        if (r <= 0) break;
-        got.insert(got.end(), buf, buf + r);
-    }
-    return got;
-}
+Bytes line_read(Session& run, size_t n, int timeout_ms) { return pty_io::read_exactly(run.line.master, n, timeout_ms); }
 
-Bytes line_drain(Session& run, int quiet_ms) {
-    Bytes got;
-    for (;;) {
-        uint8_t buf[4096];
-        const ssize_t r = read_some(run.line.master, buf, sizeof buf, quiet_ms);
-        if (r <= 0) return got;
-        got.insert(got.end(), buf, buf + r);
-    }
-}
+Bytes line_drain(Session& run, int quiet_ms) { return pty_io::read_until_quiet(run.line.master, quiet_ms); }
 
-void line_write(Session& run, const Bytes& b) { write_all(run.line.master, b); }
+void line_write(Session& run, const Bytes& b) { pty_io::write_all(run.line.master, b); }
 
 bool console_wait_for(Session& run, const std::string& text, int timeout_ms) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -200,7 +155,7 @@ std::string console_drain(Session& run, int quiet_ms) {
     return got;
 }
 
-void console_type(Session& run, const Bytes& keys) { write_all(run.console.master, keys); }
+void console_type(Session& run, const Bytes& keys) { pty_io::write_all(run.console.master, keys); }
 
 bool console_wait_raw(Session& run, int timeout_ms) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -224,55 +179,10 @@ bool same_settings(const struct termios& a, const struct termios& b) {
            cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
 }
 
-Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-std::string hex(const Bytes& b) {
-    std::string out;
-    char part[4];
-    for (uint8_t x : b) {
-        std::snprintf(part, sizeof part, "%02X ", x);
-        out += part;
-    }
-    return out;
-}
-
-Bytes reset_sequence() { return Bytes(50, 0x08); }
-
-std::string scratch_dir(const std::string& name) {
-    const std::string root = std::string(TOLVANE_SCRATCH_DIR);
-    mkdir(root.c_str(), 0755);
-    const std::string dir = root + "/" + name;
-    const std::string wipe = "rm -rf '" + dir + "'";
-    if (std::system(wipe.c_str()) != 0) std::abort();
-    mkdir(dir.c_str(), 0755);
-    return dir;
-}
+std::string scratch_dir(const std::string& name) { return pty_io::scratch_dir(TOLVANE_SCRATCH_DIR, name); }
 
 std::string tolvane_path() { return TOLVANE_BINARY; }
 
-namespace {
-int target_fd = -1;
-bool timed_out = false;
-}  // namespace
-
-void target_attach(Session& run) {
-    target_fd = run.line.master;
-    timed_out = false;
-}
-
-bool target_timed_out() { return timed_out; }
+void target_attach(Session& run) { pty_io::target_attach(run.line.master, 3000); }
 
 }  // namespace e2e
-
-namespace tolvane {
-
-int link_get_raw() {
-    uint8_t b;
-    if (e2e::read_some(e2e::target_fd, &b, 1, 3000) == 1) return b;
-    e2e::timed_out = true;
-    return BYTE_ETX;
-}
-
-void link_put_raw(int byte) { e2e::write_all(e2e::target_fd, {static_cast<uint8_t>(byte)}); }
-
-}  // namespace tolvane

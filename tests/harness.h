@@ -11,9 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/pty_io.h"
+
 namespace e2e {
 
-using Bytes = std::vector<uint8_t>;
+using pty_io::bytes;
+using pty_io::Bytes;
+using pty_io::hex;
+using pty_io::reset_sequence;
+using pty_io::target_timed_out;
 
 struct Pty {
     int master = -1;
@@ -70,12 +76,6 @@ bool console_wait_raw(Session& run, int timeout_ms = 3000);
 struct termios settings(int fd);
 bool same_settings(const struct termios& a, const struct termios& b);
 
-Bytes bytes(const std::string& s);
-std::string hex(const Bytes& b);
-
-// The reset sequence: 50 backspaces.
-Bytes reset_sequence();
-
 // A fresh empty directory under the build tree's scratch area.
 std::string scratch_dir(const std::string& name);
 
@@ -90,6 +90,5 @@ namespace e2e {
 // line operations go to this run's line master. A read that waits over
 // three seconds yields ETX and marks a time-out, so a test fails, not hangs.
 void target_attach(Session& run);
-bool target_timed_out();
 
 }  // namespace e2e

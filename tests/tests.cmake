@@ -1,41 +1,31 @@
 # End-to-end tests: the real tolvane over pseudo-terminals, the test
 # playing the target (through the target library) and typing on the console.
-add_executable(e2e_tests
-  tests/harness.cpp
-  tests/e2e_startup_test.cpp
-  tests/e2e_terminal_test.cpp)
-target_link_libraries(e2e_tests PRIVATE tolvane_target GTest::gtest_main util)
-target_compile_definitions(e2e_tests PRIVATE
+add_library(tolvane_e2e_harness OBJECT tests/harness.cpp tests/pty_io.cpp)
+target_compile_definitions(tolvane_e2e_harness PRIVATE
   TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
   TOLVANE_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch")
-add_dependencies(e2e_tests tolvane)
-tolvane_add_gtest(e2e_tests)
 
-# The file service end to end: the test as the target through the library.
-add_executable(e2e_fileservice_tests
-  tests/harness.cpp
+function(tolvane_add_e2e name)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE tolvane_e2e_harness tolvane_target GTest::gtest_main util)
+  add_dependencies(${name} tolvane)
+  tolvane_add_gtest(${name})
+endfunction()
+
+tolvane_add_e2e(e2e_tests tests/e2e_startup_test.cpp tests/e2e_terminal_test.cpp)
+
+# The file service: the test as the target through the library.
+tolvane_add_e2e(e2e_fileservice_tests
   tests/e2e_served.cpp
   tests/e2e_fileservice_test.cpp
   tests/e2e_find_test.cpp)
-target_link_libraries(e2e_fileservice_tests PRIVATE tolvane_target GTest::gtest_main util)
-target_compile_definitions(e2e_fileservice_tests PRIVATE
-  TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
-  TOLVANE_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch")
-add_dependencies(e2e_fileservice_tests tolvane)
-tolvane_add_gtest(e2e_fileservice_tests)
 
 # The simulated board through the real tolvane, and make demo's script.
-add_executable(e2e_sim_tests
-  tests/harness.cpp
-  tests/e2e_sim_test.cpp)
-target_link_libraries(e2e_sim_tests PRIVATE tolvane_target GTest::gtest_main util)
+tolvane_add_e2e(e2e_sim_tests tests/e2e_sim_test.cpp)
 target_compile_definitions(e2e_sim_tests PRIVATE
-  TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
   TOLVANE_SIM_BINARY="$<TARGET_FILE:tolvane-sim>"
-  TOLVANE_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
-  TOLVANE_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch")
-add_dependencies(e2e_sim_tests tolvane tolvane-sim)
-tolvane_add_gtest(e2e_sim_tests)
+  TOLVANE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+add_dependencies(e2e_sim_tests tolvane-sim)
 
 # The man page renders cleanly and is installed with the program.
 add_test(NAME man_page_renders_cleanly

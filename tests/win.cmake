@@ -9,6 +9,7 @@ find_program(TOLVANE_WINESERVER NAMES wineserver PATHS /usr/lib/wine)
 if(TOLVANE_WINE AND TOLVANE_WINESERVER)
   add_executable(win_e2e_tests EXCLUDE_FROM_ALL
     tests/win_harness.cpp
+    tests/pty_io.cpp
     tests/e2e_win_startup_test.cpp
     tests/e2e_win_fileservice_test.cpp
     tests/e2e_win_terminal_test.cpp)

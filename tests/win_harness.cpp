@@ -30,32 +30,9 @@ using Clock = std::chrono::steady_clock;
 
 const std::string kPrefix = TOLVANE_WINEPREFIX;
 
-int ms_left(Clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-ssize_t read_some(int fd, uint8_t* buf, size_t n, int timeout_ms) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, timeout_ms) <= 0) return 0;
-    const ssize_t got = read(fd, buf, n);
-    return got > 0 ? got : 0;
-}
-
-void write_all(int fd, const Bytes& b) {
-    size_t done = 0;
-    while (done < b.size()) {
-        const ssize_t n = write(fd, b.data() + done, b.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-            return;
-        } else {
-            pollfd p{fd, POLLOUT, 0};
-            poll(&p, 1, 100);
-        }
-    }
-}
+using pty_io::ms_left;
+using pty_io::read_some;
+using pty_io::write_all;
 
 // Runs a command line through the shell; its standard output.
 std::string shell(const std::string& command) {
@@ -150,28 +127,9 @@ void line_close(Line& line) {
     line.master = line.slave = -1;
 }
 
-Bytes line_read(Line& line, size_t n, int timeout_ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    Bytes got;
-    while (got.size() < n) {
-        uint8_t buf[4096];
-        const size_t want = std::min(n - got.size(), sizeof buf);
-        const ssize_t r = read_some(line.master, buf, want, ms_left(deadline));
-        if (r <= 0) break;
-        got.insert(got.end(), buf, buf + r);
-    }
-    return got;
-}
+Bytes line_read(Line& line, size_t n, int timeout_ms) { return pty_io::read_exactly(line.master, n, timeout_ms); }
 
-Bytes line_drain(Line& line, int quiet_ms) {
-    Bytes got;
-    for (;;) {
-        uint8_t buf[4096];
-        const ssize_t r = read_some(line.master, buf, sizeof buf, quiet_ms);
-        if (r <= 0) return got;
-        got.insert(got.end(), buf, buf + r);
-    }
-}
+Bytes line_drain(Line& line, int quiet_ms) { return pty_io::read_until_quiet(line.master, quiet_ms); }
 
 void line_write(Line& line, const Bytes& b) { write_all(line.master, b); }
 
@@ -301,20 +259,6 @@ void pane_close(Pane& pane) {
     pane.socket.clear();
 }
 
-Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
-
-std::string hex(const Bytes& b) {
-    std::string out;
-    char part[4];
-    for (uint8_t x : b) {
-        std::snprintf(part, sizeof part, "%02X ", x);
-        out += part;
-    }
-    return out;
-}
-
-Bytes reset_sequence() { return Bytes(50, 0x08); }
-
 std::string dos_newlines_to_unix(std::string s) {
     for (size_t at; (at = s.find("\r\n")) != std::string::npos;) s.erase(at, 1);
     return s;
@@ -330,38 +274,8 @@ std::string windows_path(const std::string& path) {
     return w;
 }
 
-std::string scratch_dir(const std::string& name) {
-    const std::string root = TOLVANE_SCRATCH_DIR;
-    mkdir(root.c_str(), 0755);
-    const std::string dir = root + "/" + name;
-    if (std::system(("rm -rf " + sh_quote(dir)).c_str()) != 0) std::abort();
-    mkdir(dir.c_str(), 0755);
-    return dir;
-}
+std::string scratch_dir(const std::string& name) { return pty_io::scratch_dir(TOLVANE_SCRATCH_DIR, name); }
 
-namespace {
-int target_fd = -1;
-bool timed_out = false;
-}  // namespace
-
-void target_attach(Line& line) {
-    target_fd = line.master;
-    timed_out = false;
-}
-
-bool target_timed_out() { return timed_out; }
+void target_attach(Line& line) { pty_io::target_attach(line.master, 5000); }
 
 }  // namespace win_e2e
-
-namespace tolvane {
-
-int link_get_raw() {
-    uint8_t b;
-    if (win_e2e::read_some(win_e2e::target_fd, &b, 1, 5000) == 1) return b;
-    win_e2e::timed_out = true;
-    return BYTE_ETX;
-}
-
-void link_put_raw(int byte) { win_e2e::write_all(win_e2e::target_fd, {static_cast<uint8_t>(byte)}); }
-
-}  // namespace tolvane

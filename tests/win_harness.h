@@ -10,9 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/pty_io.h"
+
 namespace win_e2e {
 
-using Bytes = std::vector<uint8_t>;
+using pty_io::bytes;
+using pty_io::Bytes;
+using pty_io::hex;
+using pty_io::reset_sequence;
+using pty_io::target_timed_out;
 
 // A pty mapped to COM<number> in the prefix. The test keeps the slave open
 // too, to look at what the program set.
@@ -66,9 +72,6 @@ void pane_keys(const Pane& pane, const std::vector<std::string>& keys);
 int pane_exit_status(const Pane& pane, int timeout_ms = 10000);
 void pane_close(Pane& pane);
 
-Bytes bytes(const std::string& s);
-std::string hex(const Bytes& b);
-Bytes reset_sequence();  // 50 backspaces
 std::string dos_newlines_to_unix(std::string s);
 
 std::string exe_path();                            // the program, as a Linux path
@@ -78,6 +81,5 @@ std::string scratch_dir(const std::string& name);   // fresh and empty
 // The test as the target, through the target library, on this line. A read
 // that waits over five seconds yields ETX and marks a time-out.
 void target_attach(Line& line);
-bool target_timed_out();
 
 }  // namespace win_e2e

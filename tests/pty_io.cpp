@@ -1,0 +1,120 @@
+#include "tests/pty_io.h"
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "link/link.h"
+
+namespace pty_io {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int target_fd = -1;
+int target_timeout_ms = 3000;
+bool timed_out = false;
+
+}  // namespace
+
+int ms_left(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+ssize_t read_some(int fd, uint8_t* buf, size_t n, int timeout_ms) {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, timeout_ms) <= 0) return 0;
+    const ssize_t got = read(fd, buf, n);
+    return got > 0 ? got : 0;
+}
+
+void write_all(int fd, const Bytes& b) {
+    size_t done = 0;
+    while (done < b.size()) {
+        const ssize_t n = write(fd, b.data() + done, b.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
+            return;
+        } else {
+            pollfd p{fd, POLLOUT, 0};
+            poll(&p, 1, 100);
+        }
+    }
+}
+
+Bytes read_exactly(int fd, size_t n, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    Bytes got;
+    while (got.size() < n) {
+        uint8_t buf[4096];
+        const size_t want = std::min(n - got.size(), sizeof buf);
+        const ssize_t r = read_some(fd, buf, want, ms_left(deadline));
+        if (r <= 0) break;
+        got.insert(got.end(), buf, buf + r);
+    }
+    return got;
+}
+
+Bytes read_until_quiet(int fd, int quiet_ms) {
+    Bytes got;
+    for (;;) {
+        uint8_t buf[4096];
+        const ssize_t r = read_some(fd, buf, sizeof buf, quiet_ms);
+        if (r <= 0) return got;
+        got.insert(got.end(), buf, buf + r);
+    }
+}
+
+Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+std::string hex(const Bytes& b) {
+    std::string out;
+    char part[4];
+    for (uint8_t x : b) {
+        std::snprintf(part, sizeof part, "%02X ", x);
+        out += part;
+    }
+    return out;
+}
+
+Bytes reset_sequence() { return Bytes(50, 0x08); }
+
+std::string scratch_dir(const std::string& root, const std::string& name) {
+    mkdir(root.c_str(), 0755);
+    const std::string dir = root + "/" + name;
+    const std::string wipe = "rm -rf '" + dir + "'";
+    if (std::system(wipe.c_str()) != 0) std::abort();
+    mkdir(dir.c_str(), 0755);
+    return dir;
+}
+
+void target_attach(int fd, int timeout_ms) {
+    target_fd = fd;
+    target_timeout_ms = timeout_ms;
+    timed_out = false;
+}
+
+bool target_timed_out() { return timed_out; }
+
+}  // namespace pty_io
+
+namespace tolvane {
+
+int link_get_raw() {
+    uint8_t b;
+    if (pty_io::read_some(pty_io::target_fd, &b, 1, pty_io::target_timeout_ms) == 1) return b;
+    pty_io::timed_out = true;
+    return BYTE_ETX;
+}
+
+void link_put_raw(int byte) { pty_io::write_all(pty_io::target_fd, {static_cast<uint8_t>(byte)}); }
+
+}  // namespace tolvane

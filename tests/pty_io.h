@@ -1,0 +1,40 @@
+// Byte I/O with time-outs on pseudo-terminal masters, shared by the
+// end-to-end harnesses of both programs, and the test's side as the target:
+// the client library's raw line operations on one master.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace pty_io {
+
+using Bytes = std::vector<uint8_t>;
+
+// Milliseconds until deadline, 0 once it has passed.
+int ms_left(std::chrono::steady_clock::time_point deadline);
+
+// One read with a time-out; 0 bytes on time-out or end.
+ssize_t read_some(int fd, uint8_t* buf, size_t n, int timeout_ms);
+void write_all(int fd, const Bytes& bytes);
+// Exactly n bytes unless the time runs out.
+Bytes read_exactly(int fd, size_t n, int timeout_ms);
+// Everything that arrives until the fd has been quiet for quiet_ms.
+Bytes read_until_quiet(int fd, int quiet_ms);
+
+Bytes bytes(const std::string& s);
+std::string hex(const Bytes& b);
+Bytes reset_sequence();  // the 50 backspaces every start sends
+
+// A fresh empty directory below root.
+std::string scratch_dir(const std::string& root, const std::string& name);
+
+// The client library's raw operations go to fd. A read that waits longer
+// than timeout_ms yields ETX and marks a time-out, so a test fails, not hangs.
+void target_attach(int fd, int timeout_ms);
+bool target_timed_out();
+
+}  // namespace pty_io
