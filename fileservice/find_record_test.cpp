@@ -6,24 +6,9 @@
 #include <cstring>
 
 #include "tests/fake_line.h"
+#include "tests/local_time.h"
 
 using namespace tolvane;
-
-namespace {
-
-std::time_t local_time(int year, int month, int day, int hour, int minute, int second) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
-}
-
-}  // namespace
 
 TEST(DosDatetime, PacksLocalTime) {
     const uint32_t v = dos_datetime(local_time(1999, 12, 31, 23, 59, 58));

@@ -261,8 +261,7 @@ TEST(FileService, UnknownCodesPrintTheMessageAndReadNothingMore) {
     // bytes reach the console, and the stream stays open.
     request_raw(s, Wire().bare(0x03).u32(four).bytes);
     expected += unknown_code_message + be32(four);
-    EXPECT_TRUE(console_wait_tail(s, expected));
-    EXPECT_EQ(console_since_banner(s), expected);
+    expect_console(s, expected);
     EXPECT_EQ(host_fgetc(four), 'W');
     EXPECT_EQ(host_fclose(four), 0);
 
@@ -306,8 +305,7 @@ TEST(FileService, DriveLetterNamesBecomeHostPaths) {
                                  "remove(" + s.dir + "/sub/Y.DAT)\n"
                                  "fopen(sub\\Z.DAT,w) = " + hx(g) + "\n"
                                  "fclose(" + hx(g) + ") = 0\n";
-    EXPECT_TRUE(console_wait_tail(s, expected));
-    EXPECT_EQ(console_since_banner(s), expected);
+    expect_console(s, expected);
 
     finish(s);
 }
@@ -376,8 +374,7 @@ TEST(FileService, TraceLinesWithTheirExactFormats) {
         // is on the console by the time it shows.
         line_write(s.run, bytes("end"));
         expected = (trace ? expected : "") + "end";
-        EXPECT_TRUE(console_wait_tail(s, expected));
-        EXPECT_EQ(console_since_banner(s), expected);
+        expect_console(s, expected);
         finish(s);
     }
 }
@@ -439,8 +436,7 @@ TEST(FileService, HandlesThatNameNoStream) {
     EXPECT_EQ(host_fgetc(live), 'l');
     EXPECT_EQ(host_fgetc(newer), 'l');
     EXPECT_EQ(file_bytes(s.dir + "/closed.txt"), bytes("kept"));
-    EXPECT_TRUE(console_wait_tail(s, expected));
-    EXPECT_EQ(console_since_banner(s), expected);
+    expect_console(s, expected);
 
     finish(s);
 }
@@ -496,8 +492,7 @@ TEST(FileService, OverlongStringsAreCutAt79) {
     request(s, 11, Wire().text("p.txt").text(std::string(100, 'b')));
     EXPECT_EQ(reply(s, 2), "00 00 ");
     expected += "rename(p.txt," + std::string(79, 'b') + ")\n" + std::string(21, 'b') + "\x03";
-    EXPECT_TRUE(console_wait_tail(s, expected));
-    EXPECT_EQ(console_since_banner(s), expected);
+    expect_console(s, expected);
     EXPECT_EQ(file_bytes(s.dir + "/" + std::string(79, 'b')), Bytes(79, 'a'));
 
     // A 79-byte name would leave its ETX behind: the target library refuses
@@ -509,8 +504,7 @@ TEST(FileService, OverlongStringsAreCutAt79) {
     ASSERT_NE(g, 0u);
     EXPECT_EQ(host_fclose(g), 0);
     expected += "fopen(" + c78 + ",w) = " + hx(g) + "\nfclose(" + hx(g) + ") = 0\n";
-    EXPECT_TRUE(console_wait_tail(s, expected));
-    EXPECT_EQ(console_since_banner(s), expected);
+    expect_console(s, expected);
 
     finish(s);
 }

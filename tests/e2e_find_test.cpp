@@ -10,6 +10,7 @@
 
 #include "target/hostfs.h"
 #include "tests/e2e_served.h"
+#include "tests/local_time.h"
 
 using namespace e2e;
 using namespace tolvane;
@@ -26,18 +27,6 @@ std::vector<std::string> directory_order(const std::string& dir, const std::set<
     }
     closedir(d);
     return names;
-}
-
-time_t local_time(int year, int month, int day, int hour, int minute, int second) {
-    std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
-    tm.tm_isdst = -1;
-    return std::mktime(&tm);
 }
 
 // Sets a file's modification time; false when the file system cannot hold it.
@@ -169,8 +158,7 @@ TEST(FindE2E, PatternsDirectoriesAndTheTrace) {
         expected += (i == 0 ? "findfirst(*,0) = 0 " : "0 ") + dir_order[i] + (dir_order[i] == "sub" ? " 10\n" : " 0\n");
     expected += "-1  0\n";
 
-    EXPECT_TRUE(console_wait_tail(s, expected));
-    EXPECT_EQ(console_since_banner(s), expected);
+    expect_console(s, expected);
     finish(s);
 }
 

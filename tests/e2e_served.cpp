@@ -92,4 +92,9 @@ void write_file(const std::string& path, const Bytes& content) {
     out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
 }
 
+void expect_console(Served& s, const std::string& expected) {
+    EXPECT_TRUE(console_wait_tail(s, expected));
+    EXPECT_EQ(console_since_banner(s), expected);
+}
+
 }  // namespace e2e

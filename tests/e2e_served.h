@@ -27,6 +27,9 @@ void finish(Served& s);
 std::string console_since_banner(Served& s);
 // Waits until the console since the banner ends with text.
 bool console_wait_tail(Served& s, const std::string& text);
+// Waits for expected to end the console since the banner, then requires
+// the console since the banner to be exactly that.
+void expect_console(Served& s, const std::string& expected);
 
 // Request bytes as the target puts them on the wire.
 struct Wire {
