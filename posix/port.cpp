@@ -57,22 +57,23 @@ void restore_line_now() {
 }
 
 // Sleeps until the line is ready in one direction; a signal ends the program.
+// The signal pipe is always in the read set: a signal that came after the last
+// look but before select would otherwise leave select asleep for good.
 void wait_for_line(bool for_writing) {
     for (;;) {
-        fd_set line_set, stop_set;
-        FD_ZERO(&line_set);
-        FD_ZERO(&stop_set);
-        FD_SET(line_fd, &line_set);
+        fd_set read_set, write_set;
+        FD_ZERO(&read_set);
+        FD_ZERO(&write_set);
+        FD_SET(line_fd, for_writing ? &write_set : &read_set);
         int nfds = line_fd;
         const int stop_fd = stop_signal_fd();
         if (stop_fd >= 0) {
-            FD_SET(stop_fd, &stop_set);
+            FD_SET(stop_fd, &read_set);
             if (stop_fd > nfds) nfds = stop_fd;
         }
-        const int n = for_writing ? select(nfds + 1, &stop_set, &line_set, nullptr, nullptr)
-                                  : select(nfds + 1, &line_set, nullptr, nullptr, nullptr);
+        const int n = select(nfds + 1, &read_set, &write_set, nullptr, nullptr);
         stop_if_signalled();
-        if (n > 0 && FD_ISSET(line_fd, &line_set)) return;
+        if (n > 0 && FD_ISSET(line_fd, for_writing ? &write_set : &read_set)) return;
         if (n < 0 && errno != EINTR) return;
     }
 }

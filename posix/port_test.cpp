@@ -1,0 +1,83 @@
+// The line's waits against a signal that is already pending when the wait
+// begins: it must end the program by that signal with the line put back,
+// never leave select asleep.
+#include "posix/port.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "link/link.h"
+#include "posix/stop.h"
+
+namespace {
+
+struct Pty {
+    int master = -1;
+    int slave = -1;
+    char path[64] = {};
+    struct termios before {};
+};
+
+Pty open_test_pty() {
+    Pty p;
+    EXPECT_EQ(openpty(&p.master, &p.slave, p.path, nullptr, nullptr), 0);
+    EXPECT_EQ(tcgetattr(p.slave, &p.before), 0);
+    return p;
+}
+
+bool settings_back(const Pty& p) {
+    struct termios now;
+    if (tcgetattr(p.slave, &now) != 0) return false;
+    return now.c_iflag == p.before.c_iflag && now.c_oflag == p.before.c_oflag &&
+           now.c_cflag == p.before.c_cflag && now.c_lflag == p.before.c_lflag &&
+           std::memcmp(now.c_cc, p.before.c_cc, sizeof now.c_cc) == 0;
+}
+
+// In the child: the line opened and the handlers set, then the signal.
+// alarm turns a hang into a death by the wrong signal.
+void open_line_and_signal(const Pty& p) {
+    alarm(5);
+    if (!tolvane::port_open(p.path, 9600)) _exit(1);
+    tolvane::stop_watch_signals();
+    raise(SIGTERM);
+}
+
+TEST(LineWait, SignalBeforeAReadWaitEndsByTheSignal) {
+    Pty p = open_test_pty();
+    EXPECT_EXIT(
+        {
+            open_line_and_signal(p);
+            tolvane::link_get_raw();  // nothing on the line
+            _exit(2);
+        },
+        testing::KilledBySignal(SIGTERM), "");
+    EXPECT_TRUE(settings_back(p));
+    close(p.master);
+    close(p.slave);
+}
+
+TEST(LineWait, SignalBeforeAWriteWaitEndsByTheSignal) {
+    Pty p = open_test_pty();
+    EXPECT_EXIT(
+        {
+            open_line_and_signal(p);
+            // Fill the line until the next byte must wait.
+            const char fill[256] = {};
+            while (write(tolvane::line_fd, fill, sizeof fill) > 0) {
+            }
+            tolvane::link_put_raw('A');
+            _exit(2);
+        },
+        testing::KilledBySignal(SIGTERM), "");
+    EXPECT_TRUE(settings_back(p));
+    close(p.master);
+    close(p.slave);
+}
+
+}  // namespace
