@@ -10,10 +10,10 @@
 #include <unistd.h>
 
 #include <csignal>
-#include <cstring>
 
 #include "link/link.h"
 #include "posix/stop.h"
+#include "tests/tty_settings.h"
 
 namespace {
 
@@ -31,13 +31,7 @@ Pty open_test_pty() {
     return p;
 }
 
-bool settings_back(const Pty& p) {
-    struct termios now;
-    if (tcgetattr(p.slave, &now) != 0) return false;
-    return now.c_iflag == p.before.c_iflag && now.c_oflag == p.before.c_oflag &&
-           now.c_cflag == p.before.c_cflag && now.c_lflag == p.before.c_lflag &&
-           std::memcmp(now.c_cc, p.before.c_cc, sizeof now.c_cc) == 0;
-}
+bool settings_back(const Pty& p) { return same_settings(settings(p.slave), p.before); }
 
 // In the child: the line opened and the handlers set, then the signal.
 // alarm turns a hang into a death by the wrong signal.

@@ -166,19 +166,6 @@ bool console_wait_raw(Session& run, int timeout_ms) {
     return true;
 }
 
-struct termios settings(int fd) {
-    struct termios t;
-    std::memset(&t, 0, sizeof t);
-    tcgetattr(fd, &t);
-    return t;
-}
-
-bool same_settings(const struct termios& a, const struct termios& b) {
-    return a.c_iflag == b.c_iflag && a.c_oflag == b.c_oflag && a.c_cflag == b.c_cflag &&
-           a.c_lflag == b.c_lflag && std::memcmp(a.c_cc, b.c_cc, sizeof a.c_cc) == 0 &&
-           cfgetispeed(&a) == cfgetispeed(&b) && cfgetospeed(&a) == cfgetospeed(&b);
-}
-
 std::string scratch_dir(const std::string& name) { return pty_io::scratch_dir(TOLVANE_SCRATCH_DIR, name); }
 
 std::string tolvane_path() { return TOLVANE_BINARY; }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/pty_io.h"
+#include "tests/tty_settings.h"
 
 namespace e2e {
 
@@ -72,9 +73,6 @@ std::string console_drain(Session& run, int quiet_ms = 200);
 void console_type(Session& run, const Bytes& keys);
 // Waits until tolvane has put the console into raw mode.
 bool console_wait_raw(Session& run, int timeout_ms = 3000);
-
-struct termios settings(int fd);
-bool same_settings(const struct termios& a, const struct termios& b);
 
 // A fresh empty directory under the build tree's scratch area.
 std::string scratch_dir(const std::string& name);
