@@ -6,25 +6,65 @@ namespace tolvane {
 
 namespace {
 
-std::map<uint32_t, FILE*> open_streams;
+std::map<uint32_t, host_stream> open_streams;
 uint32_t next_handle = 1;
+
+// Moves the stream to where it stands, which ends the last direction. A push
+// back before the start of the file leaves no position to go to; the start
+// is the nearest one.
+bool reposition(host_stream* stream) {
+    if (std::fseek(stream->file, 0, SEEK_CUR) == 0) return true;
+    return stream->last == stream_use::pushed_back && std::fseek(stream->file, 0, SEEK_SET) == 0;
+}
 
 }  // namespace
 
-uint32_t handle_add(FILE* stream) {
+uint32_t handle_add(FILE* file, const open_mode& mode) {
     if (open_streams.size() >= UINT32_MAX - 1) return 0;
     // Numbers wrap only after four billion opens; skip 0 and live ones.
     while (next_handle == 0 || open_streams.count(next_handle)) ++next_handle;
     const uint32_t handle = next_handle++;
-    open_streams[handle] = stream;
+    open_streams[handle] = host_stream{file, mode.reads, mode.writes, stream_use::none};
     return handle;
 }
 
-FILE* handle_stream(uint32_t handle) {
+host_stream* handle_stream(uint32_t handle) {
     const auto it = open_streams.find(handle);
-    return it == open_streams.end() ? nullptr : it->second;
+    return it == open_streams.end() ? nullptr : &it->second;
 }
 
 void handle_remove(uint32_t handle) { open_streams.erase(handle); }
+
+void handle_close_all() {
+    for (auto& entry : open_streams) std::fclose(entry.second.file);
+    open_streams.clear();
+    next_handle = 1;
+}
+
+FILE* stream_for_input(host_stream* stream) {
+    if (stream == nullptr || !stream->readable) return nullptr;
+    // Output may go on to input after a flush where the stream cannot seek.
+    if (stream->last == stream_use::output && !reposition(stream)) std::fflush(stream->file);
+    if (stream->last != stream_use::pushed_back) stream->last = stream_use::input;
+    return stream->file;
+}
+
+FILE* stream_for_output(host_stream* stream) {
+    if (stream == nullptr || !stream->writable) return nullptr;
+    if ((stream->last == stream_use::input || stream->last == stream_use::pushed_back) && !reposition(stream))
+        return nullptr;
+    stream->last = stream_use::output;
+    return stream->file;
+}
+
+FILE* stream_for_push_back(host_stream* stream) {
+    if (stream == nullptr || !stream->readable || stream->last == stream_use::output) return nullptr;
+    stream->last = stream_use::pushed_back;
+    return stream->file;
+}
+
+void stream_positioned(host_stream* stream) {
+    if (stream) stream->last = stream_use::none;
+}
 
 }  // namespace tolvane

@@ -6,6 +6,7 @@
 #include "fileservice/find.h"
 #include "fileservice/handles.h"
 #include "fileservice/names.h"
+#include "fileservice/open_mode.h"
 #include "link/link.h"
 
 namespace tolvane {
@@ -30,10 +31,11 @@ void serve_open() {
     link_get_string(mode);
     host_file_name(rpc_text);
     if (rpc_trace) std::printf("fopen(%s,%s) = ", rpc_text, mode);
-    FILE* stream = std::fopen(rpc_text, mode);
+    const open_mode checked = open_mode_parse(mode);
+    FILE* stream = checked.valid ? std::fopen(rpc_text, mode) : nullptr;
     uint32_t handle = 0;
     if (stream) {
-        handle = handle_add(stream);
+        handle = handle_add(stream, checked);
         if (handle == 0) std::fclose(stream);
     }
     link_put_u32(handle);
@@ -44,7 +46,7 @@ void serve_read() {
     const int32_t count = get_s32();
     const uint32_t handle = link_get_u32();
     if (rpc_trace) std::printf("fread(%lx,%ld) = ", trace_handle(handle), static_cast<long>(count));
-    FILE* stream = handle_stream(handle);
+    FILE* stream = count > 0 ? stream_for_input(handle_stream(handle)) : nullptr;
     int32_t sent = 0;
     while (stream && sent < count) {
         const int c = std::fgetc(stream);
@@ -59,43 +61,51 @@ void serve_read() {
 void serve_write() {
     const uint32_t handle = link_get_u32();
     if (rpc_trace) std::printf("fwrite(%lx)\n", trace_handle(handle));
-    FILE* stream = handle_stream(handle);
-    // The data is always read to its ETX, so the stream stays in step.
+    host_stream* stream = handle_stream(handle);
+    FILE* file = nullptr;
+    bool first = true;
+    // The data is always read to its ETX, so the stream stays in step. The
+    // stream is made ready at the first byte: an empty write leaves it be.
     for (int s = link_get(); s != SYM_ETX; s = link_get()) {
-        if (stream) std::fputc(s & 0xFF, stream);
+        if (first) file = stream_for_output(stream);
+        first = false;
+        if (file) std::fputc(s & 0xFF, file);
     }
 }
 
 void serve_close() {
     const uint32_t handle = link_get_u32();
     if (rpc_trace) std::printf("fclose(%lx) = ", trace_handle(handle));
-    FILE* stream = handle_stream(handle);
+    const host_stream* stream = handle_stream(handle);
     int result = RESULT_ERROR;
     if (stream) {
+        FILE* file = stream->file;
         handle_remove(handle);
-        result = std::fclose(stream);
+        result = std::fclose(file);
     }
     put_s16(result);
     if (rpc_trace) std::printf("%d\n", result);
 }
 
 void serve_getc() {
-    FILE* stream = handle_stream(link_get_u32());
+    FILE* stream = stream_for_input(handle_stream(link_get_u32()));
     put_s16(stream ? std::fgetc(stream) : RESULT_ERROR);
 }
 
 void serve_putc() {
-    FILE* stream = handle_stream(link_get_u32());
+    host_stream* stream = handle_stream(link_get_u32());
     const int c = get_s16();
-    put_s16(stream ? std::fputc(c, stream) : RESULT_ERROR);
+    FILE* file = stream_for_output(stream);
+    put_s16(file ? std::fputc(c, file) : RESULT_ERROR);
 }
 
 void serve_gets() {
-    FILE* stream = handle_stream(link_get_u32());
+    host_stream* stream = handle_stream(link_get_u32());
     const int size = get_s16();
     // fgets with a size of 0 has nothing to give; above the buffer it must
     // not be called at all.
-    if (!stream || size <= 0 || size > RPC_TEXT_SIZE || !std::fgets(rpc_text, size, stream)) {
+    FILE* file = size > 0 && size <= RPC_TEXT_SIZE ? stream_for_input(stream) : nullptr;
+    if (!file || !std::fgets(rpc_text, size, file)) {
         put_s16(0);
         return;
     }
@@ -104,10 +114,11 @@ void serve_gets() {
 }
 
 void serve_puts() {
-    FILE* stream = handle_stream(link_get_u32());
+    host_stream* stream = handle_stream(link_get_u32());
     link_get_string(rpc_text);
     if (rpc_trace) std::printf("fputs(%s)\n", rpc_text);
-    put_s16(stream ? std::fputs(rpc_text, stream) : RESULT_ERROR);
+    FILE* file = stream_for_output(stream);
+    put_s16(file ? std::fputs(rpc_text, file) : RESULT_ERROR);
 }
 
 void send_found(int result, const find_record& record) {
@@ -153,21 +164,23 @@ void serve_rename() {
 }
 
 void serve_tell() {
-    FILE* stream = handle_stream(link_get_u32());
-    const long position = stream ? std::ftell(stream) : RESULT_ERROR;
+    const host_stream* stream = handle_stream(link_get_u32());
+    const long position = stream ? std::ftell(stream->file) : RESULT_ERROR;
     link_put_u32(static_cast<uint32_t>(position));
 }
 
 void serve_seek() {
-    FILE* stream = handle_stream(link_get_u32());
+    host_stream* stream = handle_stream(link_get_u32());
     const long offset = get_s32();
     const int origin = get_s16();
-    put_s16(stream ? std::fseek(stream, offset, origin) : RESULT_ERROR);
+    const int result = stream ? std::fseek(stream->file, offset, origin) : RESULT_ERROR;
+    if (result == 0) stream_positioned(stream);
+    put_s16(result);
 }
 
 void serve_ungetc() {
     const int c = get_s16();
-    FILE* stream = handle_stream(link_get_u32());
+    FILE* stream = stream_for_push_back(handle_stream(link_get_u32()));
     put_s16(stream ? std::ungetc(c, stream) : RESULT_ERROR);
 }
 

@@ -18,7 +18,8 @@ tolvane_add_e2e(e2e_tests tests/e2e_startup_test.cpp tests/e2e_terminal_test.cpp
 tolvane_add_e2e(e2e_fileservice_tests
   tests/e2e_served.cpp
   tests/e2e_fileservice_test.cpp
-  tests/e2e_find_test.cpp)
+  tests/e2e_find_test.cpp
+  tests/e2e_faulty_target_test.cpp)
 
 # The simulated board through the real tolvane, and make demo's script.
 tolvane_add_e2e(e2e_sim_tests tests/e2e_sim_test.cpp)
