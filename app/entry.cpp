@@ -1,26 +1,38 @@
 #include "app/entry.h"
 
+#include <cctype>
 #include <cstdio>
-#include <cstring>
 
 #include "app/host.h"
 #include "app/options.h"
 #include "app/settings.h"
 #include "link/link.h"
+#include "terminal/console.h"
 
 namespace tolvane {
 
 namespace {
 
 constexpr int RESET_BACKSPACES = 50;
+// A usage error: nothing was sent, and a script must not think it was.
+constexpr int EXIT_USAGE = 2;
 
 void print_usage(const char* argv0) {
-    std::printf("%s -[opt] { commands to send }\n"
-                "opt:      c <com> communications device\n"
-                "          b <nnn> Baudrate\n"
-                "          q       quit, leave program.\n",
-                argv0);
-    std::printf(usage_example, argv0);
+    console_print("%s -[opt] { commands to send }\n"
+                  "opt:      c <com> communications device\n"
+                  "          b <nnn> Baudrate\n"
+                  "          q       quit, leave program.\n",
+                  argv0);
+    console_print(usage_example, argv0);
+}
+
+// The first word of a -c argument; empty when it holds none (an unset
+// variable in -c "$PORT" must not open the default line).
+std::string first_word(const char* text) {
+    while (*text && std::isspace(static_cast<unsigned char>(*text))) ++text;
+    const char* end = text;
+    while (*end && !std::isspace(static_cast<unsigned char>(*end))) ++end;
+    return std::string(text, end);
 }
 
 }  // namespace
@@ -38,7 +50,7 @@ void send_command_words(int first, int argc, char* const argv[]) {
     link_put('\r');
 }
 
-int entry(int argc, char* argv[]) {
+bool scan_options(int argc, char* argv[]) {
     rpc_trace = false;
     quit_after_send = false;
 
@@ -51,8 +63,12 @@ int entry(int argc, char* argv[]) {
             break;
         case 'c':
         case 'C':
-            // Only the first word is taken, and never more than the buffer holds.
-            std::sscanf(optarg, "%79s", device_name);
+            device_name = first_word(optarg);
+            if (device_name.empty()) {
+                getopt_error(argv[0], "option requires an argument", c);
+                print_usage(argv[0]);
+                return false;
+            }
             break;
         case 'q':
         case 'Q':
@@ -64,25 +80,24 @@ int entry(int argc, char* argv[]) {
             break;
         default:
             print_usage(argv[0]);
-            return 0;
+            return false;
         }
     }
+    return true;
+}
 
-    if (!host_line_open(device_name, baud_rate)) {
-        std::fflush(stdout);
-        return -1;
-    }
+int entry(int argc, char* argv[]) {
+    if (!scan_options(argc, argv)) return EXIT_USAGE;
+    if (!host_line_open(device_name.c_str(), baud_rate)) return -1;
     send_reset();
     send_command_words(optind, argc, argv);
 
     if (!quit_after_send) {
-        std::printf("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, device_name, baud_rate);
-        std::printf("\nExit with Ctrl-Q\n\n");
-        std::fflush(stdout);
+        console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, device_name.c_str(), baud_rate);
+        console_print("\nExit with Ctrl-Q\n\n");
         term_loop();
     }
     host_line_close();
-    std::fflush(stdout);
     return 0;
 }
 

@@ -2,6 +2,9 @@
 
 namespace tolvane {
 
+// Scans the options into the settings; false after printing the usage.
+bool scan_options(int argc, char* argv[]);
+
 void send_reset();
 void send_command_words(int first, int argc, char* const argv[]);
 

@@ -1,7 +1,8 @@
 #include "app/options.h"
 
-#include <cstdio>
 #include <cstring>
+
+#include "terminal/console.h"
 
 namespace tolvane {
 
@@ -11,7 +12,7 @@ char* optarg = nullptr;
 int optpos = 1;
 
 int getopt_error(const char* argv0, const char* message, int letter) {
-    if (opterr) std::printf("%s: %s -- %c\n", argv0, message, letter);
+    if (opterr) console_print("%s: %s -- %c\n", argv0, message, letter);
     return '?';
 }
 

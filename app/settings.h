@@ -1,11 +1,11 @@
 // The program's few process-wide settings, set from the command line.
 #pragma once
 
+#include <string>
+
 namespace tolvane {
 
-constexpr int DEVICE_NAME_SIZE = 80;
-
-extern char device_name[DEVICE_NAME_SIZE];
+extern std::string device_name;  // any path the system takes, never cut
 extern long baud_rate;
 extern bool quit_after_send;
 extern bool rpc_trace;

@@ -8,6 +8,7 @@
 #include "fileservice/names.h"
 #include "fileservice/open_mode.h"
 #include "link/link.h"
+#include "terminal/console.h"
 
 namespace tolvane {
 
@@ -30,7 +31,7 @@ void serve_open() {
     link_get_string(rpc_text);
     link_get_string(mode);
     host_file_name(rpc_text);
-    if (rpc_trace) std::printf("fopen(%s,%s) = ", rpc_text, mode);
+    if (rpc_trace) console_print("fopen(%s,%s) = ", rpc_text, mode);
     const open_mode checked = open_mode_parse(mode);
     FILE* stream = checked.valid ? std::fopen(rpc_text, mode) : nullptr;
     uint32_t handle = 0;
@@ -39,13 +40,13 @@ void serve_open() {
         if (handle == 0) std::fclose(stream);
     }
     link_put_u32(handle);
-    if (rpc_trace) std::printf("%lx\n", trace_handle(handle));
+    if (rpc_trace) console_print("%lx\n", trace_handle(handle));
 }
 
 void serve_read() {
     const int32_t count = get_s32();
     const uint32_t handle = link_get_u32();
-    if (rpc_trace) std::printf("fread(%lx,%ld) = ", trace_handle(handle), static_cast<long>(count));
+    if (rpc_trace) console_print("fread(%lx,%ld) = ", trace_handle(handle), static_cast<long>(count));
     FILE* stream = count > 0 ? stream_for_input(handle_stream(handle)) : nullptr;
     int32_t sent = 0;
     while (stream && sent < count) {
@@ -55,12 +56,12 @@ void serve_read() {
         ++sent;
     }
     if (sent < count) link_put(SYM_ETX);
-    if (rpc_trace) std::printf("%ld\n", static_cast<long>(sent));
+    if (rpc_trace) console_print("%ld\n", static_cast<long>(sent));
 }
 
 void serve_write() {
     const uint32_t handle = link_get_u32();
-    if (rpc_trace) std::printf("fwrite(%lx)\n", trace_handle(handle));
+    if (rpc_trace) console_print("fwrite(%lx)\n", trace_handle(handle));
     host_stream* stream = handle_stream(handle);
     FILE* file = nullptr;
     bool first = true;
@@ -75,7 +76,7 @@ void serve_write() {
 
 void serve_close() {
     const uint32_t handle = link_get_u32();
-    if (rpc_trace) std::printf("fclose(%lx) = ", trace_handle(handle));
+    if (rpc_trace) console_print("fclose(%lx) = ", trace_handle(handle));
     const host_stream* stream = handle_stream(handle);
     int result = RESULT_ERROR;
     if (stream) {
@@ -84,7 +85,7 @@ void serve_close() {
         result = std::fclose(file);
     }
     put_s16(result);
-    if (rpc_trace) std::printf("%d\n", result);
+    if (rpc_trace) console_print("%d\n", result);
 }
 
 void serve_getc() {
@@ -116,7 +117,7 @@ void serve_gets() {
 void serve_puts() {
     host_stream* stream = handle_stream(link_get_u32());
     link_get_string(rpc_text);
-    if (rpc_trace) std::printf("fputs(%s)\n", rpc_text);
+    if (rpc_trace) console_print("fputs(%s)\n", rpc_text);
     FILE* file = stream_for_output(stream);
     put_s16(file ? std::fputs(rpc_text, file) : RESULT_ERROR);
 }
@@ -126,7 +127,7 @@ void send_found(int result, const find_record& record) {
     if (result == 0) find_record_send(record);
     // The record's fields as their values; a failed search names nothing.
     if (rpc_trace) {
-        std::printf("%d %s %x\n", result, result == 0 ? record.name : "",
+        console_print("%d %s %x\n", result, result == 0 ? record.name : "",
                     result == 0 ? unsigned{record.attributes} : 0u);
     }
 }
@@ -137,7 +138,7 @@ void serve_find_first() {
     const int attributes = get_s16();
     find_record record{};
     const int result = find_first(rpc_text, &record);
-    if (rpc_trace) std::printf("findfirst(%s,%d) = ", rpc_text, attributes);
+    if (rpc_trace) console_print("findfirst(%s,%d) = ", rpc_text, attributes);
     send_found(result, record);
 }
 
@@ -149,7 +150,7 @@ void serve_find_next() {
 void serve_remove() {
     link_get_string(rpc_text);
     host_file_name(rpc_text);
-    if (rpc_trace) std::printf("remove(%s)\n", rpc_text);
+    if (rpc_trace) console_print("remove(%s)\n", rpc_text);
     put_s16(std::remove(rpc_text));
 }
 
@@ -159,7 +160,7 @@ void serve_rename() {
     link_get_string(new_name);
     host_file_name(rpc_text);
     host_file_name(new_name);
-    if (rpc_trace) std::printf("rename(%s,%s)\n", rpc_text, new_name);
+    if (rpc_trace) console_print("rename(%s,%s)\n", rpc_text, new_name);
     put_s16(std::rename(rpc_text, new_name));
 }
 
@@ -204,9 +205,8 @@ void rpc_serve() {
     case RPC_TELL: serve_tell(); break;
     case RPC_SEEK: serve_seek(); break;
     case RPC_UNGETC: serve_ungetc(); break;
-    default: std::printf("%s", rpc_unknown_message); break;
+    default: console_print("%s", rpc_unknown_message); break;
     }
-    std::fflush(stdout);
 }
 
 }  // namespace tolvane

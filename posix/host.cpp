@@ -3,10 +3,11 @@
 #include "app/settings.h"
 #include "posix/port.h"
 #include "posix/stop.h"
+#include "terminal/console.h"
 
 namespace tolvane {
 
-char device_name[DEVICE_NAME_SIZE] = "/dev/ttyS0";
+std::string device_name = "/dev/ttyS0";
 const char usage_example[] = "\n\n\texample: %s -c /dev/ttyS1 -b 115200\n";
 
 bool host_line_open(const char* device, long baud) {
@@ -15,5 +16,10 @@ bool host_line_open(const char* device, long baud) {
 }
 
 void host_line_close() { port_close(); }
+
+void host_quit() {
+    console_flush();
+    stop_now(0);
+}
 
 }  // namespace tolvane

@@ -1,18 +1,19 @@
 #include "posix/port.h"
 
 #include <fcntl.h>
-#include <sys/select.h>
+#include <poll.h>
+#include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "app/settings.h"
 #include "link/link.h"
 #include "posix/stop.h"
+#include "terminal/console.h"
 
 namespace tolvane {
 
@@ -20,8 +21,22 @@ int line_fd = -1;
 
 namespace {
 
+// A few KiB: one read takes whatever a fast USB line has delivered.
+constexpr size_t LINE_BUFFER_SIZE = 4096;
+// On a way out a line that takes nothing for this long gets no more.
+constexpr int LAST_OUTPUT_PATIENCE_MS = 500;
+
 struct termios saved_line_settings;
-char line_device[DEVICE_NAME_SIZE];
+std::string line_device;
+
+std::array<unsigned char, LINE_BUFFER_SIZE> in_buffer;
+size_t in_next = 0;
+size_t in_end = 0;
+std::array<unsigned char, LINE_BUFFER_SIZE> out_queue;
+size_t out_count = 0;
+
+int keyboard_fd = -1;
+void (*keyboard_ready)() = nullptr;
 
 struct SpeedCode {
     long baud;
@@ -39,46 +54,86 @@ constexpr std::array<SpeedCode, 9> speed_codes{{
     {115200, B115200},
 }};
 
-// Used on the ways out that cannot wait for output to drain.
-void restore_line_now() {
+bool worth_retrying(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
+
+// Writes what is queued without waiting; returns 0, or the error that
+// ended the line (the rest of the queue is then dropped).
+int write_queued() {
+    size_t done = 0;
+    int error = 0;
+    while (done < out_count) {
+        const ssize_t n = write(line_fd, out_queue.data() + done, out_count - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else {
+            if (n < 0 && !worth_retrying(errno)) error = errno;
+            break;
+        }
+    }
+    std::memmove(out_queue.data(), out_queue.data() + done, out_count - done);
+    out_count = error ? 0 : out_count - done;
+    return error;
+}
+
+// On the ways out: sends what the line still takes, but never hangs on a
+// line that takes nothing.
+void flush_before_leaving() {
+    while (out_count > 0 && write_queued() == 0 && out_count > 0) {
+        pollfd p{line_fd, POLLOUT, 0};
+        const int n = poll(&p, 1, LAST_OUTPUT_PATIENCE_MS);
+        if (n == 0 || (n < 0 && errno != EINTR)) break;
+    }
+    out_count = 0;
+}
+
+// Every way out: the queue sent, then the old settings once the output has
+// left at the line's speed.
+void restore_line() {
     if (line_fd < 0) return;
-    tcsetattr(line_fd, TCSANOW, &saved_line_settings);
+    flush_before_leaving();
+    while (tcsetattr(line_fd, TCSADRAIN, &saved_line_settings) != 0 && errno == EINTR) {
+    }
     close(line_fd);
     line_fd = -1;
 }
 
 [[noreturn]] void line_lost(const char* operation, int result, int error) {
+    out_count = 0;  // nothing more can leave
     stop_restore();  // the message then reads on a cooked console
     if (result == 0)
-        std::printf("%s: %s: line closed\n", operation, line_device);
+        console_print("%s: %s: line closed\n", operation, line_device.c_str());
     else
-        std::printf("%s: %s: %s\n", operation, line_device, std::strerror(error));
+        console_print("%s: %s: %s\n", operation, line_device.c_str(), std::strerror(error));
     stop_now(-1);
 }
 
-// Sleeps until the line is ready in one direction; a signal ends the program.
-// The signal pipe is always in the read set: a signal that came after the last
-// look but before select would otherwise leave select asleep for good.
-void wait_for_line(bool for_writing) {
+// Sleeps until the line is ready in one direction. Signals end the program;
+// keys are handed to the terminal. The signal pipe is always watched: a
+// signal that came after the last look but before poll would otherwise
+// leave poll asleep for good.
+void wait_for_line(short events) {
     for (;;) {
-        fd_set read_set, write_set;
-        FD_ZERO(&read_set);
-        FD_ZERO(&write_set);
-        FD_SET(line_fd, for_writing ? &write_set : &read_set);
-        int nfds = line_fd;
-        const int stop_fd = stop_signal_fd();
-        if (stop_fd >= 0) {
-            FD_SET(stop_fd, &read_set);
-            if (stop_fd > nfds) nfds = stop_fd;
-        }
-        const int n = select(nfds + 1, &read_set, &write_set, nullptr, nullptr);
+        pollfd fds[3] = {{line_fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard_fd, POLLIN, 0}};
+        const int n = poll(fds, 3, -1);
         stop_if_signalled();
-        if (n > 0 && FD_ISSET(line_fd, for_writing ? &write_set : &read_set)) return;
         if (n < 0 && errno != EINTR) return;
+        if (n <= 0) continue;
+        if (fds[2].revents && keyboard_ready) keyboard_ready();
+        if (fds[0].revents) return;
     }
 }
 
-bool worth_retrying(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
+// One read of whatever is there; false when nothing was.
+bool read_some() {
+    const ssize_t n = read(line_fd, in_buffer.data(), in_buffer.size());
+    if (n > 0) {
+        in_next = 0;
+        in_end = static_cast<size_t>(n);
+        return true;
+    }
+    if (n == 0 || !worth_retrying(errno)) line_lost("read", static_cast<int>(n), errno);
+    return false;
+}
 
 }  // namespace
 
@@ -95,22 +150,32 @@ bool port_speed_code(long baud, unsigned* code) {
 int port_open(const char* device, long baud) {
     unsigned speed;
     if (!port_speed_code(baud, &speed)) {
-        std::printf("%ld Baud not supported\n", baud);
+        console_print("%ld Baud not supported\n", baud);
         return 0;
     }
-    std::snprintf(line_device, sizeof line_device, "%s", device);
+    line_device = device;
 
     // O_NONBLOCK: a modem line without carrier cannot hang the open, and
-    // every wait happens in select, where a signal is seen at once.
+    // every wait happens in poll, where a signal is seen at once.
     // O_NOCTTY: the line never becomes our controlling terminal.
     const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        std::printf("open: %s: %s\n", device, std::strerror(errno));
+        console_print("open: %s: %s\n", device, std::strerror(errno));
+        return 0;
+    }
+    // The lock picocom and tio take too: two programs on one line would
+    // split its bytes between them.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            console_print("open: %s: line in use by another program\n", device);
+        else
+            console_print("open: %s: %s\n", device, std::strerror(errno));
+        close(fd);
         return 0;
     }
 
     if (tcgetattr(fd, &saved_line_settings) != 0) {
-        std::printf("ioctl: %s: %s\n", device, std::strerror(errno));
+        console_print("ioctl: %s: %s\n", device, std::strerror(errno));
         close(fd);
         return 0;
     }
@@ -126,45 +191,55 @@ int port_open(const char* device, long baud) {
     cfsetispeed(&raw, speed);
     cfsetospeed(&raw, speed);
     if (tcsetattr(fd, TCSANOW, &raw) != 0) {
-        std::printf("ioctl: %s: %s\n", device, std::strerror(errno));
+        console_print("ioctl: %s: %s\n", device, std::strerror(errno));
         tcsetattr(fd, TCSANOW, &saved_line_settings);
         close(fd);
         return 0;
     }
     line_fd = fd;
-    stop_on_exit(restore_line_now);
+    in_next = in_end = 0;
+    out_count = 0;
+    stop_on_exit(restore_line);
     return 1;
 }
 
 void port_close() {
     if (line_fd < 0) return;
-    stop_forget(restore_line_now);
-    // Let queued bytes leave at our speed before the old settings return;
-    // a signal during the wait must not leave the line unrestored.
-    while (tcsetattr(line_fd, TCSADRAIN, &saved_line_settings) != 0 && errno == EINTR) {
+    port_flush();
+    stop_forget(restore_line);
+    restore_line();
+}
+
+int port_buffered() { return static_cast<int>(in_end - in_next); }
+
+void port_fill() {
+    if (in_next == in_end) read_some();
+}
+
+void port_flush() {
+    while (out_count > 0) {
+        const int error = write_queued();
+        if (error) line_lost("write", -1, error);
+        if (out_count > 0) wait_for_line(POLLOUT);
     }
-    close(line_fd);
-    line_fd = -1;
+}
+
+void port_watch_keyboard(int fd, void (*on_key_ready)()) {
+    keyboard_fd = fd;
+    keyboard_ready = on_key_ready;
 }
 
 int link_get_raw() {
-    for (;;) {
-        unsigned char b;
-        const ssize_t n = read(line_fd, &b, 1);
-        if (n == 1) return b;
-        if (n == 0 || !worth_retrying(errno)) line_lost("read", static_cast<int>(n), errno);
-        wait_for_line(false);
+    while (in_next == in_end) {
+        port_flush();  // the target may be waiting for what we queued
+        if (!read_some()) wait_for_line(POLLIN);
     }
+    return in_buffer[in_next++];
 }
 
 void link_put_raw(int byte) {
-    for (;;) {
-        const unsigned char b = static_cast<unsigned char>(byte);
-        const ssize_t n = write(line_fd, &b, 1);
-        if (n == 1) return;
-        if (n == 0 || !worth_retrying(errno)) line_lost("write", static_cast<int>(n), errno);
-        wait_for_line(true);
-    }
+    if (out_count == out_queue.size()) port_flush();
+    out_queue[out_count++] = static_cast<unsigned char>(byte);
 }
 
 }  // namespace tolvane

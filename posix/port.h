@@ -1,4 +1,9 @@
 // The line of the POSIX build: a tty device in raw 8N1 mode.
+//
+// Bytes from the line are read in blocks into a buffer that link_get_raw
+// takes from; bytes for the line are queued and written in blocks. The
+// queue goes out before every wait for input, when it is full, and on every
+// way out.
 #pragma once
 
 namespace tolvane {
@@ -10,8 +15,20 @@ bool port_speed_code(long baud, unsigned* code);
 
 // Returns 1 on success, 0 after printing why not.
 int port_open(const char* device, long baud);
-// Puts the saved settings back (after the queued output has gone out) and
-// closes the device.
+// Sends the queued output, puts the saved settings back (after the output
+// has left at the line's speed) and closes the device.
 void port_close();
+
+// Bytes read from the line and not yet taken.
+int port_buffered();
+// Takes into the buffer what the line holds now, without waiting.
+void port_fill();
+// Writes the queued output, waiting as long as the line needs.
+void port_flush();
+
+// While the terminal runs, every wait for the line also watches the
+// keyboard fd and calls on_key_ready when a key can be read, so that keys,
+// and Ctrl-Q above all, are seen in the middle of a request. fd -1 stops it.
+void port_watch_keyboard(int fd, void (*on_key_ready)());
 
 }  // namespace tolvane

@@ -66,6 +66,7 @@ TEST(LineWait, SignalBeforeAWriteWaitEndsByTheSignal) {
             while (write(tolvane::line_fd, fill, sizeof fill) > 0) {
             }
             tolvane::link_put_raw('A');
+            tolvane::port_flush();
             _exit(2);
         },
         testing::KilledBySignal(SIGTERM), "");

@@ -1,4 +1,4 @@
-# The POSIX program: a tty as the line, the select loop, fnmatch search.
+# The POSIX program: a tty as the line, the poll loop, fnmatch search.
 add_executable(tolvane
   app/main.cpp
   ${TOLVANE_SHARED_SOURCES}
@@ -8,11 +8,13 @@ add_executable(tolvane
   posix/host.cpp
   posix/port.cpp
   posix/stop.cpp
+  terminal/console-posix.cpp
   terminal/term_loop-posix.cpp)
 target_link_libraries(tolvane PRIVATE tolvane_link)
 install(TARGETS tolvane RUNTIME DESTINATION bin)
 
 # Unit-tested here beside the shared code.
 set(TOLVANE_PLATFORM_UNIT_SOURCES
+  terminal/console-posix.cpp
   fileservice/dos_path.cpp
   fileservice/dos_path_test.cpp)

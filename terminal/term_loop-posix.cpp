@@ -1,16 +1,16 @@
-// The POSIX terminal: raw console, select on line and keyboard together.
-#include <sys/select.h>
+// The POSIX terminal: raw console, poll on line and keyboard together.
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "app/host.h"
 #include "link/link.h"
 #include "posix/port.h"
 #include "posix/stop.h"
+#include "terminal/console.h"
 #include "terminal/rules.h"
 
 namespace tolvane {
@@ -19,23 +19,25 @@ namespace {
 
 constexpr int KEY_DEL = 0x7F;
 constexpr int KEY_BACKSPACE = 0x08;
+constexpr size_t KEYS_PER_READ = 256;
 
 int console_in_fd = -1;
-int console_out_fd = -1;
 struct termios saved_console_settings;
 bool console_raw = false;
+bool keyboard_open = true;
 
 void restore_console() {
     if (!console_raw) return;
     console_raw = false;
+    console_set_raw(false);
     if (tcsetattr(console_in_fd, TCSANOW, &saved_console_settings) != 0)
-        std::printf("ioctl: %s\n", std::strerror(errno));
+        console_print("ioctl: %s\n", std::strerror(errno));
 }
 
 // termios rather than termio, so that every flag comes back exactly.
 void make_console_raw() {
     if (tcgetattr(console_in_fd, &saved_console_settings) != 0) {
-        std::printf("ioctl: %s\n", std::strerror(errno));
+        console_print("ioctl: %s\n", std::strerror(errno));
         return;
     }
     struct termios raw;
@@ -47,73 +49,82 @@ void make_console_raw() {
     cfsetispeed(&raw, cfgetispeed(&saved_console_settings));
     cfsetospeed(&raw, cfgetospeed(&saved_console_settings));
     if (tcsetattr(console_in_fd, TCSANOW, &raw) != 0) {
-        std::printf("ioctl: %s\n", std::strerror(errno));
+        console_print("ioctl: %s\n", std::strerror(errno));
         return;
     }
     console_raw = true;
+    console_set_raw(true);
     stop_on_exit(restore_console);
 }
 
-void console_put(int byte) {
-    const unsigned char b = static_cast<unsigned char>(byte);
-    while (write(console_out_fd, &b, 1) < 0 && errno == EINTR) {
+// Reads the keys that are there. Returns how many (DEL already made BS),
+// 0 when there was nothing after all. At end of file (or a console gone
+// away) the keyboard is closed for good: tolvane goes on serving the line.
+size_t read_keys(unsigned char* keys) {
+    const ssize_t n = read(console_in_fd, keys, KEYS_PER_READ);
+    if (n > 0) {
+        for (ssize_t i = 0; i < n; ++i) {
+            if (keys[i] == KEY_DEL) keys[i] = KEY_BACKSPACE;
+        }
+        return static_cast<size_t>(n);
+    }
+    if (n == 0 || !(errno == EINTR || errno == EAGAIN)) {
+        keyboard_open = false;
+        port_watch_keyboard(-1, nullptr);
+    }
+    return 0;
+}
+
+// In the middle of a request: keys are kept for later, Ctrl-Q ends it all.
+void keys_during_request() {
+    unsigned char keys[KEYS_PER_READ];
+    const size_t n = read_keys(keys);
+    for (size_t i = 0; i < n; ++i) {
+        if (keys[i] == KEY_QUIT) term_quit();
+        term_keep_key(keys[i]);
     }
 }
 
-// Reads one key. Returns -1 when the keyboard has nothing more to give
-// (end of file or a console gone away), -2 when there was nothing after all.
-int read_key() {
-    unsigned char b;
-    const ssize_t n = read(console_in_fd, &b, 1);
-    if (n == 1) return b;
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) return -2;
-    return -1;
+// Every byte already received, before the next key.
+void serve_line() {
+    while (port_buffered() > 0) term_from_line(link_get());
+}
+
+// False when Ctrl-Q came: the keys after it in the same read are dropped.
+bool serve_keyboard() {
+    unsigned char keys[KEYS_PER_READ];
+    const size_t n = read_keys(keys);
+    for (size_t i = 0; i < n; ++i) {
+        if (!term_from_key(keys[i])) return false;
+    }
+    return true;
 }
 
 }  // namespace
 
 void term_loop() {
-    console_in_fd = fileno(stdin);
-    console_out_fd = fileno(stdout);
+    console_in_fd = STDIN_FILENO;
     make_console_raw();
-    std::fflush(stdout);
+    port_watch_keyboard(console_in_fd, keys_during_request);
 
-    bool keyboard_open = true;
     for (;;) {
-        fd_set ready;
-        FD_ZERO(&ready);
-        FD_SET(line_fd, &ready);
-        int nfds = line_fd;
-        if (keyboard_open) {
-            FD_SET(console_in_fd, &ready);
-            if (console_in_fd > nfds) nfds = console_in_fd;
-        }
-        const int stop_fd = stop_signal_fd();
-        if (stop_fd >= 0) {
-            FD_SET(stop_fd, &ready);
-            if (stop_fd > nfds) nfds = stop_fd;
-        }
-        const int n = select(nfds + 1, &ready, nullptr, nullptr, nullptr);
+        console_flush();
+        port_flush();
+        pollfd fds[3] = {{line_fd, POLLIN, 0}, {keyboard_open ? console_in_fd : -1, POLLIN, 0},
+                         {stop_signal_fd(), POLLIN, 0}};
+        const int n = poll(fds, 3, -1);
         stop_if_signalled();
         if (n <= 0) continue;
 
         // The line first, then the keyboard, in every pass.
-        if (FD_ISSET(line_fd, &ready)) {
-            term_from_line(link_get(), console_put);
-            std::fflush(stdout);
-        }
-        if (keyboard_open && FD_ISSET(console_in_fd, &ready)) {
-            int key = read_key();
-            if (key == -1) {
-                // Keep serving the line as a headless file server.
-                keyboard_open = false;
-            } else if (key >= 0) {
-                if (key == KEY_DEL) key = KEY_BACKSPACE;
-                if (!term_from_key(key)) break;
-            }
-        }
+        if (fds[0].revents) port_fill();
+        serve_line();
+        term_send_kept_keys();
+        if (fds[1].revents && keyboard_open && !serve_keyboard()) break;
     }
 
+    port_watch_keyboard(-1, nullptr);
+    console_flush();
     stop_forget(restore_console);
     restore_console();
 }

@@ -35,7 +35,17 @@ std::string console_since_banner(Served& s) {
     return s.run.console_output.substr(s.console_mark);
 }
 
-bool console_wait_tail(Served& s, const std::string& text) {
+std::string as_on_raw_console(const std::string& text) {
+    std::string shown;
+    for (char c : text) {
+        if (c == '\n') shown += '\r';
+        shown += c;
+    }
+    return shown;
+}
+
+bool console_wait_tail(Served& s, const std::string& lf_text) {
+    const std::string text = as_on_raw_console(lf_text);
     if (!console_wait_for(s.run, text)) return false;
     const std::string& out = s.run.console_output;
     return out.size() >= text.size() && out.compare(out.size() - text.size(), text.size(), text) == 0;
@@ -94,7 +104,7 @@ void write_file(const std::string& path, const Bytes& content) {
 
 void expect_console(Served& s, const std::string& expected) {
     EXPECT_TRUE(console_wait_tail(s, expected));
-    EXPECT_EQ(console_since_banner(s), expected);
+    EXPECT_EQ(console_since_banner(s), as_on_raw_console(expected));
 }
 
 }  // namespace e2e

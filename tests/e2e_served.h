@@ -25,6 +25,10 @@ void finish(Served& s);
 
 // The console output since the banner.
 std::string console_since_banner(Served& s);
+// The console is raw while tolvane serves, so its own lines end in CR LF
+// there. The two below take text written with LF and look for it in that
+// form; the target's bytes in such a text must not hold LF themselves.
+std::string as_on_raw_console(const std::string& text);
 // Waits until the console since the banner ends with text.
 bool console_wait_tail(Served& s, const std::string& text);
 // Waits for expected to end the console since the banner, then requires

@@ -1,6 +1,9 @@
 // Start-up of the real program: options, reset, command words, banner,
 // the line's settings, exit status.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <regex>
 
@@ -76,12 +79,15 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
         {{"-c", "{line}", "-b"}, "option requires an argument -- b"},
         {{"-c", "{line}", "-x"}, "illegal option -- x"},
         {{"-c", "{line}", "-:"}, "illegal option -- :"},
+        // An unset variable in -c "$PORT" must not open the default line.
+        {{"-q", "-c", "", "reset"}, "option requires an argument -- c"},
+        {{"-q", "-C", " \t ", "reset"}, "option requires an argument -- C"},
     };
     for (const auto& c : cases) {
         Session run;
         int code;
         const Bytes sent = quick_run(c.args, run, &code);
-        EXPECT_EQ(code, 0) << c.message;
+        EXPECT_EQ(code, 2) << c.message << ": a usage error is no success";
         EXPECT_TRUE(sent.empty()) << c.message << ": " << hex(sent);
         EXPECT_EQ(unix_newlines(run.console_output), tolvane_path() + ": " + c.message + "\n" + usage());
     }
@@ -96,9 +102,9 @@ TEST(Startup, BadLinesExitWith255) {
         {{"-q", "-c", "/nonexistent/tty", "-b", "110"}, "110 Baud not supported\n"},
         {{"-q", "-c", "/nonexistent/tty"}, "open: /nonexistent/tty: No such file or directory\n"},
         {{"-q", "-c", "/dev/null"}, "ioctl: /dev/null: Inappropriate ioctl for device\n"},
-        // A device name longer than 79 characters is cut to 79.
-        {{"-q", "-c", "/" + std::string(99, 'd')},
-         "open: /" + std::string(78, 'd') + ": No such file or directory\n"},
+        // Long names are taken whole; only the first word counts.
+        {{"-q", "-c", "/" + std::string(199, 'd') + " x"},
+         "open: /" + std::string(199, 'd') + ": No such file or directory\n"},
     };
     for (const auto& c : cases) {
         Session run = start(c.args);
@@ -155,4 +161,67 @@ TEST(Startup, LineIsRaw8N1WhileOpenAndRestoredAfter) {
     EXPECT_TRUE(settings(run.line.slave).c_cflag & CRTSCTS);
     close_pty(run.line);
     close_pty(run.console);
+}
+
+// One program per line: a second tolvane, or another program holding the
+// line's lock (as picocom and tio take it), is refused before anything is
+// sent and before the line's settings are touched.
+TEST(Startup, ALineInUseIsRefused) {
+    Options no_line;
+    no_line.line_pty = false;
+    Session first = start({"-c", "{line}"});
+    ASSERT_TRUE(console_wait_for(first, "Exit with Ctrl-Q"));
+    ASSERT_TRUE(console_wait_raw(first));
+    EXPECT_EQ(hex(line_read(first, 50)), hex(reset_sequence()));
+    const struct termios first_settings = settings(first.line.slave);
+
+    Session second = start({"-q", "-c", first.line.path, "reset"}, no_line);
+    EXPECT_EQ(exit_code(wait_exit(second)), 255);
+    EXPECT_EQ(unix_newlines(second.console_output), "open: " + first.line.path + ": line in use by another program\n");
+    close_pty(second.console);
+    EXPECT_TRUE(line_drain(first, 100).empty()) << "the second one sent nothing";
+    EXPECT_TRUE(same_settings(settings(first.line.slave), first_settings));
+
+    // The first goes on undisturbed.
+    console_type(first, {'k'});
+    EXPECT_EQ(hex(line_read(first, 1)), hex({'k'}));
+    console_type(first, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(first)), 0);
+    EXPECT_TRUE(same_settings(settings(first.line.slave), first.line_at_start));
+    close_pty(first.line);
+    close_pty(first.console);
+
+    // Another program's lock.
+    Pty line = open_pty();
+    const int other = open(line.path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    const struct termios before = settings(line.slave);
+    Session third = start({"-q", "-c", line.path}, no_line);
+    EXPECT_EQ(exit_code(wait_exit(third)), 255);
+    EXPECT_EQ(unix_newlines(third.console_output), "open: " + line.path + ": line in use by another program\n");
+    EXPECT_TRUE(pty_io::read_until_quiet(line.master, 100).empty());
+    EXPECT_TRUE(same_settings(settings(line.slave), before));
+    close(other);
+    close_pty(third.console);
+    close_pty(line);
+}
+
+// /dev/serial/by-id/... names are long: a 200-character path is taken whole.
+TEST(Startup, LongDevicePathsWorkAndShowWhole) {
+    const std::string dir = scratch_dir("long_path");
+    Pty line = open_pty();
+    std::string link = dir + "/usb-Vendor_Board_";
+    link += std::string(200 - link.size(), 'x');
+    ASSERT_EQ(symlink(line.path.c_str(), link.c_str()), 0);
+
+    Options no_line;
+    no_line.line_pty = false;
+    Session run = start({"-c", link, "hello"}, no_line);
+    EXPECT_TRUE(console_wait_for(run, " on " + link + " with 115200 Baud\r\n")) << run.console_output;
+    ASSERT_TRUE(console_wait_raw(run));
+    EXPECT_EQ(hex(pty_io::read_exactly(line.master, 57, 3000)), hex(with_reset("hello \r")));
+    console_type(run, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(run)), 0);
+    close_pty(run.console);
+    close_pty(line);
 }

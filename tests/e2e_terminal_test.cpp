@@ -189,3 +189,98 @@ TEST(Terminal, KeyboardAtEndOfFileKeepsServingTheLineQuietly) {
     EXPECT_TRUE(same_settings(settings(t.s.line.slave), t.line_before));
     finish(t);
 }
+
+// A board that resets in the middle of a request: STX, a write's code, then
+// its boot banner and no ETX. The request never ends, yet Ctrl-Q must.
+TEST(Terminal, CtrlQEndsARequestThatNeverEnds) {
+    Terminal t = open_terminal();
+    line_write(t.s, {0x02});
+    ASSERT_EQ(hex(line_read(t.s, 1)), hex({0x03}));
+    Bytes banner = {0x10, 0x02};  // the write's code
+    for (int i = 0; i < 50; ++i) {
+        const Bytes line = bytes("U-Boot 2026.01 booting\r\n");
+        banner.insert(banner.end(), line.begin(), line.end());
+    }
+    line_write(t.s, Bytes(banner.begin(), banner.begin() + 502));
+    pause_ms(100);
+    console_type(t.s, {'a', 0x7F, 0x02});
+    pause_ms(100);
+    EXPECT_TRUE(line_drain(t.s, 100).empty()) << "keys wait while the request runs";
+    const auto before = std::chrono::steady_clock::now();
+    console_type(t.s, {0x11, 'z'});
+    EXPECT_EQ(exit_code(wait_exit(t.s, 3000)), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
+    // The keys typed before Ctrl-Q went out, in order, by the usual rules.
+    EXPECT_EQ(hex(line_drain(t.s, 100)), hex({'a', 0x08, 0x10, 0x02}));
+    expect_settings_back(t);
+    finish(t);
+}
+
+// A target stopped at a breakpoint in the middle of a request is served
+// when it goes on, however long that takes; keys typed meanwhile follow.
+TEST(Terminal, RequestHeldAtABreakpointCompletesAfterwards) {
+    Terminal t = open_terminal();
+    line_write(t.s, {0x02});
+    ASSERT_EQ(hex(line_read(t.s, 1)), hex({0x03}));
+    line_write(t.s, {0x04, 0x00, 0x00});  // get character, half a handle
+    pause_ms(1500);
+    console_type(t.s, {'k'});
+    pause_ms(1500);
+    EXPECT_TRUE(line_drain(t.s, 50).empty());
+    line_write(t.s, {0x00, 0x07});
+    EXPECT_EQ(hex(line_read(t.s, 3)), hex({0xFF, 0xFF, 'k'})) << "the reply, then the key";
+    console_type(t.s, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
+    expect_settings_back(t);
+    finish(t);
+}
+
+// A stray STX in target text holds tolvane in a request that reads text as
+// fields; Ctrl-Q still ends it with status 0.
+TEST(Terminal, CtrlQAfterAStrayStx) {
+    Terminal t = open_terminal();
+    line_write(t.s, bytes("temp \x02"));
+    ASSERT_EQ(hex(line_read(t.s, 1)), hex({0x03}));
+    line_write(t.s, {0x10, 0x02, 0x00});  // a write, and two bytes of its handle
+    console_type(t.s, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
+    EXPECT_NE(t.s.console_output.find("temp "), std::string::npos);
+    expect_settings_back(t);
+    finish(t);
+}
+
+// The program's own lines on a raw console end in CR LF, or they would
+// step down the screen; into a pipe they go unchanged.
+TEST(Terminal, OwnLinesAreCrLfOnTheRawConsoleAndLfInAPipe) {
+    const Bytes open_missing = {0x00, 'n', 'o', 'n', 'e', 0x03, 'r', 0x03};
+    for (bool pipe : {false, true}) {
+        Options options;
+        options.stdout_pipe = pipe;
+        Session s = start({"-r", "-c", "{line}"}, options);
+        ASSERT_EQ(hex(line_read(s, 50)), hex(reset_sequence()));
+        ASSERT_TRUE(console_wait_raw(s));
+        line_write(s, bytes("ok\n\x02"));
+        ASSERT_EQ(hex(line_read(s, 1)), hex({0x03}));
+        line_write(s, open_missing);
+        EXPECT_EQ(hex(line_read(s, 4)), hex({0, 0, 0, 0}));
+        line_write(s, {0x02});
+        ASSERT_EQ(hex(line_read(s, 1)), hex({0x03}));
+        line_write(s, {0x0F});  // no such request
+        pause_ms(100);
+        console_type(s, {0x11});
+        EXPECT_EQ(exit_code(wait_exit(s)), 0);
+        std::string shown = s.console_output;
+        if (pipe) {
+            shown += pty_io::read_all(s.stdout_pipe, 1000);
+            close(s.stdout_pipe);
+        }
+        const std::string eol = pipe ? "\n" : "\r\n";
+        // The target's own LF is never changed.
+        EXPECT_NE(shown.find("ok\nfopen(none,r) = 0" + eol + "nicht implementierter RPC"), std::string::npos)
+            << (pipe ? "pipe: " : "console: ") << shown;
+        EXPECT_NE(shown.find("Terminalprogramm ist nicht 'up-to-date'" + eol), std::string::npos) << shown;
+        EXPECT_EQ(shown.find("Exit with Ctrl-Q" + eol + eol), shown.find("Exit with Ctrl-Q")) << shown;
+        close_pty(s.line);
+        close_pty(s.console);
+    }
+}

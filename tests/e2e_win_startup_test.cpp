@@ -74,11 +74,12 @@ TEST(WinStartup, ScannerErrorsPrintMessageAndTheWindowsUsage) {
         {{"-c", "COM41", "-b9600"}, "option must be followed by white space -- b"},
         {{"-c", "COM41", "-b"}, "option requires an argument -- b"},
         {{"-c", "COM41", "-x"}, "illegal option -- x"},
+        {{"-q", "-c", "", "reset"}, "option requires an argument -- c"},
     };
     for (const auto& c : cases) {
         Line line = line_open(41);
         Program run = start(c.args);
-        EXPECT_EQ(finish(run), 0) << c.message;
+        EXPECT_EQ(finish(run), 2) << c.message;
         EXPECT_EQ(dos_newlines_to_unix(run.output), windows_path(exe_path()) + ": " + c.message + "\n" + usage());
         EXPECT_EQ(hex(line_drain(line, 100)), "") << "the port is never opened";
         line_close(line);

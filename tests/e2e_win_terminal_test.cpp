@@ -65,3 +65,24 @@ TEST_F(WinTerminal, SendsKeysAsTheyComeAndLeavesOnCtrlQ) {
     EXPECT_EQ(typed("C-q"), "") << "Ctrl-Q sends nothing";
     EXPECT_EQ(pane_exit_status(pane), 0);
 }
+
+TEST_F(WinTerminal, CtrlCIsAKeyForTheTarget) {
+    EXPECT_EQ(typed("C-c"), "10 03 ") << "Ctrl-C goes to the target, escaped";
+    EXPECT_EQ(typed("z"), "7A ") << "and the program goes on";
+    EXPECT_EQ(typed("C-q"), "");
+    EXPECT_EQ(pane_exit_status(pane), 0);
+}
+
+// A request that never ends (STX, a write's code, then text and no ETX):
+// keys wait, Ctrl-Q still ends the program, and the keys go out first.
+TEST_F(WinTerminal, CtrlQEndsARequestThatNeverEnds) {
+    line_write(line, {0x02});
+    EXPECT_EQ(hex(line_read(line, 1)), "03 ");
+    line_write(line, bytes("\x10\x02" "booting, booting, booting\r\n"));
+    pane_keys(pane, {"a"});
+    pane_keys(pane, {"b"});
+    EXPECT_EQ(hex(line_drain(line, 300)), "") << "keys wait while the request runs";
+    pane_keys(pane, {"C-q"});
+    EXPECT_EQ(pane_exit_status(pane), 0);
+    EXPECT_EQ(hex(line_drain(line, 300)), "61 62 ");
+}

@@ -79,6 +79,8 @@ Session start(const std::vector<std::string>& args, const Options& options) {
         argv_strings.push_back(s);
     }
 
+    int out_pipe[2] = {-1, -1};
+    if (options.stdout_pipe && pipe(out_pipe) != 0) std::abort();
     run.pid = fork();
     if (run.pid == 0) {
         setsid();
@@ -87,7 +89,7 @@ Session start(const std::vector<std::string>& args, const Options& options) {
         ioctl(console, TIOCSCTTY, 0);
         const int in = options.stdin_null ? open("/dev/null", O_RDONLY) : console;
         dup2(in, 0);
-        dup2(console, 1);
+        dup2(options.stdout_pipe ? out_pipe[1] : console, 1);
         dup2(console, 2);
         if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) _exit(121);
         std::vector<char*> argv;
@@ -95,6 +97,11 @@ Session start(const std::vector<std::string>& args, const Options& options) {
         argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);
+    }
+    if (options.stdout_pipe) {
+        close(out_pipe[1]);
+        cloexec(out_pipe[0]);
+        run.stdout_pipe = out_pipe[0];
     }
     return run;
 }

@@ -73,6 +73,19 @@ Bytes read_until_quiet(int fd, int quiet_ms) {
     }
 }
 
+std::string read_all(int fd, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    std::string got;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, ms_left(deadline)) <= 0) return got;
+        char buf[4096];
+        const ssize_t r = read(fd, buf, sizeof buf);
+        if (r <= 0) return got;
+        got.append(buf, static_cast<size_t>(r));
+    }
+}
+
 Bytes bytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 std::string hex(const Bytes& b) {

@@ -24,6 +24,8 @@ void write_all(int fd, const Bytes& bytes);
 Bytes read_exactly(int fd, size_t n, int timeout_ms);
 // Everything that arrives until the fd has been quiet for quiet_ms.
 Bytes read_until_quiet(int fd, int quiet_ms);
+// Everything up to end of file (or until the time runs out).
+std::string read_all(int fd, int timeout_ms);
 
 Bytes bytes(const std::string& s);
 std::string hex(const Bytes& b);

@@ -12,7 +12,7 @@ function(tolvane_add_e2e name)
   tolvane_add_gtest(${name})
 endfunction()
 
-tolvane_add_e2e(e2e_tests tests/e2e_startup_test.cpp tests/e2e_terminal_test.cpp)
+tolvane_add_e2e(e2e_tests tests/e2e_startup_test.cpp tests/e2e_terminal_test.cpp tests/e2e_batched_io_test.cpp)
 
 # The file service: the test as the target through the library.
 tolvane_add_e2e(e2e_fileservice_tests

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "terminal/console.h"
+
 namespace tolvane {
 
 namespace {
@@ -26,7 +28,7 @@ void clear_error(HANDLE handle) {
 bool is_c_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 void show_open_error(const char* port_name) {
-    std::printf("open %s: ", port_name);
+    console_print("open %s: ", port_name);
     show_system_error();
 }
 
@@ -155,10 +157,10 @@ void show_system_error() {
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, error,
                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&text), 0, nullptr);
     if (length == 0 || text == nullptr) {
-        std::printf("error %lu\n", static_cast<unsigned long>(error));
+        console_print("error %lu\n", static_cast<unsigned long>(error));
         return;
     }
-    std::printf("%s\n", text);
+    console_print("%s\n", text);
     LocalFree(text);
 }
 

@@ -7,13 +7,15 @@ add_executable(tolvane-win
   fileservice/names-win32.cpp
   win32/com_port.cpp
   win32/host.cpp
-  win32/term_loop.cpp)
+  win32/term_loop.cpp
+  terminal/console-win32.cpp)
 target_link_libraries(tolvane-win PRIVATE tolvane_link)
 target_link_options(tolvane-win PRIVATE -static)
 install(TARGETS tolvane-win RUNTIME DESTINATION bin)
 
 # Unit-tested under Wine beside the shared code.
 set(TOLVANE_PLATFORM_UNIT_SOURCES
+  terminal/console-win32.cpp
   fileservice/find-win32.cpp
   fileservice/find-win32_test.cpp
   win32/com_port.cpp
