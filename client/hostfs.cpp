@@ -1,4 +1,4 @@
-#include "target/hostfs.h"
+#include "client/hostfs.h"
 
 #include <cstring>
 
