@@ -5,10 +5,6 @@
 #
 # usage: tests/qemu_example_test.sh SOURCE_DIR TOLVANE WORK_DIR
 set -eu
-source_dir=$(cd "$1" && pwd)
-tolvane=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
-mkdir -p "$3"
-work=$(cd "$3" && pwd)
 
 for tool in qemu-system-arm arm-none-eabi-gcc; do
     if ! command -v "$tool" >/dev/null; then
@@ -16,6 +12,11 @@ for tool in qemu-system-arm arm-none-eabi-gcc; do
         exit 77
     fi
 done
+
+source_dir=$(cd "$1" && pwd)
+tolvane=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+mkdir -p "$3"
+work=$(cd "$3" && pwd)
 
 example=$source_dir/examples/mps2-an385
 . "$example/qemu.sh"
