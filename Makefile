@@ -44,3 +44,11 @@ install: build
 
 clean:
 	rm -rf build
+
+# The client library in real firmware: the example board on QEMU's
+# mps2-an385, tolvane in this terminal on its serial line (build/example-qemu).
+.PHONY: example-qemu
+example-qemu: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default --target tolvane
+	@examples/mps2-an385/run.sh build/default/tolvane build/mps2-an385 build/example-qemu

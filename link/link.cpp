@@ -1,7 +1,5 @@
 #include "link/link.h"
 
-#include <cstring>
-
 namespace tolvane {
 
 int link_get() {
@@ -25,7 +23,7 @@ int link_get_block(int n, unsigned char* buffer) {
     int count = 0;
     while (count < n) {
         int s = link_get();
-        if (s == SYM_ETX) break;
+        if (s == SYM_ETX || s < 0) break;
         buffer[count++] = static_cast<unsigned char>(s & 0xFF);
     }
     return count;
@@ -42,7 +40,8 @@ int link_get_string(char* buffer) {
 }
 
 void link_put_text(const char* text) {
-    link_put_block(static_cast<int>(std::strlen(text)), reinterpret_cast<const unsigned char*>(text));
+    // The compiler's strlen: firmware may have no C library headers.
+    link_put_block(static_cast<int>(__builtin_strlen(text)), reinterpret_cast<const unsigned char*>(text));
     link_put(SYM_ETX);
 }
 

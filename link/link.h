@@ -5,7 +5,7 @@
 // host is ready, and DLE (0x10) makes the next byte plain data.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>  // the compiler's own: firmware builds have no C++ library
 
 namespace tolvane {
 
@@ -23,14 +23,20 @@ constexpr int LINK_STRING_MAX = 79;
 
 // The two raw operations on the line. They are bound at link time: each
 // program links the line of its platform, unit tests link a fake line.
-int link_get_raw();            // waits for the next byte, returns 0..255
-void link_put_raw(int byte);   // sends one byte
+// C linkage, so that firmware written in C can supply them.
+extern "C" {
+// Waits for the next byte and returns 0..255. A client may return -1 to say
+// that the host is not there (the host programs never do).
+int link_get_raw(void);
+void link_put_raw(int byte);  // sends one byte
+}
 
-int link_get();                // next symbol, DLE pairs decoded
+int link_get();                // next symbol, DLE pairs decoded; -1 as raw
 void link_put(int symbol);     // escapes data 0x02, 0x03, 0x10
 
 // Reads symbols until n bytes are stored or SYM_ETX arrives (consumed, not
-// stored). Any other symbol is stored as its low 8 bits. Returns the count.
+// stored) or the line gives -1. Any other symbol is stored as its low 8
+// bits. Returns the count.
 int link_get_block(int n, unsigned char* buffer);
 void link_put_block(int n, const unsigned char* bytes);
 

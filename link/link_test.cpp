@@ -117,3 +117,14 @@ TEST(LinkString, PutTextEndsWithBareEtx) {
     link_put_text("a\x02z");
     EXPECT_EQ(fake_line::sent(), (Bytes{'a', 0x10, 0x02, 'z', 0x03}));
 }
+
+TEST(LinkNoHost, MinusOneFromTheLineEndsReadsWithoutStoringIt) {
+    fake_line::reset_no_host({0x10});
+    EXPECT_EQ(link_get(), -1) << "-1 after a DLE is no data byte";
+    fake_line::reset_no_host({0x61, 0x62});
+    unsigned char buf[8];
+    std::memset(buf, 0xEE, sizeof buf);
+    EXPECT_EQ(link_get_block(8, buf), 2);
+    EXPECT_EQ(buf[2], 0xEE);
+    EXPECT_EQ(fake_line::reads_past_end(), 1);
+}

@@ -4,7 +4,8 @@
 set -eu
 
 packages="cmake ninja-build g++ make libgtest-dev googletest tmux groff-base man-db
-g++-mingw-w64-x86-64 wine wine64"
+g++-mingw-w64-x86-64 wine wine64
+gcc-arm-none-eabi qemu-system-arm"
 
 missing=""
 for p in $packages; do

@@ -5,7 +5,7 @@
 
 #include "sim/line.h"
 #include "sim/output.h"
-#include "target/hostfs.h"
+#include "client/hostfs.h"
 
 namespace sim {
 

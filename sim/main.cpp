@@ -15,7 +15,7 @@
 #include "sim/line.h"
 #include "sim/log.h"
 #include "sim/shell.h"
-#include "target/hostfs.h"
+#include "client/hostfs.h"
 
 namespace {
 

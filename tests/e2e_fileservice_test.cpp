@@ -9,7 +9,7 @@
 #include <set>
 
 #include "link/link.h"
-#include "target/hostfs.h"
+#include "client/hostfs.h"
 #include "tests/e2e_served.h"
 
 using namespace e2e;

@@ -8,7 +8,7 @@
 #include <ctime>
 #include <set>
 
-#include "target/hostfs.h"
+#include "client/hostfs.h"
 #include "tests/e2e_served.h"
 #include "tests/local_time.h"
 

@@ -11,7 +11,7 @@
 #include <set>
 #include <sstream>
 
-#include "target/hostfs.h"
+#include "client/hostfs.h"
 #include "tests/win_harness.h"
 
 using namespace win_e2e;

@@ -1,5 +1,5 @@
 # End-to-end tests: the real tolvane over pseudo-terminals, the test
-# playing the target (through the target library) and typing on the console.
+# playing the target (through the client library) and typing on the console.
 add_library(tolvane_e2e_harness OBJECT tests/harness.cpp tests/pty_io.cpp)
 target_compile_definitions(tolvane_e2e_harness PRIVATE
   TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
@@ -7,7 +7,7 @@ target_compile_definitions(tolvane_e2e_harness PRIVATE
 
 function(tolvane_add_e2e name)
   add_executable(${name} ${ARGN})
-  target_link_libraries(${name} PRIVATE tolvane_e2e_harness tolvane_target GTest::gtest_main util)
+  target_link_libraries(${name} PRIVATE tolvane_e2e_harness tolvane_client GTest::gtest_main util)
   add_dependencies(${name} tolvane)
   tolvane_add_gtest(${name})
 endfunction()

@@ -1,0 +1,13 @@
+# The client library as firmware uses it: cross-compiled for Cortex-M (size
+# and dependencies), and the example board in QEMU against the real tolvane.
+# Both skip, saying why, where the Arm compiler or QEMU is not installed.
+add_test(NAME client_library_fits_small_firmware
+  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/client_size_test.sh ${CMAKE_SOURCE_DIR} ${CMAKE_BINARY_DIR}/client-size)
+set_tests_properties(client_library_fits_small_firmware PROPERTIES
+  LABELS firmware SKIP_RETURN_CODE 77 TIMEOUT 60)
+
+add_test(NAME qemu_example_board_uses_host_files
+  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/qemu_example_test.sh ${CMAKE_SOURCE_DIR} $<TARGET_FILE:tolvane>
+          ${CMAKE_BINARY_DIR}/qemu-example)
+set_tests_properties(qemu_example_board_uses_host_files PROPERTIES
+  LABELS "firmware;qemu" SKIP_RETURN_CODE 77 TIMEOUT 90)
