@@ -1,0 +1,16 @@
+# make bench: the real tolvane on pseudo-terminals beside picocom, cat and
+# lrzsz, with the benchmark as the target through the client library.
+add_executable(tolvane-bench
+  bench/file_service.cpp
+  bench/lrzsz.cpp
+  bench/main.cpp
+  bench/procs.cpp
+  bench/stats.cpp
+  bench/table.cpp
+  bench/target_line.cpp
+  bench/terminals.cpp)
+target_link_libraries(tolvane-bench PRIVATE tolvane_target util)
+target_compile_definitions(tolvane-bench PRIVATE
+  TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
+  BENCH_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch/bench")
+add_dependencies(tolvane-bench tolvane)
