@@ -14,3 +14,10 @@ target_compile_definitions(tolvane-bench PRIVATE
   TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
   BENCH_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch/bench")
 add_dependencies(tolvane-bench tolvane)
+
+# A smoke run with tiny sizes, so the benchmark cannot rot; no timing judged.
+if(TOLVANE_TESTS)
+  add_test(NAME bench_runs_and_prints_its_table
+    COMMAND sh ${CMAKE_SOURCE_DIR}/bench/smoke_test.sh $<TARGET_FILE:tolvane-bench> ${CMAKE_BINARY_DIR}/scratch/bench-smoke)
+  set_tests_properties(bench_runs_and_prints_its_table PROPERTIES TIMEOUT 120)
+endif()
