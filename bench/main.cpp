@@ -4,11 +4,13 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "bench/file_service.h"
 #include "bench/lrzsz.h"
@@ -66,12 +68,12 @@ struct Setup {
     std::string file;  // bytes of every file moved, read, written, sent
 };
 
-[[noreturn]] void usage() {
-    std::fprintf(stderr,
+[[noreturn]] void usage(int status = 2) {
+    std::fprintf(status ? stderr : stdout,
                  "usage: tolvane-bench [--runs=N] [--passthrough=BYTES] [--file=BYTES] [--getc=N] [--idle-ms=N]\n"
                  "                     [--tolvane=PATH] [--picocom=CMD] [--cat=CMD] [--sz=CMD] [--rz=CMD]\n"
                  "                     [--scratch=DIR]   (BYTES may end in k or M, powers of ten)\n");
-    std::exit(2);
+    std::exit(status);
 }
 
 long long amount(const char* text) {
@@ -93,7 +95,8 @@ Options parse(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         const char* v;
-        if ((v = value_of(a, "--runs"))) o.runs = static_cast<int>(amount(v));
+        if (std::strcmp(a, "--help") == 0) usage(0);
+        else if ((v = value_of(a, "--runs"))) o.runs = static_cast<int>(amount(v));
         else if ((v = value_of(a, "--passthrough"))) o.passthrough_bytes = static_cast<size_t>(amount(v));
         else if ((v = value_of(a, "--file"))) o.file_bytes = static_cast<size_t>(amount(v));
         else if ((v = value_of(a, "--getc"))) o.getc_count = static_cast<int>(amount(v));
@@ -106,7 +109,9 @@ Options parse(int argc, char** argv) {
         else if ((v = value_of(a, "--scratch"))) o.scratch = v;
         else usage();
     }
-    if (o.runs < 1 || o.passthrough_bytes < 1 || o.file_bytes < 1 || o.getc_count < 1) usage();
+    // The get-character requests read the file read whole, one byte each.
+    if (o.runs < 1 || o.passthrough_bytes < 1 || o.file_bytes < static_cast<size_t>(o.getc_count) || o.getc_count < 1)
+        usage();
     return o;
 }
 
@@ -155,7 +160,7 @@ void start_terminal(Setup& s, Program p, const std::string& command, Starter sta
 Setup prepare(const Options& o) {
     Setup s;
     s.passthrough = terminal_text(o.passthrough_bytes);
-    s.file = binary_bytes(o.file_bytes > static_cast<size_t>(o.getc_count) ? o.file_bytes : o.getc_count);
+    s.file = binary_bytes(o.file_bytes);
     s.served_dir = fresh_dir(o.scratch + "/tolvane");
     write_file(s.served_dir + "/read.bin", s.file);
     start_terminal(s, TOLVANE, o.tolvane, start_tolvane);
@@ -183,8 +188,12 @@ void passthrough_round(Setup& s, Results& r) {
         Flow f;
         if (s.terminals[p].pid > 0) f = pump(s.terminals[p], s.passthrough);
         record_flow(f, n, r.pass_speed[p], r.pass_cpu[p]);
-        if (f.ok) speed[p] = mb_per_s(f, n), cpu[p] = cpu_per_mb(f, n);
-        else if (s.terminals[p].pid > 0) drain(s.terminals[p], 100);
+        if (f.ok) {
+            speed[p] = mb_per_s(f, n);
+            cpu[p] = cpu_per_mb(f, n);
+        } else if (s.terminals[p].pid > 0) {
+            drain(s.terminals[p], 100);  // the next run starts on a quiet line
+        }
     }
     for (int p = PICOCOM; p < PROGRAMS; ++p) {
         record_ratio(speed[TOLVANE], speed[p], r.pass_speed_ratio[p]);
@@ -200,7 +209,10 @@ void file_round(Setup& s, Results& r) {
         Flow f;
         if (pid > 0) f = read_through(pid, "read.bin", s.file, REQUEST_SIZES[i]);
         record_flow(f, n, r.read_speed[i], r.read_cpu[i]);
-        if (f.ok && i == LRZSZ_SIZE_INDEX) read_speed = mb_per_s(f, n), read_cpu = cpu_per_mb(f, n);
+        if (f.ok && i == LRZSZ_SIZE_INDEX) {
+            read_speed = mb_per_s(f, n);
+            read_cpu = cpu_per_mb(f, n);
+        }
         Flow w;
         if (pid > 0) w = write_through(pid, "write.bin", s.served_dir + "/write.bin", s.file, REQUEST_SIZES[i]);
         record_flow(w, n, r.write_speed[i], r.write_cpu[i]);
@@ -255,7 +267,7 @@ Row peer_row(const std::string& figure, const Series& mine, const std::string& p
     return r;
 }
 
-std::vector<Row> rows(const Setup& s, const Results& r) {
+std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
     std::vector<Row> out;
     for (int p = PICOCOM; p < PROGRAMS; ++p) {
         const bool judged = p == PICOCOM;
@@ -280,7 +292,9 @@ std::vector<Row> rows(const Setup& s, const Results& r) {
     }
     out.push_back(row("get character turnaround p50, µs", r.getc_p50));
     out.push_back(row("get character turnaround p99, µs", r.getc_p99, Goal::below_100));
-    out.push_back(row("idle CPU-s", r.idle_cpu, Goal::zero));
+    char idle[64];
+    std::snprintf(idle, sizeof idle, "idle CPU-s over %g s", o.idle_ms / 1000.0);
+    out.push_back(row(idle, r.idle_cpu, Goal::zero));
     return out;
 }
 
@@ -325,7 +339,7 @@ int run(int argc, char** argv) {
     }
     idle(s, o, r);
     const bool clean = finish(s);
-    const std::vector<Row> table = rows(s, r);
+    const std::vector<Row> table = rows(o, s, r);
     print_table(title(o), table);
     return clean && !any_failure(table) ? 0 : 1;
 }
