@@ -314,6 +314,15 @@ bool any_failure(const std::vector<Row>& table) {
     return false;
 }
 
+// The one-minute load average: other work on the machine widens the
+// tails (p99) most, so the table says how busy the machine was.
+std::string load_average() {
+    std::ifstream in("/proc/loadavg");
+    std::string one_minute;
+    in >> one_minute;
+    return in ? one_minute : "unknown";
+}
+
 bool finish(Setup& s) {
     bool clean = true;
     if (s.terminals[TOLVANE].pid > 0 && !stop_tolvane(s.terminals[TOLVANE])) {
@@ -330,6 +339,7 @@ bool finish(Setup& s) {
 
 int run(int argc, char** argv) {
     const Options o = parse(argc, argv);
+    const std::string load_before = load_average();
     Setup s = prepare(o);
     Results r;
     for (int i = 0; i < o.runs; ++i) {
@@ -341,6 +351,8 @@ int run(int argc, char** argv) {
     const bool clean = finish(s);
     const std::vector<Row> table = rows(o, s, r);
     print_table(title(o), table);
+    std::printf("\n%ld CPUs; load average %s before, %s after\n", sysconf(_SC_NPROCESSORS_ONLN),
+                load_before.c_str(), load_average().c_str());
     return clean && !any_failure(table) ? 0 : 1;
 }
 
