@@ -1,5 +1,5 @@
 # The two commands a new user types: `make demo` and `make test`.
-.PHONY: all deps build test test-native test-sanitize test-windows demo install clean
+.PHONY: all deps build test test-native test-sanitize test-windows demo bench install clean
 
 all: build
 
@@ -38,6 +38,14 @@ demo: deps
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default --target tolvane tolvane-sim
 	@sim/demo.sh build/default build/demo
+
+# tolvane beside picocom, cat and lrzsz on pseudo-terminals: one table of
+# medians. Sizes can be changed: make bench BENCH_ARGS="--runs=3 --file=2M".
+BENCH_ARGS ?= --runs=5 --passthrough=2M --file=1M --getc=2000 --idle-ms=2000
+bench: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default --target tolvane-bench
+	build/default/tolvane-bench $(BENCH_ARGS)
 
 install: build
 	cmake --install build/default

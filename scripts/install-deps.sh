@@ -4,6 +4,7 @@
 set -eu
 
 packages="cmake ninja-build g++ make libgtest-dev googletest tmux groff-base man-db
+picocom lrzsz
 g++-mingw-w64-x86-64 wine wine64
 gcc-arm-none-eabi qemu-system-arm"
 

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "link/link.h"
-#include "target/hostfs.h"
+#include "client/hostfs.h"
 #include "tests/e2e_served.h"
 
 using namespace e2e;

@@ -1,0 +1,361 @@
+// make bench: the real tolvane on pseudo-terminals beside its peers, with
+// the benchmark as the target. Prints one table of medians; exits non-zero
+// only when a measurement failed (a slow figure is a result, not a failure).
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench/file_service.h"
+#include "bench/lrzsz.h"
+#include "bench/procs.h"
+#include "bench/stats.h"
+#include "bench/table.h"
+#include "bench/target_line.h"
+#include "bench/terminals.h"
+
+namespace bench {
+
+namespace {
+
+constexpr long REQUEST_SIZES[] = {64, 512, 4096, 65536};
+constexpr size_t SIZES = sizeof REQUEST_SIZES / sizeof REQUEST_SIZES[0];
+constexpr size_t LRZSZ_SIZE_INDEX = 2;  // 4096-byte requests meet lrzsz
+constexpr int TARGET_WAIT_MS = 10000;
+// The last answer's final bytes may still be on their way out when the
+// benchmark has read them; idle time starts after that.
+constexpr int IDLE_SETTLE_MS = 200;
+
+enum Program { TOLVANE, PICOCOM, CAT, PROGRAMS };
+const char* const PROGRAM_NAMES[PROGRAMS] = {"tolvane", "picocom", "cat (limit)"};
+
+struct Options {
+    int runs = 5;
+    size_t passthrough_bytes = 2000000;
+    size_t file_bytes = 1000000;
+    int getc_count = 2000;
+    int idle_ms = 2000;
+    std::string tolvane = TOLVANE_BINARY;
+    std::string picocom = "picocom";
+    std::string cat = "cat";
+    std::string sz = "sz";
+    std::string rz = "rz";
+    std::string scratch = BENCH_SCRATCH_DIR;
+};
+
+struct Results {
+    Series pass_speed[PROGRAMS], pass_cpu[PROGRAMS];
+    Series pass_speed_ratio[PROGRAMS], pass_cpu_ratio[PROGRAMS];  // tolvane ÷ the program
+    Series read_speed[SIZES], read_cpu[SIZES], write_speed[SIZES], write_cpu[SIZES];
+    Series lrzsz_speed, lrzsz_cpu, lrzsz_speed_ratio, lrzsz_cpu_ratio;
+    Series getc_p50, getc_p99;
+    Series idle_cpu;
+};
+
+struct Setup {
+    Terminal terminals[PROGRAMS];
+    bool missing[PROGRAMS] = {};
+    Lrzsz lrzsz;
+    bool lrzsz_missing = false;
+    std::string served_dir;  // tolvane's working directory
+    std::string passthrough;
+    std::string file;  // bytes of every file moved, read, written, sent
+};
+
+[[noreturn]] void usage(int status = 2) {
+    std::fprintf(status ? stderr : stdout,
+                 "usage: tolvane-bench [--runs=N] [--passthrough=BYTES] [--file=BYTES] [--getc=N] [--idle-ms=N]\n"
+                 "                     [--tolvane=PATH] [--picocom=CMD] [--cat=CMD] [--sz=CMD] [--rz=CMD]\n"
+                 "                     [--scratch=DIR]   (BYTES may end in k or M, powers of ten)\n");
+    std::exit(status);
+}
+
+long long amount(const char* text) {
+    char* end = nullptr;
+    const double v = std::strtod(text, &end);
+    const double scale = *end == 'k' ? 1e3 : *end == 'M' ? 1e6 : 1;
+    if (end == text || (scale != 1 && end[1] != '\0') || (scale == 1 && *end != '\0') || v < 0) usage();
+    return std::llround(v * scale);
+}
+
+// "--name=value": the value when arg is that option, else null.
+const char* value_of(const char* arg, const char* name) {
+    const size_t n = std::strlen(name);
+    return std::strncmp(arg, name, n) == 0 && arg[n] == '=' ? arg + n + 1 : nullptr;
+}
+
+Options parse(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const char* a = argv[i];
+        const char* v;
+        if (std::strcmp(a, "--help") == 0) usage(0);
+        else if ((v = value_of(a, "--runs"))) o.runs = static_cast<int>(amount(v));
+        else if ((v = value_of(a, "--passthrough"))) o.passthrough_bytes = static_cast<size_t>(amount(v));
+        else if ((v = value_of(a, "--file"))) o.file_bytes = static_cast<size_t>(amount(v));
+        else if ((v = value_of(a, "--getc"))) o.getc_count = static_cast<int>(amount(v));
+        else if ((v = value_of(a, "--idle-ms"))) o.idle_ms = static_cast<int>(amount(v));
+        else if ((v = value_of(a, "--tolvane"))) o.tolvane = v;
+        else if ((v = value_of(a, "--picocom"))) o.picocom = v;
+        else if ((v = value_of(a, "--cat"))) o.cat = v;
+        else if ((v = value_of(a, "--sz"))) o.sz = v;
+        else if ((v = value_of(a, "--rz"))) o.rz = v;
+        else if ((v = value_of(a, "--scratch"))) o.scratch = v;
+        else usage();
+    }
+    // The get-character requests read the file read whole, one byte each.
+    if (o.runs < 1 || o.passthrough_bytes < 1 || o.file_bytes < static_cast<size_t>(o.getc_count) || o.getc_count < 1)
+        usage();
+    return o;
+}
+
+// Lines of printable text: the bytes tolvane treats specially (STX, ETX,
+// DLE, form feed) are all below the space.
+std::string terminal_text(size_t n) {
+    std::string s(n, ' ');
+    uint32_t x = 12345;
+    for (size_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        s[i] = (i % 72 == 71) ? '\n' : static_cast<char>(' ' + (x >> 16) % 95);
+    }
+    return s;
+}
+
+// Every byte value, frame marks included, as a binary file has them.
+std::string binary_bytes(size_t n) {
+    std::string s(n, '\0');
+    uint32_t x = 2463534242u;
+    for (auto& c : s) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x & 0xFF);
+    }
+    return s;
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+using Starter = Terminal (*)(const std::string& path, const std::string& dir);
+
+void start_terminal(Setup& s, Program p, const std::string& command, Starter start) {
+    const std::string path = find_program(command);
+    if (path.empty()) {
+        s.missing[p] = true;
+        return;
+    }
+    s.terminals[p] = start(path, s.served_dir);
+    if (s.terminals[p].pid < 0)
+        std::fprintf(stderr, "%s did not start: %s\n", PROGRAM_NAMES[p], s.terminals[p].why_not.c_str());
+}
+
+Setup prepare(const Options& o) {
+    Setup s;
+    s.passthrough = terminal_text(o.passthrough_bytes);
+    s.file = binary_bytes(o.file_bytes);
+    s.served_dir = fresh_dir(o.scratch + "/tolvane");
+    write_file(s.served_dir + "/read.bin", s.file);
+    start_terminal(s, TOLVANE, o.tolvane, start_tolvane);
+    start_terminal(s, PICOCOM, o.picocom, start_picocom);
+    start_terminal(s, CAT, o.cat, start_cat);
+    s.lrzsz.sz = find_program(o.sz);
+    s.lrzsz.rz = find_program(o.rz);
+    s.lrzsz_missing = s.lrzsz.sz.empty() || s.lrzsz.rz.empty();
+    if (!s.lrzsz_missing) {
+        s.lrzsz.pair = open_raw_pty();
+        s.lrzsz.send_dir = fresh_dir(o.scratch + "/sz");
+        s.lrzsz.receive_dir = fresh_dir(o.scratch + "/rz");
+        write_file(s.lrzsz.send_dir + "/read.bin", s.file);
+    }
+    if (s.terminals[TOLVANE].pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
+    return s;
+}
+
+void passthrough_round(Setup& s, Results& r) {
+    double speed[PROGRAMS], cpu[PROGRAMS];
+    const size_t n = s.passthrough.size();
+    for (int p = 0; p < PROGRAMS; ++p) {
+        speed[p] = cpu[p] = NAN;
+        if (s.missing[p]) continue;
+        Flow f;
+        if (s.terminals[p].pid > 0) f = pump(s.terminals[p], s.passthrough);
+        record_flow(f, n, r.pass_speed[p], r.pass_cpu[p]);
+        if (f.ok) {
+            speed[p] = mb_per_s(f, n);
+            cpu[p] = cpu_per_mb(f, n);
+        } else if (s.terminals[p].pid > 0) {
+            drain(s.terminals[p], 100);  // the next run starts on a quiet line
+        }
+    }
+    for (int p = PICOCOM; p < PROGRAMS; ++p) {
+        record_ratio(speed[TOLVANE], speed[p], r.pass_speed_ratio[p]);
+        record_ratio(cpu[TOLVANE], cpu[p], r.pass_cpu_ratio[p]);
+    }
+}
+
+void file_round(Setup& s, Results& r) {
+    const pid_t pid = s.terminals[TOLVANE].pid;
+    const size_t n = s.file.size();
+    double read_speed = NAN, read_cpu = NAN;
+    for (size_t i = 0; i < SIZES; ++i) {
+        Flow f;
+        if (pid > 0) f = read_through(pid, "read.bin", s.file, REQUEST_SIZES[i]);
+        record_flow(f, n, r.read_speed[i], r.read_cpu[i]);
+        if (f.ok && i == LRZSZ_SIZE_INDEX) {
+            read_speed = mb_per_s(f, n);
+            read_cpu = cpu_per_mb(f, n);
+        }
+        Flow w;
+        if (pid > 0) w = write_through(pid, "write.bin", s.served_dir + "/write.bin", s.file, REQUEST_SIZES[i]);
+        record_flow(w, n, r.write_speed[i], r.write_cpu[i]);
+    }
+    if (s.lrzsz_missing) return;
+    const Flow z = lrzsz_send(s.lrzsz, "read.bin", s.file);
+    record_flow(z, n, r.lrzsz_speed, r.lrzsz_cpu);
+    if (!z.ok) return;
+    record_ratio(read_speed, mb_per_s(z, n), r.lrzsz_speed_ratio);
+    record_ratio(read_cpu, cpu_per_mb(z, n), r.lrzsz_cpu_ratio);
+}
+
+void getc_round(Setup& s, const Options& o, Results& r) {
+    std::vector<double> us;
+    if (s.terminals[TOLVANE].pid > 0) us = getc_turnarounds("read.bin", s.file, o.getc_count);
+    if (us.empty()) {
+        ++r.getc_p50.failures;
+        ++r.getc_p99.failures;
+        return;
+    }
+    r.getc_p50.values.push_back(percentile(us, 50));
+    r.getc_p99.values.push_back(percentile(us, 99));
+}
+
+void idle(Setup& s, const Options& o, Results& r) {
+    const pid_t pid = s.terminals[TOLVANE].pid;
+    if (pid <= 0) {
+        ++r.idle_cpu.failures;
+        return;
+    }
+    usleep(IDLE_SETTLE_MS * 1000);
+    const long long before = cpu_ns(pid);
+    usleep(static_cast<useconds_t>(o.idle_ms) * 1000);
+    r.idle_cpu.values.push_back(static_cast<double>(cpu_ns(pid) - before) / 1e9);
+}
+
+Row row(const std::string& figure, const Series& mine, Goal goal = Goal::none) {
+    Row r;
+    r.figure = figure;
+    r.mine = mine;
+    r.goal = goal;
+    return r;
+}
+
+Row peer_row(const std::string& figure, const Series& mine, const std::string& peer, bool missing,
+             const Series& theirs, const Series& ratio, Goal goal) {
+    Row r = row(figure, mine, goal);
+    r.peer = peer;
+    r.peer_missing = missing;
+    r.theirs = theirs;
+    r.ratio = ratio;
+    return r;
+}
+
+std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
+    std::vector<Row> out;
+    for (int p = PICOCOM; p < PROGRAMS; ++p) {
+        const bool judged = p == PICOCOM;
+        out.push_back(peer_row("passthrough MB/s", r.pass_speed[TOLVANE], PROGRAM_NAMES[p], s.missing[p],
+                               r.pass_speed[p], r.pass_speed_ratio[p], judged ? Goal::at_least_one : Goal::none));
+        out.push_back(peer_row("passthrough CPU-s/MB", r.pass_cpu[TOLVANE], PROGRAM_NAMES[p], s.missing[p],
+                               r.pass_cpu[p], r.pass_cpu_ratio[p], judged ? Goal::at_most_one : Goal::none));
+    }
+    for (size_t i = 0; i < SIZES; ++i) {
+        const std::string size = std::to_string(REQUEST_SIZES[i]) + " B";
+        if (i == LRZSZ_SIZE_INDEX) {
+            out.push_back(peer_row("file read, " + size + " requests, MB/s", r.read_speed[i], "lrzsz sz → rz",
+                                   s.lrzsz_missing, r.lrzsz_speed, r.lrzsz_speed_ratio, Goal::at_least_one));
+            out.push_back(peer_row("file read, " + size + " requests, CPU-s/MB", r.read_cpu[i], "sz (sender)",
+                                   s.lrzsz_missing, r.lrzsz_cpu, r.lrzsz_cpu_ratio, Goal::none));
+        } else {
+            out.push_back(row("file read, " + size + " requests, MB/s", r.read_speed[i]));
+            out.push_back(row("file read, " + size + " requests, CPU-s/MB", r.read_cpu[i]));
+        }
+        out.push_back(row("file write, " + size + " requests, MB/s", r.write_speed[i]));
+        out.push_back(row("file write, " + size + " requests, CPU-s/MB", r.write_cpu[i]));
+    }
+    out.push_back(row("get character turnaround p50, µs", r.getc_p50));
+    out.push_back(row("get character turnaround p99, µs", r.getc_p99, Goal::below_100));
+    char idle[64];
+    std::snprintf(idle, sizeof idle, "idle CPU-s over %g s", o.idle_ms / 1000.0);
+    out.push_back(row(idle, r.idle_cpu, Goal::zero));
+    return out;
+}
+
+std::string title(const Options& o) {
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "tolvane benchmark: medians of %d runs (quotients: medians of each run's own); passthrough "
+                  "%zu bytes of text, files of %zu bytes, %d get-character requests, idle %g s; "
+                  "MB = 10^6 bytes; CPU is the measured program's own",
+                  o.runs, o.passthrough_bytes, o.file_bytes, o.getc_count, o.idle_ms / 1000.0);
+    return text;
+}
+
+bool any_failure(const std::vector<Row>& table) {
+    for (const Row& r : table)
+        if (r.mine.failures || r.theirs.failures || (r.mine.values.empty() && r.mine.failures == 0)) return true;
+    return false;
+}
+
+// The one-minute load average: other work on the machine widens the
+// tails (p99) most, so the table says how busy the machine was.
+std::string load_average() {
+    std::ifstream in("/proc/loadavg");
+    std::string one_minute;
+    in >> one_minute;
+    return in ? one_minute : "unknown";
+}
+
+bool finish(Setup& s) {
+    bool clean = true;
+    if (s.terminals[TOLVANE].pid > 0 && !stop_tolvane(s.terminals[TOLVANE])) {
+        std::fprintf(stderr, "tolvane did not end cleanly on Ctrl-Q\n");
+        clean = false;
+    }
+    if (s.terminals[PICOCOM].pid > 0) stop_picocom(s.terminals[PICOCOM]);
+    if (s.terminals[CAT].pid > 0) stop_cat(s.terminals[CAT]);
+    if (!s.lrzsz_missing) close_pty(s.lrzsz.pair);
+    return clean;
+}
+
+}  // namespace
+
+int run(int argc, char** argv) {
+    const Options o = parse(argc, argv);
+    const std::string load_before = load_average();
+    Setup s = prepare(o);
+    Results r;
+    for (int i = 0; i < o.runs; ++i) {
+        passthrough_round(s, r);
+        file_round(s, r);
+        getc_round(s, o, r);
+    }
+    idle(s, o, r);
+    const bool clean = finish(s);
+    const std::vector<Row> table = rows(o, s, r);
+    print_table(title(o), table);
+    std::printf("\n%ld CPUs; load average %s before, %s after\n", sysconf(_SC_NPROCESSORS_ONLN),
+                load_before.c_str(), load_average().c_str());
+    return clean && !any_failure(table) ? 0 : 1;
+}
+
+}  // namespace bench
+
+int main(int argc, char** argv) { return bench::run(argc, argv); }

@@ -1,0 +1,27 @@
+#!/bin/sh
+# The benchmark runs end to end with tiny sizes and prints its table (no
+# figure is judged: speed targets live in the table, not in tests). Then
+# once more with its peers out of reach: they must show as missing, with
+# no quotient, never as a zero.
+set -eu
+bench=$1
+scratch=$2
+tiny="--runs=1 --passthrough=2k --file=2k --getc=20 --idle-ms=50"
+
+has() {
+    printf '%s\n' "$1" | grep -q -- "$2" || { printf 'not in the table: %s\n' "$2"; exit 1; }
+}
+
+out=$("$bench" $tiny --scratch="$scratch/peers")
+printf '%s\n' "$out"
+has "$out" '^| figure *| tolvane *| peer '
+for figure in 'passthrough MB/s' 'passthrough CPU-s/MB' 'file read, 64 B requests, MB/s' \
+    'file write, 65536 B requests, CPU-s/MB' 'get character turnaround p99, µs' 'idle CPU-s over [0-9.]* s'; do
+    has "$out" "^| $figure *| [0-9]"
+done
+
+out=$("$bench" $tiny --scratch="$scratch/no-peers" --picocom=/nonexistent/picocom --sz=/nonexistent/sz)
+printf '%s\n' "$out"
+has "$out" '^| passthrough MB/s *| [0-9.e+-]* *| picocom *| missing *| — *| ≥ 1.0× *| no peer *|'
+has "$out" '^| file read, 4096 B requests, MB/s *| [0-9.e+-]* *| lrzsz sz → rz *| missing *| — *|'
+has "$out" '^| passthrough MB/s *| [0-9.e+-]* *| cat (limit) *| [0-9]'

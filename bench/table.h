@@ -1,0 +1,34 @@
+// The one table the benchmark prints: each figure of tolvane beside its
+// peer's from the same runs, their quotient, and the target it is held to.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "bench/stats.h"
+
+namespace bench {
+
+enum class Goal {
+    none,
+    at_least_one,  // tolvane ÷ peer ≥ 1.0
+    at_most_one,   // tolvane ÷ peer ≤ 1.0
+    below_100,     // the figure itself < 100
+    zero,          // the figure itself = 0
+};
+
+struct Row {
+    std::string figure;
+    Series mine;
+    std::string peer;  // "" when the figure has no peer
+    bool peer_missing = false;
+    Series theirs;
+    Series ratio;  // medians of the runs' quotients
+    Goal goal = Goal::none;
+};
+
+// The cell for a series: its median, "failed" or "—".
+std::string cell(const Series& s);
+void print_table(const std::string& title, const std::vector<Row>& rows);
+
+}  // namespace bench
