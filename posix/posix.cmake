@@ -2,6 +2,7 @@
 add_executable(tolvane
   app/main.cpp
   ${TOLVANE_SHARED_SOURCES}
+  fileservice/confine-posix.cpp
   fileservice/dos_path.cpp
   fileservice/find-posix.cpp
   fileservice/names-posix.cpp
@@ -14,5 +15,7 @@ install(TARGETS tolvane RUNTIME DESTINATION bin)
 
 # Unit-tested here beside the shared code.
 set(TOLVANE_PLATFORM_UNIT_SOURCES
+  fileservice/confine-posix.cpp
+  fileservice/confine-posix_test.cpp
   fileservice/dos_path.cpp
   fileservice/dos_path_test.cpp)
