@@ -6,6 +6,7 @@
 #include "app/host.h"
 #include "app/options.h"
 #include "app/settings.h"
+#include "fileservice/confine.h"
 #include "link/link.h"
 
 namespace tolvane {
@@ -21,6 +22,12 @@ void print_usage(const char* argv0) {
                 "          q       quit, leave program.\n",
                 argv0);
     std::printf(usage_example, argv0);
+}
+
+// Under the banner, when -d or -p narrows the file service.
+void print_files_line() {
+    if (service_root) std::printf("Files: %s%s\n", service_root, service_read_only ? " (read-only)" : "");
+    else if (service_read_only) std::printf("Files: read-only\n");
 }
 
 }  // namespace
@@ -41,9 +48,11 @@ void send_command_words(int first, int argc, char* const argv[]) {
 int entry(int argc, char* argv[]) {
     rpc_trace = false;
     quit_after_send = false;
+    service_root = nullptr;
+    service_read_only = false;
 
     int c;
-    while ((c = getopt(argc, argv, "qQrRc:C:b:B:")) != -1) {
+    while ((c = getopt(argc, argv, "qQrRpPc:C:b:B:d:D:")) != -1) {
         switch (c) {
         case 'b':
         case 'B':
@@ -62,13 +71,22 @@ int entry(int argc, char* argv[]) {
         case 'R':
             rpc_trace = true;
             break;
+        case 'd':
+        case 'D':
+            service_root = optarg;
+            break;
+        case 'p':
+        case 'P':
+            service_read_only = true;
+            break;
         default:
             print_usage(argv[0]);
             return 0;
         }
     }
 
-    if (!host_line_open(device_name, baud_rate)) {
+    // A root that is no directory ends the program as a line that cannot be opened.
+    if (!confine_open_root() || !host_line_open(device_name, baud_rate)) {
         std::fflush(stdout);
         return -1;
     }
@@ -77,6 +95,7 @@ int entry(int argc, char* argv[]) {
 
     if (!quit_after_send) {
         std::printf("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, device_name, baud_rate);
+        print_files_line();
         std::printf("\nExit with Ctrl-Q\n\n");
         std::fflush(stdout);
         term_loop();
