@@ -1,5 +1,5 @@
 # The POSIX program: a tty as the line, the select loop, fnmatch search.
-add_executable(tolvane
+set(TOLVANE_POSIX_SOURCES
   app/main.cpp
   ${TOLVANE_SHARED_SOURCES}
   fileservice/confine-posix.cpp
@@ -10,6 +10,7 @@ add_executable(tolvane
   posix/port.cpp
   posix/stop.cpp
   terminal/term_loop-posix.cpp)
+add_executable(tolvane ${TOLVANE_POSIX_SOURCES})
 target_link_libraries(tolvane PRIVATE tolvane_link)
 install(TARGETS tolvane RUNTIME DESTINATION bin)
 
