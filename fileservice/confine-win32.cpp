@@ -159,6 +159,13 @@ bool parent_inside(const char* full) {
     return where_is(parent) == place::inside;
 }
 
+// Windows removes and renames a link itself, but Wine acts on what a Linux
+// link leads to: a name that leads out is left alone, whatever it is.
+bool stays_inside(const char* full) {
+    const place p = where_is(full);
+    return p == place::inside || p == place::absent;
+}
+
 // The full name for remove and rename: never the root, in a directory inside.
 bool entry_beneath(const char* name, char* full) {
     bool is_root = false;
@@ -222,13 +229,14 @@ FILE* confine_fopen(const char* name, const char* c_mode, const open_mode& mode)
 int confine_remove(const char* name) {
     if (service_root == nullptr) return std::remove(name);
     char full[PATH_SIZE];
-    return entry_beneath(name, full) ? std::remove(full) : -1;
+    return entry_beneath(name, full) && stays_inside(full) ? std::remove(full) : -1;
 }
 
 int confine_rename(const char* old_name, const char* new_name) {
     if (service_root == nullptr) return std::rename(old_name, new_name);
     char old_full[PATH_SIZE], new_full[PATH_SIZE];
     if (!entry_beneath(old_name, old_full) || !entry_beneath(new_name, new_full)) return -1;
+    if (!stays_inside(old_full) || !stays_inside(new_full)) return -1;
     return std::rename(old_full, new_full);
 }
 
