@@ -6,6 +6,7 @@
 #include "app/host.h"
 #include "app/options.h"
 #include "app/settings.h"
+#include "fileservice/confine.h"
 #include "link/link.h"
 #include "terminal/console.h"
 
@@ -35,6 +36,12 @@ std::string first_word(const char* text) {
     return std::string(text, end);
 }
 
+// Under the banner, when -d or -p narrows the file service.
+void print_files_line() {
+    if (service_root) console_print("Files: %s%s\n", service_root, service_read_only ? " (read-only)" : "");
+    else if (service_read_only) console_print("Files: read-only\n");
+}
+
 }  // namespace
 
 void send_reset() {
@@ -53,9 +60,11 @@ void send_command_words(int first, int argc, char* const argv[]) {
 bool scan_options(int argc, char* argv[]) {
     rpc_trace = false;
     quit_after_send = false;
+    service_root = nullptr;
+    service_read_only = false;
 
     int c;
-    while ((c = getopt(argc, argv, "qQrRc:C:b:B:")) != -1) {
+    while ((c = getopt(argc, argv, "qQrRpPc:C:b:B:d:D:")) != -1) {
         switch (c) {
         case 'b':
         case 'B':
@@ -78,6 +87,14 @@ bool scan_options(int argc, char* argv[]) {
         case 'R':
             rpc_trace = true;
             break;
+        case 'd':
+        case 'D':
+            service_root = optarg;
+            break;
+        case 'p':
+        case 'P':
+            service_read_only = true;
+            break;
         default:
             print_usage(argv[0]);
             return false;
@@ -88,12 +105,14 @@ bool scan_options(int argc, char* argv[]) {
 
 int entry(int argc, char* argv[]) {
     if (!scan_options(argc, argv)) return EXIT_USAGE;
-    if (!host_line_open(device_name.c_str(), baud_rate)) return -1;
+    // A root that is no directory ends the program as a line that cannot be opened.
+    if (!confine_open_root() || !host_line_open(device_name.c_str(), baud_rate)) return -1;
     send_reset();
     send_command_words(optind, argc, argv);
 
     if (!quit_after_send) {
         console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, device_name.c_str(), baud_rate);
+        print_files_line();
         console_print("\nExit with Ctrl-Q\n\n");
         term_loop();
     }

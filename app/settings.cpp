@@ -6,5 +6,7 @@ namespace tolvane {
 long baud_rate = 115200;
 bool quit_after_send = false;
 bool rpc_trace = false;
+const char* service_root = nullptr;
+bool service_read_only = false;
 
 }  // namespace tolvane

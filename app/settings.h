@@ -9,5 +9,10 @@ extern std::string device_name;  // any path the system takes, never cut
 extern long baud_rate;
 extern bool quit_after_send;
 extern bool rpc_trace;
+// -d: the directory the file service serves as the target's whole file
+// system; null serves the host's. Code may set it too: every request reads it.
+extern const char* service_root;
+// -p: requests that would change a file are refused.
+extern bool service_read_only;
 
 }  // namespace tolvane

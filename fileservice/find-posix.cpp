@@ -1,4 +1,5 @@
-// Directory search with opendir/readdir and fnmatch.
+// Directory search with opendir/readdir and fnmatch, beneath the service
+// root when there is one.
 #include <dirent.h>
 #include <fnmatch.h>
 #include <sys/stat.h>
@@ -6,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "fileservice/confine-posix.h"
 #include "fileservice/dos_path.h"
 #include "fileservice/find.h"
 
@@ -36,7 +38,7 @@ int find_first(const char* pattern, find_record* record) {
     const char* name_part = path_name_part(search_pattern);
     std::memmove(search_pattern, name_part, std::strlen(name_part) + 1);
 
-    search_dir = opendir(search_directory);
+    search_dir = confine_opendir(search_directory);
     if (search_dir == nullptr) return -1;
     return find_next(record);
 }
@@ -54,7 +56,7 @@ int find_next(find_record* record) {
         // An entry that cannot be stat'ed (a broken link, say) is still
         // listed, with zero attributes, time, date and size.
         struct stat st;
-        if (stat(joined_path, &st) == 0) {
+        if (confine_stat(joined_path, &st) == 0) {
             if (S_ISDIR(st.st_mode)) record->attributes = DOS_ATTR_DIRECTORY;
             const uint32_t when = dos_datetime(st.st_mtime);
             record->time = static_cast<uint16_t>(when & 0xFFFF);

@@ -1,8 +1,10 @@
-// Directory search with the C run-time's own wildcard search.
+// Directory search with the C run-time's own wildcard search, beneath the
+// service root when there is one.
 #include <io.h>
 
 #include <cstdint>
 
+#include "fileservice/confine-win32.h"
 #include "fileservice/find.h"
 
 namespace tolvane {
@@ -34,7 +36,7 @@ void fill_record(find_record* record) {
 
 int find_first(const char* pattern, find_record* record) {
     close_search();
-    search_handle = _findfirst(pattern, &search_entry);
+    search_handle = confine_findfirst(pattern, &search_entry);
     if (search_handle == NO_SEARCH) return 1;
     fill_record(record);
     return 0;
@@ -42,7 +44,7 @@ int find_first(const char* pattern, find_record* record) {
 
 int find_next(find_record* record) {
     if (search_handle == NO_SEARCH) return -1;
-    const int result = _findnext(search_handle, &search_entry);
+    const int result = confine_findnext(search_handle, &search_entry);
     if (result == -1) {
         close_search();
         return -1;

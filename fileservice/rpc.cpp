@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "app/settings.h"
+#include "fileservice/confine.h"
 #include "fileservice/find.h"
 #include "fileservice/handles.h"
 #include "fileservice/names.h"
@@ -26,6 +27,9 @@ int16_t get_s16() { return static_cast<int16_t>(link_get_u16()); }
 void put_s16(int value) { link_put_u16(static_cast<uint32_t>(value) & 0xFFFF); }
 unsigned long trace_handle(uint32_t handle) { return handle; }
 
+// With -p no stream takes output, whatever its mode.
+FILE* output_stream(host_stream* stream) { return service_read_only ? nullptr : stream_for_output(stream); }
+
 void serve_open() {
     ShortText mode;
     link_get_string(rpc_text);
@@ -33,7 +37,8 @@ void serve_open() {
     host_file_name(rpc_text);
     if (rpc_trace) console_print("fopen(%s,%s) = ", rpc_text, mode);
     const open_mode checked = open_mode_parse(mode);
-    FILE* stream = checked.valid ? std::fopen(rpc_text, mode) : nullptr;
+    const bool allowed = checked.valid && !(service_read_only && checked.writes);
+    FILE* stream = allowed ? confine_fopen(rpc_text, mode, checked) : nullptr;
     uint32_t handle = 0;
     if (stream) {
         handle = handle_add(stream, checked);
@@ -68,7 +73,7 @@ void serve_write() {
     // The data is always read to its ETX, so the stream stays in step. The
     // stream is made ready at the first byte: an empty write leaves it be.
     for (int s = link_get(); s != SYM_ETX; s = link_get()) {
-        if (first) file = stream_for_output(stream);
+        if (first) file = output_stream(stream);
         first = false;
         if (file) std::fputc(s & 0xFF, file);
     }
@@ -96,7 +101,7 @@ void serve_getc() {
 void serve_putc() {
     host_stream* stream = handle_stream(link_get_u32());
     const int c = get_s16();
-    FILE* file = stream_for_output(stream);
+    FILE* file = output_stream(stream);
     put_s16(file ? std::fputc(c, file) : RESULT_ERROR);
 }
 
@@ -118,7 +123,7 @@ void serve_puts() {
     host_stream* stream = handle_stream(link_get_u32());
     link_get_string(rpc_text);
     if (rpc_trace) console_print("fputs(%s)\n", rpc_text);
-    FILE* file = stream_for_output(stream);
+    FILE* file = output_stream(stream);
     put_s16(file ? std::fputs(rpc_text, file) : RESULT_ERROR);
 }
 
@@ -151,7 +156,7 @@ void serve_remove() {
     link_get_string(rpc_text);
     host_file_name(rpc_text);
     if (rpc_trace) console_print("remove(%s)\n", rpc_text);
-    put_s16(std::remove(rpc_text));
+    put_s16(service_read_only ? RESULT_ERROR : confine_remove(rpc_text));
 }
 
 void serve_rename() {
@@ -161,7 +166,7 @@ void serve_rename() {
     host_file_name(rpc_text);
     host_file_name(new_name);
     if (rpc_trace) console_print("rename(%s,%s)\n", rpc_text, new_name);
-    put_s16(std::rename(rpc_text, new_name));
+    put_s16(service_read_only ? RESULT_ERROR : confine_rename(rpc_text, new_name));
 }
 
 void serve_tell() {

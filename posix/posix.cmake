@@ -1,7 +1,8 @@
 # The POSIX program: a tty as the line, the poll loop, fnmatch search.
-add_executable(tolvane
+set(TOLVANE_POSIX_SOURCES
   app/main.cpp
   ${TOLVANE_SHARED_SOURCES}
+  fileservice/confine-posix.cpp
   fileservice/dos_path.cpp
   fileservice/find-posix.cpp
   fileservice/names-posix.cpp
@@ -10,11 +11,14 @@ add_executable(tolvane
   posix/stop.cpp
   terminal/console-posix.cpp
   terminal/term_loop-posix.cpp)
+add_executable(tolvane ${TOLVANE_POSIX_SOURCES})
 target_link_libraries(tolvane PRIVATE tolvane_link)
 install(TARGETS tolvane RUNTIME DESTINATION bin)
 
 # Unit-tested here beside the shared code.
 set(TOLVANE_PLATFORM_UNIT_SOURCES
   terminal/console-posix.cpp
+  fileservice/confine-posix.cpp
+  fileservice/confine-posix_test.cpp
   fileservice/dos_path.cpp
   fileservice/dos_path_test.cpp)

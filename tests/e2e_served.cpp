@@ -7,12 +7,16 @@
 
 namespace e2e {
 
-void serve(Served& s, const std::string& scratch_name, bool trace) {
+void serve(Served& s, const std::string& scratch_name, bool trace, const std::vector<std::string>& more_args,
+           const std::string& program, const std::function<void(const std::string& dir)>& prepare) {
     s.dir = scratch_dir(scratch_name);
+    if (prepare) prepare(s.dir);
     std::vector<std::string> args{"-c", "{line}"};
     if (trace) args.push_back("-r");
+    args.insert(args.end(), more_args.begin(), more_args.end());
     Options options;
     options.workdir = s.dir;
+    options.program = program;
     s.run = start(args, options);
     ASSERT_EQ(hex(line_read(s.run, 50)), hex(reset_sequence()));
     ASSERT_TRUE(console_wait_for(s.run, "Exit with Ctrl-Q\r\n\r\n")) << s.run.console_output;

@@ -16,10 +16,12 @@ struct Served {
     size_t console_mark = 0;  // where the console output after the banner starts
 };
 
-// Starts tolvane (with -r when trace is set) in a fresh scratch directory,
-// reads the reset, waits for the banner and the raw console, and binds the
-// client library to the line.
-void serve(Served& s, const std::string& scratch_name, bool trace);
+// Starts tolvane (with -r when trace is set, and more_args after that; the
+// program given, if one is) in a fresh scratch directory, reads the reset,
+// waits for the banner and the raw console, and binds the client library to
+// the line. prepare runs in the scratch directory before the start.
+void serve(Served& s, const std::string& scratch_name, bool trace, const std::vector<std::string>& more_args = {},
+           const std::string& program = {}, const std::function<void(const std::string& dir)>& prepare = {});
 // Ctrl-Q; the program must end with status 0 and nothing left on the line.
 void finish(Served& s);
 

@@ -71,7 +71,7 @@ Session start(const std::vector<std::string>& args, const Options& options) {
     run.line_at_start = settings(run.line.slave);
     run.console_at_start = settings(run.console.slave);
 
-    std::vector<std::string> argv_strings{tolvane_path()};
+    std::vector<std::string> argv_strings{options.program.empty() ? tolvane_path() : options.program};
     for (const auto& a : args) {
         std::string s = a;
         const auto at = s.find("{line}");
@@ -176,6 +176,8 @@ bool console_wait_raw(Session& run, int timeout_ms) {
 std::string scratch_dir(const std::string& name) { return pty_io::scratch_dir(TOLVANE_SCRATCH_DIR, name); }
 
 std::string tolvane_path() { return TOLVANE_BINARY; }
+
+std::string tolvane_walk_path() { return TOLVANE_WALK_BINARY; }
 
 void target_attach(Session& run) { pty_io::target_attach(run.line.master, 3000); }
 

@@ -51,6 +51,7 @@ struct Options {
     // Runs on the line's slave before tolvane starts: settings left over
     // from an earlier program, say.
     std::function<void(int line_slave)> prepare_line;
+    std::string program;        // empty: tolvane_path()
 };
 
 // Starts tolvane; "{line}" in args stands for the line's slave path.
@@ -81,6 +82,9 @@ std::string scratch_dir(const std::string& name);
 
 // The program under test (set by the build).
 std::string tolvane_path();
+// The same program built to resolve names under -d by its own walk, as
+// where the kernel has no openat2.
+std::string tolvane_walk_path();
 
 }  // namespace e2e
 

@@ -3,6 +3,7 @@
 add_library(tolvane_e2e_harness OBJECT tests/harness.cpp tests/pty_io.cpp)
 target_compile_definitions(tolvane_e2e_harness PRIVATE
   TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
+  TOLVANE_WALK_BINARY="$<TARGET_FILE:tolvane-walk>"
   TOLVANE_SCRATCH_DIR="${CMAKE_BINARY_DIR}/scratch")
 
 function(tolvane_add_e2e name)
@@ -14,12 +15,19 @@ endfunction()
 
 tolvane_add_e2e(e2e_tests tests/e2e_startup_test.cpp tests/e2e_terminal_test.cpp tests/e2e_batched_io_test.cpp)
 
+# tolvane as on a kernel without openat2: -d resolves names by its own walk.
+add_executable(tolvane-walk ${TOLVANE_POSIX_SOURCES})
+target_compile_definitions(tolvane-walk PRIVATE TOLVANE_CONFINE_WALK_ONLY=true)
+target_link_libraries(tolvane-walk PRIVATE tolvane_link)
+
 # The file service: the test as the target through the library.
 tolvane_add_e2e(e2e_fileservice_tests
   tests/e2e_served.cpp
   tests/e2e_fileservice_test.cpp
   tests/e2e_find_test.cpp
-  tests/e2e_faulty_target_test.cpp)
+  tests/e2e_faulty_target_test.cpp
+  tests/e2e_confine_test.cpp)
+add_dependencies(e2e_fileservice_tests tolvane-walk)
 
 # The simulated board through the real tolvane, and make demo's script.
 tolvane_add_e2e(e2e_sim_tests tests/e2e_sim_test.cpp)

@@ -12,6 +12,7 @@ if(TOLVANE_WINE AND TOLVANE_WINESERVER)
     tests/pty_io.cpp
     tests/e2e_win_startup_test.cpp
     tests/e2e_win_fileservice_test.cpp
+    tests/e2e_win_confine_test.cpp
     tests/e2e_win_terminal_test.cpp)
   target_link_libraries(win_e2e_tests PRIVATE tolvane_client GTest::gtest_main util)
   target_compile_definitions(win_e2e_tests PRIVATE

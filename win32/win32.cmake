@@ -3,6 +3,7 @@
 add_executable(tolvane-win
   win32/main.cpp
   ${TOLVANE_SHARED_SOURCES}
+  fileservice/confine-win32.cpp
   fileservice/find-win32.cpp
   fileservice/names-win32.cpp
   win32/com_port.cpp
@@ -16,6 +17,8 @@ install(TARGETS tolvane-win RUNTIME DESTINATION bin)
 # Unit-tested under Wine beside the shared code.
 set(TOLVANE_PLATFORM_UNIT_SOURCES
   terminal/console-win32.cpp
+  fileservice/confine-win32.cpp
+  fileservice/confine-win32_test.cpp
   fileservice/find-win32.cpp
   fileservice/find-win32_test.cpp
   win32/com_port.cpp
