@@ -1,6 +1,7 @@
 # make bench: the real tolvane on pseudo-terminals beside picocom, cat and
 # lrzsz, with the benchmark as the target through the client library.
 add_executable(tolvane-bench
+  bench/bare_host.cpp
   bench/file_service.cpp
   bench/lrzsz.cpp
   bench/main.cpp

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bare_host.h"
 #include "bench/file_service.h"
 #include "bench/lrzsz.h"
 #include "bench/procs.h"
@@ -33,6 +34,7 @@ constexpr int TARGET_WAIT_MS = 10000;
 constexpr int IDLE_SETTLE_MS = 200;
 
 enum Program { TOLVANE, PICOCOM, CAT, PROGRAMS };
+const char* const BARE_HOST = "bare host (floor)";
 const char* const PROGRAM_NAMES[PROGRAMS] = {"tolvane", "picocom", "cat (limit)"};
 
 struct Options {
@@ -55,6 +57,8 @@ struct Results {
     Series read_speed[SIZES], read_cpu[SIZES], write_speed[SIZES], write_cpu[SIZES];
     Series lrzsz_speed, lrzsz_cpu, lrzsz_speed_ratio, lrzsz_cpu_ratio;
     Series getc_p50, getc_p99;
+    // The same requests against a host that has nothing behind it.
+    Series bare_read_speed, bare_read_ratio, bare_getc_p50, bare_getc_p99, bare_p50_ratio, bare_p99_ratio;
     Series idle_cpu;
 };
 
@@ -63,6 +67,8 @@ struct Setup {
     bool missing[PROGRAMS] = {};
     Lrzsz lrzsz;
     bool lrzsz_missing = false;
+    PtyPair bare_pair;
+    pid_t bare = -1;
     std::string served_dir;  // tolvane's working directory
     std::string passthrough;
     std::string file;  // bytes of every file moved, read, written, sent
@@ -175,6 +181,8 @@ Setup prepare(const Options& o) {
         s.lrzsz.receive_dir = fresh_dir(o.scratch + "/rz");
         write_file(s.lrzsz.send_dir + "/read.bin", s.file);
     }
+    s.bare_pair = open_raw_pty();
+    s.bare = start_bare_host(s.bare_pair, s.file);
     if (s.terminals[TOLVANE].pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
     return s;
 }
@@ -225,16 +233,41 @@ void file_round(Setup& s, Results& r) {
     record_ratio(read_cpu, cpu_per_mb(z, n), r.lrzsz_cpu_ratio);
 }
 
+void record_turnarounds(const std::vector<double>& us, Series& p50, Series& p99) {
+    if (us.empty()) {
+        ++p50.failures;
+        ++p99.failures;
+        return;
+    }
+    p50.values.push_back(percentile(us, 50));
+    p99.values.push_back(percentile(us, 99));
+}
+
 void getc_round(Setup& s, const Options& o, Results& r) {
     std::vector<double> us;
     if (s.terminals[TOLVANE].pid > 0) us = getc_turnarounds("read.bin", s.file, o.getc_count);
-    if (us.empty()) {
-        ++r.getc_p50.failures;
-        ++r.getc_p99.failures;
-        return;
+    record_turnarounds(us, r.getc_p50, r.getc_p99);
+}
+
+// The floor, measured in the same run: 4096-byte reads and get character
+// against the bare host, then the target goes back to tolvane.
+void floor_round(Setup& s, const Options& o, Results& r) {
+    const double tolvane_speed = r.read_speed[LRZSZ_SIZE_INDEX].values.empty()
+                                     ? NAN : r.read_speed[LRZSZ_SIZE_INDEX].values.back();
+    target_attach(s.bare_pair.master, TARGET_WAIT_MS);
+    const size_t n = s.file.size();
+    Series unused_cpu;
+    const Flow f = s.bare > 0 ? read_through(s.bare, "read.bin", s.file, REQUEST_SIZES[LRZSZ_SIZE_INDEX]) : Flow{};
+    record_flow(f, n, r.bare_read_speed, unused_cpu);
+    if (f.ok) record_ratio(tolvane_speed, mb_per_s(f, n), r.bare_read_ratio);
+    std::vector<double> us;
+    if (s.bare > 0) us = getc_turnarounds("read.bin", s.file, o.getc_count);
+    record_turnarounds(us, r.bare_getc_p50, r.bare_getc_p99);
+    if (!us.empty() && !r.getc_p50.values.empty()) {
+        record_ratio(r.getc_p50.values.back(), r.bare_getc_p50.values.back(), r.bare_p50_ratio);
+        record_ratio(r.getc_p99.values.back(), r.bare_getc_p99.values.back(), r.bare_p99_ratio);
     }
-    r.getc_p50.values.push_back(percentile(us, 50));
-    r.getc_p99.values.push_back(percentile(us, 99));
+    if (s.terminals[TOLVANE].pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
 }
 
 void idle(Setup& s, const Options& o, Results& r) {
@@ -283,6 +316,8 @@ std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
                                    s.lrzsz_missing, r.lrzsz_speed, r.lrzsz_speed_ratio, Goal::at_least_one));
             out.push_back(peer_row("file read, " + size + " requests, CPU-s/MB", r.read_cpu[i], "sz (sender)",
                                    s.lrzsz_missing, r.lrzsz_cpu, r.lrzsz_cpu_ratio, Goal::none));
+            out.push_back(peer_row("file read, " + size + " requests, MB/s", r.read_speed[i], BARE_HOST, false,
+                                   r.bare_read_speed, r.bare_read_ratio, Goal::none));
         } else {
             out.push_back(row("file read, " + size + " requests, MB/s", r.read_speed[i]));
             out.push_back(row("file read, " + size + " requests, CPU-s/MB", r.read_cpu[i]));
@@ -290,8 +325,10 @@ std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
         out.push_back(row("file write, " + size + " requests, MB/s", r.write_speed[i]));
         out.push_back(row("file write, " + size + " requests, CPU-s/MB", r.write_cpu[i]));
     }
-    out.push_back(row("get character turnaround p50, µs", r.getc_p50));
-    out.push_back(row("get character turnaround p99, µs", r.getc_p99, Goal::below_100));
+    out.push_back(peer_row("get character turnaround p50, µs", r.getc_p50, BARE_HOST, false, r.bare_getc_p50,
+                           r.bare_p50_ratio, Goal::none));
+    out.push_back(peer_row("get character turnaround p99, µs", r.getc_p99, BARE_HOST, false, r.bare_getc_p99,
+                           r.bare_p99_ratio, Goal::below_100));
     char idle[64];
     std::snprintf(idle, sizeof idle, "idle CPU-s over %g s", o.idle_ms / 1000.0);
     out.push_back(row(idle, r.idle_cpu, Goal::zero));
@@ -332,6 +369,8 @@ bool finish(Setup& s) {
     if (s.terminals[PICOCOM].pid > 0) stop_picocom(s.terminals[PICOCOM]);
     if (s.terminals[CAT].pid > 0) stop_cat(s.terminals[CAT]);
     if (!s.lrzsz_missing) close_pty(s.lrzsz.pair);
+    stop_bare_host(s.bare);
+    close_pty(s.bare_pair);
     return clean;
 }
 
@@ -346,6 +385,7 @@ int run(int argc, char** argv) {
         passthrough_round(s, r);
         file_round(s, r);
         getc_round(s, o, r);
+        floor_round(s, o, r);
     }
     idle(s, o, r);
     const bool clean = finish(s);

@@ -21,8 +21,9 @@ int line_fd = -1;
 
 namespace {
 
-// A few KiB: one read takes whatever a fast USB line has delivered.
-constexpr size_t LINE_BUFFER_SIZE = 4096;
+// One read takes whatever a fast USB line has delivered; one write takes a
+// whole reply to a 4096-byte read, escapes and all.
+constexpr size_t LINE_BUFFER_SIZE = 16384;
 // On a way out a line that takes nothing for this long gets no more.
 constexpr int LAST_OUTPUT_PATIENCE_MS = 500;
 
