@@ -1,7 +1,9 @@
 #include "app/entry.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "app/host.h"
 #include "app/options.h"
@@ -9,6 +11,7 @@
 #include "fileservice/confine.h"
 #include "link/link.h"
 #include "terminal/console.h"
+#include "terminal/session_log.h"
 
 namespace tolvane {
 
@@ -62,9 +65,11 @@ bool scan_options(int argc, char* argv[]) {
     quit_after_send = false;
     service_root = nullptr;
     service_read_only = false;
+    wait_for_line = false;
+    session_log_name = nullptr;
 
     int c;
-    while ((c = getopt(argc, argv, "qQrRpPc:C:b:B:d:D:")) != -1) {
+    while ((c = getopt(argc, argv, "qQrRpPwWc:C:b:B:d:D:l:L:")) != -1) {
         switch (c) {
         case 'b':
         case 'B':
@@ -95,6 +100,14 @@ bool scan_options(int argc, char* argv[]) {
         case 'P':
             service_read_only = true;
             break;
+        case 'w':
+        case 'W':
+            wait_for_line = true;
+            break;
+        case 'l':
+        case 'L':
+            session_log_name = optarg;
+            break;
         default:
             print_usage(argv[0]);
             return false;
@@ -105,6 +118,11 @@ bool scan_options(int argc, char* argv[]) {
 
 int entry(int argc, char* argv[]) {
     if (!scan_options(argc, argv)) return EXIT_USAGE;
+    // A log that cannot be written ends the program as a line that cannot be opened.
+    if (session_log_name && !session_log_open(session_log_name, device_name.c_str())) {
+        console_print("open: %s: %s\n", session_log_name, std::strerror(errno));
+        return -1;
+    }
     // A root that is no directory ends the program as a line that cannot be opened.
     if (!confine_open_root() || !host_line_open(device_name.c_str(), baud_rate)) return -1;
     send_reset();

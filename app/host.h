@@ -16,6 +16,10 @@ void host_line_close();
 // Runs the interactive terminal until the user leaves it.
 void term_loop();
 
+// True once the line went away in the middle of a request (-w): what the
+// request still read is not the target's, and nothing is done with it.
+bool host_line_gone();
+
 // Ends the program at once, as leaving the terminal does: the queued output
 // sent, the console and the line restored, status 0.
 [[noreturn]] void host_quit();

@@ -8,5 +8,7 @@ bool quit_after_send = false;
 bool rpc_trace = false;
 const char* service_root = nullptr;
 bool service_read_only = false;
+bool wait_for_line = false;
+const char* session_log_name = nullptr;
 
 }  // namespace tolvane

@@ -14,5 +14,9 @@ extern bool rpc_trace;
 extern const char* service_root;
 // -p: requests that would change a file are refused.
 extern bool service_read_only;
+// -w: a line that goes away is waited for, not the end of the program.
+extern bool wait_for_line;
+// -l: where a copy of the console goes; null for none.
+extern const char* session_log_name;
 
 }  // namespace tolvane

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/host.h"
 #include "app/settings.h"
 #include "fileservice/confine.h"
 #include "fileservice/find.h"
@@ -37,7 +38,7 @@ void serve_open() {
     host_file_name(rpc_text);
     if (rpc_trace) console_print("fopen(%s,%s) = ", rpc_text, mode);
     const open_mode checked = open_mode_parse(mode);
-    const bool allowed = checked.valid && !(service_read_only && checked.writes);
+    const bool allowed = checked.valid && !(service_read_only && checked.writes) && !host_line_gone();
     FILE* stream = allowed ? confine_fopen(rpc_text, mode, checked) : nullptr;
     uint32_t handle = 0;
     if (stream) {
@@ -156,7 +157,7 @@ void serve_remove() {
     link_get_string(rpc_text);
     host_file_name(rpc_text);
     if (rpc_trace) console_print("remove(%s)\n", rpc_text);
-    put_s16(service_read_only ? RESULT_ERROR : confine_remove(rpc_text));
+    put_s16(service_read_only || host_line_gone() ? RESULT_ERROR : confine_remove(rpc_text));
 }
 
 void serve_rename() {
@@ -166,7 +167,7 @@ void serve_rename() {
     host_file_name(rpc_text);
     host_file_name(new_name);
     if (rpc_trace) console_print("rename(%s,%s)\n", rpc_text, new_name);
-    put_s16(service_read_only ? RESULT_ERROR : confine_rename(rpc_text, new_name));
+    put_s16(service_read_only || host_line_gone() ? RESULT_ERROR : confine_rename(rpc_text, new_name));
 }
 
 void serve_tell() {

@@ -17,6 +17,8 @@ bool host_line_open(const char* device, long baud) {
 
 void host_line_close() { port_close(); }
 
+bool host_line_gone() { return port_gone(); }
+
 void host_quit() {
     console_flush();
     stop_now(0);

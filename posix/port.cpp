@@ -14,6 +14,7 @@
 #include "link/link.h"
 #include "posix/stop.h"
 #include "terminal/console.h"
+#include "terminal/session_log.h"
 
 namespace tolvane {
 
@@ -38,6 +39,10 @@ size_t out_count = 0;
 
 int keyboard_fd = -1;
 void (*keyboard_ready)() = nullptr;
+
+speed_t line_speed = B115200;
+bool wait_when_gone = false;
+bool gone = false;
 
 struct SpeedCode {
     long baud;
@@ -98,14 +103,95 @@ void restore_line() {
     line_fd = -1;
 }
 
-[[noreturn]] void line_lost(const char* operation, int result, int error) {
-    out_count = 0;  // nothing more can leave
-    stop_restore();  // the message then reads on a cooked console
+void say_line_lost(const char* operation, int result, int error) {
     if (result == 0)
         console_print("%s: %s: line closed\n", operation, line_device.c_str());
     else
         console_print("%s: %s: %s\n", operation, line_device.c_str(), std::strerror(error));
+}
+
+// What a device that went away (a USB board reset or unplugged) answers.
+bool device_went_away(int result, int error) {
+    return result == 0 || error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+}
+
+// The line failed for good. With -w a device that went away is let go and
+// waited for: until it is back, reads answer ETX at once and writes are
+// dropped, so a request in progress runs out by itself. Otherwise the
+// program ends.
+void line_lost(const char* operation, int result, int error) {
+    out_count = 0;  // nothing more can leave
+    if (wait_when_gone && device_went_away(result, error)) {
+        console_start_line();
+        session_log_note("line lost");
+        say_line_lost(operation, result, error);
+        console_print("waiting for %s (Ctrl-Q ends)\n", line_device.c_str());
+        stop_forget(restore_line);
+        tcsetattr(line_fd, TCSANOW, &saved_line_settings);  // if the device is still there to take them
+        close(line_fd);
+        line_fd = -1;
+        in_next = in_end = 0;
+        gone = true;
+        return;
+    }
+    stop_restore();  // the message then reads on a cooked console
+    say_line_lost(operation, result, error);
     stop_now(-1);
+}
+
+// Opens the device and makes it a raw 8N1 line, saving its settings; -1
+// (after saying why, unless quiet) when it cannot.
+int open_line(const char* device, speed_t speed, bool quiet) {
+    // O_NONBLOCK: a modem line without carrier cannot hang the open, and
+    // every wait happens in poll, where a signal is seen at once.
+    // O_NOCTTY: the line never becomes our controlling terminal.
+    const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        if (!quiet) console_print("open: %s: %s\n", device, std::strerror(errno));
+        return -1;
+    }
+    // The lock picocom and tio take too: two programs on one line would
+    // split its bytes between them.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (!quiet && errno == EWOULDBLOCK)
+            console_print("open: %s: line in use by another program\n", device);
+        else if (!quiet)
+            console_print("open: %s: %s\n", device, std::strerror(errno));
+        close(fd);
+        return -1;
+    }
+
+    if (tcgetattr(fd, &saved_line_settings) != 0) {
+        if (!quiet) console_print("ioctl: %s: %s\n", device, std::strerror(errno));
+        close(fd);
+        return -1;
+    }
+    // termios, not the 16-bit termio: its c_cflag reaches CRTSCTS and CMSPAR.
+    struct termios raw;
+    std::memset(&raw, 0, sizeof raw);
+    raw.c_iflag = IGNBRK | IGNPAR;
+    raw.c_oflag = 0;
+    raw.c_cflag = CS8 | CREAD | CLOCAL;
+    raw.c_lflag = FLUSHO;
+    raw.c_cc[VTIME] = 2;
+    raw.c_cc[VMIN] = 16;
+    cfsetispeed(&raw, speed);
+    cfsetospeed(&raw, speed);
+    if (tcsetattr(fd, TCSANOW, &raw) != 0) {
+        if (!quiet) console_print("ioctl: %s: %s\n", device, std::strerror(errno));
+        tcsetattr(fd, TCSANOW, &saved_line_settings);
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+void use_line(int fd) {
+    line_fd = fd;
+    in_next = in_end = 0;
+    out_count = 0;
+    gone = false;
+    stop_on_exit(restore_line);
 }
 
 // Sleeps until the line is ready in one direction. Signals end the program;
@@ -124,7 +210,8 @@ void wait_for_line(short events) {
     }
 }
 
-// One read of whatever is there; false when nothing was.
+// One read of whatever is there; false when nothing was (or the line is
+// gone).
 bool read_some() {
     const ssize_t n = read(line_fd, in_buffer.data(), in_buffer.size());
     if (n > 0) {
@@ -155,53 +242,24 @@ int port_open(const char* device, long baud) {
         return 0;
     }
     line_device = device;
-
-    // O_NONBLOCK: a modem line without carrier cannot hang the open, and
-    // every wait happens in poll, where a signal is seen at once.
-    // O_NOCTTY: the line never becomes our controlling terminal.
-    const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        console_print("open: %s: %s\n", device, std::strerror(errno));
-        return 0;
-    }
-    // The lock picocom and tio take too: two programs on one line would
-    // split its bytes between them.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK)
-            console_print("open: %s: line in use by another program\n", device);
-        else
-            console_print("open: %s: %s\n", device, std::strerror(errno));
-        close(fd);
-        return 0;
-    }
-
-    if (tcgetattr(fd, &saved_line_settings) != 0) {
-        console_print("ioctl: %s: %s\n", device, std::strerror(errno));
-        close(fd);
-        return 0;
-    }
-    // termios, not the 16-bit termio: its c_cflag reaches CRTSCTS and CMSPAR.
-    struct termios raw;
-    std::memset(&raw, 0, sizeof raw);
-    raw.c_iflag = IGNBRK | IGNPAR;
-    raw.c_oflag = 0;
-    raw.c_cflag = CS8 | CREAD | CLOCAL;
-    raw.c_lflag = FLUSHO;
-    raw.c_cc[VTIME] = 2;
-    raw.c_cc[VMIN] = 16;
-    cfsetispeed(&raw, speed);
-    cfsetospeed(&raw, speed);
-    if (tcsetattr(fd, TCSANOW, &raw) != 0) {
-        console_print("ioctl: %s: %s\n", device, std::strerror(errno));
-        tcsetattr(fd, TCSANOW, &saved_line_settings);
-        close(fd);
-        return 0;
-    }
-    line_fd = fd;
-    in_next = in_end = 0;
-    out_count = 0;
-    stop_on_exit(restore_line);
+    line_speed = speed;
+    const int fd = open_line(device, speed, false);
+    if (fd < 0) return 0;
+    use_line(fd);
     return 1;
+}
+
+void port_wait_when_gone(bool wait) { wait_when_gone = wait; }
+
+bool port_gone() { return gone; }
+
+bool port_reopen() {
+    const int fd = open_line(line_device.c_str(), line_speed, true);
+    if (fd < 0) return false;
+    use_line(fd);
+    console_print("%s back\n", line_device.c_str());
+    session_log_note("line back");
+    return true;
 }
 
 void port_close() {
@@ -214,11 +272,11 @@ void port_close() {
 int port_buffered() { return static_cast<int>(in_end - in_next); }
 
 void port_fill() {
-    if (in_next == in_end) read_some();
+    if (in_next == in_end && !gone) read_some();
 }
 
 void port_flush() {
-    while (out_count > 0) {
+    while (out_count > 0 && !gone) {
         const int error = write_queued();
         if (error) line_lost("write", -1, error);
         if (out_count > 0) wait_for_line(POLLOUT);
@@ -232,13 +290,15 @@ void port_watch_keyboard(int fd, void (*on_key_ready)()) {
 
 int link_get_raw() {
     while (in_next == in_end) {
+        if (gone) return BYTE_ETX;
         port_flush();  // the target may be waiting for what we queued
-        if (!read_some()) wait_for_line(POLLIN);
+        if (!read_some() && !gone) wait_for_line(POLLIN);
     }
     return in_buffer[in_next++];
 }
 
 void link_put_raw(int byte) {
+    if (gone) return;
     if (out_count == out_queue.size()) port_flush();
     out_queue[out_count++] = static_cast<unsigned char>(byte);
 }

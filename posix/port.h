@@ -26,6 +26,14 @@ void port_fill();
 // Writes the queued output, waiting as long as the line needs.
 void port_flush();
 
+// -w while the terminal runs: a line that goes away is let go instead of
+// ending the program. Until port_reopen brings it back, port_gone is true,
+// reads answer ETX at once and writes are dropped.
+void port_wait_when_gone(bool wait);
+bool port_gone();
+// Opens the line again as at start (nothing is sent); true when it is back.
+bool port_reopen();
+
 // While the terminal runs, every wait for the line also watches the
 // keyboard fd and calls on_key_ready when a key can be read, so that keys,
 // and Ctrl-Q above all, are seen in the middle of a request. fd -1 stops it.

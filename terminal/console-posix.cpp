@@ -11,6 +11,8 @@
 #include <string>
 
 #include "terminal/console.h"
+#include "terminal/session_log.h"
+#include "terminal/text_format.h"
 
 namespace tolvane {
 
@@ -19,6 +21,7 @@ namespace {
 std::array<unsigned char, 16384> batch;
 size_t batched = 0;
 bool crlf = false;
+int last_shown = '\n';
 
 void write_all(int fd, const unsigned char* bytes, size_t count) {
     while (count > 0) {
@@ -45,37 +48,33 @@ bool same_terminal(int a, int b) {
 void console_put(int byte) {
     if (batched == batch.size()) console_flush();
     batch[batched++] = static_cast<unsigned char>(byte);
+    last_shown = byte;
 }
 
 void console_flush() {
     if (batched == 0) return;
     write_all(STDOUT_FILENO, batch.data(), batched);
+    session_log_write(reinterpret_cast<const char*>(batch.data()), batched);
     batched = 0;
 }
 
 void console_print(const char* format, ...) {
-    char small[512];
-    std::string text;
     va_list args;
     va_start(args, format);
-    const int length = std::vsnprintf(small, sizeof small, format, args);
+    std::string text = format_text(format, args);
     va_end(args);
-    if (length < 0) return;
-    if (static_cast<size_t>(length) < sizeof small) {
-        text.assign(small, static_cast<size_t>(length));
-    } else {
-        text.resize(static_cast<size_t>(length) + 1);
-        va_start(args, format);
-        std::vsnprintf(&text[0], text.size(), format, args);
-        va_end(args);
-        text.resize(static_cast<size_t>(length));
-    }
     if (crlf) {
         for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) text.insert(at, 1, '\r');
     }
     console_flush();
+    if (!text.empty()) last_shown = static_cast<unsigned char>(text.back());
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
+    session_log_write(text.data(), text.size());
+}
+
+void console_start_line() {
+    if (last_shown != '\n') console_print("\n");
 }
 
 void console_set_raw(bool raw) { crlf = raw && same_terminal(STDIN_FILENO, STDOUT_FILENO); }

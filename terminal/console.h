@@ -18,6 +18,10 @@ void console_print(const char* format, ...)
 #endif
     ;
 
+// Ends the line the console is on, if the last thing shown did not, so
+// that the next text starts a line of its own.
+void console_start_line();
+
 // While the console is raw its terminal no longer turns LF into CR LF: the
 // program's own lines then end in CR LF themselves (only when standard
 // output is that terminal; a file or pipe gets them unchanged).

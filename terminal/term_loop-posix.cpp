@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/host.h"
+#include "app/settings.h"
 #include "link/link.h"
 #include "posix/port.h"
 #include "posix/stop.h"
@@ -20,6 +21,8 @@ namespace {
 constexpr int KEY_DEL = 0x7F;
 constexpr int KEY_BACKSPACE = 0x08;
 constexpr size_t KEYS_PER_READ = 256;
+// How often a line that went away is looked for (-w).
+constexpr int LINE_LOOK_MS = 250;
 
 int console_in_fd = -1;
 struct termios saved_console_settings;
@@ -100,12 +103,31 @@ bool serve_keyboard() {
     return true;
 }
 
+// -w: the line went away. Looks for it a few times a second, the keyboard
+// watched for Ctrl-Q (other keys have no line to go to and are dropped).
+// False when Ctrl-Q came first.
+bool wait_for_line_back() {
+    for (;;) {
+        console_flush();
+        pollfd fds[2] = {{keyboard_open ? console_in_fd : -1, POLLIN, 0}, {stop_signal_fd(), POLLIN, 0}};
+        const int n = poll(fds, 2, LINE_LOOK_MS);
+        stop_if_signalled();
+        if (n > 0 && fds[0].revents) {
+            unsigned char keys[KEYS_PER_READ];
+            const size_t count = read_keys(keys);
+            if (std::memchr(keys, KEY_QUIT, count)) return false;
+        }
+        if (port_reopen()) return true;
+    }
+}
+
 }  // namespace
 
 void term_loop() {
     console_in_fd = STDIN_FILENO;
     make_console_raw();
     port_watch_keyboard(console_in_fd, keys_during_request);
+    port_wait_when_gone(wait_for_line);
 
     for (;;) {
         console_flush();
@@ -119,10 +141,15 @@ void term_loop() {
         // The line first, then the keyboard, in every pass.
         if (fds[0].revents) port_fill();
         serve_line();
+        if (port_gone()) {
+            if (!wait_for_line_back()) break;
+            continue;  // the keys of this pass were read while waiting
+        }
         term_send_kept_keys();
         if (fds[1].revents && keyboard_open && !serve_keyboard()) break;
     }
 
+    port_wait_when_gone(false);
     port_watch_keyboard(-1, nullptr);
     console_flush();
     stop_forget(restore_console);

@@ -2,6 +2,9 @@
 // target sends shows up, what is typed goes to the target, Ctrl-Q ends it.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "tests/win_harness.h"
 
 using namespace win_e2e;
@@ -85,4 +88,25 @@ TEST_F(WinTerminal, CtrlQEndsARequestThatNeverEnds) {
     pane_keys(pane, {"C-q"});
     EXPECT_EQ(pane_exit_status(pane), 0);
     EXPECT_EQ(hex(line_drain(line, 300)), "61 62 ");
+}
+
+// -l: a copy of the session in a file, as the console showed it.
+TEST(WinSessionLog, HoldsWhatTheConsoleShowed) {
+    const std::string dir = scratch_dir("win-session-log");
+    Line line = line_open(46);
+    Pane pane = pane_start({"-r", "-l", "board.log", "-c", "COM46"}, dir);
+    ASSERT_TRUE(pane_wait_for(pane, "Exit with Ctrl-Q")) << pane_text(pane);
+    ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
+    line_write(line, bytes("hello\x0c board\r\n"));
+    ASSERT_TRUE(pane_wait_for(pane, "hello board")) << pane_text(pane);
+    pane_keys(pane, {"C-q"});
+    EXPECT_EQ(pane_exit_status(pane), 0);
+    pane_close(pane);
+    line_close(line);
+
+    std::ifstream in(dir + "/board.log", std::ios::binary);
+    const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(logged.rfind("--- tolvane ", 0), 0u) << logged;
+    EXPECT_NE(logged.find(" on COM46\n"), std::string::npos) << logged;
+    EXPECT_NE(logged.find("Exit with Ctrl-Q\n\nhello board\r\n"), std::string::npos) << logged;
 }

@@ -20,9 +20,14 @@ BOOL read_file(HANDLE handle, void* bytes, DWORD count, DWORD* got) {
 
 // The port aborts on a line error (a framing error, say) and takes no more
 // reads or writes until the error is fetched.
-void clear_error(HANDLE handle) {
+BOOL clear_error(HANDLE handle) {
     DWORD errors;
-    ClearCommError(handle, &errors, nullptr);
+    return ClearCommError(handle, &errors, nullptr);
+}
+
+// A failed read or write: a line error to fetch, or a device gone for good.
+void after_failure(com_port* port) {
+    if (!com_clear(port->handle)) port->gone = true;
 }
 
 bool is_c_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
@@ -71,7 +76,7 @@ DCB com_settings(long baud) {
     return dcb;
 }
 
-com_port* com_open(int number, long baud, int in_queue, int out_queue) {
+com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quiet) {
     com_port* port = new (std::nothrow) com_port{};
     if (port == nullptr) return nullptr;
     char name[24];
@@ -84,13 +89,13 @@ com_port* com_open(int number, long baud, int in_queue, int out_queue) {
 
     port->handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port->handle == INVALID_HANDLE_VALUE) {
-        show_open_error(name);
+        if (!quiet) show_open_error(name);
         delete port;
         return nullptr;
     }
     if (!SetupComm(port->handle, static_cast<DWORD>(in_queue), static_cast<DWORD>(out_queue)) ||
         !SetCommState(port->handle, &port->dcb)) {
-        show_open_error(name);
+        if (!quiet) show_open_error(name);
         CloseHandle(port->handle);
         delete port;
         return nullptr;
@@ -120,7 +125,7 @@ int com_flush(com_port* port) {
                                   static_cast<DWORD>(queued - done), &written);
         if (written > static_cast<DWORD>(queued - done)) written = static_cast<DWORD>(queued - done);
         done += static_cast<int>(written);
-        if (!ok) com_clear(port->handle);
+        if (!ok) after_failure(port);
         if (!ok || written == 0) break;
     }
     return done == queued ? 0 : -1;
@@ -138,7 +143,7 @@ int com_getc(com_port* port) {
     if (port->in_count <= 0) {
         DWORD got = 0;
         if (!com_read(port->handle, port->in_buffer.data(), COM_BUFFER_SIZE, &got)) {
-            com_clear(port->handle);
+            after_failure(port);
             got = 0;
         }
         if (got > COM_BUFFER_SIZE) got = 0;

@@ -19,6 +19,7 @@ struct com_port {
     std::array<unsigned char, COM_BUFFER_SIZE> in_buffer;
     int in_count;              // bytes of in_buffer not taken yet
     unsigned char* in_cursor;  // the next of them
+    bool gone;                 // the device went away (a USB port unplugged)
 };
 
 // 8N1 at baud, CTS output flow control, RTS on, DTR off, binary.
@@ -26,8 +27,9 @@ DCB com_settings(long baud);
 // Reads return at once with what has arrived; writes wait 1 ms + 1 ms a byte.
 extern const COMMTIMEOUTS com_timeouts;
 
-// Opens and configures COM<number>; null after printing why not.
-com_port* com_open(int number, long baud, int in_queue, int out_queue);
+// Opens and configures COM<number>; null after printing why not (quiet:
+// without a word, for looking again after the port went away).
+com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quiet = false);
 // Closes the port and frees the record; whatever is still queued is dropped.
 void com_close(com_port* port);
 
@@ -51,7 +53,8 @@ int com_port_number(const char* device);
 // line error; tests put their own in.
 using com_write_call = BOOL (*)(HANDLE handle, const void* bytes, DWORD count, DWORD* written);
 using com_read_call = BOOL (*)(HANDLE handle, void* bytes, DWORD count, DWORD* got);
-using com_clear_call = void (*)(HANDLE handle);
+// False when the port takes no more calls at all: the device is gone.
+using com_clear_call = BOOL (*)(HANDLE handle);
 extern com_write_call com_write;
 extern com_read_call com_read;
 extern com_clear_call com_clear;

@@ -20,6 +20,7 @@ struct FakeDevice {
     DWORD write_limit = 0xFFFFFFFF;
     BOOL write_result = TRUE;
     BOOL read_result = TRUE;
+    BOOL clear_result = TRUE;
     Bytes arriving;
 };
 FakeDevice* device = nullptr;
@@ -42,7 +43,10 @@ BOOL fake_read(HANDLE, void* bytes, DWORD count, DWORD* got) {
     return device->read_result;
 }
 
-void fake_clear(HANDLE) { device->calls.push_back("c"); }
+BOOL fake_clear(HANDLE) {
+    device->calls.push_back("c");
+    return device->clear_result;
+}
 
 class ComPort : public testing::Test {
 protected:
@@ -197,6 +201,31 @@ TEST(ComOpen, NamesThePortAndTheSystemsReasonWhenItCannot) {
     EXPECT_EQ(out.rfind("open COM0: ", 0), 0u) << out;
     EXPECT_GT(out.size(), std::strlen("open COM0: \n")) << "the system's text: " << out;
     EXPECT_EQ(out.back(), '\n');
+}
+
+
+// A line error is fetched and the port goes on; a port that takes no call at
+// all, not even that one, is a device that went away.
+TEST_F(ComPort, APortThatTakesNoMoreCallsIsGone) {
+    fake.read_result = FALSE;
+    EXPECT_EQ(com_getc(&port), -1);
+    EXPECT_FALSE(port.gone) << "a line error";
+    fake.read_result = TRUE;
+    fake.arriving = {'a'};
+    EXPECT_EQ(com_getc(&port), 'a');
+
+    fake.read_result = FALSE;
+    fake.clear_result = FALSE;
+    EXPECT_EQ(com_getc(&port), -1);
+    EXPECT_TRUE(port.gone);
+
+    com_port writer{};
+    writer.in_cursor = writer.in_buffer.data();
+    fake.write_result = FALSE;
+    fake.write_limit = 0;
+    EXPECT_EQ(com_putc(&writer, 'x'), 0);
+    EXPECT_EQ(com_flush(&writer), -1);
+    EXPECT_TRUE(writer.gone);
 }
 
 }  // namespace tolvane

@@ -9,6 +9,7 @@
 #include "link/link.h"
 #include "terminal/console.h"
 #include "terminal/rules.h"
+#include "terminal/session_log.h"
 #include "win32/line.h"
 
 namespace tolvane {
@@ -28,6 +29,8 @@ const char usage_example[] = "\n\n\texample: %s -c com1 -b 115200\n";
 
 com_port* line_port = nullptr;
 bool watch_keys_in_requests = false;
+bool wait_when_gone = false;
+bool line_gone = false;
 
 bool host_line_open(const char* device, long baud) {
     line_port = com_open(com_port_number(device), baud, COM_QUEUE_SIZE, COM_QUEUE_SIZE);
@@ -35,11 +38,35 @@ bool host_line_open(const char* device, long baud) {
 }
 
 void host_line_close() {
+    if (line_port == nullptr) return;  // it went away and did not come back
     // With -q nothing reads, so the reset and the command words may still
     // wait in the buffer.
     report_write_error(com_flush(line_port));
     com_close(line_port);
     line_port = nullptr;
+}
+
+bool host_line_gone() { return line_gone; }
+
+bool line_let_go_if_gone() {
+    if (line_gone || line_port == nullptr || !line_port->gone || !wait_when_gone) return line_gone;
+    console_start_line();
+    session_log_note("line lost");
+    console_print("read: %s: line closed\n", device_name.c_str());
+    console_print("waiting for %s (Ctrl-Q ends)\n", device_name.c_str());
+    com_close(line_port);
+    line_port = nullptr;
+    line_gone = true;
+    return true;
+}
+
+bool line_reopen() {
+    line_port = com_open(com_port_number(device_name.c_str()), baud_rate, COM_QUEUE_SIZE, COM_QUEUE_SIZE, true);
+    if (line_port == nullptr) return false;
+    line_gone = false;
+    console_print("%s back\n", device_name.c_str());
+    session_log_note("line back");
+    return true;
 }
 
 void host_quit() {
@@ -49,13 +76,17 @@ void host_quit() {
     std::exit(0);
 }
 
-void link_put_raw(int byte) { report_write_error(com_putc(line_port, byte)); }
+void link_put_raw(int byte) {
+    if (!line_gone) report_write_error(com_putc(line_port, byte));
+}
 
 // Waits for the next byte. While the terminal runs, keys typed meanwhile
-// are kept for it, and Ctrl-Q ends the program even in a request.
+// are kept for it, and Ctrl-Q ends the program even in a request. While
+// the line is gone (-w) the answer is ETX at once.
 int link_get_raw() {
     int c;
-    while ((c = com_getc(line_port)) < 0) {
+    while ((c = line_gone ? -1 : com_getc(line_port)) < 0) {
+        if (line_let_go_if_gone()) return BYTE_ETX;
         const int key = watch_keys_in_requests ? console_key() : -1;
         if (key == KEY_QUIT) term_quit();
         if (key >= 0) term_keep_key(key);

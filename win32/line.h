@@ -11,6 +11,14 @@ extern com_port* line_port;
 // Set while the terminal runs: a request's waits then look at the keyboard.
 extern bool watch_keys_in_requests;
 
+// -w while the terminal runs: a port that went away is let go (it says so)
+// and looked for again. True while it is gone.
+extern bool wait_when_gone;
+bool line_let_go_if_gone();
+// Opens the port again as at start, quietly (nothing is sent); true when
+// it is back.
+bool line_reopen();
+
 // Puts the console's input mode back as the terminal found it.
 void console_restore_input();
 // The next key typed, or -1 when there is none.

@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "app/host.h"
+#include "app/settings.h"
 #include "link/link.h"
 #include "terminal/rules.h"
 #include "win32/line.h"
@@ -70,10 +71,36 @@ int console_key() {
     return _kbhit() ? _getch() : -1;
 }
 
+namespace {
+
+// How often a port that went away is looked for (-w).
+constexpr int LINE_LOOK_MS = 250;
+
+// -w: waits for the port to come back, the keyboard watched for Ctrl-Q
+// (other keys have no line to go to). False when Ctrl-Q came first.
+bool wait_for_line_back() {
+    for (;;) {
+        for (int waited = 0; waited < LINE_LOOK_MS; waited += 10) {
+            for (int key; (key = console_key()) >= 0;) {
+                if (key == KEY_QUIT) return false;
+            }
+            Sleep(10);
+        }
+        if (line_reopen()) return true;
+    }
+}
+
+}  // namespace
+
 void term_loop() {
     take_ctrl_c_as_key();
     watch_keys_in_requests = true;
+    wait_when_gone = wait_for_line;
     for (;;) {
+        if (line_let_go_if_gone()) {
+            if (!wait_for_line_back()) break;
+            continue;
+        }
         int c = com_getc(line_port);
         if (c < 0) {
             // Keys only when the line is quiet: first those typed during a
@@ -95,6 +122,7 @@ void term_loop() {
         term_from_line(c);
     }
     watch_keys_in_requests = false;
+    wait_when_gone = false;
     console_restore_input();
 }
 

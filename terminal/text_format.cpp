@@ -1,0 +1,24 @@
+#include "terminal/text_format.h"
+
+#include <cstdio>
+
+namespace tolvane {
+
+std::string format_text(const char* format, va_list args) {
+    char small[512];
+    va_list again;
+    va_copy(again, args);
+    const int length = std::vsnprintf(small, sizeof small, format, args);
+    std::string text;
+    if (length >= 0 && static_cast<size_t>(length) < sizeof small) {
+        text.assign(small, static_cast<size_t>(length));
+    } else if (length >= 0) {
+        text.resize(static_cast<size_t>(length) + 1);
+        std::vsnprintf(&text[0], text.size(), format, again);
+        text.resize(static_cast<size_t>(length));
+    }
+    va_end(again);
+    return text;
+}
+
+}  // namespace tolvane
