@@ -1,6 +1,6 @@
 // The line's waits against a signal that is already pending when the wait
 // begins: it must end the program by that signal with the line put back,
-// never leave select asleep.
+// never leave poll asleep.
 #include "posix/port.h"
 
 #include <fcntl.h>

@@ -1,7 +1,7 @@
 // Every way out of tolvane puts the console and the line back as they were.
 //
 // Parts that change a device's settings register a restore function. The
-// signal handlers only write a self-pipe; whoever waits in select watches
+// signal handlers only write a self-pipe; whoever waits in poll watches
 // the pipe and calls stop_if_signalled().
 #pragma once
 
