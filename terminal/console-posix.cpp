@@ -6,13 +6,12 @@
 
 #include <array>
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 
 #include "terminal/console.h"
+#include "terminal/console_platform.h"
 #include "terminal/session_log.h"
-#include "terminal/text_format.h"
 
 namespace tolvane {
 
@@ -21,7 +20,6 @@ namespace {
 std::array<unsigned char, 16384> batch;
 size_t batched = 0;
 bool crlf = false;
-int last_shown = '\n';
 
 void write_all(int fd, const unsigned char* bytes, size_t count) {
     while (count > 0) {
@@ -48,7 +46,7 @@ bool same_terminal(int a, int b) {
 void console_put(int byte) {
     if (batched == batch.size()) console_flush();
     batch[batched++] = static_cast<unsigned char>(byte);
-    last_shown = byte;
+    console_last_shown = byte & 0xFF;
 }
 
 void console_flush() {
@@ -58,23 +56,13 @@ void console_flush() {
     batched = 0;
 }
 
-void console_print(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    std::string text = format_text(format, args);
-    va_end(args);
+void console_show_text(std::string& text) {
     if (crlf) {
         for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) text.insert(at, 1, '\r');
     }
     console_flush();
-    if (!text.empty()) last_shown = static_cast<unsigned char>(text.back());
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
-    session_log_write(text.data(), text.size());
-}
-
-void console_start_line() {
-    if (last_shown != '\n') console_print("\n");
 }
 
 void console_set_raw(bool raw) { crlf = raw && same_terminal(STDIN_FILENO, STDOUT_FILENO); }

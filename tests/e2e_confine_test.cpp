@@ -16,17 +16,13 @@
 
 using namespace e2e;
 using namespace tolvane;
+using pty_io::file_text;
 
 namespace {
 
 bool exists(const std::string& path) {
     struct stat st;
     return lstat(path.c_str(), &st) == 0;
-}
-
-std::string file_text(const std::string& path) {
-    const Bytes b = file_bytes(path);
-    return std::string(b.begin(), b.end());
 }
 
 // Every entry below a directory, as kind and content: a file's bytes, a

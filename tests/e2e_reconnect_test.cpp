@@ -8,7 +8,6 @@
 #include <chrono>
 #include <fstream>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #include "client/hostfs.h"
@@ -16,26 +15,12 @@
 
 using namespace e2e;
 
+using pty_io::cpu_ticks;
+using pty_io::file_text;
+
 namespace {
 
 void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-long cpu_ticks(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    long ticks = 0;
-    for (int i = 3; fields >> field && i <= 15; ++i) {
-        if (i >= 14) ticks += std::stol(field);
-    }
-    return ticks;
-}
-
-std::string file_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Points link at target in one step, as udev does with /dev/serial/by-id.
 void point(const std::string& link, const std::string& target) {

@@ -13,6 +13,7 @@
 #include "tests/harness.h"
 
 using namespace e2e;
+using pty_io::cpu_ticks;
 
 namespace {
 
@@ -48,23 +49,6 @@ void finish(Terminal& t) {
 }
 
 void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-// User plus system CPU time of a process, in clock ticks.
-long cpu_ticks(pid_t pid) {
-    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-    std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    std::istringstream fields(text.substr(text.rfind(')') + 2));
-    std::string field;
-    long utime = 0, stime = 0;
-    for (int i = 3; fields >> field; ++i) {
-        if (i == 14) utime = std::stol(field);
-        if (i == 15) {
-            stime = std::stol(field);
-            break;
-        }
-    }
-    return utime + stime;
-}
 
 }  // namespace
 

@@ -16,15 +16,9 @@
 
 using namespace win_e2e;
 using namespace tolvane;
+using pty_io::file_text;
 
 namespace {
-
-std::string file_text(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 bool exists(const std::string& path) {
     struct stat st;

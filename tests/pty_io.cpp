@@ -8,6 +8,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "link/link.h"
 
@@ -99,6 +102,23 @@ std::string hex(const Bytes& b) {
 }
 
 Bytes reset_sequence() { return Bytes(50, 0x08); }
+
+std::string file_text(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+long cpu_ticks(pid_t pid) {
+    // Fields 14 and 15 of /proc/PID/stat, counted after the command's ')'.
+    std::istringstream fields(file_text("/proc/" + std::to_string(pid) + "/stat"));
+    std::string field;
+    std::getline(fields, field, ')');
+    long ticks = 0;
+    for (int i = 3; fields >> field && i <= 15; ++i) {
+        if (i >= 14) ticks += std::stol(field);
+    }
+    return ticks;
+}
 
 std::string scratch_dir(const std::string& root, const std::string& name) {
     mkdir(root.c_str(), 0755);

@@ -31,6 +31,11 @@ Bytes bytes(const std::string& s);
 std::string hex(const Bytes& b);
 Bytes reset_sequence();  // the 50 backspaces every start sends
 
+// A file's bytes ("" when it cannot be read).
+std::string file_text(const std::string& path);
+// User plus system CPU time of a process so far, in clock ticks.
+long cpu_ticks(pid_t pid);
+
 // A fresh empty directory below root.
 std::string scratch_dir(const std::string& root, const std::string& name);
 
