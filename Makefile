@@ -1,12 +1,17 @@
 # The two commands a new user types: `make demo` and `make test`.
-.PHONY: all deps build test test-native test-sanitize test-windows demo bench install clean
+.PHONY: all deps deps-build build test test-native test-sanitize test-windows demo bench install clean
 
 all: build
 
-deps:
-	@scripts/install-deps.sh
+# Debian packages for tools that are missing: the build set for building
+# and the demo, the full set (MinGW, Wine, QEMU...) for the tests.
+deps-build:
+	@scripts/install-deps.sh build
 
-build: deps
+deps:
+	@scripts/install-deps.sh all
+
+build: deps-build
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default
 
@@ -34,7 +39,7 @@ test-windows:
 	ctest --preset wine
 
 # tolvane on a simulated board, in the scratch directory build/demo.
-demo: deps
+demo: deps-build
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default --target tolvane tolvane-sim
 	@sim/demo.sh build/default build/demo
