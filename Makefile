@@ -1,5 +1,5 @@
 # The two commands a new user types: `make demo` and `make test`.
-.PHONY: all deps deps-build build test test-native test-sanitize test-windows demo bench install clean
+.PHONY: all deps deps-build build test test-native test-sanitize test-windows demo bench install uninstall clean
 
 all: build
 
@@ -52,8 +52,14 @@ bench: deps
 	@cmake --build --preset default --target tolvane-bench
 	build/default/tolvane-bench $(BENCH_ARGS)
 
+# make install PREFIX=/opt/x DESTDIR=/tmp/stage; make uninstall with the
+# same two removes what it put there.
+PREFIX ?= /usr/local
 install: build
-	cmake --install build/default
+	@DESTDIR="$(DESTDIR)" scripts/install.sh install build/default "$(PREFIX)"
+
+uninstall:
+	@DESTDIR="$(DESTDIR)" scripts/install.sh uninstall build/default "$(PREFIX)"
 
 clean:
 	rm -rf build
