@@ -1,12 +1,17 @@
 # The two commands a new user types: `make demo` and `make test`.
-.PHONY: all deps build test test-native test-sanitize test-windows demo bench install clean
+.PHONY: all deps deps-build build test test-native test-sanitize test-windows demo bench install uninstall clean
 
 all: build
 
-deps:
-	@scripts/install-deps.sh
+# Debian packages for tools that are missing: the build set for building
+# and the demo, the full set (MinGW, Wine, QEMU...) for the tests.
+deps-build:
+	@scripts/install-deps.sh build
 
-build: deps
+deps:
+	@scripts/install-deps.sh all
+
+build: deps-build
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default
 
@@ -34,7 +39,7 @@ test-windows:
 	ctest --preset wine
 
 # tolvane on a simulated board, in the scratch directory build/demo.
-demo: deps
+demo: deps-build
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default --target tolvane tolvane-sim
 	@sim/demo.sh build/default build/demo
@@ -47,8 +52,14 @@ bench: deps
 	@cmake --build --preset default --target tolvane-bench
 	build/default/tolvane-bench $(BENCH_ARGS)
 
+# make install PREFIX=/opt/x DESTDIR=/tmp/stage; make uninstall with the
+# same two removes what it put there.
+PREFIX ?= /usr/local
 install: build
-	cmake --install build/default
+	@DESTDIR="$(DESTDIR)" scripts/install.sh install build/default "$(PREFIX)"
+
+uninstall:
+	@DESTDIR="$(DESTDIR)" scripts/install.sh uninstall build/default "$(PREFIX)"
 
 clean:
 	rm -rf build

@@ -1,13 +1,73 @@
 #!/bin/sh
-# cmake --install puts the program in bin and its man page in share/man/man1.
-# usage: tests/install_test.sh BUILD_DIR DEST PAGE
-set -eu
-build=$1
-dest=$2
-page=$3
-rm -rf "$dest"
-cmake --install "$build" --prefix "$dest" >/dev/null
-test -x "$dest/bin/tolvane" || { echo "no $dest/bin/tolvane"; exit 1; }
-cmp "$page" "$dest/share/man/man1/tolvane.1" || { echo "man page not installed"; exit 1; }
-rm -rf "$dest"
-echo "installed: bin/tolvane, share/man/man1/tolvane.1"
+# make install PREFIX=... puts the program in bin and its man page in
+# share/man/man1, DESTDIR stages it, and make uninstall with the same
+# variables removes those files and no others, also after another
+# cmake --install has rewritten CMake's manifest.
+#
+# usage: tests/install_test.sh SOURCE_DIR WORK_DIR
+set -u
+src=$1
+work=$2
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+page=$src/doc/tolvane.1
+failures=0
+
+fail() {
+    echo "FAILED: $*"
+    failures=$((failures + 1))
+}
+
+# The make of a user at the shell, not the one running these tests.
+mk() {
+    (unset MAKEFLAGS MFLAGS MAKELEVEL && make -s -C "$src" "$@") >"$work/make.log" 2>&1 || {
+        cat "$work/make.log"
+        fail "make $*"
+    }
+}
+
+installed() { # installed DIR WHAT
+    if [ -x "$1/bin/tolvane" ]; then
+        "$1/bin/tolvane" -x >/dev/null
+        [ $? -eq 2 ] || fail "$2: the installed tolvane does not take a usage error as tolvane does"
+    else
+        fail "$2: no $1/bin/tolvane"
+    fi
+    cmp -s "$page" "$1/share/man/man1/tolvane.1" || fail "$2: no man page in $1/share/man/man1"
+}
+gone() { # gone DIR WHAT
+    [ ! -e "$1/bin/tolvane" ] || fail "$2: $1/bin/tolvane is still there"
+    [ ! -e "$1/share/man/man1/tolvane.1" ] || fail "$2: $1/share/man/man1/tolvane.1 is still there"
+}
+
+prefix=$(mktemp -d "$work/prefix.XXXXXX")
+mk install PREFIX="$prefix"
+installed "$prefix" "make install PREFIX=$prefix"
+
+stage=$work/stage
+mk install DESTDIR="$stage" PREFIX=/opt/tolvane
+installed "$stage/opt/tolvane" "make install DESTDIR=$stage PREFIX=/opt/tolvane"
+
+# Another install rewrites CMake's manifest; make uninstall must not care.
+cmake --install "$src/build/default" --prefix "$work/other" >/dev/null
+
+mk uninstall PREFIX="$prefix"
+gone "$prefix" "make uninstall PREFIX=$prefix"
+installed "$stage/opt/tolvane" "make uninstall PREFIX=$prefix, the staged install"
+[ -x "$work/other/bin/tolvane" ] || fail "make uninstall PREFIX=$prefix removed a file it had not installed"
+
+mk uninstall DESTDIR="$stage" PREFIX=/opt/tolvane
+gone "$stage/opt/tolvane" "make uninstall DESTDIR=$stage PREFIX=/opt/tolvane"
+
+# Once more: nothing left there, and it says so.
+mk uninstall PREFIX="$prefix"
+grep -q "Nothing installed from this tree in $prefix" "$work/make.log" ||
+    fail "a second make uninstall says: $(cat "$work/make.log")"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures failed"
+    exit 1
+fi
+rm -rf "$work"
+echo "make install PREFIX= and DESTDIR=: bin/tolvane, share/man/man1/tolvane.1; make uninstall removed them"

@@ -19,7 +19,7 @@ if [ -s "$warned" ]; then
 fi
 rm -f "$warned"
 
-for section in NAME SYNOPSIS DESCRIPTION OPTIONS "CONSOLE KEYS" "FILE SERVICE" "EXIT STATUS" FILES WINDOWS EXAMPLES; do
+for section in NAME SYNOPSIS DESCRIPTION OPTIONS "CONSOLE KEYS" "FILE SERVICE" "EXIT STATUS" LIMITS FILES WINDOWS EXAMPLES; do
     if ! printf '%s\n' "$shown" | grep -qx "$section"; then
         echo "section missing: $section"; fail=1
     fi

@@ -1,0 +1,213 @@
+#!/bin/sh
+# scripts/install-deps.sh against a PATH of stand-ins: every tool there
+# means silence and status 0, whoever runs it; a missing tool is named
+# without apt-get, refused politely without root, and installed as root
+# (the Arm compiler and QEMU without recommends, libFuzzer after clang).
+# Needs no root: "root" and apt-get are stand-ins too.
+#
+# usage: tests/install_deps_test.sh SCRIPT WORK_DIR
+set -u
+script=$1
+work=$2
+rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+failures=0
+
+fail() {
+    echo "FAILED: $*"
+    failures=$((failures + 1))
+}
+
+tools="cmake ninja gcc g++ make groff man x86_64-w64-mingw32-g++-posix wine wine64
+tmux picocom sz rz arm-none-eabi-gcc qemu-system-arm"
+
+# A tool that does nothing and succeeds.
+stub() {
+    printf '#!/bin/sh\nexit 0\n' >"$1/$2"
+    chmod +x "$1/$2"
+}
+
+# stub_clang DIR VERSION MARKER: a clang of that version whose libFuzzer
+# links only once MARKER is there (its runtime "installed").
+stub_clang() {
+    cat >"$1/clang" <<EOF
+#!/bin/sh
+for a in "\$@"; do
+    case \$a in
+    -dumpversion) echo $2.0.6; exit 0 ;;
+    -fsanitize=fuzzer) [ -e "$3" ]; exit \$? ;;
+    esac
+done
+exit 0
+EOF
+    chmod +x "$1/clang"
+}
+
+# A machine: a bin directory with every tool but those named, an id that
+# says FAKE_UID, GoogleTest's files under its root.
+machine() {
+    name=$1
+    shift
+    dir=$work/$name
+    mkdir -p "$dir/bin" "$dir/root/usr/src/googletest"
+    : >"$dir/root/usr/src/googletest/CMakeLists.txt"
+    printf '#!/bin/sh\necho "${FAKE_UID:-1000}"\n' >"$dir/bin/id"
+    chmod +x "$dir/bin/id"
+    for t in $tools; do stub "$dir/bin" "$t"; done
+    stub_clang "$dir/bin" 14 "$dir/bin/.libfuzzer"
+    : >"$dir/bin/.libfuzzer"
+    for gone in "$@"; do
+        case $gone in
+        GoogleTest) rm -rf "$dir/root/usr/src/googletest" ;;
+        libFuzzer) rm -f "$dir/bin/.libfuzzer" ;;
+        *) rm -f "$dir/bin/$gone" ;;
+        esac
+    done
+}
+
+# An apt-get that logs its calls and "installs" the tools of a package;
+# its clang is version 19.
+with_apt() {
+    dir=$work/$1
+    mkdir -p "$dir/packages"
+    stub_clang "$dir/packages" 19 "$dir/bin/.libfuzzer"
+    cat >"$dir/bin/apt-get" <<EOF
+#!/bin/sh
+PATH=/usr/bin:/bin
+echo "\$*" >>"$dir/apt.log"
+[ "\$1" = install ] || exit 0
+for p in "\$@"; do
+    case \$p in
+    ninja-build) printf '#!/bin/sh\nexit 0\n' >"$dir/bin/ninja"; chmod +x "$dir/bin/ninja" ;;
+    qemu-system-arm) printf '#!/bin/sh\nexit 0\n' >"$dir/bin/qemu-system-arm"; chmod +x "$dir/bin/qemu-system-arm" ;;
+    clang) cp "$dir/packages/clang" "$dir/bin/clang" ;;
+    libclang-rt-*-dev) : >"$dir/bin/.libfuzzer" ;;
+    esac
+done
+exit 0
+EOF
+    chmod +x "$dir/bin/apt-get"
+}
+# run NAME SET [UID]: the script on that machine's PATH alone; sets out
+# (both streams) and status.
+run() {
+    dir=$work/$1
+    out=$(cd "$dir" && PATH="$dir/bin" FAKE_UID=${3:-1000} TOLVANE_DEPS_ROOT="$dir/root" \
+        /bin/sh "$script" "$2" 2>&1)
+    status=$?
+}
+
+expect_silent() {
+    [ "$status" -eq 0 ] || fail "$1: status $status"
+    [ -z "$out" ] || fail "$1: printed: $out"
+}
+says() {
+    case $out in
+    *"$2"*) ;;
+    *) fail "$1: does not say '$2' in: $out" ;;
+    esac
+}
+not_says() {
+    case $out in
+    *"$2"*) fail "$1: says '$2' in: $out" ;;
+    esac
+}
+apt_log() { cat "$work/$1/apt.log" 2>/dev/null; }
+
+# Everything there: nothing printed, status 0, apt-get never asked, as a
+# user and as root.
+machine complete
+with_apt complete
+for set_name in build all; do
+    run complete "$set_name"
+    expect_silent "all present, $set_name, user"
+    run complete "$set_name" 0
+    expect_silent "all present, $set_name, root"
+done
+[ -z "$(apt_log complete)" ] || fail "all present: apt-get was called: $(apt_log complete)"
+
+# The full set's tools do not matter to the build set.
+machine builder wine wine64 tmux qemu-system-arm clang
+run builder build
+expect_silent "build set with the full set's tools missing"
+run builder all
+[ "$status" -ne 0 ] || fail "full set with tools missing: status 0"
+for t in wine64 tmux qemu-system-arm clang libFuzzer; do says "full set, no apt-get" "$t"; done
+
+# No apt-get: the missing tool and its package named, status 1.
+machine bare ninja
+run bare build
+[ "$status" -eq 1 ] || fail "ninja missing, no apt-get: status $status"
+says "ninja missing, no apt-get" ninja-build
+says "ninja missing, no apt-get" "no apt-get"
+printf '%s\n' "$out" | grep -qx "tolvane needs, for 'scripts/install-deps.sh build': ninja" ||
+    fail "ninja missing, no apt-get: not named alone in: $out"
+not_says "ninja missing, no apt-get" "Run as root"
+
+machine nogtest GoogleTest
+run nogtest build
+[ "$status" -eq 1 ] || fail "GoogleTest missing: status $status"
+says "GoogleTest missing" libgtest-dev
+
+# apt-get there, but not root: the command to run, nothing installed.
+machine user ninja
+with_apt user
+run user build
+[ "$status" -eq 1 ] || fail "ninja missing, user: status $status"
+says "ninja missing, user" "Run as root"
+says "ninja missing, user" ninja-build
+[ -z "$(apt_log user)" ] || fail "ninja missing, user: apt-get was called: $(apt_log user)"
+
+# Root: only what is missing, the Arm compiler and QEMU without recommends.
+machine root ninja qemu-system-arm
+with_apt root
+run root all 0
+[ "$status" -eq 0 ] || fail "root install: status $status: $out"
+expected="update -qq
+install -y -qq ninja-build
+install -y -qq --no-install-recommends qemu-system-arm"
+[ "$(apt_log root)" = "$expected" ] || fail "root install: apt-get was called with:
+$(apt_log root)
+instead of:
+$expected"
+run root all 0
+expect_silent "root, run again"
+
+# The build set asks for nothing of the full set.
+machine rootbuild ninja qemu-system-arm
+with_apt rootbuild
+run rootbuild build 0
+[ "$status" -eq 0 ] || fail "root, build set: status $status: $out"
+[ "$(apt_log rootbuild)" = "update -qq
+install -y -qq ninja-build" ] || fail "root, build set: apt-get was called with: $(apt_log rootbuild)"
+
+# libFuzzer's package follows the clang that is there, or that came.
+machine fuzz libFuzzer
+with_apt fuzz
+run fuzz all 0
+[ "$status" -eq 0 ] || fail "libFuzzer missing: status $status: $out"
+says "libFuzzer missing" libclang-rt-14-dev
+machine noclang clang libFuzzer
+with_apt noclang
+run noclang all 0
+[ "$status" -eq 0 ] || fail "clang missing: status $status: $out"
+[ "$(apt_log noclang)" = "update -qq
+install -y -qq clang
+install -y -qq libclang-rt-19-dev" ] || fail "clang missing: apt-get was called with: $(apt_log noclang)"
+
+# A package that does not bring its tool: named, status 1.
+machine broken tmux
+with_apt broken
+run broken all 0
+[ "$status" -eq 1 ] || fail "tmux not brought by its package: status $status"
+says "tmux not brought by its package" "Still missing after the install: tmux"
+
+run complete frob
+[ "$status" -eq 2 ] || fail "unknown set: status $status"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures failed"
+    exit 1
+fi
+echo "install-deps.sh: silent when all is there; names, refuses or installs what is missing"
