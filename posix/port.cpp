@@ -199,6 +199,7 @@ void use_line(int fd) {
 // signal that came after the last look but before poll would otherwise
 // leave poll asleep for good.
 void wait_for_line(short events) {
+    console_flush();  // what the target said so far shows while we wait
     for (;;) {
         pollfd fds[3] = {{line_fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard_fd, POLLIN, 0}};
         const int n = poll(fds, 3, -1);

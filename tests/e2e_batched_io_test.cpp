@@ -141,3 +141,17 @@ TEST(BatchedIo, ASignalWithAReplyQueuedRestoresTheLine) {
     close_pty(s.line);
     close_pty(s.console);
 }
+
+// Text before a DLE whose data byte has not come yet shows while tolvane
+// waits for that byte, and a signal then loses none of it.
+TEST(BatchedIo, TextBeforeAWaitShowsAndASignalLosesNone) {
+    Session s = open_terminal({"-c", "{line}"});
+    line_write(s, bytes("shown\x10"));
+    EXPECT_TRUE(console_wait_for(s, "shown", 2000)) << "held back while waiting";
+    kill(s.pid, SIGTERM);
+    const int status = wait_exit(s);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+    EXPECT_EQ(s.console_output, "shown");
+    close_pty(s.line);
+    close_pty(s.console);
+}
