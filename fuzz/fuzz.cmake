@@ -57,3 +57,6 @@ tolvane_add_fuzzer(options
   app/options.cpp
   app/settings.cpp
   link/link.cpp)
+
+# Writes the seed corpus and the regression inputs; run by hand (fuzz/README.md).
+add_executable(tolvane-fuzz-seeds fuzz/seeds.cpp link/link.cpp)
