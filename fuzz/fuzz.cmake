@@ -1,6 +1,8 @@
 # The fuzz build (preset fuzz): clang's libFuzzer targets with AddressSanitizer
-# and UBSan. Nothing else of the project is built here. Without clang or
-# libFuzzer it says so and adds nothing.
+# and UBSan, their seed generator, and tests that replay the checked-in
+# inputs and fuzz each target for TOLVANE_FUZZ_SECONDS. Nothing else of the
+# project is built here. Without clang or libFuzzer it says so and adds nothing.
+set(TOLVANE_FUZZ_SECONDS 30 CACHE STRING "How long the fuzz tests run each target")
 
 if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
   message(WARNING "fuzz: skipped: the fuzz targets need clang++, not ${CMAKE_CXX_COMPILER_ID}")
@@ -20,12 +22,22 @@ if(NOT TOLVANE_HAVE_LIBFUZZER)
   return()
 endif()
 
+math(EXPR TOLVANE_FUZZ_TIMEOUT "${TOLVANE_FUZZ_SECONDS} + 300")  # the replay of the corpus comes first
 set(TOLVANE_FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 
 function(tolvane_add_fuzzer name)
   add_executable(fuzz_${name} ${ARGN})
   target_compile_options(fuzz_${name} PRIVATE ${TOLVANE_FUZZ_FLAGS})
   target_link_options(fuzz_${name} PRIVATE ${TOLVANE_FUZZ_FLAGS})
+  set(run ${CMAKE_SOURCE_DIR}/fuzz/run.sh)
+  set(work ${CMAKE_BINARY_DIR}/test-run/${name})
+  add_test(NAME fuzz_${name}_replays_its_corpus
+    COMMAND sh ${run} replay $<TARGET_FILE:fuzz_${name}> ${name} ${work}-replay)
+  add_test(NAME fuzz_${name}_runs_${TOLVANE_FUZZ_SECONDS}s
+    COMMAND sh ${run} fuzz $<TARGET_FILE:fuzz_${name}> ${name} ${work} ${TOLVANE_FUZZ_SECONDS})
+  set_tests_properties(fuzz_${name}_runs_${TOLVANE_FUZZ_SECONDS}s PROPERTIES
+    RUN_SERIAL TRUE TIMEOUT ${TOLVANE_FUZZ_TIMEOUT} LABELS fuzz)
+  set_tests_properties(fuzz_${name}_replays_its_corpus PROPERTIES TIMEOUT 300 LABELS fuzz)
 endfunction()
 
 # The host's line path: terminal rules and file service over an in-memory line.
