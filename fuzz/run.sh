@@ -5,29 +5,30 @@
 #   run.sh replay BINARY NAME WORK            every checked-in input once
 #   run.sh fuzz   BINARY NAME WORK SECONDS    fuzzing from them for SECONDS
 #
-# WORK holds in/ (a copy of the binary, the inputs and the dictionary),
-# scratch/ (the line target's files; its root is the file service's root),
-# corpus/ (inputs found; kept from run to run) and artifacts/ (crashes).
+# WORK keeps corpus/ (inputs found, from run to run) and artifacts/
+# (crashing inputs). The run itself gets in/ (a copy of the binary, the
+# inputs and the dictionary) and scratch/ (the line target's files; its
+# root is the file service's root) beside them.
 #
 # What protects a run, besides the service root the line target serves:
-# - a mount namespace in which every mount but WORK is read-only (for a
-#   user, inside a user namespace of its own);
+# - a mount namespace in which every mount but the run's directory is
+#   read-only (for a user, inside a user namespace of its own);
 # - as root, the target runs as nobody:nogroup, with no capabilities and
-#   no way to gain any, and WORK belongs to nobody.
+#   no way to gain any, and the run's directory belongs to nobody.
 # Where the system refuses namespaces, the rest still holds and it says so.
 set -eu
 
-# The target's side of the namespace: WORK stays writable, every other
-# mount becomes read-only, then the command runs.
+# The target's side of the namespace: the run's directory stays writable,
+# every other mount becomes read-only, then the command runs.
 if [ "${1:-}" = "--inside" ]; then
-    work=$2
+    run=$2
     shift 2
-    mount --bind "$work" "$work"
+    mount --bind "$run" "$run"
     points=$(cut -d' ' -f5 /proc/self/mountinfo)
     failed=""
     while IFS= read -r point; do
         point=$(printf '%b' "$point")  # mountinfo writes a space as \040
-        case "$point" in "$work" | "$work"/*) continue ;; esac
+        case "$point" in "$run" | "$run"/*) continue ;; esac
         mount -o remount,bind,ro "$point" 2>/dev/null || failed="$failed $point"
     done <<EOF_POINTS
 $points
@@ -50,33 +51,39 @@ fuzz) [ -n "$seconds" ] || usage ;;
 esac
 here=$(cd "$(dirname "$0")" && pwd)
 
-mkdir -p "$work"
+mkdir -p "$work/corpus" "$work/artifacts"
 work=$(cd "$work" && pwd)
-rm -rf "$work/in" "$work/scratch"
-mkdir -p "$work/in/corpus" "$work/in/regressions" "$work/corpus" "$work/artifacts" "$work/scratch"
-cp "$binary" "$work/in/fuzzer"
-for kind in corpus regressions; do
-    if [ -d "$here/$kind/$name" ]; then cp -R "$here/$kind/$name/." "$work/in/$kind/"; fi
-done
-cp "$here/$name.dict" "$work/in/dict"
-
+nobody="setpriv --reuid=nobody --regid=nogroup --clear-groups"
 if [ "$(id -u)" -eq 0 ]; then
-    chown -R nobody:nogroup "$work"
-    drop="setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all --bounding-set=-all --no-new-privs"
+    drop="$nobody --inh-caps=-all --bounding-set=-all --no-new-privs"
     namespace="unshare --mount --propagation private"
     who="as nobody"
-    if ! setpriv --reuid=nobody --regid=nogroup --clear-groups test -w "$work/scratch" -a -x "$work/in/fuzzer"; then
-        echo "run.sh: nobody cannot reach $work: give its parent directories o+x, or use another WORK" >&2
-        exit 1
-    fi
 else
     drop="setpriv --inh-caps=-all --bounding-set=-all --no-new-privs"
     namespace="unshare --user --map-root-user --mount --propagation private"
     who="as $(id -un)"
 fi
+
+# The run happens in RUN: WORK itself, or, as root where WORK's parents are
+# closed to nobody, a directory of its own in /tmp, copied back afterwards.
+run=$work
+if [ "$(id -u)" -eq 0 ] && ! $nobody test -x "$work"; then
+    run=$(mktemp -d "${TMPDIR:-/tmp}/tolvane-fuzz-run.XXXXXX")
+    chmod 755 "$run"
+    cp -R "$work/corpus" "$work/artifacts" "$run/"
+fi
+rm -rf "$run/in" "$run/scratch"
+mkdir -p "$run/in/corpus" "$run/in/regressions" "$run/scratch"
+cp "$binary" "$run/in/fuzzer"
+for kind in corpus regressions; do
+    if [ -d "$here/$kind/$name" ]; then cp -R "$here/$kind/$name/." "$run/in/$kind/"; fi
+done
+cp "$here/$name.dict" "$run/in/dict"
+if [ "$(id -u)" -eq 0 ]; then chown -R nobody:nogroup "$run"; fi
+
 if $namespace true 2>/dev/null; then
     isolated=true
-    echo "run.sh: $name $mode $who, every mount but $work read-only" >&2
+    echo "run.sh: $name $mode $who, every mount but $run read-only" >&2
 else
     isolated=false
     echo "run.sh: no mount namespace here: $name $mode $who, held by the service root" >&2
@@ -85,7 +92,7 @@ fi
 # The command, as the protections above allow.
 sandboxed() {
     if $isolated; then
-        $namespace sh "$here/run.sh" --inside "$work" $drop "$@"
+        $namespace sh "$here/run.sh" --inside "$run" $drop "$@"
     elif [ "$(id -u)" -eq 0 ]; then
         $drop "$@"
     else
@@ -93,8 +100,8 @@ sandboxed() {
     fi
 }
 
-export TOLVANE_FUZZ_DIR="$work/scratch"
-in="$work/in"
+export TOLVANE_FUZZ_DIR="$run/scratch"
+in="$run/in"
 common="-timeout=25 -rss_limit_mb=2048"
 status=0
 if [ "$mode" = replay ]; then
@@ -107,12 +114,17 @@ if [ "$mode" = replay ]; then
         exit 1
     fi
     count=$#
-    sandboxed "$in/fuzzer" $common -artifact_prefix="$work/artifacts/" "$@" || status=$?
+    sandboxed "$in/fuzzer" $common -artifact_prefix="$run/artifacts/" "$@" || status=$?
     [ $status -ne 0 ] || echo "run.sh: $name: all $count inputs replayed" >&2
 else
     sandboxed "$in/fuzzer" $common -max_total_time="$seconds" -max_len=4096 -dict="$in/dict" \
-        -artifact_prefix="$work/artifacts/" -print_final_stats=1 "$work/corpus" "$in/corpus" "$in/regressions" ||
+        -artifact_prefix="$run/artifacts/" -print_final_stats=1 "$run/corpus" "$in/corpus" "$in/regressions" ||
         status=$?
+fi
+if [ "$run" != "$work" ]; then
+    cp -R "$run/corpus/." "$work/corpus/"
+    cp -R "$run/artifacts/." "$work/artifacts/"
+    rm -rf "$run"
 fi
 if [ $status -ne 0 ]; then
     echo "run.sh: $name $mode failed ($status); crashing inputs are kept in $work/artifacts/" >&2
