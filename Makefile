@@ -1,5 +1,5 @@
 # The two commands a new user types: `make demo` and `make test`.
-.PHONY: all deps deps-build build test test-native test-sanitize test-windows demo bench install uninstall clean
+.PHONY: all deps deps-build build test test-native test-sanitize test-fuzz test-windows demo bench install uninstall clean fuzz
 
 all: build
 
@@ -16,7 +16,7 @@ build: deps-build
 	@cmake --build --preset default
 
 # Every deliverable built, every test run; stops at the first failure.
-test: deps test-native test-sanitize test-windows
+test: deps test-native test-sanitize test-fuzz test-windows
 
 test-native:
 	cmake --preset default >/dev/null
@@ -27,6 +27,31 @@ test-sanitize:
 	cmake --preset sanitize >/dev/null
 	cmake --build --preset sanitize
 	ctest --preset sanitize
+
+# The fuzz targets (fuzz/README.md): every checked-in input replayed, then
+# each target fuzzed for 30 s. Skipped where clang or libFuzzer is missing.
+test-fuzz: deps
+	@if ! command -v clang++ >/dev/null 2>&1; then \
+	    echo "test-fuzz: skipped: clang++ is not installed (Debian: clang libclang-rt-14-dev)"; exit 0; \
+	fi; \
+	cmake --preset fuzz >/dev/null && cmake --build --preset fuzz || exit 1; \
+	if [ ! -x build/fuzz/fuzz_line ]; then \
+	    echo "test-fuzz: skipped: clang cannot link libFuzzer (Debian: libclang-rt-14-dev)"; exit 0; \
+	fi; \
+	ctest --preset fuzz
+
+# Each fuzz target for FUZZ_SECONDS, one after another; what they find is
+# kept in build/fuzz/run/TARGET (corpus/ from run to run, artifacts/ crashes).
+FUZZ_SECONDS ?= 600
+FUZZ_TARGETS = line client options
+fuzz: deps
+	@command -v clang++ >/dev/null 2>&1 || { echo "make fuzz: clang++ is not installed (Debian: clang libclang-rt-14-dev)"; exit 1; }
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+	@[ -x build/fuzz/fuzz_line ] || { echo "make fuzz: clang cannot link libFuzzer (Debian: libclang-rt-14-dev)"; exit 1; }
+	@for t in $(FUZZ_TARGETS); do \
+	    sh fuzz/run.sh fuzz build/fuzz/fuzz_$$t $$t build/fuzz/run/$$t $(FUZZ_SECONDS) || exit 1; \
+	done
 
 # tolvane-win cross-built with MinGW; its unit tests, then the end-to-end
 # tests (a Linux program) run it under Wine.

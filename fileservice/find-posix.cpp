@@ -25,11 +25,14 @@ char joined_path[2 * FIND_PATH_SIZE + 2];
 
 }  // namespace
 
+void find_end() {
+    if (search_dir == nullptr) return;
+    closedir(search_dir);
+    search_dir = nullptr;
+}
+
 int find_first(const char* pattern, find_record* record) {
-    if (search_dir) {
-        closedir(search_dir);
-        search_dir = nullptr;
-    }
+    find_end();
     std::snprintf(search_directory, sizeof search_directory, "%s", pattern);
     std::snprintf(search_pattern, sizeof search_pattern, "%s", pattern);
     // The separator stays with the directory: "src/*.c" searches "src/".

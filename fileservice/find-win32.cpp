@@ -16,12 +16,6 @@ constexpr intptr_t NO_SEARCH = -1;
 intptr_t search_handle = NO_SEARCH;
 _finddata_t search_entry;
 
-void close_search() {
-    if (search_handle == NO_SEARCH) return;
-    _findclose(search_handle);
-    search_handle = NO_SEARCH;
-}
-
 void fill_record(find_record* record) {
     *record = find_record{};
     record->attributes = static_cast<uint16_t>(search_entry.attrib & 0xFFFF);
@@ -34,8 +28,14 @@ void fill_record(find_record* record) {
 
 }  // namespace
 
+void find_end() {
+    if (search_handle == NO_SEARCH) return;
+    _findclose(search_handle);
+    search_handle = NO_SEARCH;
+}
+
 int find_first(const char* pattern, find_record* record) {
-    close_search();
+    find_end();
     search_handle = confine_findfirst(pattern, &search_entry);
     if (search_handle == NO_SEARCH) return 1;
     fill_record(record);
@@ -46,7 +46,7 @@ int find_next(find_record* record) {
     if (search_handle == NO_SEARCH) return -1;
     const int result = confine_findnext(search_handle, &search_entry);
     if (result == -1) {
-        close_search();
+        find_end();
         return -1;
     }
     fill_record(record);

@@ -23,6 +23,9 @@ struct find_record {
 // Every search before was ended by find_first.
 int find_first(const char* pattern, find_record* record);
 int find_next(find_record* record);
+// Ends the search in progress, if any, and lets its directory go; find next
+// then answers as before any find first.
+void find_end();
 
 // MS-DOS date (upper 16 bits) and time (lower 16 bits) of t in local time,
 // held to the range MS-DOS dates can show: 1980-01-01 .. 2107-12-31.

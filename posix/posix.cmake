@@ -21,4 +21,6 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   fileservice/confine-posix.cpp
   fileservice/confine-posix_test.cpp
   fileservice/dos_path.cpp
-  fileservice/dos_path_test.cpp)
+  fileservice/dos_path_test.cpp
+  fileservice/find-posix.cpp
+  fileservice/find-posix_test.cpp)

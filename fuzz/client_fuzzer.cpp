@@ -1,0 +1,194 @@
+// The client library against a faulty host: whatever the host answers, the
+// device side must not write past a buffer the caller gave it, must end a
+// call when the line gives -1 ("no host") without sending more, and must
+// hand back what its header promises.
+//
+// An input is read from both ends: the host's bytes from the front, the
+// calls and their arguments from the back. Buffers are allocated at exactly
+// the size each call is given, so AddressSanitizer sees one byte too many.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "client/hostfs.h"
+
+namespace {
+
+constexpr int CALL_KINDS = 16;
+constexpr int TEXT_LENGTH_MAX = 100;  // past HOST_NAME_MAX_LENGTH, so refusals are tried
+constexpr int PUTS_LENGTH_MAX = 400;  // several parts
+
+const uint8_t* input = nullptr;
+size_t front = 0;  // the host's next byte
+size_t back = 0;   // one past the next choice, counting down
+
+// The line during one call: how often it gave -1, and whether the library
+// sent anything after the first -1.
+int ends_seen = 0;
+bool sent_after_end = false;
+
+[[noreturn]] void fault(const char* call, const char* what) {
+    std::fprintf(stderr, "client fuzzer: %s: %s\n", call, what);
+    std::abort();
+}
+
+bool choices_left() { return back > front; }
+uint8_t choose() { return choices_left() ? input[--back] : 0; }
+// Numbers take their bytes high byte first; every choice below is made in
+// a statement of its own, so the seeds' order holds with any compiler.
+uint16_t choose16() {
+    const int high = choose();
+    return static_cast<uint16_t>(high << 8 | choose());
+}
+uint32_t choose32() {
+    const uint32_t high = choose16();
+    return high << 16 | choose16();
+}
+
+// A handle: mostly small numbers, as a host hands them out.
+host_file choose_handle() {
+    const uint8_t pick = choose();
+    return pick == 0xFF ? choose32() : pick;
+}
+
+// A NUL-terminated text in a buffer of exactly its size.
+std::vector<char> choose_text() {
+    const int length = choose() % (TEXT_LENGTH_MAX + 1);
+    std::vector<char> text(static_cast<size_t>(length) + 1, '\0');
+    for (int i = 0; i < length; ++i) text[static_cast<size_t>(i)] = static_cast<char>(choose() | 1);  // no NUL inside
+    return text;
+}
+
+// A count or size: -2 .. 252, or either side of HOST_LINE_MAX's edge.
+int choose_size() {
+    const uint8_t pick = choose();
+    if (pick == 0xFF) return HOST_LINE_MAX + (choose() & 1);
+    return pick - 2;
+}
+
+int stray_bytes = 0;
+void count_stray(int byte) {
+    if (byte < 0 || byte > 0xFF) fault("stray byte handler", "got no byte");
+    ++stray_bytes;
+}
+
+void read_call() {
+    const int count = choose_size();
+    std::vector<unsigned char> buffer(count > 0 ? static_cast<size_t>(count) : 0);
+    const long got = host_fread(buffer.data(), count, choose_handle());
+    if (got < 0 || got > (count > 0 ? count : 0)) fault("host_fread", "count outside 0..count");
+}
+
+void write_call() {
+    const int count = choose_size();
+    std::vector<unsigned char> data(count > 0 ? static_cast<size_t>(count) : 0);
+    for (auto& b : data) b = choose();
+    const long sent = host_fwrite(data.data(), count, choose_handle());
+    if (sent != 0 && sent != count) fault("host_fwrite", "neither 0 nor count");
+}
+
+void gets_call() {
+    const int size = choose_size();
+    // Outside 1..HOST_LINE_MAX the call must not touch the buffer at all.
+    const bool usable = size >= 1 && size <= HOST_LINE_MAX;
+    std::vector<char> buffer(usable ? static_cast<size_t>(size) : 1);
+    char* line = host_fgets(buffer.data(), size, choose_handle());
+    if (line == nullptr) return;
+    if (!usable || line != buffer.data()) fault("host_fgets", "answered with another buffer");
+    if (std::memchr(line, '\0', buffer.size()) == nullptr) fault("host_fgets", "line without its NUL");
+}
+
+void find_call(bool first) {
+    // On the heap, so that a record written past its end shows.
+    std::vector<host_find_record> record(1);
+    int result;
+    if (first) {
+        const std::vector<char> pattern = choose_text();
+        result = host_findfirst(pattern.data(), choose(), record.data());
+    } else {
+        result = host_findnext(record.data());
+    }
+    if (result == 0 && std::memchr(record[0].name, '\0', sizeof record[0].name) == nullptr)
+        fault("host_findfirst/next", "name without its NUL");
+}
+
+void one_call(int kind) {
+    switch (kind) {
+    case 0: {
+        const std::vector<char> name = choose_text(), mode = choose_text();
+        host_fopen(name.data(), mode.data());
+        break;
+    }
+    case 1: read_call(); break;
+    case 2: write_call(); break;
+    case 3: host_fclose(choose_handle()); break;
+    case 4: host_fgetc(choose_handle()); break;
+    case 5: {
+        const int c = static_cast<int16_t>(choose16());
+        host_fputc(c, choose_handle());
+        break;
+    }
+    case 6: gets_call(); break;
+    case 7: {
+        const size_t length = choose16() % PUTS_LENGTH_MAX;
+        std::vector<char> text(length + 1, '\0');
+        for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>(choose() | 1);
+        host_fputs(text.data(), choose_handle());
+        break;
+    }
+    case 8: find_call(true); break;
+    case 9: find_call(false); break;
+    case 10: host_remove(choose_text().data()); break;
+    case 11: {
+        const std::vector<char> old_name = choose_text(), new_name = choose_text();
+        host_rename(old_name.data(), new_name.data());
+        break;
+    }
+    case 12: host_ftell(choose_handle()); break;
+    case 13: {
+        const host_file file = choose_handle();
+        const long offset = static_cast<int32_t>(choose32());
+        host_fseek(file, offset, static_cast<int16_t>(choose16()));
+        break;
+    }
+    case 14: {
+        const int c = static_cast<int16_t>(choose16());
+        host_ungetc(c, choose_handle());
+        break;
+    }
+    default: host_set_stray_byte_handler(choose() & 1 ? count_stray : nullptr); break;
+    }
+}
+
+}  // namespace
+
+extern "C" int link_get_raw(void) {
+    if (front < back) return input[front++];
+    ++ends_seen;
+    return -1;
+}
+
+extern "C" void link_put_raw(int) {
+    if (ends_seen > 0) sent_after_end = true;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    input = data;
+    front = 0;
+    back = size;
+    host_set_stray_byte_handler(nullptr);
+    while (choices_left()) {
+        const int kind = choose() % CALL_KINDS;
+        ends_seen = 0;
+        sent_after_end = false;
+        one_call(kind);
+        // -1 ends the call at once: the line is not asked again, and
+        // nothing more goes out.
+        if (ends_seen > 1) fault("a call", "asked the line again after -1");
+        if (sent_after_end) fault("a call", "sent after the line gave -1");
+    }
+    return 0;
+}

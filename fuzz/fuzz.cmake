@@ -1,0 +1,78 @@
+# The fuzz build (preset fuzz): clang's libFuzzer targets with AddressSanitizer
+# and UBSan, their seed generator, and tests that replay the checked-in
+# inputs and fuzz each target for TOLVANE_FUZZ_SECONDS. Nothing else of the
+# project is built here. Without clang or libFuzzer it says so and adds nothing.
+set(TOLVANE_FUZZ_SECONDS 30 CACHE STRING "How long the fuzz tests run each target")
+
+if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  message(WARNING "fuzz: skipped: the fuzz targets need clang++, not ${CMAKE_CXX_COMPILER_ID}")
+  return()
+endif()
+include(CheckCXXSourceCompiles)
+set(CMAKE_REQUIRED_FLAGS "-fsanitize=fuzzer,address,undefined")
+check_cxx_source_compiles([[
+#include <cstddef>
+#include <cstdint>
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t*, size_t) { return 0; }
+]] TOLVANE_HAVE_LIBFUZZER)
+unset(CMAKE_REQUIRED_FLAGS)
+if(NOT TOLVANE_HAVE_LIBFUZZER)
+  string(REGEX MATCH "^[0-9]+" clang_major "${CMAKE_CXX_COMPILER_VERSION}")
+  message(WARNING "fuzz: skipped: clang cannot link libFuzzer (Debian: libclang-rt-${clang_major}-dev)")
+  return()
+endif()
+
+math(EXPR TOLVANE_FUZZ_TIMEOUT "${TOLVANE_FUZZ_SECONDS} + 300")  # the replay of the corpus comes first
+set(TOLVANE_FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+
+function(tolvane_add_fuzzer name)
+  add_executable(fuzz_${name} ${ARGN})
+  target_compile_options(fuzz_${name} PRIVATE ${TOLVANE_FUZZ_FLAGS})
+  target_link_options(fuzz_${name} PRIVATE ${TOLVANE_FUZZ_FLAGS})
+  set(run ${CMAKE_SOURCE_DIR}/fuzz/run.sh)
+  set(work ${CMAKE_BINARY_DIR}/test-run/${name})
+  add_test(NAME fuzz_${name}_replays_its_corpus
+    COMMAND sh ${run} replay $<TARGET_FILE:fuzz_${name}> ${name} ${work}-replay)
+  add_test(NAME fuzz_${name}_runs_${TOLVANE_FUZZ_SECONDS}s
+    COMMAND sh ${run} fuzz $<TARGET_FILE:fuzz_${name}> ${name} ${work} ${TOLVANE_FUZZ_SECONDS})
+  set_tests_properties(fuzz_${name}_runs_${TOLVANE_FUZZ_SECONDS}s PROPERTIES
+    RUN_SERIAL TRUE TIMEOUT ${TOLVANE_FUZZ_TIMEOUT} LABELS fuzz)
+  set_tests_properties(fuzz_${name}_replays_its_corpus PROPERTIES TIMEOUT 300 LABELS fuzz)
+endfunction()
+
+# The host's line path: terminal rules and file service over an in-memory line.
+tolvane_add_fuzzer(line
+  fuzz/line_fuzzer.cpp
+  fuzz/quiet_host.cpp
+  fuzz/scratch.cpp
+  app/settings.cpp
+  fileservice/confine-posix.cpp
+  fileservice/dos_path.cpp
+  fileservice/find-posix.cpp
+  fileservice/find_record.cpp
+  fileservice/handles.cpp
+  fileservice/names-posix.cpp
+  fileservice/open_mode.cpp
+  fileservice/rpc.cpp
+  link/link.cpp
+  terminal/console.cpp
+  terminal/rules.cpp
+  terminal/text_format.cpp)
+target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small (fuzz/line_fuzzer.cpp)
+
+# The device side: the client library decoding a faulty host's replies.
+tolvane_add_fuzzer(client fuzz/client_fuzzer.cpp client/hostfs.cpp link/link.cpp)
+
+# The command line: the option scanner and the entry.
+tolvane_add_fuzzer(options
+  fuzz/options_fuzzer.cpp
+  fuzz/quiet_host.cpp
+  app/entry.cpp
+  app/options.cpp
+  app/settings.cpp
+  link/link.cpp
+  terminal/console.cpp
+  terminal/text_format.cpp)
+
+# Writes the seed corpus and the regression inputs; run by hand (fuzz/README.md).
+add_executable(tolvane-fuzz-seeds fuzz/seeds.cpp link/link.cpp)

@@ -1,0 +1,125 @@
+// The option scanner and the entry's handling of the command line, with
+// the line, the terminal and the service root stubbed out.
+//
+// An input is one byte of switches, then the argv words, split at NUL bytes
+// (no bytes at all: argc is 0). Each word has a buffer of exactly its size.
+//   bit 0: the whole entry() rather than scan_options() alone
+//   bit 1: the line cannot be opened   bit 2: the -d directory cannot be opened
+#include <cctype>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/entry.h"
+#include "app/host.h"
+#include "app/options.h"
+#include "app/settings.h"
+#include "fileservice/confine.h"
+#include "link/link.h"
+
+namespace {
+
+bool line_opens = true;
+bool root_opens = true;
+
+[[noreturn]] void fault(const char* what) {
+    std::fprintf(stderr, "options fuzzer: %s\n", what);
+    std::abort();
+}
+
+bool is_word_of(const char* text, int argc, char* const argv[]) {
+    for (int i = 0; i < argc; ++i) {
+        if (text == argv[i]) return true;
+    }
+    return false;
+}
+
+bool has_space(const std::string& text) {
+    for (char c : text) {
+        if (std::isspace(static_cast<unsigned char>(c))) return true;
+    }
+    return false;
+}
+
+// What a scan that ends well leaves: it stopped at the end, at a word that
+// is no option, or just after "--"; the settings name whole words.
+void check_scan(int argc, char* argv[]) {
+    using namespace tolvane;
+    if (optind < 0 || optind > (argc > 0 ? argc : 1)) fault("optind outside argv");
+    if (optpos != 1) fault("the scan ended inside a word");
+    if (optind < argc) {
+        const char* next = argv[optind];
+        const bool option = next[0] == '-' && next[1] != '\0';
+        if (option && std::strcmp(argv[optind - 1], "--") != 0) fault("the scan ended at an option");
+    }
+    if (service_root && !is_word_of(service_root, argc, argv)) fault("-d names no word of argv");
+    if (device_name.empty() || has_space(device_name)) fault("-c left no single word");
+}
+
+}  // namespace
+
+// The platform the entry needs, as far as it needs it here.
+namespace tolvane {
+
+std::string device_name;
+const char usage_example[] = "\n\n\texample: %s -c /dev/ttyS1 -b 115200\n";
+
+bool host_line_open(const char* device, long) { return line_opens && std::strlen(device) > 0; }
+void host_line_close() {}
+void term_loop() {}
+// Reads the name as the real one does, so that a -d argument that no longer
+// lives shows here.
+bool confine_open_root() {
+    if (service_root == nullptr) return true;
+    const volatile size_t length = std::strlen(service_root);
+    (void)length;
+    return root_opens;
+}
+
+int link_get_raw() { return BYTE_ETX; }  // the entry only sends
+void link_put_raw(int) {}
+
+}  // namespace tolvane
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace tolvane;
+    if (size == 0) return 0;
+    const bool whole_entry = data[0] & 1;
+    line_opens = !(data[0] & 2);
+    root_opens = !(data[0] & 4);
+
+    std::vector<std::unique_ptr<char[]>> words;
+    for (size_t start = 1, end; start <= size && size > 1; start = end + 1) {
+        end = start;
+        while (end < size && data[end] != 0) ++end;
+        words.emplace_back(new char[end - start + 1]);
+        std::memcpy(words.back().get(), data + start, end - start);
+        words.back()[end - start] = '\0';
+    }
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.get());
+    argv.push_back(nullptr);
+    const int argc = static_cast<int>(words.size());
+
+    // The scanner's state and the settings scan_options does not set itself.
+    optind = 1;
+    optpos = 1;
+    opterr = 1;
+    optarg = nullptr;
+    device_name = "/dev/ttyS0";
+    baud_rate = 115200;
+
+    if (whole_entry) {
+        const int status = entry(argc, argv.data());
+        if (status != 0 && status != 2 && status != -1) fault("an exit status the entry never gives");
+        if (status != 2) check_scan(argc, argv.data());
+    } else if (scan_options(argc, argv.data())) {
+        check_scan(argc, argv.data());
+    }
+    return 0;
+}

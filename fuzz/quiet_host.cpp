@@ -1,0 +1,37 @@
+// The console and the way out for the fuzz targets: nothing reaches the
+// terminal or a file, but every message is still formatted (by the shared
+// console_print), so the sanitizers check what the trace and the messages
+// hand to printf.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "app/host.h"
+#include "terminal/console.h"
+#include "terminal/console_platform.h"
+#include "terminal/session_log.h"
+
+namespace tolvane {
+
+void console_put(int) {}
+void console_flush() {}
+void console_set_raw(bool) {}
+// console_print (terminal/console.cpp) has formatted the text already.
+void console_show_text(std::string&) {}
+
+// -l opens no file here: a fuzzed command line must not make files.
+bool session_log_open(const char*, const char*) { return true; }
+void session_log_write(const char*, size_t) {}
+void session_log_note(const char*) {}
+
+// The in-memory line never goes away.
+bool host_line_gone() { return false; }
+
+// Only Ctrl-Q on the keyboard ends the program, and no target types keys
+// here: reaching this is a fault of its own.
+void host_quit() {
+    std::fputs("host_quit reached without a keyboard\n", stderr);
+    std::abort();
+}
+
+}  // namespace tolvane

@@ -1,0 +1,486 @@
+// Writes the fuzz targets' checked-in inputs, encoded by the program's own
+// link codec: the seed corpus (valid requests and replies) and the line
+// target's regression inputs. Run from the source tree's top:
+//
+//   build/fuzz/tolvane-fuzz-seeds fuzz
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "fileservice/rpc.h"
+#include "link/link.h"
+
+using namespace tolvane;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes out;  // what link_put_raw sends
+
+std::string top;
+
+void write_input(const std::string& dir, const std::string& name, const Bytes& bytes) {
+    mkdir((top + "/" + dir).c_str(), 0755);
+    const std::string path = top + "/" + dir + "/" + name;
+    FILE* f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size() || std::fclose(f) != 0) {
+        std::perror(path.c_str());
+        std::exit(1);
+    }
+}
+
+// --- What a target sends (the line target) ---
+
+void request(int code) {
+    link_put(SYM_STX);
+    link_put(code);
+}
+void open_file(const char* name, const char* mode) {
+    request(RPC_OPEN);
+    link_put_text(name);
+    link_put_text(mode);
+}
+void read_file(int32_t count, uint32_t handle) {
+    request(RPC_READ);
+    link_put_u32(static_cast<uint32_t>(count));
+    link_put_u32(handle);
+}
+void write_file(uint32_t handle, const std::string& data) {
+    request(RPC_WRITE);
+    link_put_u32(handle);
+    for (char c : data) link_put(static_cast<unsigned char>(c));
+    link_put(SYM_ETX);
+}
+void close_file(uint32_t handle) {
+    request(RPC_CLOSE);
+    link_put_u32(handle);
+}
+void get_char(uint32_t handle) {
+    request(RPC_GETC);
+    link_put_u32(handle);
+}
+void put_char(uint32_t handle, int c) {
+    request(RPC_PUTC);
+    link_put_u32(handle);
+    link_put_u16(static_cast<uint32_t>(c));
+}
+void get_line(uint32_t handle, int size) {
+    request(RPC_GETS);
+    link_put_u32(handle);
+    link_put_u16(static_cast<uint32_t>(size));
+}
+void put_text(uint32_t handle, const char* text) {
+    request(RPC_PUTS);
+    link_put_u32(handle);
+    link_put_text(text);
+}
+void find_first(const char* pattern, int attributes) {
+    request(RPC_FIND_FIRST);
+    link_put_text(pattern);
+    link_put_u16(static_cast<uint32_t>(attributes));
+}
+void find_next() { request(RPC_FIND_NEXT); }
+void remove_file(const char* name) {
+    request(RPC_REMOVE);
+    link_put_text(name);
+}
+void rename_file(const char* old_name, const char* new_name) {
+    request(RPC_RENAME);
+    link_put_text(old_name);
+    link_put_text(new_name);
+}
+void tell(uint32_t handle) {
+    request(RPC_TELL);
+    link_put_u32(handle);
+}
+void seek(uint32_t handle, int32_t offset, int origin) {
+    request(RPC_SEEK);
+    link_put_u32(handle);
+    link_put_u32(static_cast<uint32_t>(offset));
+    link_put_u16(static_cast<uint32_t>(origin));
+}
+void push_back(int c, uint32_t handle) {
+    request(RPC_UNGETC);
+    link_put_u16(static_cast<uint32_t>(c));
+    link_put_u32(handle);
+}
+
+// Line target switches (fuzz/line_fuzzer.cpp).
+constexpr uint8_t TRACE = 1, READ_ONLY = 2, WALK = 4;
+
+// One line input: the switches, then what body() sends.
+template <typename F>
+void line(const char* dir, const std::string& name, uint8_t switches, F body) {
+    out.assign(1, switches);
+    body();
+    write_input(dir, name, out);
+}
+
+void line_corpus() {
+    const char* dir = "corpus/line";
+    line(dir, "terminal-text", 0, [] {
+        for (const char* p = "hello\r\n\x0c"; *p; ++p) link_put_raw(static_cast<unsigned char>(*p));
+        link_put(0x02);  // escaped: data, no request
+        link_put(0x10);
+    });
+    line(dir, "open-write-close", TRACE, [] {
+        open_file("new.txt", "w");
+        write_file(1, std::string("some data \x02\x03\x10 end\n"));
+        write_file(1, "");
+        close_file(1);
+    });
+    line(dir, "open-read-close", TRACE, [] {
+        open_file("hello.txt", "r");
+        read_file(3, 1);
+        read_file(100, 1);
+        read_file(0, 1);
+        read_file(-1, 1);
+        close_file(1);
+    });
+    line(dir, "getc-pushback", TRACE, [] {
+        open_file("hello.txt", "rb");
+        get_char(1);
+        push_back('H', 1);
+        get_char(1);
+        get_char(2);
+        close_file(1);
+    });
+    line(dir, "putc-puts-seek-gets", TRACE, [] {
+        open_file("out.txt", "a+");
+        put_char(1, 'x');
+        put_text(1, "a line\n");
+        seek(1, 0, 0);
+        get_line(1, 100);
+        tell(1);
+        seek(1, -2, 2);
+        get_char(1);
+        close_file(1);
+    });
+    line(dir, "gets-sizes", 0, [] {
+        open_file("hello.txt", "r");
+        get_line(1, 0);
+        get_line(1, 4097);
+        get_line(1, 1);
+        get_line(1, 4096);
+        get_line(1, 3);
+        close_file(1);
+    });
+    line(dir, "find", TRACE, [] {
+        find_first("*", 16);
+        find_next();
+        find_next();
+        find_first("d/*.c", 0);
+        find_next();
+        find_first("C:\\D\\*.*", 0);
+        find_first(".*", 0);
+        find_first("to-d/*", 0);
+        find_first("nothing/*", 0);
+        find_next();
+    });
+    line(dir, "remove-rename", TRACE, [] {
+        rename_file("hello.txt", "d/moved.txt");
+        remove_file("d/moved.txt");
+        remove_file("d/");
+        rename_file("d", "e/");
+        remove_file("empty");
+        remove_file("/");
+    });
+    const auto links = [] {
+        open_file("d/up/hello.txt", "r");
+        open_file("abs", "r");
+        open_file("escape", "w");
+        open_file("deep/canary", "a");
+        open_file("loop", "r");
+        open_file("dangling", "w");
+        open_file("to-d/x.c", "r+");
+        open_file("../../../hello.txt", "r");
+        rename_file("d/back", "../../x");
+        remove_file("/../d/x.c");
+        find_first("d/up/*", 0);
+    };
+    line(dir, "links", TRACE, links);
+    line(dir, "links-walked", TRACE | WALK, links);
+    line(dir, "read-only", TRACE | READ_ONLY, [] {
+        open_file("hello.txt", "w");
+        open_file("hello.txt", "r+");
+        open_file("hello.txt", "r");
+        put_char(4, 'x');
+        write_file(4, "x");
+        put_text(4, "x");
+        remove_file("hello.txt");
+        rename_file("hello.txt", "x");
+    });
+    line(dir, "modes", 0, [] {
+        const char* modes[] = {"r", "rb", "r+b", "wx", "w+", "a", "w+t", "rw", "w,ccs=UTF-8", "", "we", "rbb"};
+        for (const char* mode : modes) open_file("m.txt", mode);
+    });
+    line(dir, "unknown-codes", TRACE, [] {
+        request(15);
+        link_put(SYM_STX);
+        link_put(SYM_ETX);  // a close sent unescaped is no close
+        link_put_u32(1);
+        request(0xFF);
+    });
+    line(dir, "bad-handles", TRACE, [] {
+        close_file(0);
+        close_file(99);
+        tell(7);
+        seek(7, 0, 0);
+        get_line(7, 10);
+        read_file(10, 0xFFFFFFFF);
+    });
+    line(dir, "seek-far", 0, [] {
+        open_file("big", "w+");
+        seek(1, 100000, 0);
+        put_char(1, 'z');
+        seek(1, 0, 0);
+        read_file(0x7FFFFFFF, 1);
+        seek(1, 0, 7);
+        close_file(1);
+    });
+    line(dir, "request-cut-short", TRACE, [] {
+        open_file("hello.txt", "r");
+        request(RPC_READ);
+        link_put(0);
+    });
+}
+
+// The crashes and the leak this harness was written against; each must
+// stay fixed.
+void line_regressions() {
+    const char* dir = "regressions/line";
+    // A push back, then output on the same stream: the C library's buffer
+    // was corrupted.
+    line(dir, "pushback-then-putc-w", TRACE, [] {
+        open_file("f", "w");
+        push_back('A', 1);
+        put_char(1, 'B');
+    });
+    line(dir, "pushback-then-putc-wplus", TRACE, [] {
+        open_file("f", "w+");
+        push_back('A', 1);
+        put_char(1, 'B');
+    });
+    line(dir, "pushback-then-putc-rplus", TRACE, [] {
+        open_file("f", "w");
+        close_file(1);
+        open_file("f", "r+");
+        push_back('A', 2);
+        put_char(2, 'B');
+    });
+    line(dir, "pushback-then-write-w", TRACE, [] {
+        open_file("f", "w");
+        push_back('A', 1);
+        write_file(1, "B");
+    });
+    line(dir, "pushback-then-puts-w", TRACE, [] {
+        open_file("f", "w");
+        push_back('A', 1);
+        put_text(1, "B");
+    });
+    // Output, then a push back, then close.
+    line(dir, "putc-pushback-close", TRACE, [] {
+        open_file("f", "w");
+        put_char(1, 'B');
+        push_back('A', 1);
+        close_file(1);
+    });
+    // The C library's ",ccs=" modes leaked a converter per open and close.
+    line(dir, "ccs-mode-open-close", TRACE, [] {
+        for (uint32_t handle = 1; handle <= 4; ++handle) {
+            open_file("f", "w,ccs=UTF-8");
+            close_file(handle);
+        }
+    });
+}
+
+// --- What a host answers (the client target) ---
+
+// A client input: the host's bytes at the front, the choices at the back,
+// last first (fuzz/client_fuzzer.cpp reads them from the end).
+Bytes replies, choices;
+
+void ready() { replies.push_back(BYTE_ETX); }
+void answer16(int value) {
+    out.clear();
+    link_put_u16(static_cast<uint32_t>(value));
+    replies.insert(replies.end(), out.begin(), out.end());
+}
+void answer32(uint32_t value) {
+    out.clear();
+    link_put_u32(value);
+    replies.insert(replies.end(), out.begin(), out.end());
+}
+void answer_bytes(const std::string& bytes, bool etx) {
+    out.clear();
+    for (char c : bytes) link_put(static_cast<unsigned char>(c));
+    if (etx) link_put(SYM_ETX);
+    replies.insert(replies.end(), out.begin(), out.end());
+}
+void choose(std::initializer_list<int> bytes) {
+    for (int b : bytes) choices.push_back(static_cast<uint8_t>(b));
+}
+void choose_text(const std::string& text) {
+    choices.push_back(static_cast<uint8_t>(text.size()));
+    for (char c : text) choices.push_back(static_cast<uint8_t>(c));
+}
+
+void client_input(const std::string& name) {
+    Bytes input = replies;
+    input.insert(input.end(), choices.rbegin(), choices.rend());
+    write_input("corpus/client", name, input);
+    replies.clear();
+    choices.clear();
+}
+
+// Call kinds as the client target numbers them.
+enum { OPEN, READ, WRITE, CLOSE, GETC, PUTC, GETS, PUTS, FIRST, NEXT, REMOVE, RENAME, TELL, SEEK, UNGETC, STRAY };
+
+void client_corpus() {
+    choose({OPEN});
+    choose_text("hello.txt");
+    choose_text("r");
+    ready();
+    answer32(1);
+    choose({READ, 10 + 2, 1});
+    ready();
+    answer_bytes("hello\nworl", false);
+    choose({READ, 20 + 2, 1});
+    ready();
+    answer_bytes("d\n", true);
+    choose({CLOSE, 1});
+    ready();
+    answer16(0);
+    client_input("open-read-close");
+
+    choose({WRITE, 5 + 2, 'a', 0x02, 'b', 0x10, '\n', 1});
+    ready();
+    choose({PUTC, 0, 'x', 1});
+    ready();
+    answer16('x');
+    choose({PUTS, 0, 3, 'a', 'b', '\n', 1});
+    ready();
+    answer16(0);
+    choose({GETC, 1});
+    ready();
+    answer16(-1);
+    choose({UNGETC, 0, 'h', 1});
+    ready();
+    answer16('h');
+    client_input("output-calls");
+
+    choose({GETS, 50 + 2, 1});
+    ready();
+    answer16(1);
+    answer_bytes("hello\n", true);
+    choose({GETS, 3 + 2, 1});
+    ready();
+    answer16(1);
+    answer_bytes("wo", true);
+    choose({GETS, 50 + 2, 1});
+    ready();
+    answer16(0);
+    choose({GETS, 0xFF, 1, 1});  // HOST_LINE_MAX + 1: refused without a request
+    client_input("gets");
+
+    choose({FIRST});
+    choose_text("*.c");
+    choose({16});
+    ready();
+    answer16(0);
+    answer16(0x10);
+    answer16(0xBF7D);
+    answer16(0x279F);
+    answer32(1234);
+    answer_bytes(std::string("a.c\0\0\0\0\0\0\0\0\0\0\0", 14), false);
+    choose({NEXT});
+    ready();
+    answer16(-1);
+    client_input("find");
+
+    choose({REMOVE});
+    choose_text("old.txt");
+    ready();
+    answer16(0);
+    choose({RENAME});
+    choose_text("a");
+    choose_text("b");
+    ready();
+    answer16(-1);
+    choose({TELL, 1});
+    ready();
+    answer32(12);
+    choose({SEEK, 1, 0, 0, 0, 4, 0, 0});
+    ready();
+    answer16(0);
+    client_input("names-and-positions");
+
+    choose({STRAY, 1});
+    choose({GETC, 1});
+    answer_bytes("keys", false);
+    ready();
+    answer16('k');
+    choose({CLOSE, 1});
+    ready();
+    replies.push_back(0);  // half a result, then no host
+    client_input("stray-keys-then-silence");
+}
+
+// --- Command lines (the options target) ---
+
+void options_input(const std::string& name, uint8_t switches, std::initializer_list<const char*> words) {
+    Bytes input(1, switches);
+    bool first = true;
+    for (const char* word : words) {
+        if (!first) input.push_back(0);
+        first = false;
+        for (const char* p = word; *p; ++p) input.push_back(static_cast<uint8_t>(*p));
+    }
+    write_input("corpus/options", name, input);
+}
+
+void options_corpus() {
+    constexpr uint8_t ENTRY = 1, NO_LINE = 2, NO_ROOT = 4;
+    options_input("line-and-speed", ENTRY, {"tolvane", "-c", "/dev/ttyUSB0", "-b", "9600", "reset", "board"});
+    options_input("clustered", ENTRY, {"tolvane", "-qrp", "-d", "/srv/board", "echo", "hi"});
+    options_input("upper-case-and-dashes", ENTRY, {"tolvane", "-C", "  /dev/ttyS1  x", "-R", "--", "-q"});
+    options_input("illegal-option", 0, {"tolvane", "-x"});
+    options_input("missing-argument", ENTRY, {"tolvane", "-c"});
+    options_input("empty-device", ENTRY, {"tolvane", "-c", " "});
+    options_input("clustered-argument", ENTRY, {"tolvane", "-qc", "/dev/x"});
+    options_input("argument-attached", ENTRY, {"tolvane", "-c/dev/x"});
+    options_input("line-fails", ENTRY | NO_LINE, {"tolvane", "-q", "words"});
+    options_input("root-fails", ENTRY | NO_ROOT, {"tolvane", "-D", "/nowhere"});
+    options_input("no-words", ENTRY, {});
+    options_input("lone-dash", ENTRY, {"tolvane", "-", "-q"});
+}
+
+}  // namespace
+
+namespace tolvane {
+
+int link_get_raw() { return -1; }
+void link_put_raw(int byte) { out.push_back(static_cast<uint8_t>(byte)); }
+
+}  // namespace tolvane
+
+int main(int argc, char* argv[]) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s FUZZ_DIR\n", argv[0]);
+        return 2;
+    }
+    top = argv[1];
+    mkdir((top + "/corpus").c_str(), 0755);
+    mkdir((top + "/regressions").c_str(), 0755);
+    line_corpus();
+    line_regressions();
+    client_corpus();
+    options_corpus();
+    return 0;
+}
