@@ -37,6 +37,8 @@ void term_send_kept_keys() {
     kept_keys.clear();
 }
 
+void term_drop_kept_keys() { kept_keys.clear(); }
+
 void term_quit() {
     term_send_kept_keys();
     host_quit();

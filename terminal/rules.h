@@ -20,6 +20,9 @@ bool term_from_key(int key);
 // it ends the program at once (term_quit).
 void term_keep_key(int key);
 void term_send_kept_keys();
+// The line went away (-w): keys meant for the board that was are not sent
+// to the one that comes back.
+void term_drop_kept_keys();
 
 // Ctrl-Q in the middle of a request: the keys typed before it go out, the
 // request is abandoned, and the program ends as Ctrl-Q ends it.

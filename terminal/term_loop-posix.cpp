@@ -142,6 +142,7 @@ void term_loop() {
         if (fds[0].revents) port_fill();
         serve_line();
         if (port_gone()) {
+            term_drop_kept_keys();
             if (!wait_for_line_back()) break;
             continue;  // the keys of this pass were read while waiting
         }

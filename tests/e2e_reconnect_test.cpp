@@ -113,7 +113,8 @@ TEST(Reconnect, WaitsForTheLineAndGoesOnWhenItIsBack) {
 }
 
 // A request cut off by the line going away is dropped: nothing is done with
-// the part of it that arrived.
+// the part of it that arrived, and keys typed meanwhile do not reach the
+// board that comes back.
 TEST(Reconnect, ARequestCutOffIsDropped) {
     const std::string dir = scratch_dir("reconnect_cut");
     const std::string link = dir + "/usb-board";
@@ -127,10 +128,18 @@ TEST(Reconnect, ARequestCutOffIsDropped) {
     pty_io::write_all(line.master, {0x02});
     ASSERT_EQ(hex(pty_io::read_exactly(line.master, 1, 3000)), "03 ");
     pty_io::write_all(line.master, bytes("\x0aprecious.txt"));
+    console_type(s, {'k'});
     pause_ms(100);
     unplug(line, link);
     ASSERT_TRUE(console_wait_for(s, "waiting for " + link));
     EXPECT_EQ(file_text(dir + "/precious.txt"), "keep");
+    Pty back = open_pty();
+    point(link, back.path);
+    ASSERT_TRUE(console_wait_for(s, link + " back"));
+    pty_io::write_all(back.master, bytes("up"));  // a pass of the loop on the new line
+    ASSERT_TRUE(console_wait_for(s, "up"));
+    EXPECT_TRUE(pty_io::read_until_quiet(back.master, 300).empty()) << "a key for the board that was";
+    close_pty(back);
     console_type(s, {0x11});
     EXPECT_EQ(exit_code(wait_exit(s)), 0);
     close_pty(s.console);

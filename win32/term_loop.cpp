@@ -98,6 +98,7 @@ void term_loop() {
     wait_when_gone = wait_for_line;
     for (;;) {
         if (line_let_go_if_gone()) {
+            term_drop_kept_keys();
             if (!wait_for_line_back()) break;
             continue;
         }
