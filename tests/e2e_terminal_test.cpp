@@ -43,6 +43,13 @@ void expect_settings_back(const Terminal& t) {
     EXPECT_TRUE(same_settings(settings(t.s.line.slave), t.line_before)) << "line";
 }
 
+// Ctrl-Q: status 0, and both devices as they were.
+void quit_with_ctrl_q(Terminal& t) {
+    console_type(t.s, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
+    expect_settings_back(t);
+}
+
 void finish(Terminal& t) {
     close_pty(t.s.line);
     close_pty(t.s.console);
@@ -66,9 +73,7 @@ TEST(Terminal, LineSymbolsReachTheConsoleByTheRules) {
     EXPECT_EQ(hex(bytes(t.s.console_output)),
               hex({'h', 'i', 0x02, 0x03, 'A', 0x10, 0x11, 0x7F, 0x80, 0xFF, '\n', '!'}));
     EXPECT_TRUE(line_drain(t.s, 50).empty()) << "nothing goes back to the target";
-    console_type(t.s, {0x11});
-    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
-    expect_settings_back(t);
+    quit_with_ctrl_q(t);
     finish(t);
 }
 
@@ -92,8 +97,7 @@ TEST(Terminal, BareStxServesARequest) {
     EXPECT_EQ(hex(line_read(t.s, 2)), hex({0xFF, 0xFF}));
     line_write(t.s, {'o', 'k'});
     EXPECT_TRUE(console_wait_for(t.s, "ok"));
-    console_type(t.s, {0x11});
-    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
+    quit_with_ctrl_q(t);
     finish(t);
 }
 
@@ -109,8 +113,7 @@ TEST(Terminal, LineIsServedBeforeTheKeyboard) {
     EXPECT_EQ(hex(line_read(t.s, 3)), hex({0xFF, 0xFF, 0x03}));
     line_write(t.s, {0x09});
     EXPECT_EQ(hex(line_read(t.s, 3)), hex({0xFF, 0xFF, 'k'}));
-    console_type(t.s, {0x11});
-    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
+    quit_with_ctrl_q(t);
     finish(t);
 }
 
@@ -213,9 +216,7 @@ TEST(Terminal, RequestHeldAtABreakpointCompletesAfterwards) {
     EXPECT_TRUE(line_drain(t.s, 50).empty());
     line_write(t.s, {0x00, 0x07});
     EXPECT_EQ(hex(line_read(t.s, 3)), hex({0xFF, 0xFF, 'k'})) << "the reply, then the key";
-    console_type(t.s, {0x11});
-    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
-    expect_settings_back(t);
+    quit_with_ctrl_q(t);
     finish(t);
 }
 
@@ -226,10 +227,8 @@ TEST(Terminal, CtrlQAfterAStrayStx) {
     line_write(t.s, bytes("temp \x02"));
     ASSERT_EQ(hex(line_read(t.s, 1)), hex({0x03}));
     line_write(t.s, {0x10, 0x02, 0x00});  // a write, and two bytes of its handle
-    console_type(t.s, {0x11});
-    EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
+    quit_with_ctrl_q(t);
     EXPECT_NE(t.s.console_output.find("temp "), std::string::npos);
-    expect_settings_back(t);
     finish(t);
 }
 
