@@ -5,13 +5,14 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/host.h"
 #include "app/options.h"
-#include "app/settings.h"
+#include "base/console.h"
+#include "base/host.h"
+#include "base/session_log.h"
+#include "base/settings.h"
 #include "fileservice/confine.h"
 #include "link/link.h"
-#include "terminal/console.h"
-#include "terminal/session_log.h"
+#include "terminal/term_loop.h"
 
 namespace tolvane {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "terminal/console.h"
+#include "base/console.h"
 
 namespace tolvane {
 

@@ -19,10 +19,10 @@
 #define TOLVANE_HAVE_OPENAT2 1
 #endif
 
-#include "app/settings.h"
+#include "base/console.h"
+#include "base/settings.h"
 #include "fileservice/confine-posix.h"
 #include "fileservice/confine.h"
-#include "terminal/console.h"
 
 #ifndef TOLVANE_CONFINE_WALK_ONLY
 #define TOLVANE_CONFINE_WALK_ONLY false

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "fileservice/confine-posix.h"
 
 namespace tolvane {

@@ -14,10 +14,10 @@
 #include <cstring>
 #include <cwchar>
 
-#include "app/settings.h"
+#include "base/console.h"
+#include "base/settings.h"
 #include "fileservice/confine-win32.h"
 #include "fileservice/confine.h"
-#include "terminal/console.h"
 
 namespace tolvane {
 

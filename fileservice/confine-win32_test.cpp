@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "fileservice/confine.h"
 #include "fileservice/find.h"
 

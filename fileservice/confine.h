@@ -1,5 +1,5 @@
 // The file service's way to the host's files. Without a service root
-// (service_root in app/settings.h) each call is the C library's own. With
+// (service_root in base/settings.h) each call is the C library's own. With
 // one, every name the target sends is taken beneath that directory, as if it
 // were the root of the file system: absolute names start there, ".." stops
 // there, and symbolic links are resolved there. A name that cannot be kept

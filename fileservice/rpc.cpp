@@ -2,15 +2,15 @@
 
 #include <cstdio>
 
-#include "app/host.h"
-#include "app/settings.h"
+#include "base/console.h"
+#include "base/host.h"
+#include "base/settings.h"
 #include "fileservice/confine.h"
 #include "fileservice/find.h"
 #include "fileservice/handles.h"
 #include "fileservice/names.h"
 #include "fileservice/open_mode.h"
 #include "link/link.h"
-#include "terminal/console.h"
 
 namespace tolvane {
 
@@ -38,7 +38,7 @@ void serve_open() {
     host_file_name(rpc_text);
     if (rpc_trace) console_print("fopen(%s,%s) = ", rpc_text, mode);
     const open_mode checked = open_mode_parse(mode);
-    const bool allowed = checked.valid && !(service_read_only && checked.writes) && !host_line_gone();
+    const bool allowed = checked.valid && !(service_read_only && checked.writes) && !host_request_cut();
     FILE* stream = allowed ? confine_fopen(rpc_text, mode, checked) : nullptr;
     uint32_t handle = 0;
     if (stream) {
@@ -55,7 +55,7 @@ void serve_read() {
     if (rpc_trace) console_print("fread(%lx,%ld) = ", trace_handle(handle), static_cast<long>(count));
     FILE* stream = count > 0 ? stream_for_input(handle_stream(handle)) : nullptr;
     int32_t sent = 0;
-    while (stream && sent < count) {
+    while (stream && sent < count && !host_request_cut()) {
         const int c = std::fgetc(stream);
         if (c == EOF) break;
         link_put(c);
@@ -157,7 +157,7 @@ void serve_remove() {
     link_get_string(rpc_text);
     host_file_name(rpc_text);
     if (rpc_trace) console_print("remove(%s)\n", rpc_text);
-    put_s16(service_read_only || host_line_gone() ? RESULT_ERROR : confine_remove(rpc_text));
+    put_s16(service_read_only || host_request_cut() ? RESULT_ERROR : confine_remove(rpc_text));
 }
 
 void serve_rename() {
@@ -167,7 +167,7 @@ void serve_rename() {
     host_file_name(rpc_text);
     host_file_name(new_name);
     if (rpc_trace) console_print("rename(%s,%s)\n", rpc_text, new_name);
-    put_s16(service_read_only || host_line_gone() ? RESULT_ERROR : confine_rename(rpc_text, new_name));
+    put_s16(service_read_only || host_request_cut() ? RESULT_ERROR : confine_rename(rpc_text, new_name));
 }
 
 void serve_tell() {

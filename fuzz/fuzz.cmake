@@ -45,7 +45,8 @@ tolvane_add_fuzzer(line
   fuzz/line_fuzzer.cpp
   fuzz/quiet_host.cpp
   fuzz/scratch.cpp
-  app/settings.cpp
+  base/keys.cpp
+  base/settings.cpp
   fileservice/confine-posix.cpp
   fileservice/dos_path.cpp
   fileservice/find-posix.cpp
@@ -55,9 +56,9 @@ tolvane_add_fuzzer(line
   fileservice/open_mode.cpp
   fileservice/rpc.cpp
   link/link.cpp
-  terminal/console.cpp
+  base/console.cpp
   terminal/rules.cpp
-  terminal/text_format.cpp)
+  base/text_format.cpp)
 target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small (fuzz/line_fuzzer.cpp)
 
 # The device side: the client library decoding a faulty host's replies.
@@ -69,10 +70,10 @@ tolvane_add_fuzzer(options
   fuzz/quiet_host.cpp
   app/entry.cpp
   app/options.cpp
-  app/settings.cpp
+  base/settings.cpp
   link/link.cpp
-  terminal/console.cpp
-  terminal/text_format.cpp)
+  base/console.cpp
+  base/text_format.cpp)
 
 # Writes the seed corpus and the regression inputs; run by hand (fuzz/README.md).
 add_executable(tolvane-fuzz-seeds fuzz/seeds.cpp link/link.cpp)

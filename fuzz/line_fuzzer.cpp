@@ -18,7 +18,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "fileservice/confine-posix.h"
 #include "fileservice/confine.h"
 #include "fileservice/find.h"

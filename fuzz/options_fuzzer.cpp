@@ -16,9 +16,9 @@
 #include <vector>
 
 #include "app/entry.h"
-#include "app/host.h"
 #include "app/options.h"
-#include "app/settings.h"
+#include "base/host.h"
+#include "base/settings.h"
 #include "fileservice/confine.h"
 #include "link/link.h"
 

@@ -6,17 +6,17 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/host.h"
-#include "terminal/console.h"
-#include "terminal/console_platform.h"
-#include "terminal/session_log.h"
+#include "base/console.h"
+#include "base/console_platform.h"
+#include "base/host.h"
+#include "base/session_log.h"
 
 namespace tolvane {
 
 void console_put(int) {}
 void console_flush() {}
 void console_set_raw(bool) {}
-// console_print (terminal/console.cpp) has formatted the text already.
+// console_print (base/console.cpp) has formatted the text already.
 void console_show_text(std::string&) {}
 
 // -l opens no file here: a fuzzed command line must not make files.
@@ -24,12 +24,15 @@ bool session_log_open(const char*, const char*) { return true; }
 void session_log_write(const char*, size_t) {}
 void session_log_note(const char*) {}
 
-// The in-memory line never goes away.
-bool host_line_gone() { return false; }
+// The in-memory line never goes away, and nobody types Ctrl-Q.
+bool host_request_cut() { return false; }
+size_t host_line_room() { return 1u << 20; }
+bool host_line_wait_room(int) { return true; }
+void host_line_take_last_output() {}
 
 // Only Ctrl-Q on the keyboard ends the program, and no target types keys
 // here: reaching this is a fault of its own.
-void host_quit() {
+void host_quit(int) {
     std::fputs("host_quit reached without a keyboard\n", stderr);
     std::abort();
 }

@@ -1,9 +1,9 @@
-// The entry's platform needs, met by a tty device.
-#include "app/host.h"
-#include "app/settings.h"
+// The shared code's platform needs, met by a tty device.
+#include "base/console.h"
+#include "base/host.h"
+#include "base/settings.h"
 #include "posix/port.h"
 #include "posix/stop.h"
-#include "terminal/console.h"
 
 namespace tolvane {
 
@@ -17,10 +17,17 @@ bool host_line_open(const char* device, long baud) {
 
 void host_line_close() { port_close(); }
 
-bool host_line_gone() { return port_gone(); }
+size_t host_line_room() { return port_room(); }
 
-void host_quit() {
+bool host_line_wait_room(int ms) { return port_wait_room(ms); }
+
+bool host_request_cut() { return port_request_cut(); }
+
+void host_line_take_last_output() { port_take_last_output(); }
+
+void host_quit(int ms) {
     console_flush();
+    port_leave_within(ms);
     stop_now(0);
 }
 

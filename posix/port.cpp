@@ -3,18 +3,22 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <array>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 
+#include "base/console.h"
+#include "base/keys.h"
+#include "base/session_log.h"
 #include "link/link.h"
+#include "posix/console.h"
 #include "posix/stop.h"
-#include "terminal/console.h"
-#include "terminal/session_log.h"
 
 namespace tolvane {
 
@@ -22,11 +26,15 @@ int line_fd = -1;
 
 namespace {
 
+using clock = std::chrono::steady_clock;
+
 // One read takes whatever a fast USB line has delivered; one write takes a
 // whole reply to a 4096-byte read, escapes and all.
 constexpr size_t LINE_BUFFER_SIZE = 16384;
 // On a way out a line that takes nothing for this long gets no more.
 constexpr int LAST_OUTPUT_PATIENCE_MS = 500;
+// How often the driver's output queue is looked at on the way out.
+constexpr int DRAIN_LOOK_MS = 5;
 
 struct termios saved_line_settings;
 std::string line_device;
@@ -37,8 +45,11 @@ size_t in_end = 0;
 std::array<unsigned char, LINE_BUFFER_SIZE> out_queue;
 size_t out_count = 0;
 
-int keyboard_fd = -1;
-void (*keyboard_ready)() = nullptr;
+bool keyboard_watched = false;
+bool taking_last_output = false;
+// Set after Ctrl-Q: the last output has until then, not the usual patience.
+bool leave_by_deadline = false;
+clock::time_point leave_deadline;
 
 speed_t line_speed = B115200;
 bool wait_when_gone = false;
@@ -81,23 +92,59 @@ int write_queued() {
     return error;
 }
 
+// Milliseconds to wait on the way out: up to the deadline after Ctrl-Q,
+// else the patience for a line that takes nothing.
+int leaving_wait_ms() {
+    if (!leave_by_deadline) return LAST_OUTPUT_PATIENCE_MS;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(leave_deadline - clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
 // On the ways out: sends what the line still takes, but never hangs on a
 // line that takes nothing.
 void flush_before_leaving() {
     while (out_count > 0 && write_queued() == 0 && out_count > 0) {
         pollfd p{line_fd, POLLOUT, 0};
-        const int n = poll(&p, 1, LAST_OUTPUT_PATIENCE_MS);
+        const int ms = leaving_wait_ms();
+        const int n = ms > 0 ? poll(&p, 1, ms) : 0;
         if (n == 0 || (n < 0 && errno != EINTR)) break;
     }
     out_count = 0;
 }
 
+// Bytes the driver still holds for the line; 0 where it cannot tell.
+int driver_pending() {
+    int pending = 0;
+    return ioctl(line_fd, TIOCOUTQ, &pending) == 0 ? pending : 0;
+}
+
+// The driver's queue drained, within the same patience: true when it did.
+bool driver_drained() {
+    int pending = driver_pending();
+    auto last_progress = clock::now();
+    while (pending > 0) {
+        const int ms = leaving_wait_ms();
+        if (ms == 0) return false;
+        if (!leave_by_deadline && clock::now() - last_progress > std::chrono::milliseconds(LAST_OUTPUT_PATIENCE_MS))
+            return false;
+        poll(nullptr, 0, DRAIN_LOOK_MS);
+        const int now_pending = driver_pending();
+        if (now_pending < pending) last_progress = clock::now();
+        pending = now_pending;
+    }
+    return true;
+}
+
 // Every way out: the queue sent, then the old settings once the output has
-// left at the line's speed.
+// left at the line's speed. A line that takes nothing (a board halted at a
+// breakpoint) gets its output dropped, so neither the settings nor the
+// close wait for it.
 void restore_line() {
     if (line_fd < 0) return;
     flush_before_leaving();
-    while (tcsetattr(line_fd, TCSADRAIN, &saved_line_settings) != 0 && errno == EINTR) {
+    const bool drained = driver_drained();
+    if (!drained) tcflush(line_fd, TCOFLUSH);
+    while (tcsetattr(line_fd, drained ? TCSADRAIN : TCSANOW, &saved_line_settings) != 0 && errno == EINTR) {
     }
     close(line_fd);
     line_fd = -1;
@@ -194,19 +241,21 @@ void use_line(int fd) {
     stop_on_exit(restore_line);
 }
 
-// Sleeps until the line is ready in one direction. Signals end the program;
-// keys are handed to the terminal. The signal pipe is always watched: a
-// signal that came after the last look but before poll would otherwise
-// leave poll asleep for good.
+// Sleeps until the line is ready for events (POLLOUT too while output
+// waits), or until Ctrl-Q. Signals end the program; keys are read into the
+// key queue. The signal pipe is always watched: a signal that came after
+// the last look but before poll would otherwise leave poll asleep for good.
 void wait_for_line(short events) {
     console_flush();  // what the target said so far shows while we wait
     for (;;) {
-        pollfd fds[3] = {{line_fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard_fd, POLLIN, 0}};
+        if (quit_requested() && !taking_last_output) return;
+        const int keyboard = keyboard_watched && keys_room() > 0 ? console_keyboard_fd() : -1;
+        pollfd fds[3] = {{line_fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
         const int n = poll(fds, 3, -1);
         stop_if_signalled();
         if (n < 0 && errno != EINTR) return;
         if (n <= 0) continue;
-        if (fds[2].revents && keyboard_ready) keyboard_ready();
+        if (fds[2].revents) console_read_keys();
         if (fds[0].revents) return;
     }
 }
@@ -276,31 +325,57 @@ void port_fill() {
     if (in_next == in_end && !gone) read_some();
 }
 
+void port_send() {
+    if (out_count == 0 || gone) return;
+    const int error = write_queued();
+    if (error) line_lost("write", -1, error);
+}
+
+size_t port_pending() { return out_count; }
+
+size_t port_room() { return gone ? out_queue.size() : out_queue.size() - out_count; }
+
 void port_flush() {
-    while (out_count > 0 && !gone) {
-        const int error = write_queued();
-        if (error) line_lost("write", -1, error);
+    while (out_count > 0 && !gone && !port_request_cut()) {
+        port_send();
         if (out_count > 0) wait_for_line(POLLOUT);
     }
 }
 
-void port_watch_keyboard(int fd, void (*on_key_ready)()) {
-    keyboard_fd = fd;
-    keyboard_ready = on_key_ready;
+bool port_wait_room(int ms) {
+    if (gone) return true;
+    port_send();
+    if (out_count < out_queue.size()) return true;
+    pollfd p{line_fd, POLLOUT, 0};
+    if (poll(&p, 1, ms) <= 0) return false;
+    port_send();
+    return out_count < out_queue.size();
+}
+
+void port_watch_keyboard(bool watch) { keyboard_watched = watch; }
+
+bool port_request_cut() { return gone || (quit_requested() && !taking_last_output); }
+
+void port_take_last_output() { taking_last_output = true; }
+
+void port_leave_within(int ms) {
+    leave_by_deadline = true;
+    leave_deadline = clock::now() + std::chrono::milliseconds(ms);
 }
 
 int link_get_raw() {
     while (in_next == in_end) {
-        if (gone) return BYTE_ETX;
-        port_flush();  // the target may be waiting for what we queued
-        if (!read_some() && !gone) wait_for_line(POLLIN);
+        if (port_request_cut()) return BYTE_ETX;
+        port_send();  // the target may be waiting for what we queued
+        if (!read_some() && !gone) wait_for_line(static_cast<short>(POLLIN | (out_count > 0 ? POLLOUT : 0)));
     }
     return in_buffer[in_next++];
 }
 
 void link_put_raw(int byte) {
-    if (gone) return;
+    if (port_request_cut()) return;
     if (out_count == out_queue.size()) port_flush();
+    if (out_count == out_queue.size()) return;  // Ctrl-Q came while the line took nothing
     out_queue[out_count++] = static_cast<unsigned char>(byte);
 }
 

@@ -2,9 +2,15 @@
 //
 // Bytes from the line are read in blocks into a buffer that link_get_raw
 // takes from; bytes for the line are queued and written in blocks. The
-// queue goes out before every wait for input, when it is full, and on every
+// queue goes out whenever the line takes it, in every wait, and on every
 // way out.
+//
+// Every wait for the line also watches the keyboard while the terminal
+// runs: keys are read into the key queue, Ctrl-Q sets the quit flag, and
+// the wait returns so that its caller can give up (base/keys.h).
 #pragma once
+
+#include <cstddef>
 
 namespace tolvane {
 
@@ -23,8 +29,31 @@ void port_close();
 int port_buffered();
 // Takes into the buffer what the line holds now, without waiting.
 void port_fill();
-// Writes the queued output, waiting as long as the line needs.
+// Writes what the line takes now of the queued output, without waiting.
+void port_send();
+// Queued output not yet written.
+size_t port_pending();
+// Room in the output queue.
+size_t port_room();
+// Writes the queued output, waiting as long as the line needs (or until
+// Ctrl-Q).
 void port_flush();
+// Waits at most ms for the line to take some of the queued output; false
+// when it took none.
+bool port_wait_room(int ms);
+
+// While the terminal runs: its waits read keys (see above).
+void port_watch_keyboard(bool watch);
+
+// True while a request is cut off: Ctrl-Q came (until port_last_output) or
+// the line went away. Reads then answer ETX at once, writes are dropped.
+bool port_request_cut();
+// After Ctrl-Q, once the request returned: the line takes output again,
+// for the keys typed before it.
+void port_take_last_output();
+// On the way out after Ctrl-Q: what is queued, here and in the driver,
+// gets at most ms to leave; the rest is dropped.
+void port_leave_within(int ms);
 
 // -w while the terminal runs: a line that goes away is let go instead of
 // ending the program. Until port_reopen brings it back, port_gone is true,
@@ -33,10 +62,5 @@ void port_wait_when_gone(bool wait);
 bool port_gone();
 // Opens the line again as at start (nothing is sent); true when it is back.
 bool port_reopen();
-
-// While the terminal runs, every wait for the line also watches the
-// keyboard fd and calls on_key_ready when a key can be read, so that keys,
-// and Ctrl-Q above all, are seen in the middle of a request. fd -1 stops it.
-void port_watch_keyboard(int fd, void (*on_key_ready)());
 
 }  // namespace tolvane

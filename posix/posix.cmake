@@ -1,6 +1,6 @@
 # The POSIX program: a tty as the line, the poll loop, fnmatch search.
 set(TOLVANE_POSIX_SOURCES
-  app/main.cpp
+  app/main-posix.cpp
   ${TOLVANE_SHARED_SOURCES}
   fileservice/confine-posix.cpp
   fileservice/dos_path.cpp
@@ -9,7 +9,7 @@ set(TOLVANE_POSIX_SOURCES
   posix/host.cpp
   posix/port.cpp
   posix/stop.cpp
-  terminal/console-posix.cpp
+  posix/console.cpp
   terminal/term_loop-posix.cpp)
 add_executable(tolvane ${TOLVANE_POSIX_SOURCES})
 target_link_libraries(tolvane PRIVATE tolvane_link)
@@ -17,7 +17,8 @@ install(TARGETS tolvane RUNTIME DESTINATION bin)
 
 # Unit-tested here beside the shared code.
 set(TOLVANE_PLATFORM_UNIT_SOURCES
-  terminal/console-posix.cpp
+  posix/console.cpp
+  posix/stop.cpp
   fileservice/confine-posix.cpp
   fileservice/confine-posix_test.cpp
   fileservice/dos_path.cpp

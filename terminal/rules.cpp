@@ -1,17 +1,21 @@
 #include "terminal/rules.h"
 
-#include <string>
+#include <chrono>
 
-#include "app/host.h"
+#include "base/console.h"
+#include "base/host.h"
+#include "base/keys.h"
 #include "fileservice/rpc.h"
 #include "link/link.h"
-#include "terminal/console.h"
 
 namespace tolvane {
 
 namespace {
 
-std::string kept_keys;
+// A key may take two bytes on the line (DLE and the byte).
+constexpr size_t KEY_BYTES_MAX = 2;
+
+void send_key(int key) { link_put(key & 0xFF); }
 
 }  // namespace
 
@@ -24,24 +28,23 @@ void term_from_line(int symbol) {
     }
 }
 
-bool term_from_key(int key) {
-    if (key == KEY_QUIT) return false;
-    link_put(key & 0xFF);
-    return true;
+void term_send_keys() {
+    while (keys_queued() > 0 && host_line_room() >= KEY_BYTES_MAX) send_key(keys_take());
 }
-
-void term_keep_key(int key) { kept_keys += static_cast<char>(key); }
-
-void term_send_kept_keys() {
-    for (char key : kept_keys) term_from_key(static_cast<unsigned char>(key));
-    kept_keys.clear();
-}
-
-void term_drop_kept_keys() { kept_keys.clear(); }
 
 void term_quit() {
-    term_send_kept_keys();
-    host_quit();
+    using clock = std::chrono::steady_clock;
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(QUIT_PATIENCE_MS);
+    const auto ms_left = [deadline] {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        return left > 0 ? static_cast<int>(left) : 0;
+    };
+    host_line_take_last_output();
+    for (;;) {
+        term_send_keys();
+        if (keys_queued() == 0 || !host_line_wait_room(ms_left())) break;
+    }
+    host_quit(ms_left());
 }
 
 }  // namespace tolvane

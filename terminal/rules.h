@@ -1,31 +1,28 @@
 // What the terminal does with each symbol from the line and each key, the
 // same in both programs; only the waiting differs.
+//
+// Keys reach the terminal through the key queue (base/keys.h): whoever
+// waits records them there, and the loops act on them here, after their
+// wait has returned.
 #pragma once
 
 namespace tolvane {
 
-constexpr int KEY_QUIT = 0x11;  // Ctrl-Q
 constexpr int FORM_FEED = 0x0C;
+// Ctrl-Q to exit: the keys typed before it and the queued output get this
+// long to leave a line that is slow or takes nothing.
+constexpr int QUIT_PATIENCE_MS = 500;
 
 // A symbol from the line: SYM_STX serves a file-service request, a form
 // feed is dropped, anything else goes to the console as its low 8 bits.
 void term_from_line(int symbol);
 
-// A key: Ctrl-Q returns false and sends nothing; any other key goes to the
-// line, escaped where needed.
-bool term_from_key(int key);
+// Sends the queued keys, oldest first, as far as the line takes them
+// without waiting; the rest stay queued for the next turn.
+void term_send_keys();
 
-// Keys typed while a request waits for the line are kept here, in order,
-// and sent when the loop next turns to the keyboard. Ctrl-Q is never kept:
-// it ends the program at once (term_quit).
-void term_keep_key(int key);
-void term_send_kept_keys();
-// The line went away (-w): keys meant for the board that was are not sent
-// to the one that comes back.
-void term_drop_kept_keys();
-
-// Ctrl-Q in the middle of a request: the keys typed before it go out, the
-// request is abandoned, and the program ends as Ctrl-Q ends it.
+// Ends the program after Ctrl-Q: the queued keys and output leave within
+// QUIT_PATIENCE_MS or are dropped, then the settings come back, status 0.
 [[noreturn]] void term_quit();
 
 }  // namespace tolvane

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "terminal/console.h"
+#include "base/console.h"
 
 namespace tolvane {
 

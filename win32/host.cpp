@@ -1,15 +1,16 @@
-// The entry's platform needs, met by a COM port.
+// The shared code's platform needs, met by a COM port.
 #include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/host.h"
-#include "app/settings.h"
+#include "base/console.h"
+#include "base/host.h"
+#include "base/keys.h"
+#include "base/session_log.h"
+#include "base/settings.h"
 #include "link/link.h"
-#include "terminal/console.h"
-#include "terminal/rules.h"
-#include "terminal/session_log.h"
+#include "win32/console.h"
 #include "win32/line.h"
 
 namespace tolvane {
@@ -46,7 +47,21 @@ void host_line_close() {
     line_port = nullptr;
 }
 
-bool host_line_gone() { return line_gone; }
+bool taking_last_output = false;
+
+bool host_request_cut() { return line_gone || (quit_requested() && !taking_last_output); }
+
+void host_line_take_last_output() { taking_last_output = true; }
+
+size_t host_line_room() {
+    return line_port == nullptr ? COM_BUFFER_SIZE : static_cast<size_t>(COM_FLUSH_AT - 1 - line_port->out_count);
+}
+
+// Output leaves in one WriteFile when the buffer fills or input is read.
+bool host_line_wait_room(int) {
+    if (line_port) report_write_error(com_flush(line_port));
+    return true;
+}
 
 bool line_let_go_if_gone() {
     if (line_gone || line_port == nullptr || !line_port->gone || !wait_when_gone) return line_gone;
@@ -69,7 +84,7 @@ bool line_reopen() {
     return true;
 }
 
-void host_quit() {
+void host_quit(int) {
     console_restore_input();
     host_line_close();
     std::fflush(stdout);
@@ -77,19 +92,17 @@ void host_quit() {
 }
 
 void link_put_raw(int byte) {
-    if (!line_gone) report_write_error(com_putc(line_port, byte));
+    if (!host_request_cut()) report_write_error(com_putc(line_port, byte));
 }
 
 // Waits for the next byte. While the terminal runs, keys typed meanwhile
-// are kept for it, and Ctrl-Q ends the program even in a request. While
-// the line is gone (-w) the answer is ETX at once.
+// go into the key queue; after Ctrl-Q, or while the line is gone (-w), the
+// answer is ETX at once.
 int link_get_raw() {
     int c;
     while ((c = line_gone ? -1 : com_getc(line_port)) < 0) {
-        if (line_let_go_if_gone()) return BYTE_ETX;
-        const int key = watch_keys_in_requests ? console_key() : -1;
-        if (key == KEY_QUIT) term_quit();
-        if (key >= 0) term_keep_key(key);
+        if (line_let_go_if_gone() || host_request_cut()) return BYTE_ETX;
+        if (watch_keys_in_requests) console_read_keys();
         Sleep(0);
     }
     return c;

@@ -1,5 +1,4 @@
-// The process's one line, open from start-up to the end, and the console
-// state the terminal changes.
+// The process's one line, open from start-up to the end.
 #pragma once
 
 #include "win32/com_port.h"
@@ -8,7 +7,7 @@ namespace tolvane {
 
 extern com_port* line_port;
 
-// Set while the terminal runs: a request's waits then look at the keyboard.
+// Set while the terminal runs: a request's waits then read keys.
 extern bool watch_keys_in_requests;
 
 // -w while the terminal runs: a port that went away is let go (it says so)
@@ -18,10 +17,5 @@ bool line_let_go_if_gone();
 // Opens the port again as at start, quietly (nothing is sent); true when
 // it is back.
 bool line_reopen();
-
-// Puts the console's input mode back as the terminal found it.
-void console_restore_input();
-// The next key typed, or -1 when there is none.
-int console_key();
 
 }  // namespace tolvane

@@ -1,22 +1,22 @@
 # The Windows program: a COM port as the line, the polling console loop,
 # the C run-time's wildcard search.
 add_executable(tolvane-win
-  win32/main.cpp
+  app/main-win32.cpp
   ${TOLVANE_SHARED_SOURCES}
   fileservice/confine-win32.cpp
   fileservice/find-win32.cpp
   fileservice/names-win32.cpp
   win32/com_port.cpp
   win32/host.cpp
-  win32/term_loop.cpp
-  terminal/console-win32.cpp)
+  terminal/term_loop-win32.cpp
+  win32/console.cpp)
 target_link_libraries(tolvane-win PRIVATE tolvane_link)
 target_link_options(tolvane-win PRIVATE -static)
 install(TARGETS tolvane-win RUNTIME DESTINATION bin)
 
 # Unit-tested under Wine beside the shared code.
 set(TOLVANE_PLATFORM_UNIT_SOURCES
-  terminal/console-win32.cpp
+  win32/console.cpp
   fileservice/confine-win32.cpp
   fileservice/confine-win32_test.cpp
   fileservice/find-win32.cpp

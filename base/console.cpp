@@ -1,10 +1,10 @@
 // The console's part that both programs share: the program's own text.
 #include <cstdarg>
 
-#include "terminal/console.h"
-#include "terminal/console_platform.h"
-#include "terminal/session_log.h"
-#include "terminal/text_format.h"
+#include "base/console.h"
+#include "base/console_platform.h"
+#include "base/session_log.h"
+#include "base/text_format.h"
 
 namespace tolvane {
 

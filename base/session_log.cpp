@@ -1,4 +1,4 @@
-#include "terminal/session_log.h"
+#include "base/session_log.h"
 
 #include <cstdio>
 #include <ctime>

@@ -1,4 +1,4 @@
-#include "terminal/text_format.h"
+#include "base/text_format.h"
 
 #include <cstdio>
 

@@ -1,0 +1,43 @@
+#include "base/keys.h"
+
+#include <cstring>
+#include <deque>
+
+namespace tolvane {
+
+namespace {
+
+std::deque<unsigned char> queue;
+bool quit = false;
+
+}  // namespace
+
+size_t keys_room() { return queue.size() >= KEY_QUEUE_MAX ? 0 : KEY_QUEUE_MAX - queue.size(); }
+
+size_t keys_queued() { return queue.size(); }
+
+void keys_add(const unsigned char* keys, size_t count) {
+    if (quit) return;
+    const void* quit_key = std::memchr(keys, KEY_QUIT, count);
+    if (quit_key) {
+        count = static_cast<size_t>(static_cast<const unsigned char*>(quit_key) - keys);
+        quit = true;
+    }
+    if (count > keys_room()) count = keys_room();
+    queue.insert(queue.end(), keys, keys + count);
+}
+
+int keys_take() {
+    if (queue.empty()) return -1;
+    const int key = queue.front();
+    queue.pop_front();
+    return key;
+}
+
+void keys_clear() { queue.clear(); }
+
+bool quit_requested() { return quit; }
+
+void request_quit() { quit = true; }
+
+}  // namespace tolvane

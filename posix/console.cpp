@@ -1,0 +1,140 @@
+// The POSIX console: target bytes batched and written straight to the
+// descriptor, the program's text through stdout, keys read from stdin.
+#include "posix/console.h"
+
+#include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "base/console.h"
+#include "base/console_platform.h"
+#include "base/keys.h"
+#include "base/session_log.h"
+#include "posix/stop.h"
+
+namespace tolvane {
+
+namespace {
+
+std::array<unsigned char, 16384> batch;
+size_t batched = 0;
+bool crlf = false;
+
+void write_all(int fd, const unsigned char* bytes, size_t count) {
+    while (count > 0) {
+        const ssize_t n = write(fd, bytes, count);
+        if (n > 0) {
+            bytes += n;
+            count -= static_cast<size_t>(n);
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            poll(&p, 1, -1);
+        } else if (!(n < 0 && errno == EINTR)) {
+            return;  // the console is gone; the line is still served
+        }
+    }
+}
+
+bool same_terminal(int a, int b) {
+    struct stat sa, sb;
+    return isatty(a) && isatty(b) && fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_rdev == sb.st_rdev;
+}
+
+}  // namespace
+
+void console_put(int byte) {
+    if (batched == batch.size()) console_flush();
+    batch[batched++] = static_cast<unsigned char>(byte);
+    console_last_shown = byte & 0xFF;
+}
+
+void console_flush() {
+    if (batched == 0) return;
+    write_all(STDOUT_FILENO, batch.data(), batched);
+    session_log_write(reinterpret_cast<const char*>(batch.data()), batched);
+    batched = 0;
+}
+
+void console_show_text(std::string& text) {
+    if (crlf) {
+        for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) text.insert(at, 1, '\r');
+    }
+    console_flush();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void console_set_raw(bool raw) { crlf = raw && same_terminal(STDIN_FILENO, STDOUT_FILENO); }
+
+namespace {
+
+constexpr int KEY_DEL = 0x7F;
+constexpr int KEY_BACKSPACE = 0x08;
+constexpr size_t KEYS_PER_READ = 4096;
+
+struct termios saved_console_settings;
+bool console_raw = false;
+bool keyboard_open = true;
+
+void restore_console() { console_leave_raw(); }
+
+}  // namespace
+
+// termios rather than termio, so that every flag comes back exactly.
+void console_enter_raw() {
+    if (!isatty(STDIN_FILENO)) return;  // keys piped in: nothing to set
+    if (tcgetattr(STDIN_FILENO, &saved_console_settings) != 0) {
+        console_print("ioctl: %s\n", std::strerror(errno));
+        return;
+    }
+    struct termios raw;
+    std::memset(&raw, 0, sizeof raw);
+    raw.c_iflag = IGNBRK | IGNPAR;
+    raw.c_oflag = 0;
+    raw.c_cflag = (saved_console_settings.c_cflag & CBAUD) | CS8 | CREAD | CLOCAL;
+    raw.c_lflag = FLUSHO;
+    cfsetispeed(&raw, cfgetispeed(&saved_console_settings));
+    cfsetospeed(&raw, cfgetospeed(&saved_console_settings));
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) {
+        console_print("ioctl: %s\n", std::strerror(errno));
+        return;
+    }
+    console_raw = true;
+    console_set_raw(true);
+    stop_on_exit(restore_console);
+}
+
+void console_leave_raw() {
+    if (!console_raw) return;
+    console_raw = false;
+    stop_forget(restore_console);
+    console_set_raw(false);
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &saved_console_settings) != 0)
+        console_print("ioctl: %s\n", std::strerror(errno));
+}
+
+int console_keyboard_fd() { return keyboard_open ? STDIN_FILENO : -1; }
+
+void console_read_keys() {
+    if (!keyboard_open) return;
+    unsigned char keys[KEYS_PER_READ];
+    const size_t want = std::min(sizeof keys, keys_room());
+    if (want == 0) return;
+    const ssize_t n = read(STDIN_FILENO, keys, want);
+    if (n > 0) {
+        std::replace(keys, keys + n, static_cast<unsigned char>(KEY_DEL), static_cast<unsigned char>(KEY_BACKSPACE));
+        keys_add(keys, static_cast<size_t>(n));
+    } else if (n == 0 || !(errno == EINTR || errno == EAGAIN)) {
+        keyboard_open = false;  // end of input, or the console went away: the line is still served
+    }
+}
+
+}  // namespace tolvane

@@ -1,0 +1,18 @@
+// The POSIX console's keyboard: standard input, raw while the terminal
+// runs. Keys are read here and nowhere else, into the key queue.
+#pragma once
+
+namespace tolvane {
+
+// Makes the console raw (settings saved, and restored on every way out);
+// a console that is no terminal (keys piped in) is left as it is, quietly.
+void console_enter_raw();
+void console_leave_raw();
+
+// Standard input while keys can come from it; -1 once it ended.
+int console_keyboard_fd();
+// Reads the keys that are there, at most what the key queue takes, into
+// the queue (DEL as BS). At end of input the keyboard is closed for good.
+void console_read_keys();
+
+}  // namespace tolvane
