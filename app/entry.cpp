@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/options.h"
@@ -21,14 +22,53 @@ namespace {
 constexpr int RESET_BACKSPACES = 50;
 // A usage error: nothing was sent, and a script must not think it was.
 constexpr int EXIT_USAGE = 2;
+// What scan_options returns when the program goes on to open the line.
+constexpr int GO_ON = -1;
 
+// The letters, scanned as they always were; upper and lower case alike.
+constexpr char LETTERS[] = "qQrRpPwWhHc:C:b:B:d:D:l:L:";
+
+// Long options that have no letter get ids above the byte range.
+enum long_id : int {
+    OPT_HELP = 0x100,
+    OPT_VERSION,
+};
+
+constexpr long_option LONG_OPTIONS[] = {
+    {"help", long_arg::none, OPT_HELP},
+    {"version", long_arg::none, OPT_VERSION},
+};
+
+// The usage's first lines stay as they always were; every option follows,
+// one line each.
 void print_usage(const char* argv0) {
     console_print("%s -[opt] { commands to send }\n"
                   "opt:      c <com> communications device\n"
                   "          b <nnn> Baudrate\n"
                   "          q       quit, leave program.\n",
                   argv0);
+    console_print("          r       trace each file request\n"
+                  "          d <dir> serve the target only the files beneath dir\n"
+                  "          p       serve the files read-only\n"
+                  "          w       wait for a line that went away\n"
+                  "          l <file> append what the console shows to file\n"
+                  "          h       this text (also --help)\n"
+                  "      --version   the program's version and build date\n");
     console_print(usage_example, argv0);
+}
+
+void print_version() { console_print("tolvane %s (%s)\n", TOLVANE_VERSION, __DATE__); }
+
+// -b takes a whole number of Baud and nothing else: "fast" or "115k" must
+// not run at some other speed.
+bool parse_baud(const char* text, long* baud) {
+    if (*text < '0' || *text > '9') return false;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    if (*end != '\0' || errno == ERANGE || value <= 0) return false;
+    *baud = value;
+    return true;
 }
 
 // The first word of a -c argument; empty when it holds none (an unset
@@ -61,7 +101,7 @@ void send_command_words(int first, int argc, char* const argv[]) {
     link_put('\r');
 }
 
-bool scan_options(int argc, char* argv[]) {
+int scan_options(int argc, char* argv[]) {
     rpc_trace = false;
     quit_after_send = false;
     service_root = nullptr;
@@ -69,12 +109,19 @@ bool scan_options(int argc, char* argv[]) {
     wait_for_line = false;
     session_log_name = nullptr;
 
-    int c;
-    while ((c = getopt(argc, argv, "qQrRpPwWc:C:b:B:d:D:l:L:")) != -1) {
+    for (;;) {
+        const int c = at_long_option(argc, argv)
+                          ? get_long_option(argc, argv, LONG_OPTIONS, sizeof LONG_OPTIONS / sizeof LONG_OPTIONS[0])
+                          : getopt(argc, argv, LETTERS);
+        if (c == -1) break;
         switch (c) {
         case 'b':
         case 'B':
-            std::sscanf(optarg, "%ld", &baud_rate);
+            if (!parse_baud(optarg, &baud_rate)) {
+                getopt_error(argv[0], "option needs a whole number of Baud", c);
+                print_usage(argv[0]);
+                return EXIT_USAGE;
+            }
             break;
         case 'c':
         case 'C':
@@ -82,7 +129,7 @@ bool scan_options(int argc, char* argv[]) {
             if (device_name.empty()) {
                 getopt_error(argv[0], "option requires an argument", c);
                 print_usage(argv[0]);
-                return false;
+                return EXIT_USAGE;
             }
             break;
         case 'q':
@@ -109,16 +156,25 @@ bool scan_options(int argc, char* argv[]) {
         case 'L':
             session_log_name = optarg;
             break;
+        case 'h':
+        case 'H':
+        case OPT_HELP:
+            print_usage(argv[0]);
+            return 0;
+        case OPT_VERSION:
+            print_version();
+            return 0;
         default:
             print_usage(argv[0]);
-            return false;
+            return EXIT_USAGE;
         }
     }
-    return true;
+    return GO_ON;
 }
 
 int entry(int argc, char* argv[]) {
-    if (!scan_options(argc, argv)) return EXIT_USAGE;
+    const int scanned = scan_options(argc, argv);
+    if (scanned != GO_ON) return scanned;
     // A log that cannot be written ends the program as a line that cannot be opened.
     if (session_log_name && !session_log_open(session_log_name, device_name.c_str())) {
         console_print("open: %s: %s\n", session_log_name, std::strerror(errno));

@@ -2,8 +2,10 @@
 
 namespace tolvane {
 
-// Scans the options into the settings; false after printing the usage.
-bool scan_options(int argc, char* argv[]);
+// Scans the options into the settings: -1 when the program goes on, else
+// the exit status after printing what was asked (--help, --version) or the
+// usage (2).
+int scan_options(int argc, char* argv[]);
 
 void send_reset();
 void send_command_words(int first, int argc, char* const argv[]);

@@ -1,6 +1,7 @@
 #include "app/options.h"
 
 #include <cstring>
+#include <string>
 
 #include "base/console.h"
 
@@ -42,6 +43,37 @@ int getopt(int argc, char* const argv[], const char* optstring) {
     if (optind >= argc) return getopt_error(argv[0], "option requires an argument", c);
     optarg = argv[optind++];
     return c;
+}
+
+bool at_long_option(int argc, char* const argv[]) {
+    if (optpos != 1 || optind >= argc) return false;
+    const char* a = argv[optind];
+    return a[0] == '-' && a[1] == '-' && a[2] != '\0';
+}
+
+int get_long_option(int argc, char* const argv[], const long_option* table, int count) {
+    optarg = nullptr;
+    const char* word = argv[optind++] + 2;
+    const char* equals = std::strchr(word, '=');
+    const size_t length = equals ? static_cast<size_t>(equals - word) : std::strlen(word);
+    const std::string name(word, length);
+    const auto fail = [&](const char* message) {
+        if (opterr) console_print("%s: %s -- --%s\n", argv[0], message, name.c_str());
+        return '?';
+    };
+    for (int i = 0; i < count; ++i) {
+        const long_option& option = table[i];
+        if (name != option.name) continue;
+        if (equals) {
+            if (option.arg == long_arg::none) return fail("option takes no argument");
+            optarg = const_cast<char*>(equals + 1);
+        } else if (option.arg == long_arg::required) {
+            if (optind >= argc) return fail("option requires an argument");
+            optarg = argv[optind++];
+        }
+        return option.id;
+    }
+    return fail("illegal option");
 }
 
 }  // namespace tolvane

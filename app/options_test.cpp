@@ -107,4 +107,51 @@ TEST(Getopt, OpterrZeroKeepsQuiet) {
     opterr = 1;
 }
 
+// Long options beside the letters: --name, --name=VALUE, --name VALUE;
+// an optional value only after '='.
+TEST(LongOptions, ValuesAndErrors) {
+    const long_option table[] = {
+        {"hex", long_arg::none, 1}, {"dtr", long_arg::required, 2}, {"timestamp", long_arg::optional, 3}};
+    struct Case {
+        std::vector<std::string> words;
+        int id;
+        const char* value;  // null: no optarg
+        int next;           // optind afterwards
+        std::string output;
+    } cases[] = {
+        {{"tv", "--hex", "w"}, 1, nullptr, 2, ""},
+        {{"tv", "--dtr", "off"}, 2, "off", 3, ""},
+        {{"tv", "--dtr=on"}, 2, "on", 2, ""},
+        {{"tv", "--dtr="}, 2, "", 2, ""},
+        {{"tv", "--timestamp", "x"}, 3, nullptr, 2, ""},
+        {{"tv", "--timestamp=iso8601"}, 3, "iso8601", 2, ""},
+        {{"tv", "--dtr"}, '?', nullptr, 2, "tv: option requires an argument -- --dtr\n"},
+        {{"tv", "--hex=1"}, '?', nullptr, 2, "tv: option takes no argument -- --hex\n"},
+        {{"tv", "--he"}, '?', nullptr, 2, "tv: illegal option -- --he\n"},
+        {{"tv", "--dtr-x=1"}, '?', nullptr, 2, "tv: illegal option -- --dtr-x\n"},
+    };
+    for (auto& c : cases) {
+        std::vector<char*> argv;
+        for (auto& w : c.words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        const int argc = static_cast<int>(c.words.size());
+        optind = 1;
+        optpos = 1;
+        ASSERT_TRUE(at_long_option(argc, argv.data())) << c.words[1];
+        testing::internal::CaptureStdout();
+        EXPECT_EQ(get_long_option(argc, argv.data(), table, 3), c.id) << c.words[1];
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
+        EXPECT_EQ(optarg ? std::string(optarg) : "(none)", c.value ? c.value : "(none)") << c.words[1];
+        EXPECT_EQ(optind, c.next) << c.words[1];
+    }
+    // "--" ends the options; "-" and plain words are no options at all.
+    for (std::vector<std::string> words : {std::vector<std::string>{"tv", "--"}, {"tv", "-"}, {"tv", "x"}, {"tv"}}) {
+        std::vector<char*> argv;
+        for (auto& w : words) argv.push_back(w.data());
+        optind = 1;
+        optpos = 1;
+        EXPECT_FALSE(at_long_option(static_cast<int>(words.size()), argv.data()));
+    }
+}
+
 }  // namespace tolvane

@@ -118,7 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const int status = entry(argc, argv.data());
         if (status != 0 && status != 2 && status != -1) fault("an exit status the entry never gives");
         if (status != 2) check_scan(argc, argv.data());
-    } else if (scan_options(argc, argv.data())) {
+    } else if (scan_options(argc, argv.data()) == -1) {
         check_scan(argc, argv.data());
     }
     return 0;

@@ -24,13 +24,19 @@ Bytes with_reset(const std::string& words) {
     return b;
 }
 
-std::string usage() {
+// The usage keeps its first lines and its example as they always were;
+// the options between them are checked by UsageNamesEveryOption.
+testing::AssertionResult is_usage(const std::string& text) {
     const std::string p = tolvane_path();
-    return p + " -[opt] { commands to send }\n"
-               "opt:      c <com> communications device\n"
-               "          b <nnn> Baudrate\n"
-               "          q       quit, leave program.\n"
-               "\n\n\texample: " + p + " -c /dev/ttyS1 -b 115200\n";
+    const std::string head = p + " -[opt] { commands to send }\n"
+                                 "opt:      c <com> communications device\n"
+                                 "          b <nnn> Baudrate\n"
+                                 "          q       quit, leave program.\n";
+    const std::string tail = "\n\n\texample: " + p + " -c /dev/ttyS1 -b 115200\n";
+    if (text.rfind(head, 0) == 0 && text.size() >= head.size() + tail.size() &&
+        text.compare(text.size() - tail.size(), tail.size(), tail) == 0)
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "no usage: " << text;
 }
 
 // Runs to the end and returns what reached the line.
@@ -82,6 +88,12 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
         // An unset variable in -c "$PORT" must not open the default line.
         {{"-q", "-c", "", "reset"}, "option requires an argument -- c"},
         {{"-q", "-C", " \t ", "reset"}, "option requires an argument -- C"},
+        // A speed that is no whole number must not run at some other one.
+        {{"-q", "-c", "{line}", "-b", "fast"}, "option needs a whole number of Baud -- b"},
+        {{"-q", "-c", "{line}", "-b", "115k"}, "option needs a whole number of Baud -- b"},
+        {{"-q", "-c", "{line}", "-B", ""}, "option needs a whole number of Baud -- B"},
+        {{"-q", "-c", "{line}", "--bogus"}, "illegal option -- --bogus"},
+        {{"-q", "-c", "{line}", "--version=2"}, "option takes no argument -- --version"},
     };
     for (const auto& c : cases) {
         Session run;
@@ -89,8 +101,36 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
         const Bytes sent = quick_run(c.args, run, &code);
         EXPECT_EQ(code, 2) << c.message << ": a usage error is no success";
         EXPECT_TRUE(sent.empty()) << c.message << ": " << hex(sent);
-        EXPECT_EQ(unix_newlines(run.console_output), tolvane_path() + ": " + c.message + "\n" + usage());
+        const std::string said = unix_newlines(run.console_output);
+        const std::string first = tolvane_path() + ": " + c.message + "\n";
+        EXPECT_EQ(said.substr(0, first.size()), first);
+        EXPECT_TRUE(is_usage(said.substr(std::min(first.size(), said.size()))));
     }
+}
+
+// --help and -h print the usage, which names every option; --version the
+// version and the build date. Nothing is opened or sent.
+TEST(Startup, HelpNamesEveryOptionAndVersionSaysWhichBuild) {
+    const std::vector<std::string> every_option = {" c ", " b ", " q ", " r ", " d ", " p ", " w ", " l ",
+                                                   " h ", "--help", "--version"};
+    for (const std::string help : {"--help", "-h", "-H"}) {
+        Session run;
+        int code;
+        const Bytes sent = quick_run({"-c", "{line}", help}, run, &code);
+        EXPECT_EQ(code, 0) << help;
+        EXPECT_TRUE(sent.empty()) << help;
+        const std::string said = unix_newlines(run.console_output);
+        EXPECT_TRUE(is_usage(said)) << help;
+        for (const std::string& option : every_option)
+            EXPECT_NE(said.find(option), std::string::npos) << option << " not in " << said;
+    }
+    Session run;
+    int code;
+    EXPECT_TRUE(quick_run({"-c", "{line}", "--version"}, run, &code).empty());
+    EXPECT_EQ(code, 0);
+    EXPECT_TRUE(std::regex_match(unix_newlines(run.console_output),
+                                 std::regex("tolvane [0-9]+\\.[0-9]+ \\([A-Z][a-z][a-z] [ 0-9][0-9] [0-9]{4}\\)\n")))
+        << run.console_output;
 }
 
 TEST(Startup, BadLinesExitWith255) {
