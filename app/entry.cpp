@@ -13,6 +13,7 @@
 #include "base/settings.h"
 #include "fileservice/confine.h"
 #include "link/link.h"
+#include "terminal/display.h"
 #include "terminal/term_loop.h"
 
 namespace tolvane {
@@ -26,17 +27,25 @@ constexpr int EXIT_USAGE = 2;
 constexpr int GO_ON = -1;
 
 // The letters, scanned as they always were; upper and lower case alike.
-constexpr char LETTERS[] = "qQrRpPwWhHc:C:b:B:d:D:l:L:";
+constexpr char LETTERS[] = "qQrRpPwWhHtTc:C:b:B:d:D:l:L:";
 
 // Long options that have no letter get ids above the byte range.
 enum long_id : int {
     OPT_HELP = 0x100,
     OPT_VERSION,
+    OPT_MAP,
+    OPT_TIMESTAMP,
+    OPT_HEX,
+    OPT_LOCAL_ECHO,
 };
 
 constexpr long_option LONG_OPTIONS[] = {
     {"help", long_arg::none, OPT_HELP},
     {"version", long_arg::none, OPT_VERSION},
+    {"map", long_arg::required, OPT_MAP},
+    {"timestamp", long_arg::optional, OPT_TIMESTAMP},
+    {"hex", long_arg::none, OPT_HEX},
+    {"local-echo", long_arg::none, OPT_LOCAL_ECHO},
 };
 
 // The usage's first lines stay as they always were; every option follows,
@@ -54,6 +63,11 @@ void print_usage(const char* argv0) {
                   "          l <file> append what the console shows to file\n"
                   "          h       this text (also --help)\n"
                   "      --version   the program's version and build date\n");
+    console_print("          t       stamp each line of target text (also --timestamp)\n"
+                  "      --timestamp=FORMAT  24hour, 24hour-start, 24hour-delta or iso8601\n"
+                  "      --map FLAGS  INLCRNL,ICRNL,IGNCR for target text, OCRNL,ONLCRNL for keys\n"
+                  "      --hex       show target bytes in hex, 16 to a line\n"
+                  "      --local-echo  show the keys as they are sent\n");
     console_print(usage_example, argv0);
 }
 
@@ -108,6 +122,10 @@ int scan_options(int argc, char* argv[]) {
     service_read_only = false;
     wait_for_line = false;
     session_log_name = nullptr;
+    display_maps = 0;
+    display_stamps = stamp_format::none;
+    display_hex = false;
+    display_local_echo = false;
 
     for (;;) {
         const int c = at_long_option(argc, argv)
@@ -164,6 +182,34 @@ int scan_options(int argc, char* argv[]) {
         case OPT_VERSION:
             print_version();
             return 0;
+        case 't':
+        case 'T':
+            display_stamps = stamp_format::time_of_day;
+            break;
+        case OPT_TIMESTAMP:
+            if (optarg == nullptr) {
+                display_stamps = stamp_format::time_of_day;
+            } else if (!display_parse_stamp_format(optarg, &display_stamps)) {
+                console_print("%s: unknown format '%s' -- --timestamp\n", argv[0], optarg);
+                print_usage(argv[0]);
+                return EXIT_USAGE;
+            }
+            break;
+        case OPT_MAP: {
+            std::string unknown;
+            if (!display_parse_maps(optarg, &display_maps, &unknown)) {
+                console_print("%s: unknown flag '%s' -- --map\n", argv[0], unknown.c_str());
+                print_usage(argv[0]);
+                return EXIT_USAGE;
+            }
+            break;
+        }
+        case OPT_HEX:
+            display_hex = true;
+            break;
+        case OPT_LOCAL_ECHO:
+            display_local_echo = true;
+            break;
         default:
             print_usage(argv[0]);
             return EXIT_USAGE;
@@ -175,13 +221,17 @@ int scan_options(int argc, char* argv[]) {
 int entry(int argc, char* argv[]) {
     const int scanned = scan_options(argc, argv);
     if (scanned != GO_ON) return scanned;
+    display_start();
     // A log that cannot be written ends the program as a line that cannot be opened.
     if (session_log_name && !session_log_open(session_log_name, device_name.c_str())) {
         console_print("open: %s: %s\n", session_log_name, std::strerror(errno));
         return -1;
     }
     // A root that is no directory ends the program as a line that cannot be opened.
-    if (!confine_open_root() || !host_line_open(device_name.c_str(), baud_rate)) return -1;
+    if (!confine_open_root() || !host_line_open(device_name.c_str(), baud_rate)) {
+        console_end();
+        return -1;
+    }
     send_reset();
     send_command_words(optind, argc, argv);
 
@@ -192,6 +242,7 @@ int entry(int argc, char* argv[]) {
         term_loop();
     }
     host_line_close();
+    console_end();
     return 0;
 }
 

@@ -57,6 +57,7 @@ tolvane_add_fuzzer(line
   fileservice/rpc.cpp
   link/link.cpp
   base/console.cpp
+  terminal/display.cpp
   terminal/rules.cpp
   base/text_format.cpp)
 target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small (fuzz/line_fuzzer.cpp)
@@ -73,6 +74,7 @@ tolvane_add_fuzzer(options
   base/settings.cpp
   link/link.cpp
   base/console.cpp
+  terminal/display.cpp
   base/text_format.cpp)
 
 # Writes the seed corpus and the regression inputs; run by hand (fuzz/README.md).

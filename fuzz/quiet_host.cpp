@@ -23,6 +23,7 @@ void console_show_text(std::string&) {}
 bool session_log_open(const char*, const char*) { return true; }
 void session_log_write(const char*, size_t) {}
 void session_log_note(const char*) {}
+void session_log_end() {}
 
 // The in-memory line never goes away, and nobody types Ctrl-Q.
 bool host_request_cut() { return false; }
