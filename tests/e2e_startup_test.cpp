@@ -112,7 +112,8 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
 // version and the build date. Nothing is opened or sent.
 TEST(Startup, HelpNamesEveryOptionAndVersionSaysWhichBuild) {
     const std::vector<std::string> every_option = {" c ", " b ", " q ", " r ", " d ", " p ", " w ", " l ",
-                                                   " h ", "--help", "--version"};
+                                                   " h ", "--help", "--version", " t ", "--timestamp=",
+                                                   "--map ", "--hex ", "--local-echo "};
     for (const std::string help : {"--help", "-h", "-H"}) {
         Session run;
         int code;

@@ -81,13 +81,23 @@ Session start(const std::vector<std::string>& args, const Options& options) {
 
     int out_pipe[2] = {-1, -1};
     if (options.stdout_pipe && pipe(out_pipe) != 0) std::abort();
+    int keys_pipe[2] = {-1, -1};
+    if (!options.stdin_keys.empty()) {
+        // Few enough keys for the pipe's buffer: written before the start.
+        if (pipe(keys_pipe) != 0 ||
+            write(keys_pipe[1], options.stdin_keys.data(), options.stdin_keys.size()) !=
+                static_cast<ssize_t>(options.stdin_keys.size()))
+            std::abort();
+        close(keys_pipe[1]);
+        cloexec(keys_pipe[0]);
+    }
     run.pid = fork();
     if (run.pid == 0) {
         setsid();
         const int console = open(run.console.path.c_str(), O_RDWR);  // our controlling tty
         if (console < 0) _exit(120);
         ioctl(console, TIOCSCTTY, 0);
-        const int in = options.stdin_null ? open("/dev/null", O_RDONLY) : console;
+        const int in = options.stdin_null ? open("/dev/null", O_RDONLY) : keys_pipe[0] >= 0 ? keys_pipe[0] : console;
         dup2(in, 0);
         dup2(options.stdout_pipe ? out_pipe[1] : console, 1);
         dup2(console, 2);
@@ -98,6 +108,7 @@ Session start(const std::vector<std::string>& args, const Options& options) {
         execv(argv[0], argv.data());
         _exit(127);
     }
+    if (keys_pipe[0] >= 0) close(keys_pipe[0]);
     if (options.stdout_pipe) {
         close(out_pipe[1]);
         cloexec(out_pipe[0]);

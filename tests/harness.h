@@ -46,6 +46,8 @@ struct Session {
 struct Options {
     std::string workdir;        // empty: the test's own
     bool stdin_null = false;    // stdin from /dev/null instead of the console
+    // Non-empty: stdin is a pipe that holds these keys and then ends.
+    std::string stdin_keys;
     bool line_pty = true;       // false: no pty for the line ({line} unusable)
     bool stdout_pipe = false;   // stdout into a pipe (Session::stdout_pipe)
     // Runs on the line's slave before tolvane starts: settings left over
