@@ -221,6 +221,11 @@ size_t display_shape(int byte, char* out) {
 }
 
 void display_shaped_text(int byte) {
+    // Most bytes are text within a line, shown as they are.
+    if (!at_line_start && !display_hex && byte != '\r' && byte != '\n') {
+        console_put(byte);
+        return;
+    }
     char out[DISPLAY_SHAPE_MAX];
     const size_t n = display_shape(byte, out);
     for (size_t i = 0; i < n; ++i) console_put(static_cast<unsigned char>(out[i]));
