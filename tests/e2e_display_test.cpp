@@ -9,9 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
-#include <functional>
 #include <regex>
 #include <thread>
 
@@ -62,94 +60,64 @@ struct Sent {
 
 Sent now() { return {steady::now(), wall::now()}; }
 
-long long ms_between(steady::time_point from, steady::time_point to) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+long long ms_of(wall::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
 }
 
-// How far, in ms, a stamp's time lies from when the test sent the line
-// (for the elapsed formats: from the time the test expects).
+// How far, in ms, a stamp lies from the time expected: the local time the
+// line was sent (around the clock for -t), or expected_ms elapsed.
 long long stamp_error(const std::string& option, const std::string& stamp, const Sent& sent, long long expected_ms) {
-    int y, mo, d, h, mi, s, ms;
+    std::tm tm{};
+    int ms = 0;
     if (option == "--timestamp=iso8601") {
-        if (std::sscanf(stamp.c_str(), "[%d-%d-%dT%d:%d:%d.%d] ", &y, &mo, &d, &h, &mi, &s, &ms) != 7) return 1 << 30;
-        std::tm tm{};
-        tm.tm_year = y - 1900;
-        tm.tm_mon = mo - 1;
-        tm.tm_mday = d;
-        tm.tm_hour = h;
-        tm.tm_min = mi;
-        tm.tm_sec = s;
+        std::sscanf(stamp.c_str(), "[%d-%d-%dT%d:%d:%d.%d] ", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
+                    &tm.tm_min, &tm.tm_sec, &ms);
+        tm.tm_year -= 1900;
+        tm.tm_mon -= 1;
         tm.tm_isdst = -1;
-        const long long shown = std::mktime(&tm) * 1000LL + ms;
-        const long long sent_ms =
-            std::chrono::duration_cast<std::chrono::milliseconds>(sent.wall_at.time_since_epoch()).count();
-        return std::llabs(shown - sent_ms);
+        return std::llabs(std::mktime(&tm) * 1000LL + ms - ms_of(sent.wall_at));
     }
-    if (std::sscanf(stamp.c_str(), "[%d:%d:%d.%d] ", &h, &mi, &s, &ms) != 4) return 1 << 30;
-    const long long shown = ((h * 60LL + mi) * 60 + s) * 1000 + ms;
+    std::sscanf(stamp.c_str(), "[%d:%d:%d.%d] ", &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &ms);
+    const long long shown = ((tm.tm_hour * 60LL + tm.tm_min) * 60 + tm.tm_sec) * 1000 + ms;
     if (option != "-t") return std::llabs(shown - expected_ms);
-    // Time of day: compared around the clock, midnight included.
-    const std::time_t sent_second = wall::to_time_t(sent.wall_at);
-    const std::tm local = *std::localtime(&sent_second);
-    const long long sent_ms =
-        ((local.tm_hour * 60LL + local.tm_min) * 60 + local.tm_sec) * 1000 +
-        std::chrono::duration_cast<std::chrono::milliseconds>(sent.wall_at.time_since_epoch()).count() % 1000;
+    const std::time_t second = wall::to_time_t(sent.wall_at);
+    const std::tm local = *std::localtime(&second);
     const long long day = 24LL * 3600 * 1000;
+    const long long sent_ms =
+        ((local.tm_hour * 60LL + local.tm_min) * 60 + local.tm_sec) * 1000 + ms_of(sent.wall_at) % 1000;
     const long long error = ((shown - sent_ms) % day + day) % day;
     return std::min(error, day - error);
 }
 
 }  // namespace
 
-TEST(Display, TextMapsAndHexViewOnTheConsole) {
+TEST(Display, MapsHexAndEchoOnTheConsoleAndTheLine) {
     struct Case {
         std::vector<std::string> options;
-        std::string from_target, shown;
+        std::string from_target, shown, typed, sent;
     } cases[] = {
-        {{}, "one\ntwo\n", "one\ntwo\n"},
-        {{"--map", "INLCRNL"}, "one\ntwo\n", "one\r\ntwo\r\n"},
-        {{"--map=IGNCR"}, "a\r\nb\r\n", "a\nb\n"},
-        {{"--map", "ICRNL"}, "a\rb\r", "a\nb\n"},
-        {{"--hex"}, "AB\r\n", "41 42 0D 0A "},
+        {{}, "one\ntwo\n", "one\ntwo\n", "ls\r", "ls\r"},
+        {{"--map", "INLCRNL"}, "one\ntwo\n", "one\r\ntwo\r\n", "", ""},
+        {{"--map=IGNCR"}, "a\r\nb\r\n", "a\nb\n", "", ""},
+        {{"--map", "ICRNL,OCRNL"}, "a\rb\r", "a\nb\n", "ls\r", "ls\n"},
+        {{"--map", "ONLCRNL"}, "", "", "a\n", "a\r\n"},
+        {{"--hex"}, "AB\r\n", "41 42 0D 0A ", "\r", "\r"},
         // Escaped bytes as their data, a form feed too, 16 to a line.
-        {{"--hex"}, "\x10\x02\x0c" "0123456789abcd\x10\x10",
-         "02 0C 30 31 32 33 34 35 36 37 38 39 61 62 63 64 \r\n10 "},
+        {{"--hex"}, "\x10\x02\x0c" "0123456789abcd\x10\x10", "02 0C 30 31 32 33 34 35 36 37 38 39 61 62 63 64 \r\n10 ",
+         "", ""},
+        {{"--local-echo", "--map", "OCRNL,ONLCRNL"}, "", "x\r\n", "x\r", "x\r\n"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.options;
         args.insert(args.end(), {"-c", "{line}"});
         Terminal t = open_terminal(args);
         line_write(t.s, bytes(c.from_target));
-        EXPECT_TRUE(console_wait_for(t.s, c.shown));
-        console_drain(t.s, 50);
-        EXPECT_EQ(hex(bytes(since_banner(t))), hex(bytes(c.shown))) << c.options.size();
-        EXPECT_TRUE(line_drain(t.s, 20).empty());
-        console_type(t.s, {0x11});
-        EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
-        close_terminal(t);
-    }
-}
-
-TEST(Display, KeyMapsAndLocalEcho) {
-    struct Case {
-        std::vector<std::string> options;
-        std::string typed, sent, echoed;
-    } cases[] = {
-        {{}, "ls\r", "ls\r", ""},
-        {{"--map", "OCRNL"}, "ls\r", "ls\n", ""},
-        {{"--map", "ONLCRNL"}, "a\n", "a\r\n", ""},
-        {{"--local-echo"}, "ls\r", "ls\r", "ls\r"},
-        {{"--local-echo", "--map", "OCRNL,ONLCRNL"}, "x\r", "x\r\n", "x\r\n"},
-    };
-    for (const Case& c : cases) {
-        std::vector<std::string> args = c.options;
-        args.insert(args.end(), {"-c", "{line}"});
-        Terminal t = open_terminal(args);
         console_type(t.s, bytes(c.typed));
         EXPECT_EQ(hex(line_read(t.s, c.sent.size())), hex(bytes(c.sent))) << c.typed;
-        EXPECT_TRUE(line_drain(t.s, 50).empty());
+        EXPECT_TRUE(console_wait_for(t.s, c.shown));
         console_drain(t.s, 50);
-        EXPECT_EQ(hex(bytes(since_banner(t))), hex(bytes(c.echoed)));
+        EXPECT_EQ(hex(bytes(since_banner(t))), hex(bytes(c.shown))) << c.options[0];
+        EXPECT_TRUE(line_drain(t.s, 20).empty());
         console_type(t.s, {0x11});
         EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
         close_terminal(t);
@@ -160,55 +128,46 @@ TEST(Display, KeyMapsAndLocalEcho) {
 // after a file request, and one split across two reads. The sessions of
 // the four formats run side by side.
 TEST(Display, EveryLineIsStampedWhenItBegins) {
-    const std::string options[] = {"-t", "--timestamp=iso8601", "--timestamp=24hour-start",
-                                   "--timestamp=24hour-delta"};
-    constexpr int N = 4;
-    constexpr int LONGER_THAN_THE_TOLERANCE_MS = 1300;
-    const steady::time_point started = steady::now();
-    Terminal t[N];
-    for (int i = 0; i < N; ++i) t[i] = open_terminal({options[i], "-c", "{line}"});
-    const auto each = [&](const std::function<void(Terminal&)>& step) {
-        for (Terminal& x : t) step(x);
+    const std::string formats[] = {"-t", "--timestamp=iso8601", "--timestamp=24hour-start", "--timestamp=24hour-delta"};
+    constexpr int PAST_THE_TOLERANCE_MS = 1300;
+    const Sent started = now();
+    std::vector<Terminal> t;
+    for (const std::string& format : formats) t.push_back(open_terminal({format, "-c", "{line}"}));
+    const auto send = [&](const std::string& text, const std::string& shown) {
+        for (Terminal& x : t) line_write(x.s, bytes(text));
+        for (Terminal& x : t) EXPECT_TRUE(console_wait_for(x.s, shown));
     };
     Sent sent[3];
     sent[0] = now();
-    each([](Terminal& x) { line_write(x.s, bytes("one\n")); });
-    each([](Terminal& x) { EXPECT_TRUE(console_wait_for(x.s, "one\n")); });
-    pause_ms(LONGER_THAN_THE_TOLERANCE_MS);  // a stamp taken when "one" ended would be this early
-    each([](Terminal& x) {
+    send("one\n", "one\n");
+    pause_ms(PAST_THE_TOLERANCE_MS);  // a stamp taken when "one" ended would be this early
+    for (Terminal& x : t) {
         line_write(x.s, {0x02});
         EXPECT_EQ(hex(line_read(x.s, 1)), "03 ");
         line_write(x.s, {0x09});  // find next, with no search: -1
         EXPECT_EQ(hex(line_read(x.s, 2)), "FF FF ");
-    });
+    }
     sent[1] = now();
-    each([](Terminal& x) { line_write(x.s, bytes("after\n")); });
-    each([](Terminal& x) { EXPECT_TRUE(console_wait_for(x.s, "after\n")); });
+    send("after\n", "after\n");
     sent[2] = now();
-    each([](Terminal& x) { line_write(x.s, bytes("par")); });
-    each([](Terminal& x) { EXPECT_TRUE(console_wait_for(x.s, "par")); });
-    pause_ms(LONGER_THAN_THE_TOLERANCE_MS);  // a stamp taken at the line's end would be this late
-    each([](Terminal& x) { line_write(x.s, bytes("t\n")); });
-    each([](Terminal& x) { EXPECT_TRUE(console_wait_for(x.s, "part\n")); });
+    send("par", "par");
+    pause_ms(PAST_THE_TOLERANCE_MS);  // a stamp taken when the line ended would be this late
+    send("t\n", "part\n");
 
-    const char* const words[] = {"one", "after", "part"};
-    for (int i = 0; i < N; ++i) {
+    for (size_t i = 0; i < t.size(); ++i) {
         console_drain(t[i].s, 20);
-        const std::string shown = since_banner(t[i]);
-        const std::string stamp = options[i] == "--timestamp=iso8601"
-                                      ? "\\[[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}\\] "
-                                      : STAMP;
+        const std::string stamp =
+            i == 1 ? "\\[[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3}\\] " : STAMP;
         std::smatch m;
-        ASSERT_TRUE(std::regex_match(shown, m, std::regex("(" + stamp + ")one\n(" + stamp + ")after\n(" + stamp +
-                                                          ")part\n")))
-            << options[i] << ": " << shown;
-        steady::time_point before = started;
+        const std::string shown = since_banner(t[i]);
+        const std::regex lines("(" + stamp + ")one\n(" + stamp + ")after\n(" + stamp + ")part\n");
+        ASSERT_TRUE(std::regex_match(shown, m, lines)) << formats[i] << ": " << shown;
         for (int line = 0; line < 3; ++line) {
-            const long long expected = options[i] == "--timestamp=24hour-delta" ? ms_between(before, sent[line].at)
-                                                                                : ms_between(started, sent[line].at);
-            EXPECT_LT(stamp_error(options[i], m[line + 1].str(), sent[line], expected), 1000)
-                << options[i] << " " << words[line] << ": " << m[line + 1].str() << " expected " << expected;
-            before = sent[line].at;
+            const Sent& from = i == 3 && line > 0 ? sent[line - 1] : started;
+            const long long expected =
+                std::chrono::duration_cast<std::chrono::milliseconds>(sent[line].at - from.at).count();
+            EXPECT_LT(stamp_error(formats[i], m[line + 1].str(), sent[line], expected), 1000)
+                << formats[i] << ", line " << line << ": " << m[line + 1].str() << " expected " << expected;
         }
         console_type(t[i].s, {0x11});
         EXPECT_EQ(exit_code(wait_exit(t[i].s)), 0);
@@ -226,104 +185,79 @@ TEST(Display, RequestsAmongShapedTextAreServedByteExact) {
     };
     Bytes content;
     for (int i = 0; i < 256; ++i) content.push_back(static_cast<uint8_t>(i));
-    for (const char* tail : {"\r\n", "\r", "\n", "\x0c"}) content.insert(content.end(), tail, tail + std::strlen(tail));
+    for (uint8_t b : {'\r', '\n', '\r', '\x0c', '\n'}) content.push_back(b);
+    const long size = static_cast<long>(content.size());
     for (const auto& options : settings) {
         Served s;
         serve(s, "display-served", false, options);
         line_write(s.run, bytes("before\n"));
-        const host_file out = host_fopen("out.bin", "wb");
-        ASSERT_NE(out, 0u);
-        EXPECT_EQ(host_fwrite(content.data(), static_cast<long>(content.size()), out), long(content.size()));
-        EXPECT_EQ(host_fclose(out), 0);
-        line_write(s.run, bytes("middle\n"));
-        const host_file in = host_fopen("out.bin", "rb");
-        ASSERT_NE(in, 0u);
-        Bytes back(content.size() + 10);
-        EXPECT_EQ(host_fread(back.data(), static_cast<long>(back.size()), in), long(content.size()));
-        back.resize(content.size());
-        EXPECT_EQ(hex(back), hex(content)) << options[1];
-        EXPECT_EQ(host_fclose(in), 0);
+        host_file f = host_fopen("out.bin", "wb");
+        EXPECT_EQ(host_fwrite(content.data(), size, f), size);
+        EXPECT_EQ(host_fclose(f), 0);
         EXPECT_EQ(hex(file_bytes(s.dir + "/out.bin")), hex(content)) << options[1];
+        line_write(s.run, bytes("middle\n"));
+        Bytes back(content.size() + 1);
+        f = host_fopen("out.bin", "rb");
+        EXPECT_EQ(host_fread(back.data(), size + 1, f), size);
+        EXPECT_EQ(hex(Bytes(back.begin(), back.end() - 1)), hex(content)) << options[1];
+        EXPECT_EQ(host_fclose(f), 0);
         line_write(s.run, bytes("after\n"));
-        const std::string last = options[1] == "--hex" ? "72 0A " : "after";
-        EXPECT_TRUE(console_wait_for(s.run, last));
+        const bool hex_view = options[1] == "--hex";
+        EXPECT_TRUE(console_wait_for(s.run, hex_view ? "72 0A " : "after"));
         const std::string shown = console_since_banner(s);
         EXPECT_EQ(shown.find("out.bin"), std::string::npos) << shown;
-        if (options[1] != "--hex") {
-            EXPECT_TRUE(std::regex_search(shown, std::regex(STAMP + "before\r?\n" + STAMP + "middle\r?\n" + STAMP + "after")))
-                << shown;
-        }
+        const std::string text = STAMP + "before\r?\n" + STAMP + "middle\r?\n" + STAMP + "after";
+        EXPECT_TRUE(hex_view || std::regex_search(shown, std::regex(text))) << shown;
         finish(s);
     }
 }
 
-// Every way out leaves the console at the start of a line: CR LF on the
-// raw console, LF into a pipe; a lost line's message gets its own line.
-TEST(Display, CleanEndOfLineOnEveryWayOut) {
+// Every way out leaves the console at the start of a line (CR LF on the
+// raw console, LF into a pipe; a lost line's message on a line of its
+// own), and the log as a text file: the program's lines in LF, form feeds
+// dropped, the console's stamps, and the end marked.
+TEST(Display, CleanEndOnTheConsoleAndInTheLog) {
     struct Case {
-        const char* name;
+        int way_out;  // a signal, or 0 for Ctrl-Q, -1 for a lost line
         bool pipe;
-        bool lose_line;
-    } cases[] = {{"Ctrl-Q on a terminal", false, false}, {"Ctrl-Q into a pipe", true, false},
-                 {"line lost", false, true}};
+    } cases[] = {{0, false}, {0, true}, {SIGTERM, false}, {SIGHUP, false}, {-1, false}};
     for (const Case& c : cases) {
-        Options options;
-        options.stdout_pipe = c.pipe;
-        Session s = start({"-c", "{line}"}, options);
-        ASSERT_EQ(hex(line_read(s, 50)), hex(reset_sequence()));
-        ASSERT_TRUE(console_wait_raw(s));
-        line_write(s, bytes("no newline"));
-        pause_ms(100);
-        std::string tail = "no newline";
-        if (c.lose_line) {
-            close(s.line.master);
-            s.line.master = -1;
-            EXPECT_EQ(exit_code(wait_exit(s)), 255) << c.name;
-            tail += "\r\nread: " + s.line.path + ": line closed\r\n";
-        } else {
-            console_type(s, {0x11});
-            EXPECT_EQ(exit_code(wait_exit(s)), 0) << c.name;
-            tail += c.pipe ? "\n" : "\r\n";
-        }
-        std::string shown = s.console_output;
-        if (c.pipe) {
-            shown = pty_io::read_all(s.stdout_pipe, 1000);
-            close(s.stdout_pipe);
-        }
-        ASSERT_GE(shown.size(), tail.size()) << c.name;
-        EXPECT_EQ(hex(bytes(shown.substr(shown.size() - tail.size()))), hex(bytes(tail))) << c.name << ": " << shown;
-        close_pty(s.line);
-        close_pty(s.console);
-    }
-}
-
-// -l: a text file: the program's lines end in LF, form feeds are dropped,
-// lines carry the console's stamps, and the session's end is marked however
-// it ends.
-TEST(Display, LogIsCleanTextWithItsEnd) {
-    for (int way_out : {0, SIGTERM, SIGHUP}) {
-        const std::string dir = scratch_dir("display-log");
-        const std::string log = dir + "/board.log";
+        const std::string dir = scratch_dir("display-end");
         Options options;
         options.workdir = dir;
-        Terminal t = open_terminal({"-t", "-l", log, "-c", "{line}"}, options);
-        line_write(t.s, bytes("a\x0c" "b\r\ntail"));
-        ASSERT_TRUE(console_wait_for(t.s, "tail"));
-        if (way_out == 0) {
-            console_type(t.s, {0x11});
-            EXPECT_EQ(exit_code(wait_exit(t.s)), 0);
+        options.stdout_pipe = c.pipe;
+        Session s = start({"-t", "-l", "board.log", "-c", "{line}"}, options);
+        ASSERT_EQ(hex(line_read(s, 50)), hex(reset_sequence()));
+        ASSERT_TRUE(console_wait_raw(s));
+        line_write(s, bytes("a\x0c" "b\r\ntail"));
+        pause_ms(200);
+        std::string tail = "tail";
+        if (c.way_out == -1) {
+            close(s.line.master);
+            s.line.master = -1;
+            EXPECT_EQ(exit_code(wait_exit(s)), 255);
+            tail += "\r\nread: " + s.line.path + ": line closed\r\n";
+        } else if (c.way_out == 0) {
+            console_type(s, {0x11});
+            EXPECT_EQ(exit_code(wait_exit(s)), 0);
+            tail += c.pipe ? "\n" : "\r\n";
         } else {
-            kill(t.s.pid, way_out);
-            const int status = wait_exit(t.s);
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == way_out) << status;
+            kill(s.pid, c.way_out);
+            const int status = wait_exit(s);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.way_out) << status;
+            tail += "\r\n";
         }
-        const std::string logged = file_text(log);
-        EXPECT_TRUE(std::regex_match(logged, std::regex("--- tolvane " + DATE_TIME + " on " + t.s.line.path +
-                                                        "\nRS232 Tolvane [^\r]*\n\nExit with Ctrl-Q\n\n" + STAMP +
-                                                        "ab\r\n" + STAMP + "tail\n--- tolvane ended " + DATE_TIME +
-                                                        "\n")))
-            << "way out " << way_out << ": " << logged;
-        close_terminal(t);
+        const std::string shown = c.pipe ? pty_io::read_all(s.stdout_pipe, 1000) : s.console_output;
+        EXPECT_EQ(shown.substr(shown.size() - std::min(shown.size(), tail.size())), tail) << c.way_out;
+        const std::string lost = c.way_out == -1 ? "read: " + s.line.path + ": line closed\n" : "";
+        EXPECT_TRUE(std::regex_match(file_text(dir + "/board.log"),
+                                     std::regex("--- tolvane " + DATE_TIME + " on " + s.line.path +
+                                                "\nRS232 Tolvane [^\r]*\n\nExit with Ctrl-Q\n\n" + STAMP + "ab\r\n" +
+                                                STAMP + "tail\n" + lost + "--- tolvane ended " + DATE_TIME + "\n")))
+            << c.way_out << ": " << file_text(dir + "/board.log");
+        if (c.pipe) close(s.stdout_pipe);
+        close_pty(s.line);
+        close_pty(s.console);
     }
 }
 
@@ -343,20 +277,4 @@ TEST(Display, PipedKeysAreSentQuietly) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
     close_pty(s.line);
     close_pty(s.console);
-}
-
-// An unknown map flag or stamp format is a usage error: nothing is opened.
-TEST(Display, UnknownFlagOrFormatIsAUsageError) {
-    const std::vector<std::string> cases[] = {{"--map", "INLCR"}, {"--map", "ICRNL,"}, {"--timestamp=12hour"}};
-    for (const auto& bad : cases) {
-        std::vector<std::string> args = bad;
-        args.insert(args.end(), {"-c", "{line}"});
-        Session s = start(args);
-        EXPECT_EQ(exit_code(wait_exit(s)), 2) << bad[0];
-        EXPECT_NE(s.console_output.find("unknown "), std::string::npos) << s.console_output;
-        EXPECT_NE(s.console_output.find(" -[opt] { commands to send }"), std::string::npos) << s.console_output;
-        EXPECT_TRUE(line_drain(s, 50).empty()) << "nothing is sent";
-        close_pty(s.line);
-        close_pty(s.console);
-    }
 }

@@ -94,6 +94,9 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
         {{"-q", "-c", "{line}", "-B", ""}, "option needs a whole number of Baud -- B"},
         {{"-q", "-c", "{line}", "--bogus"}, "illegal option -- --bogus"},
         {{"-q", "-c", "{line}", "--version=2"}, "option takes no argument -- --version"},
+        {{"-q", "-c", "{line}", "--map", "INLCR"}, "unknown flag 'INLCR' -- --map"},
+        {{"-q", "-c", "{line}", "--map", "ICRNL,"}, "unknown flag '' -- --map"},
+        {{"-q", "-c", "{line}", "--timestamp=12hour"}, "unknown format '12hour' -- --timestamp"},
     };
     for (const auto& c : cases) {
         Session run;
