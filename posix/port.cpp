@@ -344,12 +344,13 @@ void port_flush() {
 
 bool port_wait_room(int ms) {
     if (gone) return true;
+    const size_t before = out_count;
     port_send();
-    if (out_count < out_queue.size()) return true;
+    if (out_count < before || out_count == 0) return true;
     pollfd p{line_fd, POLLOUT, 0};
-    if (poll(&p, 1, ms) <= 0) return false;
+    if (ms <= 0 || poll(&p, 1, ms) <= 0) return false;
     port_send();
-    return out_count < out_queue.size();
+    return out_count < before;
 }
 
 void port_watch_keyboard(bool watch) { keyboard_watched = watch; }

@@ -39,7 +39,7 @@ size_t port_room();
 // Ctrl-Q).
 void port_flush();
 // Waits at most ms for the line to take some of the queued output; false
-// when it took none.
+// when it took none (true at once when nothing is queued).
 bool port_wait_room(int ms);
 
 // While the terminal runs: its waits read keys (see above).

@@ -81,14 +81,17 @@ Session start(const std::vector<std::string>& args, const Options& options) {
 
     int out_pipe[2] = {-1, -1};
     if (options.stdout_pipe && pipe(out_pipe) != 0) std::abort();
+    int in_pipe[2] = {-1, -1};
+    if (options.stdin_pipe && pipe(in_pipe) != 0) std::abort();
     run.pid = fork();
     if (run.pid == 0) {
         setsid();
         const int console = open(run.console.path.c_str(), O_RDWR);  // our controlling tty
         if (console < 0) _exit(120);
         ioctl(console, TIOCSCTTY, 0);
-        const int in = options.stdin_null ? open("/dev/null", O_RDONLY) : console;
+        const int in = options.stdin_null ? open("/dev/null", O_RDONLY) : options.stdin_pipe ? in_pipe[0] : console;
         dup2(in, 0);
+        if (options.stdin_pipe) close(in_pipe[1]);  // or its end of file never comes
         dup2(options.stdout_pipe ? out_pipe[1] : console, 1);
         dup2(console, 2);
         if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) _exit(121);
@@ -102,6 +105,11 @@ Session start(const std::vector<std::string>& args, const Options& options) {
         close(out_pipe[1]);
         cloexec(out_pipe[0]);
         run.stdout_pipe = out_pipe[0];
+    }
+    if (options.stdin_pipe) {
+        close(in_pipe[0]);
+        cloexec(in_pipe[1]);
+        run.stdin_pipe = in_pipe[1];
     }
     return run;
 }
