@@ -340,13 +340,7 @@ FILE* confine_fopen(const char* name, const char*, const open_mode& mode) {
     if (fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     FILE* stream = fdopen(fd, fdopen_mode(mode));
-    if (stream == nullptr) {
-        close_keeping_errno(fd);
-        return nullptr;
-    }
-    // Every append mode starts at the end, as a target that asks for its
-    // log's size expects; writes go there whatever the position.
-    if (mode.appends) std::fseek(stream, 0, SEEK_END);
+    if (stream == nullptr) close_keeping_errno(fd);
     return stream;
 }
 

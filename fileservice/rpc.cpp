@@ -45,6 +45,9 @@ void serve_open() {
     const bool allowed = name_fits && mode_fits && checked.valid && !(service_read_only && checked.writes) &&
                          !host_request_cut();
     FILE* stream = allowed ? confine_fopen(rpc_text, mode, checked) : nullptr;
+    // Every append mode starts at the end, in both C libraries, as a target
+    // that asks for its log's size expects; writes go there anyway.
+    if (stream && checked.appends) std::fseek(stream, 0, SEEK_END);
     uint32_t handle = 0;
     if (stream) {
         handle = handle_add(stream, checked);
