@@ -10,14 +10,9 @@ TEST(Speed, TheDriversRateCountsWithinThreePercent) {
         long asked, in_force;
         bool matches;
     } cases[] = {
-        {250000, 250000, true},
-        {250000, 257500, true},    // 3 % above
-        {250000, 242500, true},    // 3 % below
-        {250000, 257501, false},
-        {250000, 242499, false},
-        {250000, 9600, false},     // a driver that fell back to its default
-        {250000, 0, false},        // no rate could be read
-        {3000000, 3000000, true},
+        {250000, 257500, true},  {250000, 242500, true}, {250000, 257501, false}, {250000, 242499, false},
+        {250000, 9600, false},   // a driver that fell back to its default
+        {250000, 0, false},      // no rate could be read
         {4294967295, 4294967295, true},  // the largest termios2 holds: no overflow
     };
     for (const Case& c : cases) EXPECT_EQ(speed_matches(c.asked, c.in_force), c.matches) << c.asked << " " << c.in_force;
