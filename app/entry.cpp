@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/list.h"
 #include "app/options.h"
 #include "base/console.h"
 #include "base/host.h"
@@ -32,11 +33,19 @@ constexpr char LETTERS[] = "qQrRpPwWhHc:C:b:B:d:D:l:L:";
 enum long_id : int {
     OPT_HELP = 0x100,
     OPT_VERSION,
+    OPT_LIST,
+    OPT_DTR,
+    OPT_RTS,
+    OPT_PULSE,
 };
 
 constexpr long_option LONG_OPTIONS[] = {
     {"help", long_arg::none, OPT_HELP},
     {"version", long_arg::none, OPT_VERSION},
+    {"list", long_arg::none, OPT_LIST},
+    {"dtr", long_arg::required, OPT_DTR},
+    {"rts", long_arg::required, OPT_RTS},
+    {"pulse", long_arg::required, OPT_PULSE},
 };
 
 // The usage's first lines stay as they always were; every option follows,
@@ -50,10 +59,14 @@ void print_usage(const char* argv0) {
     console_print("          r       trace each file request\n"
                   "          d <dir> serve the target only the files beneath dir\n"
                   "          p       serve the files read-only\n"
-                  "          w       wait for a line that went away\n"
+                  "          w       wait for the line, at start and when it goes away\n"
                   "          l <file> append what the console shows to file\n"
                   "          h       this text (also --help)\n"
-                  "      --version   the program's version and build date\n");
+                  "      --version   the program's version and build date\n"
+                  "      --list      list the serial lines of this machine\n"
+                  "      --dtr on|off  hold DTR on or off\n"
+                  "      --rts on|off  hold RTS on or off\n"
+                  "      --pulse dtr|rts[:MS]  reset the board: the line on for MS ms (100)\n");
     console_print(usage_example, argv0);
 }
 
@@ -69,6 +82,40 @@ bool parse_baud(const char* text, long* baud) {
     if (*end != '\0' || errno == ERANGE || value <= 0) return false;
     *baud = value;
     return true;
+}
+
+// --dtr and --rts take on or off.
+bool parse_level(const char* text, line_level* level) {
+    if (std::strcmp(text, "on") == 0) *level = line_level::on;
+    else if (std::strcmp(text, "off") == 0) *level = line_level::off;
+    else return false;
+    return true;
+}
+
+// The longest reset pulse: a minute is already far beyond any board's.
+constexpr long PULSE_MS_MAX = 60000;
+
+// --pulse takes dtr or rts, and :MS with a whole number of milliseconds.
+bool parse_pulse(const char* text, modem_line* line, int* ms) {
+    const char* colon = std::strchr(text, ':');
+    const std::string name = colon ? std::string(text, colon) : std::string(text);
+    if (name == "dtr") *line = modem_line::dtr;
+    else if (name == "rts") *line = modem_line::rts;
+    else return false;
+    if (colon == nullptr) return true;
+    const char* digits = colon + 1;
+    if (*digits < '0' || *digits > '9') return false;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(digits, &end, 10);
+    if (*end != '\0' || errno == ERANGE || value <= 0 || value > PULSE_MS_MAX) return false;
+    *ms = static_cast<int>(value);
+    return true;
+}
+
+// A long option's argument that is wrong: the message as the scanner's own.
+void long_option_error(const char* argv0, const char* message, const char* name) {
+    if (opterr) console_print("%s: %s -- --%s\n", argv0, message, name);
 }
 
 // The first word of a -c argument; empty when it holds none (an unset
@@ -108,6 +155,10 @@ int scan_options(int argc, char* argv[]) {
     service_read_only = false;
     wait_for_line = false;
     session_log_name = nullptr;
+    dtr_level = line_level::keep;
+    rts_level = line_level::keep;
+    pulse_line = modem_line::none;
+    pulse_ms = 100;
 
     for (;;) {
         const int c = at_long_option(argc, argv)
@@ -164,6 +215,23 @@ int scan_options(int argc, char* argv[]) {
         case OPT_VERSION:
             print_version();
             return 0;
+        case OPT_LIST:
+            return list_serial_lines();
+        case OPT_DTR:
+        case OPT_RTS:
+            if (!parse_level(optarg, c == OPT_DTR ? &dtr_level : &rts_level)) {
+                long_option_error(argv[0], "option needs on or off", c == OPT_DTR ? "dtr" : "rts");
+                print_usage(argv[0]);
+                return EXIT_USAGE;
+            }
+            break;
+        case OPT_PULSE:
+            if (!parse_pulse(optarg, &pulse_line, &pulse_ms)) {
+                long_option_error(argv[0], "option needs dtr or rts[:MS], MS up to 60000", "pulse");
+                print_usage(argv[0]);
+                return EXIT_USAGE;
+            }
+            break;
         default:
             print_usage(argv[0]);
             return EXIT_USAGE;

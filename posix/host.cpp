@@ -12,7 +12,9 @@ const char usage_example[] = "\n\n\texample: %s -c /dev/ttyS1 -b 115200\n";
 
 bool host_line_open(const char* device, long baud) {
     stop_watch_signals();
-    return port_open(device, baud) == 1;
+    if ((wait_for_line ? port_open_waiting(device, baud) : port_open(device, baud)) != 1) return false;
+    baud_rate = port_speed();  // the banner shows the rate in force
+    return true;
 }
 
 void host_line_close() { port_close(); }

@@ -18,6 +18,8 @@
 #include "base/session_log.h"
 #include "link/link.h"
 #include "posix/console.h"
+#include "posix/modem.h"
+#include "posix/speed.h"
 #include "posix/stop.h"
 
 namespace tolvane {
@@ -51,25 +53,10 @@ bool taking_last_output = false;
 bool leave_by_deadline = false;
 clock::time_point leave_deadline;
 
-speed_t line_speed = B115200;
+long asked_baud = 115200;   // what a reconnect asks for again
+long baud_in_force = 115200;
 bool wait_when_gone = false;
 bool gone = false;
-
-struct SpeedCode {
-    long baud;
-    speed_t code;
-};
-constexpr std::array<SpeedCode, 9> speed_codes{{
-    {300, B300},
-    {1200, B1200},
-    {2400, B2400},
-    {4800, B4800},
-    {9600, B9600},
-    {19200, B19200},
-    {38400, B38400},
-    {57600, B57600},
-    {115200, B115200},
-}};
 
 bool worth_retrying(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
 
@@ -186,15 +173,28 @@ void line_lost(const char* operation, int result, int error) {
     stop_now(-1);
 }
 
-// Opens the device and makes it a raw 8N1 line, saving its settings; -1
-// (after saying why, unless quiet) when it cannot.
-int open_line(const char* device, speed_t speed, bool quiet) {
+// What open_line says about a device that cannot be used.
+enum class report { all, all_but_open, none };
+
+// Puts the saved settings back on a line that is given up during its set-up.
+void give_up(int fd) {
+    tcsetattr(fd, TCSANOW, &saved_line_settings);
+    close(fd);
+}
+
+// Opens the device and makes it a raw 8N1 line at baud, saving its
+// settings; -1 when it cannot, with *open_error the error of the open
+// itself (0 when the open went through and a later step failed).
+int open_line(const char* device, long baud, report said, int* open_error) {
+    *open_error = 0;
+    const bool quiet = said == report::none;
     // O_NONBLOCK: a modem line without carrier cannot hang the open, and
     // every wait happens in poll, where a signal is seen at once.
     // O_NOCTTY: the line never becomes our controlling terminal.
     const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        if (!quiet) console_print("open: %s: %s\n", device, std::strerror(errno));
+        *open_error = errno;
+        if (said == report::all) console_print("open: %s: %s\n", device, std::strerror(errno));
         return -1;
     }
     // The lock picocom and tio take too: two programs on one line would
@@ -222,14 +222,25 @@ int open_line(const char* device, speed_t speed, bool quiet) {
     raw.c_lflag = FLUSHO;
     raw.c_cc[VTIME] = 2;
     raw.c_cc[VMIN] = 16;
-    cfsetispeed(&raw, speed);
-    cfsetospeed(&raw, speed);
+    // A rate without a code keeps the line's speed until it is set by number.
+    unsigned code;
+    const bool has_code = speed_code(baud, &code);
+    cfsetispeed(&raw, has_code ? code : cfgetispeed(&saved_line_settings));
+    cfsetospeed(&raw, has_code ? code : cfgetospeed(&saved_line_settings));
     if (tcsetattr(fd, TCSANOW, &raw) != 0) {
         if (!quiet) console_print("ioctl: %s: %s\n", device, std::strerror(errno));
-        tcsetattr(fd, TCSANOW, &saved_line_settings);
-        close(fd);
+        give_up(fd);
         return -1;
     }
+    // Drivers take what they can and say so only in what they read back.
+    const bool speed_set = has_code || speed_set_other(fd, baud);
+    const long in_force = speed_set ? speed_in_force(fd) : 0;
+    if (!speed_matches(baud, in_force)) {
+        if (!quiet) console_print("%ld Baud not supported\n", baud);
+        give_up(fd);
+        return -1;
+    }
+    baud_in_force = in_force;
     return fd;
 }
 
@@ -275,38 +286,39 @@ bool read_some() {
 
 }  // namespace
 
-bool port_speed_code(long baud, unsigned* code) {
-    for (const auto& s : speed_codes) {
-        if (s.baud == baud) {
-            *code = s.code;
-            return true;
-        }
-    }
-    return false;
+int port_open(const char* device, long baud) {
+    int open_error;
+    return port_open_if_there(device, baud, &open_error, report_open_failure::always) == open_outcome::opened;
 }
 
-int port_open(const char* device, long baud) {
-    unsigned speed;
-    if (!port_speed_code(baud, &speed)) {
+open_outcome port_open_if_there(const char* device, long baud, int* open_error, report_open_failure when) {
+    *open_error = 0;
+    if (baud < SPEED_MIN) {
         console_print("%ld Baud not supported\n", baud);
-        return 0;
+        return open_outcome::refused;
     }
     line_device = device;
-    line_speed = speed;
-    const int fd = open_line(device, speed, false);
-    if (fd < 0) return 0;
+    asked_baud = baud;
+    const int fd = open_line(device, baud, when == report_open_failure::always ? report::all : report::all_but_open,
+                             open_error);
+    if (fd < 0) return *open_error != 0 ? open_outcome::not_opened : open_outcome::refused;
     use_line(fd);
-    return 1;
+    port_set_modem_lines(fd, device, true);
+    return open_outcome::opened;
 }
+
+long port_speed() { return baud_in_force; }
 
 void port_wait_when_gone(bool wait) { wait_when_gone = wait; }
 
 bool port_gone() { return gone; }
 
 bool port_reopen() {
-    const int fd = open_line(line_device.c_str(), line_speed, true);
+    int open_error;
+    const int fd = open_line(line_device.c_str(), asked_baud, report::none, &open_error);
     if (fd < 0) return false;
     use_line(fd);
+    port_set_modem_lines(fd, line_device.c_str(), false);
     console_print("%s back\n", line_device.c_str());
     session_log_note("line back");
     return true;

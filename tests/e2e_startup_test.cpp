@@ -94,6 +94,15 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
         {{"-q", "-c", "{line}", "-B", ""}, "option needs a whole number of Baud -- B"},
         {{"-q", "-c", "{line}", "--bogus"}, "illegal option -- --bogus"},
         {{"-q", "-c", "{line}", "--version=2"}, "option takes no argument -- --version"},
+        {{"-q", "-c", "{line}", "--list=all"}, "option takes no argument -- --list"},
+        {{"-q", "-c", "{line}", "--dtr", "1"}, "option needs on or off -- --dtr"},
+        {{"-q", "-c", "{line}", "--rts="}, "option needs on or off -- --rts"},
+        {{"-q", "-c", "{line}", "--rts"}, "option requires an argument -- --rts"},
+        {{"-q", "-c", "{line}", "--pulse", "cts"}, "option needs dtr or rts[:MS], MS up to 60000 -- --pulse"},
+        {{"-q", "-c", "{line}", "--pulse", "rts:"}, "option needs dtr or rts[:MS], MS up to 60000 -- --pulse"},
+        {{"-q", "-c", "{line}", "--pulse", "dtr:0"}, "option needs dtr or rts[:MS], MS up to 60000 -- --pulse"},
+        {{"-q", "-c", "{line}", "--pulse", "dtr:60001"}, "option needs dtr or rts[:MS], MS up to 60000 -- --pulse"},
+        {{"-q", "-c", "{line}", "--pulse", "rts:5s"}, "option needs dtr or rts[:MS], MS up to 60000 -- --pulse"},
     };
     for (const auto& c : cases) {
         Session run;
@@ -112,7 +121,8 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
 // version and the build date. Nothing is opened or sent.
 TEST(Startup, HelpNamesEveryOptionAndVersionSaysWhichBuild) {
     const std::vector<std::string> every_option = {" c ", " b ", " q ", " r ", " d ", " p ", " w ", " l ",
-                                                   " h ", "--help", "--version"};
+                                                   " h ", "--help", "--version", "--list", "--dtr", "--rts",
+                                                   "--pulse"};
     for (const std::string help : {"--help", "-h", "-H"}) {
         Session run;
         int code;
@@ -138,7 +148,7 @@ TEST(Startup, BadLinesExitWith255) {
         std::vector<std::string> args;
         std::string output;
     } cases[] = {
-        {{"-q", "-c", "/nonexistent/tty", "-b", "230400"}, "230400 Baud not supported\n"},
+        {{"-q", "-c", "/nonexistent/tty", "-b", "299"}, "299 Baud not supported\n"},
         {{"-q", "-c", "/nonexistent/tty", "-b", "110"}, "110 Baud not supported\n"},
         {{"-q", "-c", "/nonexistent/tty"}, "open: /nonexistent/tty: No such file or directory\n"},
         {{"-q", "-c", "/dev/null"}, "ioctl: /dev/null: Inappropriate ioctl for device\n"},
