@@ -72,6 +72,7 @@ tolvane_add_fuzzer(options
   app/options.cpp
   base/settings.cpp
   link/link.cpp
+  net/url.cpp
   base/console.cpp
   base/text_format.cpp)
 

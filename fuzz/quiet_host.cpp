@@ -24,6 +24,8 @@ bool session_log_open(const char*, const char*) { return true; }
 void session_log_write(const char*, size_t) {}
 void session_log_note(const char*) {}
 
+const bool host_network_lines = true;
+
 // The in-memory line never goes away, and nobody types Ctrl-Q.
 bool host_request_cut() { return false; }
 size_t host_line_room() { return 1u << 20; }

@@ -18,6 +18,7 @@
 #include "base/session_log.h"
 #include "link/link.h"
 #include "posix/console.h"
+#include "posix/net.h"
 #include "posix/stop.h"
 
 namespace tolvane {
@@ -52,6 +53,10 @@ bool leave_by_deadline = false;
 clock::time_point leave_deadline;
 
 speed_t line_speed = B115200;
+// A network line (posix/net.h): the same buffers and waits, its bytes
+// through net_read, net_encode and net_write.
+bool line_is_net = false;
+long line_baud = 115200;
 bool wait_when_gone = false;
 bool gone = false;
 
@@ -79,7 +84,8 @@ int write_queued() {
     size_t done = 0;
     int error = 0;
     while (done < out_count) {
-        const ssize_t n = write(line_fd, out_queue.data() + done, out_count - done);
+        const ssize_t n = line_is_net ? net_write(line_fd, out_queue.data() + done, out_count - done)
+                                      : write(line_fd, out_queue.data() + done, out_count - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else {
@@ -143,6 +149,11 @@ void restore_line() {
     if (line_fd < 0) return;
     flush_before_leaving();
     const bool drained = driver_drained();
+    if (line_is_net) {
+        net_close(line_fd, leaving_wait_ms());
+        line_fd = -1;
+        return;
+    }
     if (!drained) tcflush(line_fd, TCOFLUSH);
     while (tcsetattr(line_fd, drained ? TCSADRAIN : TCSANOW, &saved_line_settings) != 0 && errno == EINTR) {
     }
@@ -159,7 +170,8 @@ void say_line_lost(const char* operation, int result, int error) {
 
 // What a device that went away (a USB board reset or unplugged) answers.
 bool device_went_away(int result, int error) {
-    return result == 0 || error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+    return result == 0 || error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == ECONNRESET ||
+           error == ECONNABORTED || error == ETIMEDOUT || error == EHOSTUNREACH || error == ENETUNREACH;
 }
 
 // The line failed for good. With -w a device that went away is let go and
@@ -233,7 +245,8 @@ int open_line(const char* device, speed_t speed, bool quiet) {
     return fd;
 }
 
-void use_line(int fd) {
+void use_line(int fd, bool net) {
+    line_is_net = net;
     line_fd = fd;
     in_next = in_end = 0;
     out_count = 0;
@@ -245,25 +258,39 @@ void use_line(int fd) {
 // waits), or until Ctrl-Q. Signals end the program; keys are read into the
 // key queue. The signal pipe is always watched: a signal that came after
 // the last look but before poll would otherwise leave poll asleep for good.
-void wait_for_line(short events) {
+//
+// fd is the line's, or a network line's socket while it connects: then the
+// wait ends after ms too (-1: no limit). True when fd is ready.
+bool wait_for(int fd, short events, int ms) {
     console_flush();  // what the target said so far shows while we wait
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        if (quit_requested() && !taking_last_output) return;
+        if (quit_requested() && !taking_last_output) return false;
+        int timeout = -1;
+        if (ms >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+            if (left <= 0) return false;
+            timeout = static_cast<int>(left);
+        }
         const int keyboard = keyboard_watched && keys_room() > 0 ? console_keyboard_fd() : -1;
-        pollfd fds[3] = {{line_fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
-        const int n = poll(fds, 3, -1);
+        pollfd fds[3] = {{fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
+        const int n = poll(fds, 3, timeout);
         stop_if_signalled();
-        if (n < 0 && errno != EINTR) return;
+        if (n < 0 && errno != EINTR) return false;
         if (n <= 0) continue;
         if (fds[2].revents) console_read_keys();
-        if (fds[0].revents) return;
+        if (fds[0].revents) return true;
     }
 }
+
+void wait_for_line(short events) { wait_for(line_fd, events, -1); }
 
 // One read of whatever is there; false when nothing was (or the line is
 // gone).
 bool read_some() {
-    const ssize_t n = read(line_fd, in_buffer.data(), in_buffer.size());
+    const ssize_t n = line_is_net ? net_read(line_fd, in_buffer.data(), in_buffer.size())
+                                  : read(line_fd, in_buffer.data(), in_buffer.size());
+    if (line_is_net) out_count += net_take_output(out_queue.data() + out_count, out_queue.size() - out_count);
     if (n > 0) {
         in_next = 0;
         in_end = static_cast<size_t>(n);
@@ -271,6 +298,16 @@ bool read_some() {
     }
     if (n == 0 || !worth_retrying(errno)) line_lost("read", static_cast<int>(n), errno);
     return false;
+}
+
+// A network line in place of a device (posix/net.h).
+int open_net_line(const char* url, long baud) {
+    line_device = url;
+    line_baud = baud;
+    const int fd = net_open(url, baud, false, wait_for);
+    if (fd < 0) return 0;
+    use_line(fd, true);
+    return 1;
 }
 
 }  // namespace
@@ -286,6 +323,7 @@ bool port_speed_code(long baud, unsigned* code) {
 }
 
 int port_open(const char* device, long baud) {
+    if (net_is_url(device)) return open_net_line(device, baud);
     unsigned speed;
     if (!port_speed_code(baud, &speed)) {
         console_print("%ld Baud not supported\n", baud);
@@ -295,7 +333,7 @@ int port_open(const char* device, long baud) {
     line_speed = speed;
     const int fd = open_line(device, speed, false);
     if (fd < 0) return 0;
-    use_line(fd);
+    use_line(fd, false);
     return 1;
 }
 
@@ -304,9 +342,10 @@ void port_wait_when_gone(bool wait) { wait_when_gone = wait; }
 bool port_gone() { return gone; }
 
 bool port_reopen() {
-    const int fd = open_line(line_device.c_str(), line_speed, true);
+    const int fd = line_is_net ? net_open(line_device.c_str(), line_baud, true, wait_for)
+                               : open_line(line_device.c_str(), line_speed, true);
     if (fd < 0) return false;
-    use_line(fd);
+    use_line(fd, line_is_net);
     console_print("%s back\n", line_device.c_str());
     session_log_note("line back");
     return true;
@@ -319,7 +358,7 @@ void port_close() {
     restore_line();
 }
 
-int port_buffered() { return static_cast<int>(in_end - in_next); }
+int port_buffered() { return static_cast<int>(in_end - in_next + (line_is_net ? net_pending_input() : 0)); }
 
 void port_fill() {
     if (in_next == in_end && !gone) read_some();
@@ -333,7 +372,10 @@ void port_send() {
 
 size_t port_pending() { return out_count; }
 
-size_t port_room() { return gone ? out_queue.size() : out_queue.size() - out_count; }
+size_t port_room() {
+    const size_t room = gone ? out_queue.size() : out_queue.size() - out_count;
+    return line_is_net ? room / 2 : room;  // a byte may go doubled
+}
 
 void port_flush() {
     while (out_count > 0 && !gone && !port_request_cut()) {
@@ -374,9 +416,11 @@ int link_get_raw() {
 
 void link_put_raw(int byte) {
     if (port_request_cut()) return;
-    if (out_count == out_queue.size()) port_flush();
-    if (out_count == out_queue.size()) return;  // Ctrl-Q came while the line took nothing
-    out_queue[out_count++] = static_cast<unsigned char>(byte);
+    unsigned char wire[2] = {static_cast<unsigned char>(byte)};
+    const size_t size = line_is_net ? net_encode(byte, wire) : 1;
+    if (out_count + size > out_queue.size()) port_flush();
+    if (out_count + size > out_queue.size()) return;  // Ctrl-Q came while the line took nothing
+    for (size_t i = 0; i < size; ++i) out_queue[out_count++] = wire[i];
 }
 
 }  // namespace tolvane

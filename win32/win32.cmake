@@ -8,6 +8,7 @@ add_executable(tolvane-win
   fileservice/names-win32.cpp
   win32/com_port.cpp
   win32/host.cpp
+  win32/net.cpp
   terminal/term_loop-win32.cpp
   win32/console.cpp)
 target_link_libraries(tolvane-win PRIVATE tolvane_link)
