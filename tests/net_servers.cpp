@@ -153,13 +153,16 @@ std::string start_ser2net(Ser2net& s, const std::string& device, const std::stri
         s.rfc2217_port = free_port();
         s.tcp_port = free_port();
         if (s.tcp_port == s.rfc2217_port) continue;
+        std::string options;
+        if (!s.options.empty()) options = "  options:\n    " + s.options + "\n";
         std::ofstream(s.config) << "connection: &board-rfc2217\n"
                                    "  accepter: telnet(rfc2217),tcp,127.0.0.1,"
-                                << s.rfc2217_port << "\n  connector: serialdev," << device
-                                << ",115200n81,local\n"
-                                   "connection: &board-tcp\n"
+                                << s.rfc2217_port << "\n  connector: serialdev," << device << ",115200n81,local\n"
+                                << options
+                                << "connection: &board-tcp\n"
                                    "  accepter: tcp,127.0.0.1,"
-                                << s.tcp_port << "\n  connector: serialdev," << device << ",115200n81,local\n";
+                                << s.tcp_port << "\n  connector: serialdev," << device << ",115200n81,local\n"
+                                << options;
         why = start_configured(s);
         if (why.empty() || why.find("not installed") != std::string::npos) return why;
     }

@@ -27,6 +27,9 @@ void stop(Server& server);
 
 // ser2net with two ports for one device: telnet(rfc2217) and raw tcp.
 struct Ser2net : Server {
+    // Options for both connections, as "name: value" lines; set before
+    // starting (ser2net's default chardelay holds data a millisecond or more).
+    std::string options;
     std::string config;
     std::string device;
     int rfc2217_port = 0;
