@@ -208,6 +208,13 @@ size_t com_port_command(const ComPortSetting& s, uint8_t* dest) {
     return com_port_command(s.command, s.value, s.command == com_port::SET_BAUDRATE ? 4 : 1, dest);
 }
 
+bool telnet_queue_setting(TelnetCodec& c, const ComPortSetting& setting) {
+    if (c.setting_count == 0 || c.us[telnet::COM_PORT] != state::yes) return false;
+    uint8_t wire[COMMAND_MAX];
+    queue(c, wire, com_port_command(setting, wire));
+    return true;
+}
+
 ComPortSetting com_port_modem_line(modem_line line, bool on) {
     if (line == modem_line::dtr) return {com_port::SET_CONTROL, on ? com_port::CONTROL_DTR_ON : com_port::CONTROL_DTR_OFF};
     return {com_port::SET_CONTROL, on ? com_port::CONTROL_RTS_ON : com_port::CONTROL_RTS_OFF};

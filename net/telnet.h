@@ -127,6 +127,10 @@ size_t com_port_command(uint8_t command, uint32_t value, size_t value_size, uint
 size_t com_port_command(const ComPortSetting& setting, uint8_t* dest);
 // SET-CONTROL for DTR or RTS on or off.
 ComPortSetting com_port_modem_line(modem_line line, bool on);
+// Queues one more setting (a modem line, say) once the server has taken
+// the COM-PORT-OPTION; false (nothing queued) before that, or on a line
+// without it. Its answer is the server's new state, not checked here.
+bool telnet_queue_setting(TelnetCodec& codec, const ComPortSetting& setting);
 
 // Where the opening stands: the settings still due, all taken, or refused
 // (the server refused the option, or answered a setting with another

@@ -188,6 +188,20 @@ TEST(Rfc2217, CommandsOnTheWire) {
     EXPECT_EQ(telnet_escape(0xFE, wire), 1u);
 }
 
+TEST(Rfc2217, ModemLinesGoOnlyOnceTheServerTookTheOption) {
+    const ComPortSetting dtr_off = com_port_modem_line(modem_line::dtr, false);
+    TelnetCodec c = started();
+    EXPECT_FALSE(telnet_queue_setting(c, dtr_off));
+    decode(c, SER2NET_HELLO);
+    taken(c);
+    EXPECT_TRUE(telnet_queue_setting(c, dtr_off));
+    EXPECT_EQ(taken(c), command(dtr_off));
+    TelnetCodec raw;
+    telnet_start(raw, nullptr, 0);
+    decode(raw, SER2NET_HELLO);
+    EXPECT_FALSE(telnet_queue_setting(raw, dtr_off)) << "a line without the option";
+}
+
 TEST(Rfc2217, RefusalsSayWhatTheServerHas) {
     struct Case {
         Bytes answer;  // replaces the one for the same command
