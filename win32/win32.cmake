@@ -23,4 +23,6 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   fileservice/find-win32.cpp
   fileservice/find-win32_test.cpp
   win32/com_port.cpp
-  win32/com_port_test.cpp)
+  win32/com_port_test.cpp
+  win32/socket.cpp
+  win32/socket_test.cpp)
