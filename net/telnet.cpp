@@ -186,6 +186,7 @@ size_t telnet_decode(TelnetCodec& c, uint8_t* bytes, size_t count) {
 
 size_t telnet_take(TelnetCodec& c, uint8_t* dest, size_t room) {
     const size_t n = c.out_length < room ? c.out_length : room;
+    if (n == 0) return 0;  // dest may be null then
     std::memcpy(dest, c.out.data(), n);
     std::memmove(c.out.data(), c.out.data() + n, c.out_length - n);
     c.out_length -= n;
