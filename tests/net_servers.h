@@ -21,7 +21,7 @@ bool listening(int port, int timeout_ms);
 struct Server {
     pid_t pid = -1;
     std::string log;  // its standard output and error
-    ~Server();
+    virtual ~Server();  // held as a Server by whoever starts either kind
 };
 void stop(Server& server);
 
