@@ -14,6 +14,7 @@
 #include "base/settings.h"
 #include "fileservice/confine.h"
 #include "link/link.h"
+#include "net/url.h"
 #include "terminal/term_loop.h"
 
 namespace tolvane {
@@ -127,6 +128,23 @@ std::string first_word(const char* text) {
     return std::string(text, end);
 }
 
+// A -c naming a network line must be a usable URL: a typo must not become
+// a device path. False after printing why.
+bool check_line_name(const char* argv0, int letter) {
+    if (net_url_scheme(device_name) == net_scheme::none) return true;
+    NetUrl url;
+    std::string why;
+    if (net_url_parse(device_name, &url, &why)) return true;
+    getopt_error(argv0, (device_name + ": " + why).c_str(), letter);
+    return false;
+}
+
+// Under the banner: a raw TCP line has the speed the server gives it.
+void print_line_note() {
+    if (net_url_scheme(device_name) == net_scheme::tcp)
+        console_print("%s: speed and modem lines are the server's\n", device_name.c_str());
+}
+
 // Under the banner, when -d or -p narrows the file service.
 void print_files_line() {
     if (service_root) console_print("Files: %s%s\n", service_root, service_read_only ? " (read-only)" : "");
@@ -179,6 +197,10 @@ int scan_options(int argc, char* argv[]) {
             device_name = first_word(optarg);
             if (device_name.empty()) {
                 getopt_error(argv[0], "option requires an argument", c);
+                print_usage(argv[0]);
+                return EXIT_USAGE;
+            }
+            if (!check_line_name(argv[0], c)) {
                 print_usage(argv[0]);
                 return EXIT_USAGE;
             }
@@ -249,12 +271,18 @@ int entry(int argc, char* argv[]) {
         return -1;
     }
     // A root that is no directory ends the program as a line that cannot be opened.
-    if (!confine_open_root() || !host_line_open(device_name.c_str(), baud_rate)) return -1;
+    if (!confine_open_root()) return -1;
+    if (!host_network_lines && net_url_scheme(device_name) != net_scheme::none) {
+        console_print("open: %s: network lines are not in this build yet\n", device_name.c_str());
+        return -1;
+    }
+    if (!host_line_open(device_name.c_str(), baud_rate)) return -1;
     send_reset();
     send_command_words(optind, argc, argv);
 
     if (!quit_after_send) {
         console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, device_name.c_str(), baud_rate);
+        print_line_note();
         print_files_line();
         console_print("\nExit with Ctrl-Q\n\n");
         term_loop();

@@ -112,8 +112,16 @@ bool reaped_cleanly(Terminal& t, int timeout_ms) {
 
 Terminal start_tolvane(const std::string& path, const std::string& dir) {
     Terminal t = with_ptys();
+    return start_tolvane_via(path, dir, t.line.path, t.line);
+}
+
+Terminal start_tolvane_via(const std::string& path, const std::string& dir, const std::string& line_name,
+                           const PtyPair& line) {
+    Terminal t;
+    t.line = line;
+    t.console = open_raw_pty();
     make_cooked(t.console);
-    t.pid = spawn_on_console({path, "-c", t.line.path}, t.console, dir);
+    t.pid = spawn_on_console({path, "-c", line_name}, t.console, dir);
     if (!wait_for_text(t.line.master, std::string(50, '\b'), START_MS)) return failed(t, "no reset on the line");
     if (!wait_for_text(t.console.master, "Exit with Ctrl-Q", START_MS)) return failed(t, "no banner");
     if (!wait_raw(t.console, START_MS)) return failed(t, "console not raw");

@@ -24,6 +24,10 @@ struct Terminal {
 Terminal start_tolvane(const std::string& path, const std::string& dir);
 Terminal start_picocom(const std::string& path, const std::string& dir);
 Terminal start_cat(const std::string& path, const std::string& dir);
+// tolvane with -c line_name, which reaches the pty line (a URL whose server
+// serves it); the Terminal takes the pty over.
+Terminal start_tolvane_via(const std::string& path, const std::string& dir, const std::string& line_name,
+                           const PtyPair& line);
 // Ends the program as its user would; false if it did not end cleanly.
 bool stop_tolvane(Terminal& t);
 bool stop_picocom(Terminal& t);

@@ -20,4 +20,7 @@ bool session_log_open(const char*, const char*) { return true; }
 void session_log_write(const char*, size_t) {}
 void session_log_note(const char*) {}
 
+// Network lines are as the program has them.
+const bool host_network_lines = true;
+
 }  // namespace tolvane

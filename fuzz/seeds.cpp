@@ -15,6 +15,7 @@
 
 #include "fileservice/rpc.h"
 #include "link/link.h"
+#include "net/telnet.h"
 
 using namespace tolvane;
 
@@ -557,6 +558,48 @@ void options_corpus() {
     options_input("lone-dash", ENTRY, {"tolvane", "-", "-q"});
     options_input("long-options", ENTRY, {"tolvane", "--version=1", "--help", "-b", "fast", "--bogus"});
     options_input("help-mid-scan", ENTRY, {"tolvane", "-q", "-h", "-c"});
+    options_input("rfc2217-url", ENTRY, {"tolvane", "-c", "rfc2217://lab-host:3001", "-b", "921600"});
+    options_input("tcp-url-ipv6", ENTRY, {"tolvane", "-c", "tcp://[::1]:3001"});
+    options_input("url-without-port", ENTRY, {"tolvane", "-c", "rfc2217://lab-host"});
+}
+
+// --- A server's telnet (the telnet target) ---
+
+void telnet_input(const std::string& name, uint8_t switches, std::initializer_list<Bytes> parts) {
+    Bytes input{switches};
+    for (const Bytes& p : parts) input.insert(input.end(), p.begin(), p.end());
+    write_input("corpus/telnet", name, input);
+}
+
+// A server's answer to a setting, as the codec writes commands.
+Bytes answer(uint8_t command, uint32_t value) {
+    Bytes wire(tolvane::COMMAND_MAX);
+    wire.resize(tolvane::com_port_command(
+        static_cast<uint8_t>(command + tolvane::com_port::SERVER), value,
+        command == tolvane::com_port::SET_BAUDRATE ? 4 : 1, wire.data()));
+    return wire;
+}
+
+void telnet_corpus() {
+    using namespace tolvane::telnet;
+    namespace cp = tolvane::com_port;
+    constexpr uint8_t RFC2217 = 1, CUT = 6;
+    const Bytes hello = {IAC, WILL, SGA, IAC, DO, SGA, IAC, WILL, ECHO, IAC, DONT, ECHO,
+                         IAC, DO, BINARY, IAC, WILL, BINARY, IAC, DO, COM_PORT};
+    const Bytes answers = [] {
+        Bytes all;
+        for (const auto& s : tolvane::com_port_line_settings(921600)) {
+            const Bytes one = answer(s.command, s.value);
+            all.insert(all.end(), one.begin(), one.end());
+        }
+        return all;
+    }();
+    telnet_input("ser2net-opening", RFC2217, {hello, answers, {'o', 'k', IAC, IAC, '\r', '\n'}});
+    telnet_input("ser2net-opening-cut", RFC2217 | CUT, {hello, {'x'}, answers});
+    telnet_input("refused-speed", RFC2217, {hello, answer(cp::SET_BAUDRATE, 115200)});
+    telnet_input("refused-option", RFC2217, {{IAC, DONT, COM_PORT, IAC, WONT, BINARY}});
+    telnet_input("signature-asked", RFC2217, {{IAC, SB, COM_PORT, 100, IAC, SE, IAC, SB, COM_PORT, 107, 0, IAC, SE}});
+    telnet_input("raw-data", 0, {{'a', IAC, IAC, 'b', IAC, 241, IAC, WILL, 24, 0xFE}});
 }
 
 }  // namespace
@@ -580,5 +623,6 @@ int main(int argc, char* argv[]) {
     line_regressions();
     client_corpus();
     options_corpus();
+    telnet_corpus();
     return 0;
 }

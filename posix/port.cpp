@@ -19,6 +19,7 @@
 #include "link/link.h"
 #include "posix/console.h"
 #include "posix/modem.h"
+#include "posix/net.h"
 #include "posix/speed.h"
 #include "posix/stop.h"
 
@@ -55,6 +56,9 @@ clock::time_point leave_deadline;
 
 long asked_baud = 115200;   // what a reconnect asks for again
 long baud_in_force = 115200;
+// A network line (posix/net.h): the same buffers and waits, its bytes
+// through net_read, net_encode and net_write.
+bool line_is_net = false;
 bool wait_when_gone = false;
 bool gone = false;
 
@@ -66,7 +70,8 @@ int write_queued() {
     size_t done = 0;
     int error = 0;
     while (done < out_count) {
-        const ssize_t n = write(line_fd, out_queue.data() + done, out_count - done);
+        const ssize_t n = line_is_net ? net_write(line_fd, out_queue.data() + done, out_count - done)
+                                      : write(line_fd, out_queue.data() + done, out_count - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else {
@@ -130,6 +135,11 @@ void restore_line() {
     if (line_fd < 0) return;
     flush_before_leaving();
     const bool drained = driver_drained();
+    if (line_is_net) {
+        net_close(line_fd, leaving_wait_ms());
+        line_fd = -1;
+        return;
+    }
     if (!drained) tcflush(line_fd, TCOFLUSH);
     while (tcsetattr(line_fd, drained ? TCSADRAIN : TCSANOW, &saved_line_settings) != 0 && errno == EINTR) {
     }
@@ -146,7 +156,8 @@ void say_line_lost(const char* operation, int result, int error) {
 
 // What a device that went away (a USB board reset or unplugged) answers.
 bool device_went_away(int result, int error) {
-    return result == 0 || error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+    return result == 0 || error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == ECONNRESET ||
+           error == ECONNABORTED || error == ETIMEDOUT || error == EHOSTUNREACH || error == ENETUNREACH;
 }
 
 // The line failed for good. With -w a device that went away is let go and
@@ -244,7 +255,8 @@ int open_line(const char* device, long baud, report said, int* open_error) {
     return fd;
 }
 
-void use_line(int fd) {
+void use_line(int fd, bool net) {
+    line_is_net = net;
     line_fd = fd;
     in_next = in_end = 0;
     out_count = 0;
@@ -256,25 +268,39 @@ void use_line(int fd) {
 // waits), or until Ctrl-Q. Signals end the program; keys are read into the
 // key queue. The signal pipe is always watched: a signal that came after
 // the last look but before poll would otherwise leave poll asleep for good.
-void wait_for_line(short events) {
+//
+// fd is the line's, or a network line's socket while it connects: then the
+// wait ends after ms too (-1: no limit). True when fd is ready.
+bool wait_for(int fd, short events, int ms) {
     console_flush();  // what the target said so far shows while we wait
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        if (quit_requested() && !taking_last_output) return;
+        if (quit_requested() && !taking_last_output) return false;
+        int timeout = -1;
+        if (ms >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+            if (left <= 0) return false;
+            timeout = static_cast<int>(left);
+        }
         const int keyboard = keyboard_watched && keys_room() > 0 ? console_keyboard_fd() : -1;
-        pollfd fds[3] = {{line_fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
-        const int n = poll(fds, 3, -1);
+        pollfd fds[3] = {{fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
+        const int n = poll(fds, 3, timeout);
         stop_if_signalled();
-        if (n < 0 && errno != EINTR) return;
+        if (n < 0 && errno != EINTR) return false;
         if (n <= 0) continue;
         if (fds[2].revents) console_read_keys();
-        if (fds[0].revents) return;
+        if (fds[0].revents) return true;
     }
 }
+
+void wait_for_line(short events) { wait_for(line_fd, events, -1); }
 
 // One read of whatever is there; false when nothing was (or the line is
 // gone).
 bool read_some() {
-    const ssize_t n = read(line_fd, in_buffer.data(), in_buffer.size());
+    const ssize_t n = line_is_net ? net_read(line_fd, in_buffer.data(), in_buffer.size())
+                                  : read(line_fd, in_buffer.data(), in_buffer.size());
+    if (line_is_net) out_count += net_take_output(out_queue.data() + out_count, out_queue.size() - out_count);
     if (n > 0) {
         in_next = 0;
         in_end = static_cast<size_t>(n);
@@ -282,6 +308,17 @@ bool read_some() {
     }
     if (n == 0 || !worth_retrying(errno)) line_lost("read", static_cast<int>(n), errno);
     return false;
+}
+
+// A network line in place of a device (posix/net.h).
+int open_net_line(const char* url, long baud) {
+    line_device = url;
+    asked_baud = baud;
+    baud_in_force = baud;
+    const int fd = net_open(url, baud, false, wait_for);
+    if (fd < 0) return 0;
+    use_line(fd, true);
+    return 1;
 }
 
 }  // namespace
@@ -293,6 +330,7 @@ int port_open(const char* device, long baud) {
 
 open_outcome port_open_if_there(const char* device, long baud, int* open_error, report_open_failure when) {
     *open_error = 0;
+    if (net_is_url(device)) return open_net_line(device, baud) ? open_outcome::opened : open_outcome::refused;
     if (baud < SPEED_MIN) {
         console_print("%ld Baud not supported\n", baud);
         return open_outcome::refused;
@@ -302,7 +340,7 @@ open_outcome port_open_if_there(const char* device, long baud, int* open_error, 
     const int fd = open_line(device, baud, when == report_open_failure::always ? report::all : report::all_but_open,
                              open_error);
     if (fd < 0) return *open_error != 0 ? open_outcome::not_opened : open_outcome::refused;
-    use_line(fd);
+    use_line(fd, false);
     port_set_modem_lines(fd, device, true);
     return open_outcome::opened;
 }
@@ -315,10 +353,11 @@ bool port_gone() { return gone; }
 
 bool port_reopen() {
     int open_error;
-    const int fd = open_line(line_device.c_str(), asked_baud, report::none, &open_error);
+    const int fd = line_is_net ? net_open(line_device.c_str(), asked_baud, true, wait_for)
+                               : open_line(line_device.c_str(), asked_baud, report::none, &open_error);
     if (fd < 0) return false;
-    use_line(fd);
-    port_set_modem_lines(fd, line_device.c_str(), false);
+    use_line(fd, line_is_net);
+    if (!line_is_net) port_set_modem_lines(fd, line_device.c_str(), false);
     console_print("%s back\n", line_device.c_str());
     session_log_note("line back");
     return true;
@@ -331,7 +370,7 @@ void port_close() {
     restore_line();
 }
 
-int port_buffered() { return static_cast<int>(in_end - in_next); }
+int port_buffered() { return static_cast<int>(in_end - in_next + (line_is_net ? net_pending_input() : 0)); }
 
 void port_fill() {
     if (in_next == in_end && !gone) read_some();
@@ -345,7 +384,10 @@ void port_send() {
 
 size_t port_pending() { return out_count; }
 
-size_t port_room() { return gone ? out_queue.size() : out_queue.size() - out_count; }
+size_t port_room() {
+    const size_t room = gone ? out_queue.size() : out_queue.size() - out_count;
+    return line_is_net ? room / 2 : room;  // a byte may go doubled
+}
 
 void port_flush() {
     while (out_count > 0 && !gone && !port_request_cut()) {
@@ -387,9 +429,11 @@ int link_get_raw() {
 
 void link_put_raw(int byte) {
     if (port_request_cut()) return;
-    if (out_count == out_queue.size()) port_flush();
-    if (out_count == out_queue.size()) return;  // Ctrl-Q came while the line took nothing
-    out_queue[out_count++] = static_cast<unsigned char>(byte);
+    unsigned char wire[2] = {static_cast<unsigned char>(byte)};
+    const size_t size = line_is_net ? net_encode(byte, wire) : 1;
+    if (out_count + size > out_queue.size()) port_flush();
+    if (out_count + size > out_queue.size()) return;  // Ctrl-Q came while the line took nothing
+    for (size_t i = 0; i < size; ++i) out_queue[out_count++] = wire[i];
 }
 
 }  // namespace tolvane

@@ -8,6 +8,7 @@ set(TOLVANE_POSIX_SOURCES
   fileservice/find-posix.cpp
   fileservice/names-posix.cpp
   posix/host.cpp
+  posix/net.cpp
   posix/port.cpp
   posix/modem.cpp
   posix/speed.cpp

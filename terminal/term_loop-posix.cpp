@@ -60,6 +60,7 @@ void term_loop() {
             wait_for_line_back();
             continue;
         }
+        serve_line();  // what a network line received while it was set up
         term_send_keys();
         port_send();
         console_flush();

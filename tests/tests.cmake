@@ -22,6 +22,9 @@ add_executable(tolvane-walk ${TOLVANE_POSIX_SOURCES})
 target_compile_definitions(tolvane-walk PRIVATE TOLVANE_CONFINE_WALK_ONLY=true)
 target_link_libraries(tolvane-walk PRIVATE tolvane_link)
 
+# The line over the network: a real ser2net and socat serving a pty.
+tolvane_add_e2e(e2e_net_tests tests/e2e_net_test.cpp tests/net_servers.cpp)
+
 # The file service: the test as the target through the library.
 tolvane_add_e2e(e2e_fileservice_tests
   tests/e2e_served.cpp

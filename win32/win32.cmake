@@ -11,6 +11,7 @@ add_executable(tolvane-win
   win32/modem.cpp
   win32/wait_start.cpp
   win32/host.cpp
+  win32/net.cpp
   terminal/term_loop-win32.cpp
   win32/console.cpp)
 target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi)
@@ -26,4 +27,6 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   fileservice/find-win32_test.cpp
   win32/com_port.cpp
   win32/com_port_test.cpp
-  win32/modem.cpp)
+  win32/modem.cpp
+  win32/socket.cpp
+  win32/socket_test.cpp)
