@@ -5,6 +5,7 @@
 
 #include "base/console.h"
 #include "base/console_platform.h"
+#include "base/host.h"
 #include "base/session_log.h"
 
 namespace tolvane {
