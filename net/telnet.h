@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/settings.h"  // modem_line
+
 namespace tolvane {
 
 namespace telnet {
@@ -61,8 +63,6 @@ struct ComPortSetting {
 // parity, 1 stop bit, no flow control.
 constexpr size_t LINE_SETTINGS = 5;
 std::array<ComPortSetting, LINE_SETTINGS> com_port_line_settings(uint32_t baud);
-
-enum class modem_line { dtr, rts };
 
 // The whole state of one connection's telnet side.
 struct TelnetCodec {

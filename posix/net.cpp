@@ -16,6 +16,7 @@
 
 #include "base/console.h"
 #include "base/keys.h"
+#include "base/modem.h"
 #include "net/telnet.h"
 #include "net/url.h"
 
@@ -94,6 +95,23 @@ bool send_all(int fd, const unsigned char* bytes, size_t count, net_wait_fn wait
     return true;
 }
 
+// The modem lines asked for (--dtr, --rts, --pulse), as SET-CONTROL
+// commands once the server took the option; modem_apply calls these.
+int modem_fd = -1;
+net_wait_fn modem_wait = nullptr;
+
+bool send_modem_line(modem_line line, bool on) {
+    if (!telnet_queue_setting(codec, com_port_modem_line(line, on))) return false;
+    unsigned char buffer[COMMAND_MAX];
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(SETUP_PATIENCE_MS);
+    for (size_t n; (n = telnet_take(codec, buffer, sizeof buffer)) > 0;) {
+        if (!send_all(modem_fd, buffer, n, modem_wait, deadline)) return false;
+    }
+    return true;
+}
+
+void pause_ms(int ms) { poll(nullptr, 0, ms); }
+
 // Offers the COM-PORT-OPTION, sends the line's settings once the server
 // takes it, and reads until every setting is answered. Data between the
 // answers is kept for the first reads.
@@ -112,7 +130,13 @@ bool set_up_line(int fd, const char* url, long baud, bool quiet, net_wait_fn wai
         }
         std::string why;
         const com_port_state state = com_port_check(codec, &why);
-        if (state == com_port_state::agreed) return true;
+        if (state == com_port_state::agreed) {
+            // The pulse resets a board at start, never again on a reconnect.
+            modem_fd = fd;
+            modem_wait = wait;
+            modem_apply(url, !quiet, send_modem_line, pause_ms);
+            return true;
+        }
         if (state == com_port_state::refused) {
             if (!quiet || why != last_refusal) console_print("open: %s: %s\n", url, why.c_str());
             last_refusal = why;

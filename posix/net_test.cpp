@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/settings.h"
 #include "net/telnet.h"
 
 using namespace tolvane;
@@ -167,4 +168,27 @@ TEST(NetOpen, NamesResolve) {
     const std::string said = open_and_say("tcp://no-such-host.invalid:1", 115200, &none);
     EXPECT_EQ(none, -1);
     EXPECT_EQ(said.rfind("open: tcp://no-such-host.invalid:1: ", 0), 0u) << said;
+}
+
+// --dtr, --rts and --pulse go to the server as SET-CONTROL commands once it
+// agreed to the line's settings: the levels, then the pulse.
+TEST(NetOpen, ModemLinesFollowTheSettings) {
+    const Bytes reply = cat({TAKES_THE_OPTION, {IAC, SB, CPO, 101, 0x00, 0x01, 0xC2, 0x00, IAC, SE},
+                             ANSWERS_AFTER_SPEED});
+    Script server(AF_INET, OFFERS, reply);
+    dtr_level = line_level::off;
+    rts_level = line_level::on;
+    pulse_line = modem_line::dtr;
+    pulse_ms = 20;
+    int fd;
+    EXPECT_EQ(open_and_say("rfc2217://127.0.0.1:" + std::to_string(server.port), 115200, &fd), "");
+    dtr_level = rts_level = line_level::keep;
+    pulse_line = modem_line::none;
+    ASSERT_GE(fd, 0);
+    net_close(fd, 500);
+    server.thread.join();
+    const auto control = [](uint8_t value) { return Bytes{IAC, SB, CPO, 5, value, IAC, SE}; };
+    const Bytes expected = cat({control(9), control(11), control(8), control(9)});  // DTR off, RTS on, DTR on, off
+    ASSERT_GE(server.received.size(), expected.size());
+    EXPECT_EQ(Bytes(server.received.end() - static_cast<long>(expected.size()), server.received.end()), expected);
 }
