@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/list.h"
 #include "app/options.h"
 #include "base/console.h"
 #include "base/host.h"
@@ -13,6 +14,7 @@
 #include "base/settings.h"
 #include "fileservice/confine.h"
 #include "link/link.h"
+#include "net/url.h"
 #include "terminal/display.h"
 #include "terminal/term_loop.h"
 
@@ -33,6 +35,10 @@ constexpr char LETTERS[] = "qQrRpPwWhHtTc:C:b:B:d:D:l:L:";
 enum long_id : int {
     OPT_HELP = 0x100,
     OPT_VERSION,
+    OPT_LIST,
+    OPT_DTR,
+    OPT_RTS,
+    OPT_PULSE,
     OPT_MAP,
     OPT_TIMESTAMP,
     OPT_HEX,
@@ -42,6 +48,10 @@ enum long_id : int {
 constexpr long_option LONG_OPTIONS[] = {
     {"help", long_arg::none, OPT_HELP},
     {"version", long_arg::none, OPT_VERSION},
+    {"list", long_arg::none, OPT_LIST},
+    {"dtr", long_arg::required, OPT_DTR},
+    {"rts", long_arg::required, OPT_RTS},
+    {"pulse", long_arg::required, OPT_PULSE},
     {"map", long_arg::required, OPT_MAP},
     {"timestamp", long_arg::optional, OPT_TIMESTAMP},
     {"hex", long_arg::none, OPT_HEX},
@@ -59,10 +69,14 @@ void print_usage(const char* argv0) {
     console_print("          r       trace each file request\n"
                   "          d <dir> serve the target only the files beneath dir\n"
                   "          p       serve the files read-only\n"
-                  "          w       wait for a line that went away\n"
+                  "          w       wait for the line, at start and when it goes away\n"
                   "          l <file> append what the console shows to file\n"
                   "          h       this text (also --help)\n"
-                  "      --version   the program's version and build date\n");
+                  "      --version   the program's version and build date\n"
+                  "      --list      list the serial lines of this machine\n"
+                  "      --dtr on|off  hold DTR on or off\n"
+                  "      --rts on|off  hold RTS on or off\n"
+                  "      --pulse dtr|rts[:MS]  reset the board: the line on for MS ms (100)\n");
     console_print("          t       stamp each line of target text (also --timestamp)\n"
                   "      --timestamp=FORMAT  24hour, 24hour-start, 24hour-delta or iso8601\n"
                   "      --map FLAGS  INLCRNL,ICRNL,IGNCR for target text, OCRNL,ONLCRNL for keys\n"
@@ -85,6 +99,40 @@ bool parse_baud(const char* text, long* baud) {
     return true;
 }
 
+// --dtr and --rts take on or off.
+bool parse_level(const char* text, line_level* level) {
+    if (std::strcmp(text, "on") == 0) *level = line_level::on;
+    else if (std::strcmp(text, "off") == 0) *level = line_level::off;
+    else return false;
+    return true;
+}
+
+// The longest reset pulse: a minute is already far beyond any board's.
+constexpr long PULSE_MS_MAX = 60000;
+
+// --pulse takes dtr or rts, and :MS with a whole number of milliseconds.
+bool parse_pulse(const char* text, modem_line* line, int* ms) {
+    const char* colon = std::strchr(text, ':');
+    const std::string name = colon ? std::string(text, colon) : std::string(text);
+    if (name == "dtr") *line = modem_line::dtr;
+    else if (name == "rts") *line = modem_line::rts;
+    else return false;
+    if (colon == nullptr) return true;
+    const char* digits = colon + 1;
+    if (*digits < '0' || *digits > '9') return false;
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(digits, &end, 10);
+    if (*end != '\0' || errno == ERANGE || value <= 0 || value > PULSE_MS_MAX) return false;
+    *ms = static_cast<int>(value);
+    return true;
+}
+
+// A long option's argument that is wrong: the message as the scanner's own.
+void long_option_error(const char* argv0, const char* message, const char* name) {
+    if (opterr) console_print("%s: %s -- --%s\n", argv0, message, name);
+}
+
 // The first word of a -c argument; empty when it holds none (an unset
 // variable in -c "$PORT" must not open the default line).
 std::string first_word(const char* text) {
@@ -92,6 +140,23 @@ std::string first_word(const char* text) {
     const char* end = text;
     while (*end && !std::isspace(static_cast<unsigned char>(*end))) ++end;
     return std::string(text, end);
+}
+
+// A -c naming a network line must be a usable URL: a typo must not become
+// a device path. False after printing why.
+bool check_line_name(const char* argv0, int letter) {
+    if (net_url_scheme(device_name) == net_scheme::none) return true;
+    NetUrl url;
+    std::string why;
+    if (net_url_parse(device_name, &url, &why)) return true;
+    getopt_error(argv0, (device_name + ": " + why).c_str(), letter);
+    return false;
+}
+
+// Under the banner: a raw TCP line has the speed the server gives it.
+void print_line_note() {
+    if (net_url_scheme(device_name) == net_scheme::tcp)
+        console_print("%s: speed and modem lines are the server's\n", device_name.c_str());
 }
 
 // Under the banner, when -d or -p narrows the file service.
@@ -122,6 +187,10 @@ int scan_options(int argc, char* argv[]) {
     service_read_only = false;
     wait_for_line = false;
     session_log_name = nullptr;
+    dtr_level = line_level::keep;
+    rts_level = line_level::keep;
+    pulse_line = modem_line::none;
+    pulse_ms = 100;
     display_maps = 0;
     display_stamps = stamp_format::none;
     display_hex = false;
@@ -146,6 +215,10 @@ int scan_options(int argc, char* argv[]) {
             device_name = first_word(optarg);
             if (device_name.empty()) {
                 getopt_error(argv[0], "option requires an argument", c);
+                print_usage(argv[0]);
+                return EXIT_USAGE;
+            }
+            if (!check_line_name(argv[0], c)) {
                 print_usage(argv[0]);
                 return EXIT_USAGE;
             }
@@ -182,6 +255,23 @@ int scan_options(int argc, char* argv[]) {
         case OPT_VERSION:
             print_version();
             return 0;
+        case OPT_LIST:
+            return list_serial_lines();
+        case OPT_DTR:
+        case OPT_RTS:
+            if (!parse_level(optarg, c == OPT_DTR ? &dtr_level : &rts_level)) {
+                long_option_error(argv[0], "option needs on or off", c == OPT_DTR ? "dtr" : "rts");
+                print_usage(argv[0]);
+                return EXIT_USAGE;
+            }
+            break;
+        case OPT_PULSE:
+            if (!parse_pulse(optarg, &pulse_line, &pulse_ms)) {
+                long_option_error(argv[0], "option needs dtr or rts[:MS], MS up to 60000", "pulse");
+                print_usage(argv[0]);
+                return EXIT_USAGE;
+            }
+            break;
         case 't':
         case 'T':
             display_stamps = stamp_format::time_of_day;
@@ -190,20 +280,18 @@ int scan_options(int argc, char* argv[]) {
             if (optarg == nullptr) {
                 display_stamps = stamp_format::time_of_day;
             } else if (!display_parse_stamp_format(optarg, &display_stamps)) {
-                console_print("%s: unknown format '%s' -- --timestamp\n", argv[0], optarg);
+                long_option_error(argv[0], "option needs 24hour, 24hour-start, 24hour-delta or iso8601", "timestamp");
                 print_usage(argv[0]);
                 return EXIT_USAGE;
             }
             break;
-        case OPT_MAP: {
-            std::string unknown;
-            if (!display_parse_maps(optarg, &display_maps, &unknown)) {
-                console_print("%s: unknown flag '%s' -- --map\n", argv[0], unknown.c_str());
+        case OPT_MAP:
+            if (!display_parse_maps(optarg, &display_maps)) {
+                long_option_error(argv[0], "option needs INLCRNL, ICRNL, IGNCR, OCRNL or ONLCRNL", "map");
                 print_usage(argv[0]);
                 return EXIT_USAGE;
             }
             break;
-        }
         case OPT_HEX:
             display_hex = true;
             break;
@@ -218,7 +306,9 @@ int scan_options(int argc, char* argv[]) {
     return GO_ON;
 }
 
-int entry(int argc, char* argv[]) {
+namespace {
+
+int run(int argc, char* argv[]) {
     const int scanned = scan_options(argc, argv);
     if (scanned != GO_ON) return scanned;
     display_start();
@@ -228,22 +318,32 @@ int entry(int argc, char* argv[]) {
         return -1;
     }
     // A root that is no directory ends the program as a line that cannot be opened.
-    if (!confine_open_root() || !host_line_open(device_name.c_str(), baud_rate)) {
-        console_end();
+    if (!confine_open_root()) return -1;
+    if (!host_network_lines && net_url_scheme(device_name) != net_scheme::none) {
+        console_print("open: %s: network lines are not in this build yet\n", device_name.c_str());
         return -1;
     }
+    if (!host_line_open(device_name.c_str(), baud_rate)) return -1;
     send_reset();
     send_command_words(optind, argc, argv);
 
     if (!quit_after_send) {
         console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, device_name.c_str(), baud_rate);
+        print_line_note();
         print_files_line();
         console_print("\nExit with Ctrl-Q\n\n");
         term_loop();
     }
     host_line_close();
-    console_end();
     return 0;
+}
+
+}  // namespace
+
+int entry(int argc, char* argv[]) {
+    const int status = run(argc, argv);
+    console_end();  // the console at the start of a line, the log ended
+    return status;
 }
 
 }  // namespace tolvane

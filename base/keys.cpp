@@ -40,4 +40,9 @@ bool quit_requested() { return quit; }
 
 void request_quit() { quit = true; }
 
+void keys_reset() {
+    queue.clear();
+    quit = false;
+}
+
 }  // namespace tolvane

@@ -33,4 +33,7 @@ void keys_clear();
 bool quit_requested();
 void request_quit();
 
+// The queue empty and no Ctrl-Q: a run of its own (tests and fuzzing).
+void keys_reset();
+
 }  // namespace tolvane

@@ -10,5 +10,9 @@ const char* service_root = nullptr;
 bool service_read_only = false;
 bool wait_for_line = false;
 const char* session_log_name = nullptr;
+line_level dtr_level = line_level::keep;
+line_level rts_level = line_level::keep;
+modem_line pulse_line = modem_line::none;
+int pulse_ms = 100;
 
 }  // namespace tolvane

@@ -19,4 +19,15 @@ extern bool wait_for_line;
 // -l: where a copy of the console goes; null for none.
 extern const char* session_log_name;
 
+// --dtr, --rts: a modem line held at one level for the session; keep
+// leaves it as the platform has it.
+enum class line_level { keep, on, off };
+extern line_level dtr_level;
+extern line_level rts_level;
+// --pulse: a modem line asserted for pulse_ms right after the open, to
+// reset the board; then released (or held on, by --dtr on or --rts on).
+enum class modem_line { none, dtr, rts };
+extern modem_line pulse_line;
+extern int pulse_ms;
+
 }  // namespace tolvane

@@ -5,11 +5,13 @@ add_executable(tolvane-bench
   bench/file_service.cpp
   bench/lrzsz.cpp
   bench/main.cpp
+  bench/network.cpp
   bench/procs.cpp
   bench/stats.cpp
   bench/table.cpp
   bench/target_line.cpp
-  bench/terminals.cpp)
+  bench/terminals.cpp
+  tests/net_servers.cpp)
 target_link_libraries(tolvane-bench PRIVATE tolvane_client util)
 target_compile_definitions(tolvane-bench PRIVATE
   TOLVANE_BINARY="$<TARGET_FILE:tolvane>"

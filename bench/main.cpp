@@ -16,6 +16,7 @@
 #include "bench/bare_host.h"
 #include "bench/file_service.h"
 #include "bench/lrzsz.h"
+#include "bench/network.h"
 #include "bench/procs.h"
 #include "bench/stats.h"
 #include "bench/table.h"
@@ -41,6 +42,14 @@ const char* const BARE_HOST = "bare host (floor)";
 const std::vector<std::string> SHAPED_OPTIONS = {"--map", "INLCRNL", "-t"};
 const char* const SHAPED_PEER = "tolvane, plain";
 const char* const PROGRAM_NAMES[PROGRAMS] = {"tolvane", "picocom", "cat (limit)"};
+// tolvane with its line over the network, beside tolvane on the pty itself.
+// ser2net as installed waits a millisecond or more for more data before it
+// sends (chardelay); without that wait it shows its own cost.
+enum NetLine { OVER_SER2NET, OVER_SER2NET_NO_DELAY, OVER_SOCAT, NET_LINES };
+const char* const NET_LINE_NAMES[NET_LINES] = {"over ser2net rfc2217", "over ser2net rfc2217, chardelay off",
+                                               "over socat tcp"};
+const Relay NET_RELAYS[NET_LINES] = {Relay::ser2net_rfc2217, Relay::ser2net_rfc2217_no_chardelay, Relay::socat_tcp};
+const char* const ON_THE_PTY = "tolvane on the pty";
 
 struct Options {
     int runs = 5;
@@ -66,6 +75,9 @@ struct Results {
     // The same requests against a host that has nothing behind it.
     Series bare_read_speed, bare_read_ratio, bare_getc_p50, bare_getc_p99, bare_p50_ratio, bare_p99_ratio;
     Series idle_cpu;
+    // Over the network, each beside the same run's figure on the pty.
+    Series net_pass[NET_LINES], net_pass_ratio[NET_LINES], net_read[NET_LINES], net_read_ratio[NET_LINES];
+    Series net_p50[NET_LINES], net_p50_ratio[NET_LINES], net_p99[NET_LINES], net_p99_ratio[NET_LINES];
     // --map INLCRNL -t, and its quotients over the plain passthrough.
     Series shaped_speed, shaped_cpu, shaped_speed_ratio, shaped_cpu_ratio;
 };
@@ -82,6 +94,7 @@ struct Setup {
     std::string passthrough;
     std::string passthrough_lines;  // the same ending in LF, so each run starts a line
     std::string file;  // bytes of every file moved, read, written, sent
+    NetTerminal net[NET_LINES];
 };
 
 [[noreturn]] void usage(int status = 2) {
@@ -202,6 +215,12 @@ Setup prepare(const Options& o) {
     }
     s.bare_pair = open_raw_pty();
     s.bare = start_bare_host(s.bare_pair, s.file);
+    for (int n = 0; n < NET_LINES; ++n) {
+        s.net[n] = start_tolvane_over(NET_RELAYS[n], o.tolvane, s.served_dir,
+                                      fresh_dir(o.scratch + "/relay-" + std::to_string(n)));
+        if (s.net[n].t.pid < 0)
+            std::fprintf(stderr, "tolvane %s did not start: %s\n", NET_LINE_NAMES[n], s.net[n].t.why_not.c_str());
+    }
     if (s.terminals[TOLVANE].pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
     return s;
 }
@@ -299,6 +318,37 @@ void floor_round(Setup& s, const Options& o, Results& r) {
     if (s.terminals[TOLVANE].pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
 }
 
+double last(const Series& s) { return s.values.empty() ? NAN : s.values.back(); }
+
+// The line over the network: text through, 4096-byte reads and get
+// character, each beside this run's figure on the pty; then the target
+// goes back to tolvane on the pty.
+void net_round(Setup& s, const Options& o, Results& r) {
+    const size_t n_text = s.passthrough.size();
+    const size_t n_file = s.file.size();
+    Series unused_cpu;
+    for (int n = 0; n < NET_LINES; ++n) {
+        Terminal& t = s.net[n].t;
+        if (s.net[n].missing) continue;
+        const Flow f = t.pid > 0 ? pump(t, s.passthrough) : Flow{};
+        record_flow(f, n_text, r.net_pass[n], unused_cpu);
+        if (f.ok) record_ratio(mb_per_s(f, n_text), last(r.pass_speed[TOLVANE]), r.net_pass_ratio[n]);
+        else if (t.pid > 0) drain(t, 100);
+        if (t.pid > 0) target_attach(t.line.master, TARGET_WAIT_MS);
+        const Flow read = t.pid > 0 ? read_through(t.pid, "read.bin", s.file, REQUEST_SIZES[LRZSZ_SIZE_INDEX]) : Flow{};
+        record_flow(read, n_file, r.net_read[n], unused_cpu);
+        if (read.ok) record_ratio(mb_per_s(read, n_file), last(r.read_speed[LRZSZ_SIZE_INDEX]), r.net_read_ratio[n]);
+        std::vector<double> us;
+        if (t.pid > 0) us = getc_turnarounds("read.bin", s.file, o.getc_count);
+        record_turnarounds(us, r.net_p50[n], r.net_p99[n]);
+        if (!us.empty()) {
+            record_ratio(last(r.net_p50[n]), last(r.getc_p50), r.net_p50_ratio[n]);
+            record_ratio(last(r.net_p99[n]), last(r.getc_p99), r.net_p99_ratio[n]);
+        }
+    }
+    if (s.terminals[TOLVANE].pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
+}
+
 void idle(Setup& s, const Options& o, Results& r) {
     const pid_t pid = s.terminals[TOLVANE].pid;
     if (pid <= 0) {
@@ -365,6 +415,18 @@ std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
     char idle[64];
     std::snprintf(idle, sizeof idle, "idle CPU-s over %g s", o.idle_ms / 1000.0);
     out.push_back(row(idle, r.idle_cpu, Goal::zero));
+    for (int n = 0; n < NET_LINES; ++n) {
+        if (s.net[n].missing) continue;  // said at the start
+        const std::string over = NET_LINE_NAMES[n];
+        out.push_back(peer_row("passthrough MB/s " + over, r.net_pass[n], ON_THE_PTY, false, r.pass_speed[TOLVANE],
+                               r.net_pass_ratio[n], Goal::none));
+        out.push_back(peer_row("file read, 4096 B requests, MB/s " + over, r.net_read[n], ON_THE_PTY, false,
+                               r.read_speed[LRZSZ_SIZE_INDEX], r.net_read_ratio[n], Goal::none));
+        out.push_back(peer_row("get character turnaround p50, µs " + over, r.net_p50[n], ON_THE_PTY, false,
+                               r.getc_p50, r.net_p50_ratio[n], Goal::none));
+        out.push_back(peer_row("get character turnaround p99, µs " + over, r.net_p99[n], ON_THE_PTY, false,
+                               r.getc_p99, r.net_p99_ratio[n], Goal::none));
+    }
     return out;
 }
 
@@ -407,6 +469,12 @@ bool finish(Setup& s) {
     if (s.terminals[CAT].pid > 0) stop_cat(s.terminals[CAT]);
     if (!s.lrzsz_missing) close_pty(s.lrzsz.pair);
     stop_bare_host(s.bare);
+    for (NetTerminal& n : s.net) {
+        if (!stop_tolvane_over(n)) {
+            std::fprintf(stderr, "tolvane over the network did not end cleanly on Ctrl-Q\n");
+            clean = false;
+        }
+    }
     close_pty(s.bare_pair);
     return clean;
 }
@@ -437,6 +505,7 @@ int run(int argc, char** argv) {
         file_round(s, r);
         getc_round(s, o, r);
         floor_round(s, o, r);
+        net_round(s, o, r);
     }
     idle(s, o, r);
     const bool clean = finish(s);

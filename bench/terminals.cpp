@@ -113,10 +113,18 @@ bool reaped_cleanly(Terminal& t, int timeout_ms) {
 
 Terminal start_tolvane(const std::string& path, const std::string& dir, const std::vector<std::string>& options) {
     Terminal t = with_ptys();
+    return start_tolvane_via(path, dir, t.line.path, t.line, options);
+}
+
+Terminal start_tolvane_via(const std::string& path, const std::string& dir, const std::string& line_name,
+                           const PtyPair& line, const std::vector<std::string>& options) {
+    Terminal t;
+    t.line = line;
+    t.console = open_raw_pty();
     make_cooked(t.console);
     std::vector<std::string> argv{path};
     argv.insert(argv.end(), options.begin(), options.end());
-    argv.insert(argv.end(), {"-c", t.line.path});
+    argv.insert(argv.end(), {"-c", line_name});
     t.pid = spawn_on_console(argv, t.console, dir);
     if (!wait_for_text(t.line.master, std::string(50, '\b'), START_MS)) return failed(t, "no reset on the line");
     if (!wait_for_text(t.console.master, "Exit with Ctrl-Q", START_MS)) return failed(t, "no banner");

@@ -26,6 +26,10 @@ Terminal start_tolvane(const std::string& path, const std::string& dir);
 Terminal start_tolvane(const std::string& path, const std::string& dir, const std::vector<std::string>& options);
 Terminal start_picocom(const std::string& path, const std::string& dir);
 Terminal start_cat(const std::string& path, const std::string& dir);
+// tolvane with -c line_name, which reaches the pty line (a URL whose server
+// serves it), and the options before it; the Terminal takes the pty over.
+Terminal start_tolvane_via(const std::string& path, const std::string& dir, const std::string& line_name,
+                           const PtyPair& line, const std::vector<std::string>& options = {});
 // Ends the program as its user would; false if it did not end cleanly.
 bool stop_tolvane(Terminal& t);
 bool stop_picocom(Terminal& t);

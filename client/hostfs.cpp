@@ -40,8 +40,9 @@ bool begin(int code) {
 
 bool fits(const char* text) { return __builtin_strlen(text) <= HOST_NAME_MAX_LENGTH; }
 
-// The host stops reading a string field after 79 bytes, before its ETX, so
-// a 79-byte field would leave the ETX on the line; parts of 78 do not.
+// Hosts take string fields of up to 79 bytes; older ones stopped reading
+// there and left a 79-byte field's ETX on the line, so parts of 78 suit
+// every host.
 constexpr size_t TEXT_PART_MAX = 78;
 
 // A big-endian field of n bytes. Bytes cut off by an ETX count as zero.
@@ -64,13 +65,19 @@ int get_s16() {
     return gone ? -1 : value;
 }
 
-// Reads a text up to its ETX, keeping at most capacity bytes.
+// Reads a text up to its ETX, keeping at most capacity bytes; -1 when it
+// held more (a faulty host): it is read to its end all the same, so the
+// line stays in step.
 int get_text(char* buffer, int capacity) {
     int count = 0;
+    bool too_long = false;
     for (int s = get(); s != SYM_ETX && s >= 0; s = get()) {
-        if (count < capacity) buffer[count++] = static_cast<char>(s & 0xFF);
+        if (count < capacity)
+            buffer[count++] = static_cast<char>(s & 0xFF);
+        else
+            too_long = true;
     }
-    return count;
+    return too_long ? -1 : count;
 }
 
 uint16_t be16(const unsigned char* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
@@ -146,7 +153,7 @@ char* host_fgets(char* buffer, int size, host_file file) {
     link_put_u16(static_cast<uint32_t>(size));
     if (get_s16() != 1) return nullptr;
     const int count = get_text(buffer, size - 1);
-    if (gone) return nullptr;
+    if (gone || count < 0) return nullptr;
     buffer[count] = '\0';
     return buffer;
 }

@@ -38,8 +38,8 @@ typedef struct host_find_record {
 } host_find_record;
 
 enum {
-    /* The host keeps 79 bytes of a string field and stops reading there, so
-     * a 79-byte name would leave its ETX on the line: names and patterns
+    /* Hosts take names of up to 79 bytes; older ones stopped reading there
+     * and left a 79-byte name's ETX on the line, so names and patterns
      * longer than 78 bytes are refused here (texts for host_fputs go in
      * parts). */
     HOST_NAME_MAX_LENGTH = 78,

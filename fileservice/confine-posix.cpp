@@ -326,14 +326,19 @@ bool confine_open_root() {
     return false;
 }
 
-FILE* confine_fopen(const char* name, const char* c_mode, const open_mode& mode) {
-    if (service_root == nullptr) return std::fopen(name, c_mode);
+FILE* confine_fopen(const char* name, const char*, const open_mode& mode) {
     if (!mode.valid) {
         errno = EINVAL;
         return nullptr;
     }
-    const int fd = open_beneath(name, open_flags(mode), NEW_FILE_MODE);
+    // Never blocking: a FIFO without a writer, a device, must not stop the
+    // host; files and directories get their usual blocking descriptor back.
+    const int flags = open_flags(mode) | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+    const int fd = service_root ? open_beneath(name, flags, NEW_FILE_MODE) : open(name, flags, NEW_FILE_MODE);
     if (fd < 0) return nullptr;
+    struct stat st;
+    if (fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)))
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     FILE* stream = fdopen(fd, fdopen_mode(mode));
     if (stream == nullptr) close_keeping_errno(fd);
     return stream;

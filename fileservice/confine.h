@@ -22,7 +22,9 @@ namespace tolvane {
 // while it cannot be opened.
 bool confine_open_root();
 
-// fopen(name, mode); mode is the checked form of c_mode.
+// fopen(name, mode); mode is the checked form of c_mode. It never blocks:
+// a name that is no file or directory (a FIFO, a device) is opened so that
+// a read or write that would wait fails at once instead.
 FILE* confine_fopen(const char* name, const char* c_mode, const open_mode& mode);
 // remove(name): a file, or an empty directory where the C library's remove
 // takes one.

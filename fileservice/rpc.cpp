@@ -23,6 +23,10 @@ constexpr int RESULT_ERROR = -1;  // EOF, or a failed remove/rename/seek/tell
 // Second string field of a request: the mode of open, the new name of rename.
 using ShortText = char[LINK_STRING_MAX + 1];
 
+// A name, pattern or mode: a string field of at most LINK_STRING_MAX bytes.
+// False when it held more: the request then fails without acting.
+bool get_name(char* buffer) { return link_get_field(buffer, LINK_STRING_MAX + 1) >= 0; }
+
 int32_t get_s32() { return static_cast<int32_t>(link_get_u32()); }
 int16_t get_s16() { return static_cast<int16_t>(link_get_u16()); }
 void put_s16(int value) { link_put_u16(static_cast<uint32_t>(value) & 0xFFFF); }
@@ -33,13 +37,17 @@ FILE* output_stream(host_stream* stream) { return service_read_only ? nullptr : 
 
 void serve_open() {
     ShortText mode;
-    link_get_string(rpc_text);
-    link_get_string(mode);
+    const bool name_fits = get_name(rpc_text);
+    const bool mode_fits = get_name(mode);
     host_file_name(rpc_text);
     if (rpc_trace) console_print("fopen(%s,%s) = ", rpc_text, mode);
     const open_mode checked = open_mode_parse(mode);
-    const bool allowed = checked.valid && !(service_read_only && checked.writes) && !host_request_cut();
+    const bool allowed = name_fits && mode_fits && checked.valid && !(service_read_only && checked.writes) &&
+                         !host_request_cut();
     FILE* stream = allowed ? confine_fopen(rpc_text, mode, checked) : nullptr;
+    // Every append mode starts at the end, in both C libraries, as a target
+    // that asks for its log's size expects; writes go there anyway.
+    if (stream && checked.appends) std::fseek(stream, 0, SEEK_END);
     uint32_t handle = 0;
     if (stream) {
         handle = handle_add(stream, checked);
@@ -122,9 +130,10 @@ void serve_gets() {
 
 void serve_puts() {
     host_stream* stream = handle_stream(link_get_u32());
-    link_get_string(rpc_text);
+    // A text may fill the whole buffer, not only a name's 79 bytes.
+    const bool fits = link_get_field(rpc_text, RPC_TEXT_SIZE) >= 0;
     if (rpc_trace) console_print("fputs(%s)\n", rpc_text);
-    FILE* file = output_stream(stream);
+    FILE* file = fits && !host_request_cut() ? output_stream(stream) : nullptr;
     put_s16(file ? std::fputs(rpc_text, file) : RESULT_ERROR);
 }
 
@@ -139,11 +148,13 @@ void send_found(int result, const find_record& record) {
 }
 
 void serve_find_first() {
-    link_get_string(rpc_text);
+    const bool fits = get_name(rpc_text);
     host_file_name(rpc_text);
     const int attributes = get_s16();
     find_record record{};
-    const int result = find_first(rpc_text, &record);
+    // A pattern cut short must not list what it did not ask for.
+    if (!fits) find_end();
+    const int result = fits ? find_first(rpc_text, &record) : RESULT_ERROR;
     if (rpc_trace) console_print("findfirst(%s,%d) = ", rpc_text, attributes);
     send_found(result, record);
 }
@@ -154,20 +165,21 @@ void serve_find_next() {
 }
 
 void serve_remove() {
-    link_get_string(rpc_text);
+    const bool fits = get_name(rpc_text);
     host_file_name(rpc_text);
     if (rpc_trace) console_print("remove(%s)\n", rpc_text);
-    put_s16(service_read_only || host_request_cut() ? RESULT_ERROR : confine_remove(rpc_text));
+    put_s16(!fits || service_read_only || host_request_cut() ? RESULT_ERROR : confine_remove(rpc_text));
 }
 
 void serve_rename() {
     ShortText new_name;
-    link_get_string(rpc_text);
-    link_get_string(new_name);
+    const bool old_fits = get_name(rpc_text);
+    const bool new_fits = get_name(new_name);
     host_file_name(rpc_text);
     host_file_name(new_name);
     if (rpc_trace) console_print("rename(%s,%s)\n", rpc_text, new_name);
-    put_s16(service_read_only || host_request_cut() ? RESULT_ERROR : confine_rename(rpc_text, new_name));
+    const bool fits = old_fits && new_fits;
+    put_s16(!fits || service_read_only || host_request_cut() ? RESULT_ERROR : confine_rename(rpc_text, new_name));
 }
 
 void serve_tell() {

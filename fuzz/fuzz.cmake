@@ -73,9 +73,13 @@ tolvane_add_fuzzer(options
   app/options.cpp
   base/settings.cpp
   link/link.cpp
+  net/url.cpp
   base/console.cpp
   terminal/display.cpp
   base/text_format.cpp)
 
+# A network line's telnet side against a faulty server.
+tolvane_add_fuzzer(telnet fuzz/telnet_fuzzer.cpp net/telnet.cpp)
+
 # Writes the seed corpus and the regression inputs; run by hand (fuzz/README.md).
-add_executable(tolvane-fuzz-seeds fuzz/seeds.cpp link/link.cpp)
+add_executable(tolvane-fuzz-seeds fuzz/seeds.cpp link/link.cpp net/telnet.cpp)

@@ -6,11 +6,24 @@
 // An input is one byte of switches, then what the target sends:
 //   bit 0: the trace (-r)   bit 1: read-only (-p)
 //   bit 2: names resolved by the component walk rather than by openat2
+//   bit 3: events: the rest is a list of events (below), and the terminal
+//          loop's part that is the same on every platform runs as well
 // After its last byte the line gives ETX, so a request cut short ends there.
+//
+// An event is a tag byte and a length byte n, then (for the first two) n
+// bytes; tag % 4 says what happens:
+//   0: the target sends n bytes
+//   1: n keys are typed (Ctrl-Q among them ends the run as it ends tolvane)
+//   2: the line takes no output for its next n + 1 tries
+//   3: the line goes away and comes back (-w): the request in progress is cut
+// A request that waits for the line takes the events that come meanwhile,
+// as the program's waits do: keys are recorded, the loop acts on them.
+#include <setjmp.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +31,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/host.h"
+#include "base/keys.h"
 #include "base/settings.h"
 #include "fileservice/confine-posix.h"
 #include "fileservice/confine.h"
@@ -41,6 +56,15 @@ constexpr rlim_t FILE_SIZE_MAX = 1024 * 1024;
 const uint8_t* line = nullptr;
 size_t line_size = 0;
 size_t line_next = 0;
+
+// Event mode: line_next walks the events; line_left bytes of the current
+// "target sends" event are still to be read.
+bool events = false;
+size_t line_left = 0;
+int refusing = 0;         // tries the line still takes no output
+bool line_gone = false;   // away until the loop has waited for it (-w)
+bool taking_last = false;  // after Ctrl-Q, once the loop turned to it
+jmp_buf quit_jump;
 
 std::string root_path;
 
@@ -69,16 +93,100 @@ extern "C" int __wrap_fseek(FILE* stream, long offset, int origin) {
     return -1;
 }
 
+namespace {
+
+// What a wait sees next: keys, a line that refuses or goes away, or more
+// bytes from the target. False when the input is over.
+bool next_event() {
+    if (line_next + 2 > line_size) {
+        line_next = line_size;
+        return false;
+    }
+    const int tag = line[line_next] % 4;
+    size_t n = line[line_next + 1];
+    line_next += 2;
+    if (tag <= 1 && n > line_size - line_next) n = line_size - line_next;
+    switch (tag) {
+    case 0:
+        line_left = n;
+        break;
+    case 1:
+        tolvane::keys_add(line + line_next, n);
+        line_next += n;
+        break;
+    case 2:
+        refusing = static_cast<int>(n) + 1;
+        break;
+    default:
+        line_gone = true;
+        break;
+    }
+    return true;
+}
+
+// The terminal loop's shared part over the events, as both programs run it.
+void run_loop() {
+    using namespace tolvane;
+    if (setjmp(quit_jump) != 0) return;  // Ctrl-Q ended the run
+    for (;;) {
+        if (quit_requested()) term_quit();
+        if (line_gone) {  // the loop waited for the line; keys for the old one go
+            keys_clear();
+            line_gone = false;
+        }
+        term_send_keys();
+        if (line_left > 0) {
+            term_from_line(link_get());
+        } else if (!next_event()) {
+            return;
+        }
+    }
+}
+
+}  // namespace
+
 namespace tolvane {
 
-int link_get_raw() { return line_next < line_size ? line[line_next++] : BYTE_ETX; }
-void link_put_raw(int) {}
+int link_get_raw() {
+    if (!events) return line_next < line_size ? line[line_next++] : BYTE_ETX;
+    while (line_left == 0) {
+        if (host_request_cut() || !next_event()) return BYTE_ETX;
+    }
+    if (host_request_cut()) return BYTE_ETX;
+    --line_left;
+    return line[line_next++];
+}
+
+// A line that refuses output makes the write wait, and the wait sees the
+// keys and the line lost meanwhile; the target's bytes wait for a read.
+void link_put_raw(int) {
+    while (events && refusing > 0 && !host_request_cut()) {
+        --refusing;
+        if (line_left == 0 && !next_event()) break;
+    }
+}
+
+size_t host_line_room() { return refusing > 0 ? 0 : 1u << 20; }
+
+bool host_line_wait_room(int) {
+    if (refusing == 0) return true;
+    --refusing;
+    return false;
+}
+
+bool host_request_cut() { return line_gone || (quit_requested() && !taking_last); }
+
+void host_line_take_last_output() { taking_last = true; }
+
+void host_quit(int) { longjmp(quit_jump, 1); }
 
 }  // namespace tolvane
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     using namespace tolvane;
     root_path = scratch::open();
+    // As the program: a write to a FIFO whose reader went is a failed write.
+    std::signal(SIGPIPE, SIG_IGN);
     const rlimit size_limit{FILE_SIZE_MAX, FILE_SIZE_MAX};
     if (setrlimit(RLIMIT_FSIZE, &size_limit) != 0) fault("cannot limit the file size");
     service_root = root_path.c_str();
@@ -98,7 +206,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     line = data + 1;
     line_size = size - 1;
     line_next = 0;
-    while (line_next < line_size) term_from_line(link_get());
+    events = data[0] & 8;
+    line_left = 0;
+    refusing = 0;
+    line_gone = false;
+    taking_last = false;
+    keys_reset();
+    if (events)
+        run_loop();
+    else
+        while (line_next < line_size) term_from_line(link_get());
 
     // What the program would hold until it exits ends with the input here.
     handle_close_all();

@@ -1,9 +1,6 @@
-// The console and the way out for the fuzz targets: nothing reaches the
-// terminal or a file, but every message is still formatted (by the shared
-// console_print), so the sanitizers check what the trace and the messages
-// hand to printf.
-#include <cstdio>
-#include <cstdlib>
+// The console for the fuzz targets: nothing reaches the terminal or a
+// file, but every message is still formatted (by the shared console_print),
+// so the sanitizers check what the trace and the messages hand to printf.
 #include <string>
 
 #include "base/console.h"
@@ -25,17 +22,7 @@ void session_log_write(const char*, size_t) {}
 void session_log_note(const char*) {}
 void session_log_end() {}
 
-// The in-memory line never goes away, and nobody types Ctrl-Q.
-bool host_request_cut() { return false; }
-size_t host_line_room() { return 1u << 20; }
-bool host_line_wait_room(int) { return true; }
-void host_line_take_last_output() {}
-
-// Only Ctrl-Q on the keyboard ends the program, and no target types keys
-// here: reaching this is a fault of its own.
-void host_quit(int) {
-    std::fputs("host_quit reached without a keyboard\n", stderr);
-    std::abort();
-}
+// Network lines are as the program has them.
+const bool host_network_lines = true;
 
 }  // namespace tolvane

@@ -113,12 +113,14 @@ void reset() {
     if (mkdirat(root_fd, "d", 0755) != 0) fail("mkdir", "d");
     write_file(root_fd, "d/x.c", "int x;\n", 0644);
     write_file(root_fd, "d/.hidden", "", 0644);
+    // A FIFO with no other end: no request on it may block.
+    if (mkfifoat(root_fd, "fifo", 0644) != 0) fail("mkfifo", "fifo");
     // Links that stay inside, and links that would lead out if ".." or an
     // absolute target were taken from the host's root.
     const char* links[][2] = {
         {"..", "d/up"},         {"../hello.txt", "d/back"},      {"d", "to-d"},
         {"/hello.txt", "abs"},  {"../outside/canary", "escape"}, {"../../../../outside", "deep"},
-        {"loop", "loop"},       {"nowhere", "dangling"},
+        {"loop", "loop"},       {"nowhere", "dangling"},         {"fifo", "to-fifo"},
     };
     for (const auto& link : links) {
         if (symlinkat(link[0], root_fd, link[1]) != 0) fail("symlink", link[1]);

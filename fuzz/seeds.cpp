@@ -5,6 +5,7 @@
 //   build/fuzz/tolvane-fuzz-seeds fuzz
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 
 #include "fileservice/rpc.h"
 #include "link/link.h"
+#include "net/telnet.h"
 
 using namespace tolvane;
 
@@ -112,13 +114,45 @@ void push_back(int c, uint32_t handle) {
 }
 
 // Line target switches (fuzz/line_fuzzer.cpp).
-constexpr uint8_t TRACE = 1, READ_ONLY = 2, WALK = 4;
+constexpr uint8_t TRACE = 1, READ_ONLY = 2, WALK = 4, EVENTS = 8;
+
+// Event mode: what the target sends so far becomes one event of its own
+// (in parts of 255), then keys, a refusing line or a line lost follow.
+size_t sent_mark = 1;
+void flush_sent() {
+    Bytes sent(out.begin() + static_cast<long>(sent_mark), out.end());
+    out.resize(sent_mark);
+    for (size_t at = 0; at < sent.size(); at += 255) {
+        const size_t n = std::min<size_t>(255, sent.size() - at);
+        out.push_back(0);
+        out.push_back(static_cast<uint8_t>(n));
+        out.insert(out.end(), sent.begin() + static_cast<long>(at), sent.begin() + static_cast<long>(at + n));
+    }
+    sent_mark = out.size();
+}
+void event(uint8_t tag, const std::string& keys) {
+    flush_sent();
+    out.push_back(tag);
+    out.push_back(static_cast<uint8_t>(keys.size()));
+    out.insert(out.end(), keys.begin(), keys.end());
+    sent_mark = out.size();
+}
+void type_keys(const std::string& keys) { event(1, keys); }
+void refuse_output(int tries) {
+    flush_sent();
+    out.push_back(2);
+    out.push_back(static_cast<uint8_t>(tries));
+    sent_mark = out.size();
+}
+void lose_line() { event(3, std::string()); }
 
 // One line input: the switches, then what body() sends.
 template <typename F>
 void line(const char* dir, const std::string& name, uint8_t switches, F body) {
     out.assign(1, switches);
+    sent_mark = 1;
     body();
+    if (switches & EVENTS) flush_sent();
     write_input(dir, name, out);
 }
 
@@ -249,6 +283,55 @@ void line_corpus() {
         request(RPC_READ);
         link_put(0);
     });
+    // Keys and a line that takes no output or goes away, between and inside
+    // requests.
+    line(dir, "keys-inside-a-request", TRACE | EVENTS, [] {
+        type_keys("ls\r");
+        open_file("hello.txt", "r");
+        request(RPC_READ);
+        type_keys("typed meanwhile");
+        link_put_u32(5);
+        link_put_u32(1);
+        close_file(1);
+    });
+    line(dir, "ctrl-q-inside-a-request", EVENTS, [] {
+        request(RPC_WRITE);
+        link_put_u32(1);
+        type_keys("ab\x11" "cd");
+        link_put('x');
+    });
+    line(dir, "line-refuses-output", EVENTS, [] {
+        refuse_output(3);
+        type_keys(std::string(200, 'k'));
+        open_file("hello.txt", "r");
+        get_char(1);
+        type_keys("more keys");
+    });
+    line(dir, "line-lost-inside-a-request", TRACE | EVENTS, [] {
+        request(RPC_RENAME);
+        link_put_text("hello.txt");
+        link_put('n');
+        lose_line();
+        type_keys("for the old line");
+        link_put_text("new");
+        open_file("hello.txt", "r");
+    });
+    line(dir, "fifo", TRACE, [] {
+        open_file("fifo", "r");
+        read_file(10, 1);
+        get_line(1, 10);
+        open_file("to-fifo", "w");
+        open_file("fifo", "r+");
+        put_text(2, "x");
+        close_file(1);
+        close_file(2);
+    });
+    line(dir, "overlong-names", TRACE, [] {
+        open_file(std::string(80, 'x').c_str(), "w");
+        remove_file(std::string(200, 'h').c_str());
+        rename_file("hello.txt", std::string(90, 'n').c_str());
+        put_text(1, std::string(4096, 't').c_str());
+    });
 }
 
 // The crashes and the leak this harness was written against; each must
@@ -290,6 +373,20 @@ void line_regressions() {
         put_char(1, 'B');
         push_back('A', 1);
         close_file(1);
+    });
+    // Keys read by the wait inside a key's own send grew the string being
+    // walked: a use after free.
+    line(dir, "paste-ctrl-q-paste-line-refusing", EVENTS, [] {
+        refuse_output(200);
+        for (int i = 0; i < 8; ++i) type_keys(std::string(250, 'p'));
+        type_keys("\x11");
+        type_keys(std::string(250, 'q'));
+    });
+    // An open of an 80-byte name took the rest of the name as its mode.
+    line(dir, "name-spills-into-mode", TRACE, [] {
+        request(RPC_OPEN);
+        link_put_text((std::string(79, 'x') + "w").c_str());
+        link_put_text("r");
     });
     // The C library's ",ccs=" modes leaked a converter per open and close.
     line(dir, "ccs-mode-open-close", TRACE, [] {
@@ -459,6 +556,50 @@ void options_corpus() {
     options_input("root-fails", ENTRY | NO_ROOT, {"tolvane", "-D", "/nowhere"});
     options_input("no-words", ENTRY, {});
     options_input("lone-dash", ENTRY, {"tolvane", "-", "-q"});
+    options_input("long-options", ENTRY, {"tolvane", "--version=1", "--help", "-b", "fast", "--bogus"});
+    options_input("help-mid-scan", ENTRY, {"tolvane", "-q", "-h", "-c"});
+    options_input("rfc2217-url", ENTRY, {"tolvane", "-c", "rfc2217://lab-host:3001", "-b", "921600"});
+    options_input("tcp-url-ipv6", ENTRY, {"tolvane", "-c", "tcp://[::1]:3001"});
+    options_input("url-without-port", ENTRY, {"tolvane", "-c", "rfc2217://lab-host"});
+}
+
+// --- A server's telnet (the telnet target) ---
+
+void telnet_input(const std::string& name, uint8_t switches, std::initializer_list<Bytes> parts) {
+    Bytes input{switches};
+    for (const Bytes& p : parts) input.insert(input.end(), p.begin(), p.end());
+    write_input("corpus/telnet", name, input);
+}
+
+// A server's answer to a setting, as the codec writes commands.
+Bytes answer(uint8_t command, uint32_t value) {
+    Bytes wire(tolvane::COMMAND_MAX);
+    wire.resize(tolvane::com_port_command(
+        static_cast<uint8_t>(command + tolvane::com_port::SERVER), value,
+        command == tolvane::com_port::SET_BAUDRATE ? 4 : 1, wire.data()));
+    return wire;
+}
+
+void telnet_corpus() {
+    using namespace tolvane::telnet;
+    namespace cp = tolvane::com_port;
+    constexpr uint8_t RFC2217 = 1, CUT = 6;
+    const Bytes hello = {IAC, WILL, SGA, IAC, DO, SGA, IAC, WILL, ECHO, IAC, DONT, ECHO,
+                         IAC, DO, BINARY, IAC, WILL, BINARY, IAC, DO, COM_PORT};
+    const Bytes answers = [] {
+        Bytes all;
+        for (const auto& s : tolvane::com_port_line_settings(921600)) {
+            const Bytes one = answer(s.command, s.value);
+            all.insert(all.end(), one.begin(), one.end());
+        }
+        return all;
+    }();
+    telnet_input("ser2net-opening", RFC2217, {hello, answers, {'o', 'k', IAC, IAC, '\r', '\n'}});
+    telnet_input("ser2net-opening-cut", RFC2217 | CUT, {hello, {'x'}, answers});
+    telnet_input("refused-speed", RFC2217, {hello, answer(cp::SET_BAUDRATE, 115200)});
+    telnet_input("refused-option", RFC2217, {{IAC, DONT, COM_PORT, IAC, WONT, BINARY}});
+    telnet_input("signature-asked", RFC2217, {{IAC, SB, COM_PORT, 100, IAC, SE, IAC, SB, COM_PORT, 107, 0, IAC, SE}});
+    telnet_input("raw-data", 0, {{'a', IAC, IAC, 'b', IAC, 241, IAC, WILL, 24, 0xFE}});
 }
 
 }  // namespace
@@ -482,5 +623,6 @@ int main(int argc, char* argv[]) {
     line_regressions();
     client_corpus();
     options_corpus();
+    telnet_corpus();
     return 0;
 }

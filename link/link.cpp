@@ -39,6 +39,19 @@ int link_get_string(char* buffer) {
     return count;
 }
 
+int link_get_field(char* buffer, int size) {
+    int count = 0;
+    bool too_long = false;
+    for (int s = link_get(); s != SYM_ETX && s >= 0; s = link_get()) {
+        if (count < size - 1)
+            buffer[count++] = static_cast<char>(s & 0xFF);
+        else
+            too_long = true;
+    }
+    buffer[count] = '\0';
+    return too_long ? -1 : count;
+}
+
 void link_put_text(const char* text) {
     // The compiler's strlen: firmware may have no C library headers.
     link_put_block(static_cast<int>(__builtin_strlen(text)), reinterpret_cast<const unsigned char*>(text));

@@ -42,6 +42,11 @@ void link_put_block(int n, const unsigned char* bytes);
 
 // Reads at most LINK_STRING_MAX bytes and a NUL into buffer (80 bytes).
 int link_get_string(char* buffer);
+// Reads a string field to its ETX (or until the line gives -1), keeping at
+// most size - 1 bytes and a NUL. Returns the count, or -1 when the field
+// held more than that: it is then wholly consumed, so the stream stays in
+// step, and the caller must not act on it.
+int link_get_field(char* buffer, int size);
 void link_put_text(const char* text);  // its bytes, then SYM_ETX
 
 // Numbers travel big-endian. Bytes missing because an ETX cut the field

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "tests/fake_line.h"
@@ -110,6 +111,24 @@ TEST(LinkString, TakesAtMost79AndLeavesTheRest) {
     EXPECT_EQ(fake_line::unread(), 22u);  // 21 bytes and the ETX stay in the stream
     EXPECT_EQ(link_get_string(buf), 21);
     EXPECT_EQ(fake_line::unread(), 0u);
+}
+
+// A field is read to its ETX whatever its length; one longer than the
+// buffer is reported, never cut into two fields.
+TEST(LinkField, ReadsToItsEtxAndTellsWhenItDidNotFit) {
+    struct Case {
+        size_t length;
+        int expected;
+    } cases[] = {{0, 1}, {3, 4}, {78, 79}, {79, -1}, {300, -1}};  // x bytes, then the data ETX
+    for (const auto& c : cases) {
+        Bytes field(c.length, 'x');
+        field.insert(field.end(), {0x10, 0x03, 0x03, 'n'});  // an escaped ETX is data
+        fake_line::reset(field);
+        char buf[LINK_STRING_MAX + 1];
+        EXPECT_EQ(link_get_field(buf, sizeof buf), c.expected) << c.length;
+        EXPECT_EQ(fake_line::unread(), 1u) << "only the next field's byte is left";
+        EXPECT_EQ(std::strlen(buf), std::min<size_t>(c.length + 1, LINK_STRING_MAX)) << c.length;
+    }
 }
 
 TEST(LinkString, PutTextEndsWithBareEtx) {

@@ -9,10 +9,13 @@ namespace tolvane {
 
 std::string device_name = "/dev/ttyS0";
 const char usage_example[] = "\n\n\texample: %s -c /dev/ttyS1 -b 115200\n";
+const bool host_network_lines = true;  // posix/net.h
 
 bool host_line_open(const char* device, long baud) {
     stop_watch_signals();
-    return port_open(device, baud) == 1;
+    if ((wait_for_line ? port_open_waiting(device, baud) : port_open(device, baud)) != 1) return false;
+    baud_rate = port_speed();  // the banner shows the rate in force
+    return true;
 }
 
 void host_line_close() { port_close(); }

@@ -18,6 +18,9 @@
 #include "base/session_log.h"
 #include "link/link.h"
 #include "posix/console.h"
+#include "posix/modem.h"
+#include "posix/net.h"
+#include "posix/speed.h"
 #include "posix/stop.h"
 
 namespace tolvane {
@@ -51,25 +54,13 @@ bool taking_last_output = false;
 bool leave_by_deadline = false;
 clock::time_point leave_deadline;
 
-speed_t line_speed = B115200;
+long asked_baud = 115200;   // what a reconnect asks for again
+long baud_in_force = 115200;
+// A network line (posix/net.h): the same buffers and waits, its bytes
+// through net_read, net_encode and net_write.
+bool line_is_net = false;
 bool wait_when_gone = false;
 bool gone = false;
-
-struct SpeedCode {
-    long baud;
-    speed_t code;
-};
-constexpr std::array<SpeedCode, 9> speed_codes{{
-    {300, B300},
-    {1200, B1200},
-    {2400, B2400},
-    {4800, B4800},
-    {9600, B9600},
-    {19200, B19200},
-    {38400, B38400},
-    {57600, B57600},
-    {115200, B115200},
-}};
 
 bool worth_retrying(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
 
@@ -79,7 +70,8 @@ int write_queued() {
     size_t done = 0;
     int error = 0;
     while (done < out_count) {
-        const ssize_t n = write(line_fd, out_queue.data() + done, out_count - done);
+        const ssize_t n = line_is_net ? net_write(line_fd, out_queue.data() + done, out_count - done)
+                                      : write(line_fd, out_queue.data() + done, out_count - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
         } else {
@@ -143,6 +135,11 @@ void restore_line() {
     if (line_fd < 0) return;
     flush_before_leaving();
     const bool drained = driver_drained();
+    if (line_is_net) {
+        net_close(line_fd, leaving_wait_ms());
+        line_fd = -1;
+        return;
+    }
     if (!drained) tcflush(line_fd, TCOFLUSH);
     while (tcsetattr(line_fd, drained ? TCSADRAIN : TCSANOW, &saved_line_settings) != 0 && errno == EINTR) {
     }
@@ -159,7 +156,8 @@ void say_line_lost(const char* operation, int result, int error) {
 
 // What a device that went away (a USB board reset or unplugged) answers.
 bool device_went_away(int result, int error) {
-    return result == 0 || error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+    return result == 0 || error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == ECONNRESET ||
+           error == ECONNABORTED || error == ETIMEDOUT || error == EHOSTUNREACH || error == ENETUNREACH;
 }
 
 // The line failed for good. With -w a device that went away is let go and
@@ -187,15 +185,28 @@ void line_lost(const char* operation, int result, int error) {
     stop_now(-1);
 }
 
-// Opens the device and makes it a raw 8N1 line, saving its settings; -1
-// (after saying why, unless quiet) when it cannot.
-int open_line(const char* device, speed_t speed, bool quiet) {
+// What open_line says about a device that cannot be used.
+enum class report { all, all_but_open, none };
+
+// Puts the saved settings back on a line that is given up during its set-up.
+void give_up(int fd) {
+    tcsetattr(fd, TCSANOW, &saved_line_settings);
+    close(fd);
+}
+
+// Opens the device and makes it a raw 8N1 line at baud, saving its
+// settings; -1 when it cannot, with *open_error the error of the open
+// itself (0 when the open went through and a later step failed).
+int open_line(const char* device, long baud, report said, int* open_error) {
+    *open_error = 0;
+    const bool quiet = said == report::none;
     // O_NONBLOCK: a modem line without carrier cannot hang the open, and
     // every wait happens in poll, where a signal is seen at once.
     // O_NOCTTY: the line never becomes our controlling terminal.
     const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        if (!quiet) console_print("open: %s: %s\n", device, std::strerror(errno));
+        *open_error = errno;
+        if (said == report::all) console_print("open: %s: %s\n", device, std::strerror(errno));
         return -1;
     }
     // The lock picocom and tio take too: two programs on one line would
@@ -223,18 +234,30 @@ int open_line(const char* device, speed_t speed, bool quiet) {
     raw.c_lflag = FLUSHO;
     raw.c_cc[VTIME] = 2;
     raw.c_cc[VMIN] = 16;
-    cfsetispeed(&raw, speed);
-    cfsetospeed(&raw, speed);
+    // A rate without a code keeps the line's speed until it is set by number.
+    unsigned code;
+    const bool has_code = speed_code(baud, &code);
+    cfsetispeed(&raw, has_code ? code : cfgetispeed(&saved_line_settings));
+    cfsetospeed(&raw, has_code ? code : cfgetospeed(&saved_line_settings));
     if (tcsetattr(fd, TCSANOW, &raw) != 0) {
         if (!quiet) console_print("ioctl: %s: %s\n", device, std::strerror(errno));
-        tcsetattr(fd, TCSANOW, &saved_line_settings);
-        close(fd);
+        give_up(fd);
         return -1;
     }
+    // Drivers take what they can and say so only in what they read back.
+    const bool speed_set = has_code || speed_set_other(fd, baud);
+    const long in_force = speed_set ? speed_in_force(fd) : 0;
+    if (!speed_matches(baud, in_force)) {
+        if (!quiet) console_print("%ld Baud not supported\n", baud);
+        give_up(fd);
+        return -1;
+    }
+    baud_in_force = in_force;
     return fd;
 }
 
-void use_line(int fd) {
+void use_line(int fd, bool net) {
+    line_is_net = net;
     line_fd = fd;
     in_next = in_end = 0;
     out_count = 0;
@@ -246,25 +269,39 @@ void use_line(int fd) {
 // waits), or until Ctrl-Q. Signals end the program; keys are read into the
 // key queue. The signal pipe is always watched: a signal that came after
 // the last look but before poll would otherwise leave poll asleep for good.
-void wait_for_line(short events) {
+//
+// fd is the line's, or a network line's socket while it connects: then the
+// wait ends after ms too (-1: no limit). True when fd is ready.
+bool wait_for(int fd, short events, int ms) {
     console_flush();  // what the target said so far shows while we wait
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        if (quit_requested() && !taking_last_output) return;
+        if (quit_requested() && !taking_last_output) return false;
+        int timeout = -1;
+        if (ms >= 0) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+            if (left <= 0) return false;
+            timeout = static_cast<int>(left);
+        }
         const int keyboard = keyboard_watched && keys_room() > 0 ? console_keyboard_fd() : -1;
-        pollfd fds[3] = {{line_fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
-        const int n = poll(fds, 3, -1);
+        pollfd fds[3] = {{fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
+        const int n = poll(fds, 3, timeout);
         stop_if_signalled();
-        if (n < 0 && errno != EINTR) return;
+        if (n < 0 && errno != EINTR) return false;
         if (n <= 0) continue;
         if (fds[2].revents) console_read_keys();
-        if (fds[0].revents) return;
+        if (fds[0].revents) return true;
     }
 }
+
+void wait_for_line(short events) { wait_for(line_fd, events, -1); }
 
 // One read of whatever is there; false when nothing was (or the line is
 // gone).
 bool read_some() {
-    const ssize_t n = read(line_fd, in_buffer.data(), in_buffer.size());
+    const ssize_t n = line_is_net ? net_read(line_fd, in_buffer.data(), in_buffer.size())
+                                  : read(line_fd, in_buffer.data(), in_buffer.size());
+    if (line_is_net) out_count += net_take_output(out_queue.data() + out_count, out_queue.size() - out_count);
     if (n > 0) {
         in_next = 0;
         in_end = static_cast<size_t>(n);
@@ -275,40 +312,54 @@ bool read_some() {
     return false;
 }
 
-}  // namespace
-
-bool port_speed_code(long baud, unsigned* code) {
-    for (const auto& s : speed_codes) {
-        if (s.baud == baud) {
-            *code = s.code;
-            return true;
-        }
-    }
-    return false;
-}
-
-int port_open(const char* device, long baud) {
-    unsigned speed;
-    if (!port_speed_code(baud, &speed)) {
-        console_print("%ld Baud not supported\n", baud);
-        return 0;
-    }
-    line_device = device;
-    line_speed = speed;
-    const int fd = open_line(device, speed, false);
+// A network line in place of a device (posix/net.h).
+int open_net_line(const char* url, long baud) {
+    line_device = url;
+    asked_baud = baud;
+    baud_in_force = baud;
+    const int fd = net_open(url, baud, false, wait_for);
     if (fd < 0) return 0;
-    use_line(fd);
+    use_line(fd, true);
     return 1;
 }
+
+}  // namespace
+
+int port_open(const char* device, long baud) {
+    int open_error;
+    return port_open_if_there(device, baud, &open_error, report_open_failure::always) == open_outcome::opened;
+}
+
+open_outcome port_open_if_there(const char* device, long baud, int* open_error, report_open_failure when) {
+    *open_error = 0;
+    if (net_is_url(device)) return open_net_line(device, baud) ? open_outcome::opened : open_outcome::refused;
+    if (baud < SPEED_MIN) {
+        console_print("%ld Baud not supported\n", baud);
+        return open_outcome::refused;
+    }
+    line_device = device;
+    asked_baud = baud;
+    const int fd = open_line(device, baud, when == report_open_failure::always ? report::all : report::all_but_open,
+                             open_error);
+    if (fd < 0) return *open_error != 0 ? open_outcome::not_opened : open_outcome::refused;
+    use_line(fd, false);
+    port_set_modem_lines(fd, device, true);
+    return open_outcome::opened;
+}
+
+long port_speed() { return baud_in_force; }
 
 void port_wait_when_gone(bool wait) { wait_when_gone = wait; }
 
 bool port_gone() { return gone; }
 
 bool port_reopen() {
-    const int fd = open_line(line_device.c_str(), line_speed, true);
+    int open_error;
+    const int fd = line_is_net ? net_open(line_device.c_str(), asked_baud, true, wait_for)
+                               : open_line(line_device.c_str(), asked_baud, report::none, &open_error);
     if (fd < 0) return false;
-    use_line(fd);
+    use_line(fd, line_is_net);
+    if (!line_is_net) port_set_modem_lines(fd, line_device.c_str(), false);
     console_print("%s back\n", line_device.c_str());
     session_log_note("line back");
     return true;
@@ -321,7 +372,7 @@ void port_close() {
     restore_line();
 }
 
-int port_buffered() { return static_cast<int>(in_end - in_next); }
+int port_buffered() { return static_cast<int>(in_end - in_next + (line_is_net ? net_pending_input() : 0)); }
 
 void port_fill() {
     if (in_next == in_end && !gone) read_some();
@@ -335,7 +386,10 @@ void port_send() {
 
 size_t port_pending() { return out_count; }
 
-size_t port_room() { return gone ? out_queue.size() : out_queue.size() - out_count; }
+size_t port_room() {
+    const size_t room = gone ? out_queue.size() : out_queue.size() - out_count;
+    return line_is_net ? room / 2 : room;  // a byte may go doubled
+}
 
 void port_flush() {
     while (out_count > 0 && !gone && !port_request_cut()) {
@@ -346,12 +400,13 @@ void port_flush() {
 
 bool port_wait_room(int ms) {
     if (gone) return true;
+    const size_t before = out_count;
     port_send();
-    if (out_count < out_queue.size()) return true;
+    if (out_count < before || out_count == 0) return true;
     pollfd p{line_fd, POLLOUT, 0};
-    if (poll(&p, 1, ms) <= 0) return false;
+    if (ms <= 0 || poll(&p, 1, ms) <= 0) return false;
     port_send();
-    return out_count < out_queue.size();
+    return out_count < before;
 }
 
 void port_watch_keyboard(bool watch) { keyboard_watched = watch; }
@@ -376,9 +431,11 @@ int link_get_raw() {
 
 void link_put_raw(int byte) {
     if (port_request_cut()) return;
-    if (out_count == out_queue.size()) port_flush();
-    if (out_count == out_queue.size()) return;  // Ctrl-Q came while the line took nothing
-    out_queue[out_count++] = static_cast<unsigned char>(byte);
+    unsigned char wire[2] = {static_cast<unsigned char>(byte)};
+    const size_t size = line_is_net ? net_encode(byte, wire) : 1;
+    if (out_count + size > out_queue.size()) port_flush();
+    if (out_count + size > out_queue.size()) return;  // Ctrl-Q came while the line took nothing
+    for (size_t i = 0; i < size; ++i) out_queue[out_count++] = wire[i];
 }
 
 }  // namespace tolvane

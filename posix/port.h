@@ -16,11 +16,24 @@ namespace tolvane {
 
 extern int line_fd;  // -1 while no line is open
 
-// Maps a speed in Baud to its speed code; false for unsupported speeds.
-bool port_speed_code(long baud, unsigned* code);
-
-// Returns 1 on success, 0 after printing why not.
+// Opens the line at any speed the driver takes, sets the modem lines and
+// gives the reset pulse asked for. Returns 1 on success, 0 after printing
+// why not.
 int port_open(const char* device, long baud);
+
+// The same, for a caller that may wait for the device: tells a device
+// that could not be opened (*open_error the reason; printed only when
+// asked to) from one that was refused (said why).
+enum class open_outcome { opened, not_opened, refused };
+enum class report_open_failure { always, never };
+open_outcome port_open_if_there(const char* device, long baud, int* open_error, report_open_failure when);
+// -w at start: a device that is not there yet is waited for, Ctrl-Q and
+// signals ending the wait. Returns as port_open.
+int port_open_waiting(const char* device, long baud);
+
+// The speed in force once open, in Baud: the driver's, which may be a
+// little off the one asked for.
+long port_speed();
 // Sends the queued output, puts the saved settings back (after the output
 // has left at the line's speed) and closes the device.
 void port_close();
@@ -39,7 +52,7 @@ size_t port_room();
 // Ctrl-Q).
 void port_flush();
 // Waits at most ms for the line to take some of the queued output; false
-// when it took none.
+// when it took none (true at once when nothing is queued).
 bool port_wait_room(int ms);
 
 // While the terminal runs: its waits read keys (see above).

@@ -1,13 +1,19 @@
 # The POSIX program: a tty as the line, the poll loop, fnmatch search.
 set(TOLVANE_POSIX_SOURCES
   app/main-posix.cpp
+  app/list-posix.cpp
   ${TOLVANE_SHARED_SOURCES}
   fileservice/confine-posix.cpp
   fileservice/dos_path.cpp
   fileservice/find-posix.cpp
   fileservice/names-posix.cpp
   posix/host.cpp
+  posix/net.cpp
   posix/port.cpp
+  posix/modem.cpp
+  posix/speed.cpp
+  posix/speed-linux.cpp
+  posix/wait_start.cpp
   posix/stop.cpp
   posix/console.cpp
   terminal/term_loop-posix.cpp)
@@ -17,6 +23,14 @@ install(TARGETS tolvane RUNTIME DESTINATION bin)
 
 # Unit-tested here beside the shared code.
 set(TOLVANE_PLATFORM_UNIT_SOURCES
+  app/list.cpp
+  app/list-posix.cpp
+  app/list-posix_test.cpp
+  tests/fake_sysfs.cpp
+  posix/modem.cpp
+  posix/modem_test.cpp
+  posix/speed.cpp
+  posix/speed_test.cpp
   posix/console.cpp
   posix/stop.cpp
   fileservice/confine-posix.cpp

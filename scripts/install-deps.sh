@@ -7,8 +7,8 @@
 #   build  make, make demo, make install: cmake, ninja, g++, make,
 #          GoogleTest, groff and man (the man-page check)
 #   all    (the default) make test, make bench, make fuzz, make example-qemu:
-#          the build set and MinGW-w64, Wine, tmux, picocom, lrzsz, the Arm
-#          compiler, QEMU, clang with libFuzzer
+#          the build set and MinGW-w64, Wine, tmux, picocom, lrzsz, ser2net,
+#          socat, the Arm compiler, QEMU, clang with libFuzzer
 #
 # Without apt-get it names what is missing and exits 1. As a user other
 # than root it does the same, with the command that would install it.
@@ -46,6 +46,8 @@ has_gtest() {
 has_gtest_sources() { [ -f "$root/usr/src/googletest/CMakeLists.txt" ]; }
 
 has_wine64() { on_path wine64 || [ -x "$root/usr/lib/wine/wine64" ]; }
+# ser2net lives in sbin, which a user's PATH may lack.
+has_ser2net() { on_path ser2net || [ -x "$root/usr/sbin/ser2net" ]; }
 
 # libFuzzer is clang's runtime, in a package named after clang's version:
 # known only once clang is there.
@@ -96,6 +98,8 @@ check() {
     need tmux tmux on_path tmux
     need picocom picocom on_path picocom
     need sz/rz lrzsz on_path sz rz
+    need ser2net ser2net has_ser2net
+    need socat socat on_path socat
     need arm-none-eabi-gcc gcc-arm-none-eabi on_path arm-none-eabi-gcc
     need qemu-system-arm qemu-system-arm on_path qemu-system-arm
     need clang clang on_path clang

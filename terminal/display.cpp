@@ -123,7 +123,7 @@ size_t put_stamp(char* out) {
 
 }  // namespace
 
-bool display_parse_maps(const char* text, unsigned* maps, std::string* unknown) {
+bool display_parse_maps(const char* text, unsigned* maps) {
     unsigned found = 0;
     for (const char* p = text;;) {
         const char* comma = std::strchr(p, ',');
@@ -132,10 +132,7 @@ bool display_parse_maps(const char* text, unsigned* maps, std::string* unknown) 
         for (const map_name& m : MAP_NAMES) {
             if (same_ignoring_case(p, m.name, length)) flag = m.flag;
         }
-        if (flag == 0) {
-            unknown->assign(p, length);
-            return false;
-        }
+        if (flag == 0) return false;
         found |= flag;
         if (comma == nullptr) break;
         p = comma + 1;

@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <string>
 
 #include "base/console.h"
 
@@ -36,9 +35,9 @@ extern stamp_format display_stamps;
 extern bool display_hex;         // --hex
 extern bool display_local_echo;  // --local-echo
 
-// "INLCRNL,IGNCR" (either case): adds the flags to *maps. False for a flag
-// it does not know, named in *unknown; *maps is then unchanged.
-bool display_parse_maps(const char* text, unsigned* maps, std::string* unknown);
+// "INLCRNL,IGNCR" (either case): adds the flags to *maps. False, and
+// *maps unchanged, when a flag is unknown.
+bool display_parse_maps(const char* text, unsigned* maps);
 // "24hour", "24hour-start", "24hour-delta" or "iso8601".
 bool display_parse_stamp_format(const char* name, stamp_format* format);
 

@@ -60,10 +60,13 @@ void term_loop() {
             wait_for_line_back();
             continue;
         }
+        serve_line();  // what a network line received while it was set up
         term_send_keys();
         port_send();
         console_flush();
-        const short line_events = static_cast<short>(POLLIN | (port_pending() > 0 ? POLLOUT : 0));
+        // Keys still queued go out as soon as the line takes more.
+        const bool output_waits = port_pending() > 0 || keys_queued() > 0;
+        const short line_events = static_cast<short>(POLLIN | (output_waits ? POLLOUT : 0));
         pollfd fds[3] = {{line_fd, line_events, 0}, {keyboard_to_watch(), POLLIN, 0}, {stop_signal_fd(), POLLIN, 0}};
         const int n = poll(fds, 3, -1);
         stop_if_signalled();

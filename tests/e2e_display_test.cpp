@@ -265,9 +265,11 @@ TEST(Display, CleanEndOnTheConsoleAndInTheLog) {
 // terminal settings that a pipe does not have.
 TEST(Display, PipedKeysAreSentQuietly) {
     Options options;
-    options.stdin_keys = "hi\r";
+    options.stdin_pipe = true;
     Session s = start({"--map", "OCRNL", "-c", "{line}"}, options);
     EXPECT_EQ(hex(line_read(s, 50)), hex(reset_sequence()));
+    pty_io::write_all(s.stdin_pipe, bytes("hi\r"));
+    close(s.stdin_pipe);
     EXPECT_EQ(hex(line_read(s, 3)), hex(bytes("hi\n")));
     ASSERT_TRUE(console_wait_for(s, "Exit with Ctrl-Q\r\n\r\n"));
     console_drain(s, 100);

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+
 #include "link/link.h"
 #include "client/hostfs.h"
 #include "tests/e2e_served.h"
@@ -108,4 +110,56 @@ TEST(FaultyTarget, ModesOutsideTheStandardOnesOpenNothing) {
     EXPECT_EQ(host_fclose(w), 0);
     EXPECT_EQ(hex(file_bytes(s.dir + "/r.txt")), hex(bytes("abc")));
     finish(s);
+}
+
+// A FIFO, a device: nothing the target names may stop the host. Each open
+// and read is answered at once, and Ctrl-Q still ends the program (finish).
+// Confined or not, the same.
+TEST(FaultyTarget, NamesThatWouldBlockAreAnsweredAtOnce) {
+    for (const bool confined : {false, true}) {
+        Served s;
+        ASSERT_NO_FATAL_FAILURE(serve(s, confined ? "faulty_fifo_d" : "faulty_fifo", false,
+                                      confined ? std::vector<std::string>{"-d", "."} : std::vector<std::string>{},
+                                      {}, [](const std::string& dir) { mkfifo((dir + "/fifo").c_str(), 0600); }));
+        // No writer: a reader gets the end of the file, a writer no stream.
+        const host_file r = host_fopen("fifo", "r");
+        ASSERT_NE(r, 0u) << confined;
+        char buf[8];
+        EXPECT_EQ(host_fread(buf, sizeof buf, r), 0) << confined;
+        EXPECT_EQ(host_fgetc(r), EOF) << confined;
+        EXPECT_EQ(host_fgets(buf, sizeof buf, r), nullptr) << confined;
+        EXPECT_EQ(host_fclose(r), 0) << confined;
+        EXPECT_EQ(host_fopen("fifo", "w"), 0u) << confined;
+        EXPECT_EQ(host_fopen("fifo", "a"), 0u) << confined;
+        // Read and write on one end: the write that would block fails.
+        const host_file both = host_fopen("fifo", "r+");
+        ASSERT_NE(both, 0u) << confined;
+        EXPECT_EQ(host_fgetc(both), EOF) << confined;
+        EXPECT_EQ(host_fclose(both), 0) << confined;
+        EXPECT_FALSE(target_timed_out()) << confined;
+        finish(s);
+    }
+}
+
+// Every append mode starts at the end, confined or not: a target that opens
+// its log with "a" and asks for its size gets the size.
+TEST(FaultyTarget, AppendStartsAtTheEnd) {
+    for (const bool confined : {false, true}) {
+        Served s;
+        ASSERT_NO_FATAL_FAILURE(serve(s, confined ? "append_d" : "append", false,
+                                      confined ? std::vector<std::string>{"-d", "."} : std::vector<std::string>{}));
+        for (const char* mode : {"a", "ab", "a+", "a+b"}) {
+            const std::string what = std::string(mode) + (confined ? " -d" : "");
+            write_file(s.dir + "/log", bytes("0123456789"));
+            const host_file f = host_fopen("log", mode);
+            ASSERT_NE(f, 0u) << what;
+            EXPECT_EQ(host_ftell(f), 10) << what;
+            EXPECT_EQ(host_fseek(f, -4, SEEK_CUR), 0) << what;
+            EXPECT_EQ(host_ftell(f), 6) << what;
+            EXPECT_GE(host_fputs("ab", f), 0) << what;
+            EXPECT_EQ(host_fclose(f), 0) << what;
+            EXPECT_EQ(hex(file_bytes(s.dir + "/log")), hex(bytes("0123456789ab"))) << what << ": writes at the end";
+        }
+        finish(s);
+    }
 }

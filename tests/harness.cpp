@@ -81,24 +81,17 @@ Session start(const std::vector<std::string>& args, const Options& options) {
 
     int out_pipe[2] = {-1, -1};
     if (options.stdout_pipe && pipe(out_pipe) != 0) std::abort();
-    int keys_pipe[2] = {-1, -1};
-    if (!options.stdin_keys.empty()) {
-        // Few enough keys for the pipe's buffer: written before the start.
-        if (pipe(keys_pipe) != 0 ||
-            write(keys_pipe[1], options.stdin_keys.data(), options.stdin_keys.size()) !=
-                static_cast<ssize_t>(options.stdin_keys.size()))
-            std::abort();
-        close(keys_pipe[1]);
-        cloexec(keys_pipe[0]);
-    }
+    int in_pipe[2] = {-1, -1};
+    if (options.stdin_pipe && pipe(in_pipe) != 0) std::abort();
     run.pid = fork();
     if (run.pid == 0) {
         setsid();
         const int console = open(run.console.path.c_str(), O_RDWR);  // our controlling tty
         if (console < 0) _exit(120);
         ioctl(console, TIOCSCTTY, 0);
-        const int in = options.stdin_null ? open("/dev/null", O_RDONLY) : keys_pipe[0] >= 0 ? keys_pipe[0] : console;
+        const int in = options.stdin_null ? open("/dev/null", O_RDONLY) : options.stdin_pipe ? in_pipe[0] : console;
         dup2(in, 0);
+        if (options.stdin_pipe) close(in_pipe[1]);  // or its end of file never comes
         dup2(options.stdout_pipe ? out_pipe[1] : console, 1);
         dup2(console, 2);
         if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) _exit(121);
@@ -108,11 +101,15 @@ Session start(const std::vector<std::string>& args, const Options& options) {
         execv(argv[0], argv.data());
         _exit(127);
     }
-    if (keys_pipe[0] >= 0) close(keys_pipe[0]);
     if (options.stdout_pipe) {
         close(out_pipe[1]);
         cloexec(out_pipe[0]);
         run.stdout_pipe = out_pipe[0];
+    }
+    if (options.stdin_pipe) {
+        close(in_pipe[0]);
+        cloexec(in_pipe[1]);
+        run.stdin_pipe = in_pipe[1];
     }
     return run;
 }

@@ -38,6 +38,7 @@ struct Session {
     Pty console;  // tolvane's stdin/stdout/stderr are console.slave
     std::string console_output;  // everything read from the console so far
     int stdout_pipe = -1;        // the read end, with Options::stdout_pipe
+    int stdin_pipe = -1;         // the write end, with Options::stdin_pipe
     // The devices' settings just before tolvane started.
     struct termios line_at_start;
     struct termios console_at_start;
@@ -46,8 +47,7 @@ struct Session {
 struct Options {
     std::string workdir;        // empty: the test's own
     bool stdin_null = false;    // stdin from /dev/null instead of the console
-    // Non-empty: stdin is a pipe that holds these keys and then ends.
-    std::string stdin_keys;
+    bool stdin_pipe = false;    // stdin from a pipe the test writes (Session::stdin_pipe)
     bool line_pty = true;       // false: no pty for the line ({line} unusable)
     bool stdout_pipe = false;   // stdout into a pipe (Session::stdout_pipe)
     // Runs on the line's slave before tolvane starts: settings left over

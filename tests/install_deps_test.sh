@@ -20,7 +20,7 @@ fail() {
 }
 
 tools="cmake ninja gcc g++ make groff man x86_64-w64-mingw32-g++-posix wine wine64
-tmux picocom sz rz arm-none-eabi-gcc qemu-system-arm"
+tmux picocom sz rz ser2net socat arm-none-eabi-gcc qemu-system-arm"
 
 # A tool that does nothing and succeeds.
 stub() {
@@ -80,6 +80,7 @@ echo "\$*" >>"$dir/apt.log"
 for p in "\$@"; do
     case \$p in
     ninja-build) printf '#!/bin/sh\nexit 0\n' >"$dir/bin/ninja"; chmod +x "$dir/bin/ninja" ;;
+    ser2net) printf '#!/bin/sh\nexit 0\n' >"$dir/bin/ser2net"; chmod +x "$dir/bin/ser2net" ;;
     qemu-system-arm) printf '#!/bin/sh\nexit 0\n' >"$dir/bin/qemu-system-arm"; chmod +x "$dir/bin/qemu-system-arm" ;;
     clang) cp "$dir/packages/clang" "$dir/bin/clang" ;;
     libclang-rt-*-dev) : >"$dir/bin/.libfuzzer" ;;
@@ -160,12 +161,12 @@ says "ninja missing, user" ninja-build
 [ -z "$(apt_log user)" ] || fail "ninja missing, user: apt-get was called: $(apt_log user)"
 
 # Root: only what is missing, the Arm compiler and QEMU without recommends.
-machine root ninja qemu-system-arm
+machine root ninja qemu-system-arm ser2net
 with_apt root
 run root all 0
 [ "$status" -eq 0 ] || fail "root install: status $status: $out"
 expected="update -qq
-install -y -qq ninja-build
+install -y -qq ninja-build ser2net
 install -y -qq --no-install-recommends qemu-system-arm"
 [ "$(apt_log root)" = "$expected" ] || fail "root install: apt-get was called with:
 $(apt_log root)

@@ -14,12 +14,16 @@ function(tolvane_add_e2e name)
 endfunction()
 
 tolvane_add_e2e(e2e_tests tests/e2e_startup_test.cpp tests/e2e_terminal_test.cpp tests/e2e_batched_io_test.cpp
-  tests/e2e_reconnect_test.cpp)
+  tests/e2e_keys_test.cpp
+  tests/e2e_reconnect_test.cpp tests/e2e_line_setup_test.cpp tests/fake_sysfs.cpp tests/line_speed.cpp)
 
 # tolvane as on a kernel without openat2: -d resolves names by its own walk.
 add_executable(tolvane-walk ${TOLVANE_POSIX_SOURCES})
 target_compile_definitions(tolvane-walk PRIVATE TOLVANE_CONFINE_WALK_ONLY=true)
 target_link_libraries(tolvane-walk PRIVATE tolvane_link)
+
+# The line over the network: a real ser2net and socat serving a pty.
+tolvane_add_e2e(e2e_net_tests tests/e2e_net_test.cpp tests/net_servers.cpp)
 
 # The file service: the test as the target through the library.
 tolvane_add_e2e(e2e_fileservice_tests

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/console.h"
+#include "win32/modem.h"
 
 namespace tolvane {
 
@@ -86,11 +87,14 @@ com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quie
     char path[32];
     std::snprintf(path, sizeof path, "\\\\.\\%s", name);
     port->dcb = com_settings(baud);
+    modem_dcb_levels(&port->dcb);  // --dtr, --rts
 
     port->handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (port->handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
         if (!quiet) show_open_error(name);
         delete port;
+        SetLastError(error);  // -w at start tells a port not there yet by it
         return nullptr;
     }
     if (!SetupComm(port->handle, static_cast<DWORD>(in_queue), static_cast<DWORD>(out_queue)) ||
@@ -102,6 +106,7 @@ com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quie
     }
     COMMTIMEOUTS timeouts = com_timeouts;
     SetCommTimeouts(port->handle, &timeouts);
+    com_set_modem_lines(port->handle, name);  // --dtr, --rts, --pulse
     port->in_cursor = port->in_buffer.data();
     return port;
 }

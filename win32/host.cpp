@@ -12,6 +12,7 @@
 #include "link/link.h"
 #include "win32/console.h"
 #include "win32/line.h"
+#include "win32/wait_start.h"
 
 namespace tolvane {
 
@@ -34,7 +35,9 @@ bool wait_when_gone = false;
 bool line_gone = false;
 
 bool host_line_open(const char* device, long baud) {
-    line_port = com_open(com_port_number(device), baud, COM_QUEUE_SIZE, COM_QUEUE_SIZE);
+    const int number = com_port_number(device);
+    line_port = wait_for_line ? com_open_waiting(device, number, baud, COM_QUEUE_SIZE, COM_QUEUE_SIZE)
+                              : com_open(number, baud, COM_QUEUE_SIZE, COM_QUEUE_SIZE);
     return line_port != nullptr;
 }
 

@@ -2,15 +2,19 @@
 # the C run-time's wildcard search.
 add_executable(tolvane-win
   app/main-win32.cpp
+  app/list-win32.cpp
   ${TOLVANE_SHARED_SOURCES}
   fileservice/confine-win32.cpp
   fileservice/find-win32.cpp
   fileservice/names-win32.cpp
   win32/com_port.cpp
+  win32/modem.cpp
+  win32/wait_start.cpp
   win32/host.cpp
+  win32/net.cpp
   terminal/term_loop-win32.cpp
   win32/console.cpp)
-target_link_libraries(tolvane-win PRIVATE tolvane_link)
+target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi)
 target_link_options(tolvane-win PRIVATE -static)
 install(TARGETS tolvane-win RUNTIME DESTINATION bin)
 
@@ -22,4 +26,7 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   fileservice/find-win32.cpp
   fileservice/find-win32_test.cpp
   win32/com_port.cpp
-  win32/com_port_test.cpp)
+  win32/com_port_test.cpp
+  win32/modem.cpp
+  win32/socket.cpp
+  win32/socket_test.cpp)

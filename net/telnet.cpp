@@ -1,0 +1,269 @@
+#include "net/telnet.h"
+
+#include <cstring>
+
+namespace tolvane {
+
+namespace {
+
+using state = TelnetCodec::state;
+using phase = TelnetCodec::phase;
+
+constexpr char SIGNATURE_TEXT[] = "tolvane";
+
+void queue(TelnetCodec& c, const uint8_t* bytes, size_t count) {
+    if (c.out_length + count > c.out.size()) return;  // dropped whole, never cut
+    std::memcpy(c.out.data() + c.out_length, bytes, count);
+    c.out_length += count;
+}
+
+void queue_verb(TelnetCodec& c, uint8_t verb, uint8_t option) {
+    const uint8_t bytes[3] = {telnet::IAC, verb, option};
+    queue(c, bytes, sizeof bytes);
+}
+
+// What we take: binary and no go-ahead both ways; the COM-PORT-OPTION on
+// our side only when we asked for it. Everything else is refused.
+bool we_do(const TelnetCodec& c, uint8_t option) {
+    if (option == telnet::COM_PORT) return c.setting_count > 0;
+    return option == telnet::BINARY || option == telnet::SGA;
+}
+bool they_may(uint8_t option) { return option == telnet::BINARY || option == telnet::SGA; }
+
+void send_settings(TelnetCodec& c) {
+    c.answered = 0;  // only answers to these count
+    for (size_t i = 0; i < c.setting_count; ++i) {
+        uint8_t wire[COMMAND_MAX];
+        queue(c, wire, com_port_command(c.settings[i], wire));
+    }
+}
+
+void our_side_now(TelnetCodec& c, uint8_t option, state s) {
+    const state was = c.us[option];
+    c.us[option] = s;
+    if (option != telnet::COM_PORT) return;
+    if (s == state::yes && was != state::yes) send_settings(c);
+    if (s == state::no && c.setting_count > 0) c.com_port_refused = true;
+}
+
+// Each request is answered only when it changes an option, so two sides
+// that disagree never loop.
+void negotiate(TelnetCodec& c, uint8_t verb, uint8_t option) {
+    state& us = c.us[option];
+    state& them = c.them[option];
+    switch (verb) {
+    case telnet::WILL:
+        if (them == state::asked) them = state::yes;
+        else if (them == state::no && they_may(option)) them = state::yes, queue_verb(c, telnet::DO, option);
+        else if (them == state::no) queue_verb(c, telnet::DONT, option);
+        break;
+    case telnet::WONT:
+        if (them == state::yes) queue_verb(c, telnet::DONT, option);
+        them = state::no;
+        break;
+    case telnet::DO:
+        if (us == state::asked) our_side_now(c, option, state::yes);
+        else if (us == state::no && we_do(c, option)) our_side_now(c, option, state::yes), queue_verb(c, telnet::WILL, option);
+        else if (us == state::no) queue_verb(c, telnet::WONT, option);
+        break;
+    case telnet::DONT:
+        if (us == state::yes) queue_verb(c, telnet::WONT, option);
+        if (us != state::no) our_side_now(c, option, state::no);
+        break;
+    }
+}
+
+uint32_t big_endian(const uint8_t* bytes, size_t count) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < count; ++i) value = value << 8 | bytes[i];
+    return value;
+}
+
+void subnegotiation(TelnetCodec& c) {
+    if (c.sb_option != telnet::COM_PORT || c.sb_too_long || c.sb_length == 0) return;
+    const uint8_t code = c.sb[0];
+    if (code < com_port::SERVER || code >= com_port::SERVER + com_port::COMMANDS) return;
+    const uint8_t command = code - com_port::SERVER;
+    const uint8_t* value = c.sb.data() + 1;
+    const size_t value_length = c.sb_length - 1;
+    if (command == com_port::SIGNATURE) {
+        if (value_length > 0) return;  // the server's own signature
+        const uint8_t head[4] = {telnet::IAC, telnet::SB, telnet::COM_PORT, com_port::SIGNATURE};
+        const uint8_t tail[2] = {telnet::IAC, telnet::SE};
+        queue(c, head, sizeof head);
+        queue(c, reinterpret_cast<const uint8_t*>(SIGNATURE_TEXT), sizeof SIGNATURE_TEXT - 1);
+        queue(c, tail, sizeof tail);
+        return;
+    }
+    const size_t size = command == com_port::SET_BAUDRATE ? 4 : 1;
+    if (value_length < size) return;
+    c.answer[command] = big_endian(value, size);
+    c.answered |= 1u << command;
+}
+
+}  // namespace
+
+std::array<ComPortSetting, LINE_SETTINGS> com_port_line_settings(uint32_t baud) {
+    return {{
+        {com_port::SET_BAUDRATE, baud},
+        {com_port::SET_DATASIZE, 8},
+        {com_port::SET_PARITY, com_port::PARITY_NONE},
+        {com_port::SET_STOPSIZE, com_port::STOPSIZE_1},
+        {com_port::SET_CONTROL, com_port::CONTROL_NO_FLOW},
+    }};
+}
+
+void telnet_start(TelnetCodec& c, const ComPortSetting* settings, size_t count) {
+    c = TelnetCodec{};
+    c.setting_count = count < c.settings.size() ? count : c.settings.size();
+    for (size_t i = 0; i < c.setting_count; ++i) c.settings[i] = settings[i];
+    const auto ask = [&c](uint8_t verb, uint8_t option) {
+        (verb == telnet::WILL ? c.us : c.them)[option] = state::asked;
+        queue_verb(c, verb, option);
+    };
+    if (c.setting_count > 0) ask(telnet::WILL, telnet::COM_PORT);
+    ask(telnet::WILL, telnet::BINARY);
+    ask(telnet::DO, telnet::BINARY);
+    ask(telnet::WILL, telnet::SGA);
+    ask(telnet::DO, telnet::SGA);
+}
+
+size_t telnet_decode(TelnetCodec& c, uint8_t* bytes, size_t count) {
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t b = bytes[i];
+        switch (c.at) {
+        case phase::data:
+            if (b == telnet::IAC) c.at = phase::command;
+            else bytes[kept++] = b;
+            break;
+        case phase::command:
+            c.at = phase::data;
+            if (b == telnet::IAC) {
+                bytes[kept++] = b;
+            } else if (b >= telnet::WILL && b <= telnet::DONT) {
+                c.verb = b;
+                c.at = phase::option;
+            } else if (b == telnet::SB) {
+                c.at = phase::sb_option;
+            }  // the one-byte commands (NOP, GA, break...) mean nothing here
+            break;
+        case phase::option:
+            negotiate(c, c.verb, b);
+            c.at = phase::data;
+            break;
+        case phase::sb_option:
+            c.sb_option = b;
+            c.sb_length = 0;
+            c.sb_too_long = false;
+            c.at = phase::sb_data;
+            break;
+        case phase::sb_data:
+        case phase::sb_command:
+            if (c.at == phase::sb_data && b == telnet::IAC) {
+                c.at = phase::sb_command;
+                break;
+            }
+            if (c.at == phase::sb_command && b == telnet::SE) {
+                subnegotiation(c);
+                c.at = phase::data;
+                break;
+            }
+            if (c.at == phase::sb_command && b != telnet::IAC) {
+                // A command inside a subnegotiation ends it unread.
+                c.at = phase::command;
+                --i;
+                break;
+            }
+            if (c.sb_length < c.sb.size()) c.sb[c.sb_length++] = b;
+            else c.sb_too_long = true;
+            c.at = phase::sb_data;
+            break;
+        }
+    }
+    return kept;
+}
+
+size_t telnet_take(TelnetCodec& c, uint8_t* dest, size_t room) {
+    const size_t n = c.out_length < room ? c.out_length : room;
+    if (n == 0) return 0;  // dest may be null then
+    std::memcpy(dest, c.out.data(), n);
+    std::memmove(c.out.data(), c.out.data() + n, c.out_length - n);
+    c.out_length -= n;
+    return n;
+}
+
+size_t com_port_command(uint8_t command, uint32_t value, size_t value_size, uint8_t* dest) {
+    size_t n = 0;
+    dest[n++] = telnet::IAC;
+    dest[n++] = telnet::SB;
+    dest[n++] = telnet::COM_PORT;
+    dest[n++] = command;
+    for (size_t i = value_size; i-- > 0;) n += telnet_escape(static_cast<uint8_t>(value >> (8 * i)), dest + n);
+    dest[n++] = telnet::IAC;
+    dest[n++] = telnet::SE;
+    return n;
+}
+
+size_t com_port_command(const ComPortSetting& s, uint8_t* dest) {
+    return com_port_command(s.command, s.value, s.command == com_port::SET_BAUDRATE ? 4 : 1, dest);
+}
+
+bool telnet_queue_setting(TelnetCodec& c, const ComPortSetting& setting) {
+    if (c.setting_count == 0 || c.us[telnet::COM_PORT] != state::yes) return false;
+    uint8_t wire[COMMAND_MAX];
+    queue(c, wire, com_port_command(setting, wire));
+    return true;
+}
+
+ComPortSetting com_port_modem_line(modem_line line, bool on) {
+    if (line == modem_line::dtr) return {com_port::SET_CONTROL, on ? com_port::CONTROL_DTR_ON : com_port::CONTROL_DTR_OFF};
+    return {com_port::SET_CONTROL, on ? com_port::CONTROL_RTS_ON : com_port::CONTROL_RTS_OFF};
+}
+
+namespace {
+
+std::string setting_text(uint8_t command, uint32_t value) {
+    const std::string number = std::to_string(value);
+    switch (command) {
+    case com_port::SET_BAUDRATE:
+        return number + " Baud";
+    case com_port::SET_DATASIZE:
+        return number + " data bits";
+    case com_port::SET_PARITY: {
+        static const char* const parities[] = {"parity ?", "no parity", "odd parity", "even parity", "mark parity",
+                                               "space parity"};
+        return value < 6 ? parities[value] : "parity " + number;
+    }
+    case com_port::SET_STOPSIZE:
+        return value == 1 ? "1 stop bit" : value == 2 ? "2 stop bits" : value == 3 ? "1.5 stop bits" : "stop size " + number;
+    case com_port::SET_CONTROL:
+        return value == com_port::CONTROL_NO_FLOW ? "no flow control"
+               : value == 2                       ? "XON/XOFF flow control"
+               : value == 3                       ? "hardware flow control"
+                                                  : "control " + number;
+    }
+    return "setting " + std::to_string(command) + " " + number;
+}
+
+}  // namespace
+
+com_port_state com_port_check(const TelnetCodec& c, std::string* why) {
+    if (c.com_port_refused) {
+        *why = "server refused the COM-PORT-OPTION (RFC 2217)";
+        return com_port_state::refused;
+    }
+    if (c.us[telnet::COM_PORT] != state::yes) return com_port_state::waiting;
+    for (size_t i = 0; i < c.setting_count; ++i) {
+        const ComPortSetting& s = c.settings[i];
+        if (!(c.answered & (1u << s.command))) return com_port_state::waiting;
+        if (c.answer[s.command] != s.value) {
+            *why = "server refused " + setting_text(s.command, s.value) + " (has " +
+                   setting_text(s.command, c.answer[s.command]) + ")";
+            return com_port_state::refused;
+        }
+    }
+    return com_port_state::agreed;
+}
+
+}  // namespace tolvane

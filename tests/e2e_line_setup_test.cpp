@@ -1,0 +1,169 @@
+// The line as a board needs it: any speed its driver takes, the modem
+// lines and the reset pulse, the list of lines, and -w waiting for a board
+// that is not plugged in yet.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/fake_sysfs.h"
+#include "tests/harness.h"
+#include "tests/line_speed.h"
+
+using namespace e2e;
+
+namespace {
+
+Bytes with_reset(const std::string& words) {
+    Bytes b = reset_sequence();
+    b.insert(b.end(), words.begin(), words.end());
+    return b;
+}
+
+void end_with_ctrl_q(Session& run) {
+    ASSERT_TRUE(console_wait_raw(run));
+    console_type(run, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(run)), 0);
+}
+
+void close_all(Session& run) {
+    close_pty(run.line);
+    close_pty(run.console);
+}
+
+}  // namespace
+
+// Rates with a speed code are set by it, others by number; the banner
+// shows the rate in force, and the line gets its old speed back.
+TEST(LineSetup, EverySpeedTheDriverTakes) {
+    for (const auto& [baud, by_number] : {std::pair<long, bool>{230400, false}, {921600, false}, {250000, true}}) {
+        Session run = start({"-c", "{line}", "-b", std::to_string(baud)});
+        ASSERT_TRUE(console_wait_for(run, " with " + std::to_string(baud) + " Baud\r\n")) << run.console_output;
+        EXPECT_EQ(line_speed::read(run.line.slave).baud, baud);
+        EXPECT_EQ(line_speed::read(run.line.slave).by_number, by_number) << baud;
+        EXPECT_EQ(hex(line_read(run, 50)), hex(reset_sequence()));
+        end_with_ctrl_q(run);
+        EXPECT_TRUE(same_settings(settings(run.line.slave), run.line_at_start)) << baud;
+        close_all(run);
+    }
+}
+
+// 110 is below the slowest; 2^32 beyond what any driver can be asked.
+TEST(LineSetup, SpeedsRefusedBeforeAnythingIsSent) {
+    for (const char* baud : {"110", "4294967296"}) {
+        Session run = start({"-q", "-c", "{line}", "-b", baud, "reset"});
+        EXPECT_EQ(exit_code(wait_exit(run)), 255) << baud;
+        EXPECT_EQ(run.console_output, std::string(baud) + " Baud not supported\r\n");
+        EXPECT_TRUE(line_drain(run, 100).empty()) << baud;
+        EXPECT_TRUE(same_settings(settings(run.line.slave), run.line_at_start)) << baud;
+        close_all(run);
+    }
+}
+
+// A pty's driver refuses every modem request: that is said once, before
+// the banner, and the session goes on as usual.
+TEST(LineSetup, ALineWithoutModemLinesIsToldOnceAndServed) {
+    for (const std::string ask : {"--dtr=off --rts=on", "--pulse=rts:50"}) {
+        Session run = start({"-c", "{line}", ask.substr(0, ask.find(' ')), ask.substr(ask.find(' ') + 1), "hello"});
+        ASSERT_TRUE(console_wait_for(run, "Exit with Ctrl-Q")) << run.console_output;
+        EXPECT_EQ(run.console_output.rfind(run.line.path + ": no modem lines\r\nRS232 Tolvane ", 0), 0u)
+            << run.console_output;
+        EXPECT_EQ(hex(line_read(run, 57)), hex(with_reset("hello \r"))) << ask;
+        end_with_ctrl_q(run);
+        EXPECT_EQ(run.console_output.find("no modem lines"), run.console_output.rfind("no modem lines"));
+        close_all(run);
+    }
+}
+
+TEST(ListLines, PrintsTheLinesOfAMadeUpMachine) {
+    const std::string root = scratch_dir("list_machine");
+    fake_sysfs::make_machine(root);
+    std::string expected;
+    for (const auto& [name, about] : fake_sysfs::machine_lines()) expected += name + "  " + about + "\r\n";
+    setenv("TOLVANE_TEST_ROOT", root.c_str(), 1);
+    Session run = start({"--list", "-c", "{line}"});
+    unsetenv("TOLVANE_TEST_ROOT");
+    EXPECT_EQ(exit_code(wait_exit(run)), 0);
+    EXPECT_EQ(run.console_output, expected);
+    EXPECT_TRUE(line_drain(run, 50).empty()) << "the line was opened";
+    close_all(run);
+}
+
+namespace {
+
+struct Waiting {
+    std::string link;  // where the board will appear
+    Session run;
+};
+
+// tolvane -w on a name that does not exist yet, seen waiting with the
+// console raw (Ctrl-Q is a key).
+Waiting start_waiting(const std::string& name, std::vector<std::string> args) {
+    Waiting w;
+    w.link = scratch_dir(name) + "/usb-board";
+    args.insert(args.begin(), {"-w", "-c", w.link});
+    Options no_line;
+    no_line.line_pty = false;
+    w.run = start(args, no_line);
+    EXPECT_TRUE(console_wait_for(w.run, "waiting for " + w.link + " (Ctrl-Q ends)\r\n")) << w.run.console_output;
+    EXPECT_TRUE(console_wait_raw(w.run));
+    return w;
+}
+
+}  // namespace
+
+TEST(WaitAtStart, StartsAsUsualOnceTheBoardIsPluggedIn) {
+    for (const bool quit : {false, true}) {
+        Waiting w = start_waiting("wait_start", quit ? std::vector<std::string>{"-q", "hello"} : std::vector<std::string>{"hello"});
+        console_type(w.run, {'x'});  // no line to go to: dropped
+        Pty board = open_pty();
+        ASSERT_EQ(symlink(board.path.c_str(), w.link.c_str()), 0);
+        EXPECT_EQ(hex(pty_io::read_exactly(board.master, 57, 3000)), hex(with_reset("hello \r")));
+        if (quit) {
+            EXPECT_EQ(exit_code(wait_exit(w.run)), 0);
+        } else {
+            ASSERT_TRUE(console_wait_for(w.run, " on " + w.link + " with 115200 Baud\r\n\r\nExit with Ctrl-Q"));
+            end_with_ctrl_q(w.run);
+        }
+        EXPECT_TRUE(pty_io::read_until_quiet(board.master, 100).empty()) << "the key typed while waiting";
+        EXPECT_TRUE(same_settings(settings(w.run.console.slave), w.run.console_at_start));
+        close_pty(board);
+        close_pty(w.run.console);
+    }
+}
+
+// Ctrl-Q ends the wait with status 0, a signal by the signal; the console
+// gets its settings back either way.
+TEST(WaitAtStart, CtrlQOrASignalEndsTheWait) {
+    for (const bool by_signal : {false, true}) {
+        Waiting w = start_waiting("wait_start_end", {});
+        if (by_signal)
+            kill(w.run.pid, SIGTERM);
+        else
+            console_type(w.run, {0x11});
+        const int status = wait_exit(w.run);
+        EXPECT_EQ(WIFSIGNALED(status) ? -WTERMSIG(status) : exit_code(status), by_signal ? -SIGTERM : 0);
+        EXPECT_EQ(w.run.console_output.find("RS232"), std::string::npos);
+        EXPECT_TRUE(same_settings(settings(w.run.console.slave), w.run.console_at_start));
+        close_pty(w.run.console);
+    }
+}
+
+// What is there but cannot be had is no board to wait for.
+TEST(WaitAtStart, ALineInUseIsStillRefused) {
+    Pty line = open_pty();
+    const int other = open(line.path.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    Options no_line;
+    no_line.line_pty = false;
+    Session run = start({"-w", "-q", "-c", line.path}, no_line);
+    EXPECT_EQ(exit_code(wait_exit(run)), 255);
+    EXPECT_EQ(run.console_output, "open: " + line.path + ": line in use by another program\r\n");
+    EXPECT_TRUE(pty_io::read_until_quiet(line.master, 100).empty());
+    close(other);
+    close_pty(run.console);
+    close_pty(line);
+}

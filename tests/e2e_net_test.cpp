@@ -1,0 +1,225 @@
+// The line over the network: the real tolvane against a real ser2net (its
+// telnet(rfc2217) port and its raw tcp port) and against socat as a plain
+// relay, each serving a pty on which the test plays the board.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "client/hostfs.h"
+#include "tests/harness.h"
+#include "tests/net_servers.h"
+
+using namespace e2e;
+
+namespace {
+
+enum class Kind { rfc2217, ser2net_tcp, socat_tcp };
+
+std::string kind_name(Kind kind) {
+    return kind == Kind::rfc2217 ? "rfc2217" : kind == Kind::ser2net_tcp ? "ser2net_tcp" : "socat_tcp";
+}
+
+// A board on a pty, served on 127.0.0.1. Its servers stop with it.
+struct Lab {
+    Pty board;
+    Ser2net ser2net;
+    Socat socat;
+    std::string url;
+    std::string dir;
+    ~Lab() { close_pty(board); }
+};
+
+// "" when the lab is up, else why it cannot be here.
+std::string open_lab(Lab& lab, Kind kind, const std::string& name) {
+    lab.dir = scratch_dir(name + "_" + kind_name(kind));  // tests run side by side
+    lab.board = open_pty();
+    if (kind == Kind::socat_tcp) {
+        const std::string why = start_socat(lab.socat, lab.board.path, lab.dir);
+        lab.url = lab.socat.url();
+        return why;
+    }
+    const std::string why = start_ser2net(lab.ser2net, lab.board.path, lab.dir);
+    lab.url = kind == Kind::rfc2217 ? lab.ser2net.rfc2217_url() : lab.ser2net.tcp_url();
+    return why;
+}
+
+#define OPEN_LAB(lab, kind, name)                                   \
+    do {                                                            \
+        const std::string why_not = open_lab(lab, kind, name);      \
+        if (why_not.find("not installed") != std::string::npos)     \
+            GTEST_SKIP() << why_not;                                \
+        ASSERT_EQ(why_not, "");                                     \
+    } while (0)
+
+Options in_dir(const std::string& dir) {
+    Options o;
+    o.workdir = dir;
+    o.line_pty = false;
+    return o;
+}
+
+// tolvane on the lab's URL (more_args after -c URL), past its banner with
+// the reset read on the board.
+Session connect(Lab& lab, const std::vector<std::string>& more_args = {}) {
+    std::vector<std::string> args{"-c", lab.url};
+    args.insert(args.end(), more_args.begin(), more_args.end());
+    Session s = start(args, in_dir(lab.dir));
+    EXPECT_EQ(hex(pty_io::read_exactly(lab.board.master, 50, 5000)), hex(reset_sequence()));
+    EXPECT_TRUE(console_wait_for(s, "Exit with Ctrl-Q\r\n\r\n")) << s.console_output;
+    EXPECT_TRUE(console_wait_raw(s));
+    return s;
+}
+
+void quit(Session& s) {
+    console_type(s, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(s)), 0);
+    EXPECT_TRUE(same_settings(settings(s.console.slave), s.console_at_start));
+    close_pty(s.console);
+}
+
+void pause_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Every byte value as the board puts it on the line, and as the console
+// shows it (form feeds are dropped).
+Bytes board_every_byte() {
+    Bytes wire;
+    for (int b = 0; b < 256; ++b) {
+        if (b == 0x02 || b == 0x03 || b == 0x10) wire.push_back(0x10);
+        wire.push_back(static_cast<uint8_t>(b));
+    }
+    return wire;
+}
+
+std::string shown_every_byte() {
+    std::string shown;
+    for (int b = 0; b < 256; ++b)
+        if (b != 0x0C) shown += static_cast<char>(b);
+    return shown;
+}
+
+class NetLine : public testing::TestWithParam<Kind> {};
+
+}  // namespace
+
+TEST_P(NetLine, EveryByteValueBothWays) {
+    Lab lab;
+    OPEN_LAB(lab, GetParam(), "net_bytes");
+    const bool rfc2217 = GetParam() == Kind::rfc2217;
+    // Said before the connection: it comes while the line is set up.
+    pty_io::write_all(lab.board.master, bytes("booted\r\n"));
+    Session s = connect(lab, rfc2217 ? std::vector<std::string>{"-b", "921600"} : std::vector<std::string>{});
+    EXPECT_TRUE(console_wait_for(s, "booted\r\n")) << s.console_output;
+    EXPECT_NE(s.console_output.find(" on " + lab.url + " with "), std::string::npos) << s.console_output;
+    const std::string note = lab.url + ": speed and modem lines are the server's\r\n";
+    EXPECT_EQ(s.console_output.find(note) != std::string::npos, !rfc2217) << s.console_output;
+    if (rfc2217) {
+        // The server's line as asked: 921600 Baud, 8N1, no flow control.
+        const struct termios t = settings(lab.board.slave);
+        EXPECT_EQ(cfgetospeed(&t), speed_t(B921600));
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS), tcflag_t(CS8));
+    }
+
+    pty_io::write_all(lab.board.master, board_every_byte());
+    pty_io::write_all(lab.board.master, bytes("<end>"));
+    ASSERT_TRUE(console_wait_for(s, shown_every_byte() + "<end>")) << hex(bytes(s.console_output));
+
+    Bytes keys, expected;
+    for (int k = 0; k < 256; ++k) {
+        if (k == 0x11) continue;  // Ctrl-Q
+        keys.push_back(static_cast<uint8_t>(k));
+        if (k == 0x02 || k == 0x03 || k == 0x10) expected.push_back(0x10);
+        expected.push_back(k == 0x7F ? 0x08 : static_cast<uint8_t>(k));  // DEL goes as BS
+    }
+    console_type(s, keys);
+    EXPECT_EQ(hex(pty_io::read_exactly(lab.board.master, expected.size(), 5000)), hex(expected));
+    quit(s);
+}
+
+TEST_P(NetLine, FilesWrittenAndReadBackByteExact) {
+    Lab lab;
+    OPEN_LAB(lab, GetParam(), "net_files");
+    Session s = connect(lab);
+    pty_io::target_attach(lab.board.master, 5000);
+    // Every byte value, 0xFF and the frame marks most of all.
+    Bytes data;
+    for (int i = 0; i < 3 * 4096 + 100; ++i) data.push_back(i % 3 == 0 ? 0xFF : i % 5 == 0 ? 0x10 : (i * 7) & 0xFF);
+    const tolvane::host_file out = tolvane::host_fopen("board.bin", "wb");
+    ASSERT_NE(out, 0u);
+    EXPECT_EQ(tolvane::host_fwrite(data.data(), long(data.size()), out), long(data.size()));
+    EXPECT_EQ(tolvane::host_fclose(out), 0);
+    EXPECT_TRUE(bytes(pty_io::file_text(lab.dir + "/board.bin")) == data) << "the file as written";
+
+    const tolvane::host_file in = tolvane::host_fopen("board.bin", "rb");
+    ASSERT_NE(in, 0u);
+    Bytes back;
+    uint8_t block[4096];
+    long n;
+    while ((n = tolvane::host_fread(block, sizeof block, in)) > 0) back.insert(back.end(), block, block + n);
+    EXPECT_EQ(tolvane::host_fclose(in), 0);
+    EXPECT_EQ(back.size(), data.size());
+    EXPECT_TRUE(back == data) << "the file as read back";
+    EXPECT_FALSE(pty_io::target_timed_out());
+    quit(s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, NetLine, testing::Values(Kind::rfc2217, Kind::ser2net_tcp, Kind::socat_tcp),
+                         [](const testing::TestParamInfo<Kind>& info) { return kind_name(info.param); });
+
+TEST(NetLineRfc2217, CtrlQInTheMiddleOfARequestEndsAtOnce) {
+    Lab lab;
+    OPEN_LAB(lab, Kind::rfc2217, "net_ctrl_q");
+    Session s = connect(lab);
+    pty_io::write_all(lab.board.master, {0x02});
+    ASSERT_EQ(hex(pty_io::read_exactly(lab.board.master, 1, 3000)), "03 ");
+    pty_io::write_all(lab.board.master, bytes(std::string("\0half.t", 7)));  // an open, its name cut short
+    pause_ms(100);
+    const auto typed = std::chrono::steady_clock::now();
+    quit(s);
+    EXPECT_LT(std::chrono::steady_clock::now() - typed, std::chrono::seconds(2));
+    EXPECT_EQ(access((lab.dir + "/half.t").c_str(), F_OK), -1);
+}
+
+// ser2net restarts (a lab host rebooting): -w waits, reconnects without
+// sending anything, and the session goes on.
+TEST(NetLineRfc2217, WaitsForTheServerAndGoesOnWhenItIsBack) {
+    Lab lab;
+    OPEN_LAB(lab, Kind::rfc2217, "net_reconnect");
+    Session s = connect(lab, {"-w"});
+    pty_io::write_all(lab.board.master, bytes("up\r\n"));
+    ASSERT_TRUE(console_wait_for(s, "up\r\n"));
+
+    stop(lab.ser2net);
+    ASSERT_TRUE(console_wait_for(s, "waiting for " + lab.url + " (Ctrl-Q ends)\r\n")) << s.console_output;
+    console_type(s, {'x'});  // no line to go to: dropped
+    pause_ms(600);           // a few attempts while nothing listens
+    ASSERT_EQ(restart_ser2net(lab.ser2net), "");
+    ASSERT_TRUE(console_wait_for(s, lab.url + " back\r\n", 3000)) << s.console_output;
+    EXPECT_EQ(hex(pty_io::read_until_quiet(lab.board.master, 300)), "") << "nothing is sent to the board";
+
+    pty_io::write_all(lab.board.master, bytes("again\r\n"));
+    ASSERT_TRUE(console_wait_for(s, "again\r\n"));
+    console_type(s, {'k'});
+    EXPECT_EQ(hex(pty_io::read_exactly(lab.board.master, 1, 3000)), hex({'k'}));
+    quit(s);
+}
+
+TEST(NetLineOpen, NothingListeningEndsWith255AndTheReason) {
+    const std::string url = "rfc2217://127.0.0.1:" + std::to_string(free_port());
+    Session s = start({"-c", url}, in_dir(scratch_dir("net_refused")));
+    EXPECT_EQ(exit_code(wait_exit(s)), 255);
+    EXPECT_EQ(s.console_output, "open: " + url + ": Connection refused\r\n");
+    close_pty(s.console);
+}
+
+TEST(NetLineOpen, ABadUrlIsAUsageError) {
+    const char* const urls[] = {"rfc2217://lab-host", "tcp://lab-host:port", "tcp://:3001"};
+    const char* const whys[] = {"no port (HOST:PORT)", "port is not a number", "no host (HOST:PORT)"};
+    for (size_t i = 0; i < 3; ++i) {
+        Session s = start({"-c", urls[i]}, in_dir(scratch_dir("net_bad_url")));
+        EXPECT_EQ(exit_code(wait_exit(s)), 2) << urls[i];
+        EXPECT_EQ(s.console_output.find(tolvane_path() + ": " + urls[i] + ": " + whys[i] + " -- c\r\n"), 0u)
+            << s.console_output;
+        close_pty(s.console);
+    }
+}

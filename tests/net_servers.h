@@ -1,0 +1,53 @@
+// Serial servers for the network-line tests: a real ser2net, and socat as a
+// plain relay, each on 127.0.0.1 serving a pty whose master the test holds
+// as the board. Every server started here is stopped by its destructor, and
+// dies with the test process if that dies first.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace e2e {
+
+// Where the program is installed, or "" when it is not.
+std::string installed(const std::string& program);
+
+// A TCP port on 127.0.0.1 that nothing listens on right now.
+int free_port();
+// True once something listens on 127.0.0.1:port.
+bool listening(int port, int timeout_ms);
+
+struct Server {
+    pid_t pid = -1;
+    std::string log;  // its standard output and error
+    virtual ~Server();  // held as a Server by whoever starts either kind
+};
+void stop(Server& server);
+
+// ser2net with two ports for one device: telnet(rfc2217) and raw tcp.
+struct Ser2net : Server {
+    // Options for both connections, as "name: value" lines; set before
+    // starting (ser2net's default chardelay holds data a millisecond or more).
+    std::string options;
+    std::string config;
+    std::string device;
+    int rfc2217_port = 0;
+    int tcp_port = 0;
+    std::string rfc2217_url() const;
+    std::string tcp_url() const;
+};
+// Writes the YAML configuration into dir and starts ser2net; "" once it
+// listens, else why not.
+std::string start_ser2net(Ser2net& server, const std::string& device, const std::string& dir);
+// Starts it again on the same ports (after stop).
+std::string restart_ser2net(Ser2net& server);
+
+// socat relaying one TCP connection to the device, raw; it ends with it.
+struct Socat : Server {
+    int port = 0;
+    std::string url() const;
+};
+std::string start_socat(Socat& server, const std::string& device, const std::string& dir);
+
+}  // namespace e2e

@@ -1,0 +1,18 @@
+// DTR and RTS on a COM port: the levels held through the DCB and set at
+// once with EscapeCommFunction; the reset pulse with EscapeCommFunction.
+#pragma once
+
+#include <windows.h>
+
+namespace tolvane {
+
+// The DCB's DTR and RTS control for the levels asked for (--dtr, --rts);
+// what com_settings gives (DTR off, RTS on) for the others.
+void modem_dcb_levels(DCB* dcb);
+
+// Right after the port is set up: the levels asked for and, at the first
+// open of the run only, the reset pulse (--pulse). A reconnect gets the
+// levels again, never the pulse.
+void com_set_modem_lines(HANDLE handle, const char* port_name);
+
+}  // namespace tolvane
