@@ -15,6 +15,7 @@
 #include "fileservice/confine.h"
 #include "link/link.h"
 #include "net/url.h"
+#include "terminal/display.h"
 #include "terminal/term_loop.h"
 
 namespace tolvane {
@@ -28,7 +29,7 @@ constexpr int EXIT_USAGE = 2;
 constexpr int GO_ON = -1;
 
 // The letters, scanned as they always were; upper and lower case alike.
-constexpr char LETTERS[] = "qQrRpPwWhHc:C:b:B:d:D:l:L:";
+constexpr char LETTERS[] = "qQrRpPwWhHtTc:C:b:B:d:D:l:L:";
 
 // Long options that have no letter get ids above the byte range.
 enum long_id : int {
@@ -38,6 +39,10 @@ enum long_id : int {
     OPT_DTR,
     OPT_RTS,
     OPT_PULSE,
+    OPT_MAP,
+    OPT_TIMESTAMP,
+    OPT_HEX,
+    OPT_LOCAL_ECHO,
 };
 
 constexpr long_option LONG_OPTIONS[] = {
@@ -47,6 +52,10 @@ constexpr long_option LONG_OPTIONS[] = {
     {"dtr", long_arg::required, OPT_DTR},
     {"rts", long_arg::required, OPT_RTS},
     {"pulse", long_arg::required, OPT_PULSE},
+    {"map", long_arg::required, OPT_MAP},
+    {"timestamp", long_arg::optional, OPT_TIMESTAMP},
+    {"hex", long_arg::none, OPT_HEX},
+    {"local-echo", long_arg::none, OPT_LOCAL_ECHO},
 };
 
 // The usage's first lines stay as they always were; every option follows,
@@ -68,6 +77,11 @@ void print_usage(const char* argv0) {
                   "      --dtr on|off  hold DTR on or off\n"
                   "      --rts on|off  hold RTS on or off\n"
                   "      --pulse dtr|rts[:MS]  reset the board: the line on for MS ms (100)\n");
+    console_print("          t       stamp each line of target text (also --timestamp)\n"
+                  "      --timestamp=FORMAT  24hour, 24hour-start, 24hour-delta or iso8601\n"
+                  "      --map FLAGS  INLCRNL,ICRNL,IGNCR for target text, OCRNL,ONLCRNL for keys\n"
+                  "      --hex       show target bytes in hex, 16 to a line\n"
+                  "      --local-echo  show the keys as they are sent\n");
     console_print(usage_example, argv0);
 }
 
@@ -177,6 +191,10 @@ int scan_options(int argc, char* argv[]) {
     rts_level = line_level::keep;
     pulse_line = modem_line::none;
     pulse_ms = 100;
+    display_maps = 0;
+    display_stamps = stamp_format::none;
+    display_hex = false;
+    display_local_echo = false;
 
     for (;;) {
         const int c = at_long_option(argc, argv)
@@ -254,6 +272,32 @@ int scan_options(int argc, char* argv[]) {
                 return EXIT_USAGE;
             }
             break;
+        case 't':
+        case 'T':
+            display_stamps = stamp_format::time_of_day;
+            break;
+        case OPT_TIMESTAMP:
+            if (optarg == nullptr) {
+                display_stamps = stamp_format::time_of_day;
+            } else if (!display_parse_stamp_format(optarg, &display_stamps)) {
+                long_option_error(argv[0], "option needs 24hour, 24hour-start, 24hour-delta or iso8601", "timestamp");
+                print_usage(argv[0]);
+                return EXIT_USAGE;
+            }
+            break;
+        case OPT_MAP:
+            if (!display_parse_maps(optarg, &display_maps)) {
+                long_option_error(argv[0], "option needs INLCRNL, ICRNL, IGNCR, OCRNL or ONLCRNL", "map");
+                print_usage(argv[0]);
+                return EXIT_USAGE;
+            }
+            break;
+        case OPT_HEX:
+            display_hex = true;
+            break;
+        case OPT_LOCAL_ECHO:
+            display_local_echo = true;
+            break;
         default:
             print_usage(argv[0]);
             return EXIT_USAGE;
@@ -262,9 +306,12 @@ int scan_options(int argc, char* argv[]) {
     return GO_ON;
 }
 
-int entry(int argc, char* argv[]) {
+namespace {
+
+int run(int argc, char* argv[]) {
     const int scanned = scan_options(argc, argv);
     if (scanned != GO_ON) return scanned;
+    display_start();
     // A log that cannot be written ends the program as a line that cannot be opened.
     if (session_log_name && !session_log_open(session_log_name, device_name.c_str())) {
         console_print("open: %s: %s\n", session_log_name, std::strerror(errno));
@@ -289,6 +336,14 @@ int entry(int argc, char* argv[]) {
     }
     host_line_close();
     return 0;
+}
+
+}  // namespace
+
+int entry(int argc, char* argv[]) {
+    const int status = run(argc, argv);
+    console_end();  // the console at the start of a line, the log ended
+    return status;
 }
 
 }  // namespace tolvane

@@ -22,6 +22,20 @@ void console_print(const char* format, ...)
 // that the next text starts a line of its own.
 void console_start_line();
 
+// How the console starts a new line: CR LF on a raw terminal, else LF.
+const char* console_line_end();
+
+// The last thing on every way out, while the console is still as the
+// program had it: the console left at the start of a line, so the shell's
+// prompt gets a line of its own, and the log closed with its end line.
+// Does nothing the second time.
+void console_end();
+
+// Reads that brought bytes from the line so far, counted by the platform's
+// line. The bytes of one read arrived together, so the time stamps of the
+// lines that begin in them read the clock once for them all.
+extern unsigned long console_line_reads;
+
 // While the console is raw its terminal no longer turns LF into CR LF: the
 // program's own lines then end in CR LF themselves (only when standard
 // output is that terminal; a file or pipe gets them unchanged).

@@ -10,6 +10,13 @@ namespace {
 std::FILE* log_file = nullptr;
 bool at_line_start = true;
 
+// "2026-12-08 09:15:02", local time.
+void format_now(char (&when)[32]) {
+    when[0] = '\0';
+    const std::time_t now = std::time(nullptr);
+    if (const std::tm* tm = std::localtime(&now)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", tm);
+}
+
 }  // namespace
 
 bool session_log_open(const char* path, const char* device) {
@@ -20,9 +27,8 @@ bool session_log_open(const char* path, const char* device) {
     std::setvbuf(log_file, nullptr, _IONBF, 0);
     at_line_start = std::fseek(log_file, -1, SEEK_END) != 0 || std::fgetc(log_file) == '\n';
     std::fseek(log_file, 0, SEEK_END);
-    const std::time_t now = std::time(nullptr);
-    char when[32] = "";
-    if (const std::tm* tm = std::localtime(&now)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", tm);
+    char when[32];
+    format_now(when);
     // A run that ended in the middle of a line does not run into this one.
     std::fprintf(log_file, "%s--- tolvane %s on %s\n", at_line_start ? "" : "\n", when, device);
     at_line_start = true;
@@ -39,6 +45,15 @@ void session_log_note(const char* text) {
     if (log_file == nullptr) return;
     std::fprintf(log_file, "%s--- %s\n", at_line_start ? "" : "\n", text);
     at_line_start = true;
+}
+
+void session_log_end() {
+    if (log_file == nullptr) return;
+    char when[32];
+    format_now(when);
+    std::fprintf(log_file, "%s--- tolvane ended %s\n", at_line_start ? "" : "\n", when);
+    std::fclose(log_file);
+    log_file = nullptr;
 }
 
 }  // namespace tolvane

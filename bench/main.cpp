@@ -37,6 +37,10 @@ constexpr int IDLE_SETTLE_MS = 200;
 
 enum Program { TOLVANE, PICOCOM, CAT, PROGRAMS };
 const char* const BARE_HOST = "bare host (floor)";
+// tolvane again, showing the text with line ends mapped and every line
+// stamped: held beside the plain passthrough of the same runs.
+const std::vector<std::string> SHAPED_OPTIONS = {"--map", "INLCRNL", "-t"};
+const char* const SHAPED_PEER = "tolvane, plain";
 const char* const PROGRAM_NAMES[PROGRAMS] = {"tolvane", "picocom", "cat (limit)"};
 // tolvane with its line over the network, beside tolvane on the pty itself.
 // ser2net as installed waits a millisecond or more for more data before it
@@ -74,17 +78,21 @@ struct Results {
     // Over the network, each beside the same run's figure on the pty.
     Series net_pass[NET_LINES], net_pass_ratio[NET_LINES], net_read[NET_LINES], net_read_ratio[NET_LINES];
     Series net_p50[NET_LINES], net_p50_ratio[NET_LINES], net_p99[NET_LINES], net_p99_ratio[NET_LINES];
+    // --map INLCRNL -t, and its quotients over the plain passthrough.
+    Series shaped_speed, shaped_cpu, shaped_speed_ratio, shaped_cpu_ratio;
 };
 
 struct Setup {
     Terminal terminals[PROGRAMS];
     bool missing[PROGRAMS] = {};
+    Terminal shaped;  // tolvane with SHAPED_OPTIONS
     Lrzsz lrzsz;
     bool lrzsz_missing = false;
     PtyPair bare_pair;
     pid_t bare = -1;
     std::string served_dir;  // tolvane's working directory
     std::string passthrough;
+    std::string passthrough_lines;  // the same ending in LF, so each run starts a line
     std::string file;  // bytes of every file moved, read, written, sent
     NetTerminal net[NET_LINES];
 };
@@ -183,12 +191,19 @@ void start_terminal(Setup& s, Program p, const std::string& command, Starter sta
 Setup prepare(const Options& o) {
     Setup s;
     s.passthrough = terminal_text(o.passthrough_bytes);
+    s.passthrough_lines = s.passthrough;
+    s.passthrough_lines.back() = '\n';
     s.file = binary_bytes(o.file_bytes);
     s.served_dir = fresh_dir(o.scratch + "/tolvane");
     write_file(s.served_dir + "/read.bin", s.file);
     start_terminal(s, TOLVANE, o.tolvane, start_tolvane);
     start_terminal(s, PICOCOM, o.picocom, start_picocom);
     start_terminal(s, CAT, o.cat, start_cat);
+    if (!s.missing[TOLVANE]) {
+        s.shaped = start_tolvane(find_program(o.tolvane), s.served_dir, SHAPED_OPTIONS);
+        if (s.shaped.pid < 0)
+            std::fprintf(stderr, "tolvane --map INLCRNL -t did not start: %s\n", s.shaped.why_not.c_str());
+    }
     s.lrzsz.sz = find_program(o.sz);
     s.lrzsz.rz = find_program(o.rz);
     s.lrzsz_missing = s.lrzsz.sz.empty() || s.lrzsz.rz.empty();
@@ -230,6 +245,16 @@ void passthrough_round(Setup& s, Results& r) {
         record_ratio(speed[TOLVANE], speed[p], r.pass_speed_ratio[p]);
         record_ratio(cpu[TOLVANE], cpu[p], r.pass_cpu_ratio[p]);
     }
+    if (s.missing[TOLVANE]) return;
+    Flow f;
+    if (s.shaped.pid > 0) f = pump_stamped(s.shaped, s.passthrough_lines);
+    record_flow(f, n, r.shaped_speed, r.shaped_cpu);
+    if (!f.ok) {
+        if (s.shaped.pid > 0) drain(s.shaped, 100);
+        return;
+    }
+    record_ratio(mb_per_s(f, n), speed[TOLVANE], r.shaped_speed_ratio);
+    record_ratio(cpu_per_mb(f, n), cpu[TOLVANE], r.shaped_cpu_ratio);
 }
 
 void file_round(Setup& s, Results& r) {
@@ -363,6 +388,10 @@ std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
         out.push_back(peer_row("passthrough CPU-s/MB", r.pass_cpu[TOLVANE], PROGRAM_NAMES[p], s.missing[p],
                                r.pass_cpu[p], r.pass_cpu_ratio[p], judged ? Goal::at_most_one : Goal::none));
     }
+    out.push_back(peer_row("passthrough --map INLCRNL -t MB/s", r.shaped_speed, SHAPED_PEER, false,
+                           r.pass_speed[TOLVANE], r.shaped_speed_ratio, Goal::none));
+    out.push_back(peer_row("passthrough --map INLCRNL -t CPU-s/MB", r.shaped_cpu, SHAPED_PEER, false,
+                           r.pass_cpu[TOLVANE], r.shaped_cpu_ratio, Goal::at_most_1_5));
     for (size_t i = 0; i < SIZES; ++i) {
         const std::string size = std::to_string(REQUEST_SIZES[i]) + " B";
         if (i == LRZSZ_SIZE_INDEX) {
@@ -430,6 +459,10 @@ bool finish(Setup& s) {
     bool clean = true;
     if (s.terminals[TOLVANE].pid > 0 && !stop_tolvane(s.terminals[TOLVANE])) {
         std::fprintf(stderr, "tolvane did not end cleanly on Ctrl-Q\n");
+        clean = false;
+    }
+    if (s.shaped.pid > 0 && !stop_tolvane(s.shaped)) {
+        std::fprintf(stderr, "tolvane --map INLCRNL -t did not end cleanly on Ctrl-Q\n");
         clean = false;
     }
     if (s.terminals[PICOCOM].pid > 0) stop_picocom(s.terminals[PICOCOM]);

@@ -16,7 +16,8 @@ out=$("$bench" $tiny --scratch="$scratch/peers")
 printf '%s\n' "$out"
 has "$out" '^| figure *| tolvane *| peer '
 for figure in 'passthrough MB/s' 'passthrough CPU-s/MB' 'file read, 64 B requests, MB/s' \
-    'file write, 65536 B requests, CPU-s/MB' 'get character turnaround p99, µs' 'idle CPU-s over [0-9.]* s'; do
+    'file write, 65536 B requests, CPU-s/MB' 'get character turnaround p99, µs' 'idle CPU-s over [0-9.]* s' \
+    'passthrough --map INLCRNL -t CPU-s/MB'; do
     has "$out" "^| $figure *| [0-9]"
 done
 

@@ -30,6 +30,7 @@ std::string goal_text(Goal g) {
     switch (g) {
         case Goal::at_least_one: return "≥ 1.0×";
         case Goal::at_most_one: return "≤ 1.0×";
+        case Goal::at_most_1_5: return "≤ 1.5×";
         case Goal::below_100: return "< 100";
         case Goal::zero: return "0";
         case Goal::none: break;
@@ -41,13 +42,14 @@ bool usable(const Series& s) { return s.failures == 0 && !s.values.empty(); }
 
 std::string met_text(const Row& r) {
     if (r.goal == Goal::none) return "";
-    const bool on_ratio = r.goal == Goal::at_least_one || r.goal == Goal::at_most_one;
+    const bool on_ratio = r.goal == Goal::at_least_one || r.goal == Goal::at_most_one || r.goal == Goal::at_most_1_5;
     const Series& judged = on_ratio ? r.ratio : r.mine;
     if (on_ratio && r.peer_missing) return "no peer";
     if (!usable(judged)) return "—";
     const double v = median(judged.values);
     const bool met = r.goal == Goal::at_least_one  ? v >= 1.0
                      : r.goal == Goal::at_most_one ? v <= 1.0
+                     : r.goal == Goal::at_most_1_5 ? v <= 1.5
                      : r.goal == Goal::below_100   ? v < 100
                                                    : v == 0;
     return met ? "yes" : "no";

@@ -13,6 +13,7 @@ enum class Goal {
     none,
     at_least_one,  // tolvane ÷ peer ≥ 1.0
     at_most_one,   // tolvane ÷ peer ≤ 1.0
+    at_most_1_5,   // tolvane ÷ peer ≤ 1.5
     below_100,     // the figure itself < 100
     zero,          // the figure itself = 0
 };

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <functional>
 
 namespace bench {
 
@@ -110,24 +111,29 @@ bool reaped_cleanly(Terminal& t, int timeout_ms) {
 
 }  // namespace
 
-Terminal start_tolvane(const std::string& path, const std::string& dir) {
+Terminal start_tolvane(const std::string& path, const std::string& dir, const std::vector<std::string>& options) {
     Terminal t = with_ptys();
-    return start_tolvane_via(path, dir, t.line.path, t.line);
+    return start_tolvane_via(path, dir, t.line.path, t.line, options);
 }
 
 Terminal start_tolvane_via(const std::string& path, const std::string& dir, const std::string& line_name,
-                           const PtyPair& line) {
+                           const PtyPair& line, const std::vector<std::string>& options) {
     Terminal t;
     t.line = line;
     t.console = open_raw_pty();
     make_cooked(t.console);
-    t.pid = spawn_on_console({path, "-c", line_name}, t.console, dir);
+    std::vector<std::string> argv{path};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {"-c", line_name});
+    t.pid = spawn_on_console(argv, t.console, dir);
     if (!wait_for_text(t.line.master, std::string(50, '\b'), START_MS)) return failed(t, "no reset on the line");
     if (!wait_for_text(t.console.master, "Exit with Ctrl-Q", START_MS)) return failed(t, "no banner");
     if (!wait_raw(t.console, START_MS)) return failed(t, "console not raw");
     if (!sync_console(t)) return failed(t, "line bytes do not reach the console");
     return t;
 }
+
+Terminal start_tolvane(const std::string& path, const std::string& dir) { return start_tolvane(path, dir, {}); }
 
 Terminal start_picocom(const std::string& path, const std::string& dir) {
     Terminal t = with_ptys();
@@ -173,14 +179,19 @@ void drain(const Terminal& t, int quiet_ms) {
     }
 }
 
-Flow pump(Terminal& t, const std::string& data) {
+namespace {
+
+// Writes data to the line and reads the console until expected bytes have
+// come, handing each read to take; false from take ends the run.
+Flow pump_until(Terminal& t, const std::string& data, size_t expected,
+                const std::function<bool(const char*, size_t)>& take) {
     Flow f;
     size_t sent = 0;
     size_t got = 0;
     bool same = true;
     const long long cpu_before = cpu_ns(t.pid);
     const auto start = Clock::now();
-    while (got < data.size()) {
+    while (got < expected) {
         const short line_events = sent < data.size() ? POLLOUT : 0;
         pollfd p[2] = {{t.console.master, POLLIN, 0}, {t.line.master, line_events, 0}};
         if (poll(p, 2, STALL_MS) <= 0) break;
@@ -193,7 +204,7 @@ Flow pump(Terminal& t, const std::string& data) {
             const ssize_t n = read(t.console.master, buf, sizeof buf);
             if (n <= 0) break;
             const size_t count = static_cast<size_t>(n);
-            same = same && got + count <= data.size() && std::memcmp(buf, data.data() + got, count) == 0;
+            same = same && got + count <= expected && take(buf, count);
             got += count;
         } else if (p[0].revents & (POLLHUP | POLLERR)) {
             break;
@@ -201,7 +212,51 @@ Flow pump(Terminal& t, const std::string& data) {
     }
     f.seconds = seconds_since(start);
     f.cpu_seconds = static_cast<double>(cpu_ns(t.pid) - cpu_before) / 1e9;
-    f.ok = same && got == data.size();
+    f.ok = same && got == expected;
+    return f;
+}
+
+constexpr size_t STAMP_SIZE = sizeof "[HH:MM:SS.mmm] " - 1;
+
+bool is_stamp(const char* p) {
+    for (size_t i = 0; i < STAMP_SIZE; ++i) {
+        const char want = "[00:00:00.000] "[i];
+        if (want == '0' ? (p[i] < '0' || p[i] > '9') : p[i] != want) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Flow pump(Terminal& t, const std::string& data) {
+    size_t checked = 0;
+    return pump_until(t, data, data.size(), [&](const char* bytes, size_t n) {
+        const bool same = std::memcmp(bytes, data.data() + checked, n) == 0;
+        checked += n;
+        return same;
+    });
+}
+
+Flow pump_stamped(Terminal& t, const std::string& data) {
+    const size_t lines = static_cast<size_t>(std::count(data.begin(), data.end(), '\n'));
+    const size_t expected = data.size() + lines * (STAMP_SIZE + 1);
+    std::string shown;
+    shown.reserve(expected);
+    Flow f = pump_until(t, data, expected, [&](const char* bytes, size_t n) {
+        shown.append(bytes, n);
+        return true;
+    });
+    // Every line: a stamp, its text, CR LF.
+    size_t at = 0;
+    for (size_t from = 0; f.ok && from < data.size();) {
+        const size_t end = data.find('\n', from);
+        const size_t length = end - from;
+        f.ok = end != std::string::npos && at + STAMP_SIZE + length + 2 <= shown.size() && is_stamp(&shown[at]) &&
+               shown.compare(at + STAMP_SIZE, length, data, from, length) == 0 &&
+               shown.compare(at + STAMP_SIZE + length, 2, "\r\n") == 0;
+        at += STAMP_SIZE + length + 2;
+        from = end + 1;
+    }
     return f;
 }
 

@@ -57,6 +57,7 @@ tolvane_add_fuzzer(line
   fileservice/rpc.cpp
   link/link.cpp
   base/console.cpp
+  terminal/display.cpp
   terminal/rules.cpp
   base/text_format.cpp)
 target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small (fuzz/line_fuzzer.cpp)
@@ -74,6 +75,7 @@ tolvane_add_fuzzer(options
   link/link.cpp
   net/url.cpp
   base/console.cpp
+  terminal/display.cpp
   base/text_format.cpp)
 
 # A network line's telnet side against a faulty server.

@@ -20,6 +20,7 @@ void console_show_text(std::string&) {}
 bool session_log_open(const char*, const char*) { return true; }
 void session_log_write(const char*, size_t) {}
 void session_log_note(const char*) {}
+void session_log_end() {}
 
 // Network lines are as the program has them.
 const bool host_network_lines = true;

@@ -26,7 +26,6 @@ namespace {
 
 std::array<unsigned char, 16384> batch;
 size_t batched = 0;
-bool crlf = false;
 
 void write_all(int fd, const unsigned char* bytes, size_t count) {
     while (count > 0) {
@@ -64,15 +63,12 @@ void console_flush() {
 }
 
 void console_show_text(std::string& text) {
-    if (crlf) {
-        for (size_t at = 0; (at = text.find('\n', at)) != std::string::npos; at += 2) text.insert(at, 1, '\r');
-    }
     console_flush();
     std::fwrite(text.data(), 1, text.size(), stdout);
     std::fflush(stdout);
 }
 
-void console_set_raw(bool raw) { crlf = raw && same_terminal(STDIN_FILENO, STDOUT_FILENO); }
+void console_set_raw(bool raw) { console_crlf = raw && same_terminal(STDIN_FILENO, STDOUT_FILENO); }
 
 namespace {
 

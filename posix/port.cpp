@@ -179,6 +179,7 @@ void line_lost(const char* operation, int result, int error) {
         gone = true;
         return;
     }
+    console_start_line();
     stop_restore();  // the message then reads on a cooked console
     say_line_lost(operation, result, error);
     stop_now(-1);
@@ -304,6 +305,7 @@ bool read_some() {
     if (n > 0) {
         in_next = 0;
         in_end = static_cast<size_t>(n);
+        ++console_line_reads;
         return true;
     }
     if (n == 0 || !worth_retrying(errno)) line_lost("read", static_cast<int>(n), errno);

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/console.h"
+
 namespace tolvane {
 
 namespace {
@@ -75,6 +77,7 @@ void stop_forget(void (*restore)()) {
 }
 
 void stop_now(int status) {
+    console_end();
     stop_restore();
     std::fflush(stdout);
     std::exit(status);
@@ -83,6 +86,7 @@ void stop_now(int status) {
 void stop_if_signalled() {
     const int sig = pending_signal;
     if (sig == 0) return;
+    console_end();
     stop_restore();
     std::fflush(stdout);
     std::signal(sig, SIG_DFL);

@@ -15,11 +15,11 @@ void stop_forget(void (*restore)());
 // Runs the restore functions (newest first), each once.
 void stop_restore();
 
-// Restores and exits with status.
+// Ends the console's text (console_end), restores and exits with status.
 [[noreturn]] void stop_now(int status);
 
-// If a signal arrived: restores and ends the program by that signal, so the
-// shell sees 128 + signal.
+// If a signal arrived: ends the console's text, restores and ends the
+// program by that signal, so the shell sees 128 + signal.
 void stop_if_signalled();
 
 }  // namespace tolvane

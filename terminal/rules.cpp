@@ -7,15 +7,25 @@
 #include "base/keys.h"
 #include "fileservice/rpc.h"
 #include "link/link.h"
+#include "terminal/display.h"
 
 namespace tolvane {
 
 namespace {
 
-// A key may take two bytes on the line (DLE and the byte).
+// A key may take two bytes on the line: DLE and the byte, or CR LF for
+// an LF (--map ONLCRNL), never both.
 constexpr size_t KEY_BYTES_MAX = 2;
 
-void send_key(int key) { link_put(key & 0xFF); }
+// The key maps first; the echo shows what went to the line.
+void send_key(int key) {
+    unsigned char bytes[DISPLAY_KEY_MAX];
+    const size_t count = display_map_key(key, bytes);
+    for (size_t i = 0; i < count; ++i) {
+        link_put(bytes[i]);
+        if (display_local_echo) console_put(bytes[i]);
+    }
+}
 
 }  // namespace
 
@@ -23,8 +33,8 @@ void term_from_line(int symbol) {
     if (symbol == SYM_STX) {
         console_flush();  // the target's text shows before the request's trace
         rpc_serve();
-    } else if (symbol != FORM_FEED) {
-        console_put(symbol & 0xFF);
+    } else if (symbol != FORM_FEED || display_hex) {
+        display_text(symbol & 0xFF);
     }
 }
 

@@ -14,11 +14,13 @@ constexpr int FORM_FEED = 0x0C;
 constexpr int QUIT_PATIENCE_MS = 500;
 
 // A symbol from the line: SYM_STX serves a file-service request, a form
-// feed is dropped, anything else goes to the console as its low 8 bits.
+// feed is dropped (the hex view shows it), anything else goes to the
+// console as its low 8 bits, shown as the display settings say.
 void term_from_line(int symbol);
 
 // Sends the queued keys, oldest first, as far as the line takes them
-// without waiting; the rest stay queued for the next turn.
+// without waiting; the rest stay queued for the next turn. The key maps
+// apply, and with local echo the console shows what was sent.
 void term_send_keys();
 
 // Ends the program after Ctrl-Q: the queued keys and output leave within

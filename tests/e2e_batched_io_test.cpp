@@ -151,7 +151,7 @@ TEST(BatchedIo, TextBeforeAWaitShowsAndASignalLosesNone) {
     kill(s.pid, SIGTERM);
     const int status = wait_exit(s);
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
-    EXPECT_EQ(s.console_output, "shown");
+    EXPECT_EQ(s.console_output, "shown\r\n") << "and the line ended for the shell";
     close_pty(s.line);
     close_pty(s.console);
 }

@@ -104,7 +104,7 @@ TEST(Reconnect, WaitsForTheLineAndGoesOnWhenItIsBack) {
     // The log: the session as it showed, the reconnect marked around it.
     const std::string logged = file_text(log);
     const size_t lost = logged.find("--- line lost\nread: " + link);
-    const size_t back = logged.find(link + " back\r\n--- line back\n");
+    const size_t back = logged.find(link + " back\n--- line back\n");
     EXPECT_NE(lost, std::string::npos) << logged;
     EXPECT_NE(back, std::string::npos) << logged;
     EXPECT_LT(lost, back);
@@ -174,7 +174,7 @@ TEST(SessionLog, HoldsTheSessionAsShownAndSurvivesAKill) {
     std::smatch m;
     ASSERT_TRUE(std::regex_search(logged, m, header)) << logged;
     EXPECT_EQ(m.position(0), 0);
-    EXPECT_EQ(hex(bytes(m.suffix().str())), hex(bytes(shown + "fopen(none,r) = 0\r\n")));
+    EXPECT_EQ(hex(bytes(m.suffix().str())), hex(bytes(shown + "fopen(none,r) = 0\n")));
     close_pty(s.line);
     close_pty(s.console);
 

@@ -103,6 +103,10 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
         {{"-q", "-c", "{line}", "--pulse", "dtr:0"}, "option needs dtr or rts[:MS], MS up to 60000 -- --pulse"},
         {{"-q", "-c", "{line}", "--pulse", "dtr:60001"}, "option needs dtr or rts[:MS], MS up to 60000 -- --pulse"},
         {{"-q", "-c", "{line}", "--pulse", "rts:5s"}, "option needs dtr or rts[:MS], MS up to 60000 -- --pulse"},
+        {{"-q", "-c", "{line}", "--map", "INLCR"}, "option needs INLCRNL, ICRNL, IGNCR, OCRNL or ONLCRNL -- --map"},
+        {{"-q", "-c", "{line}", "--map", "ICRNL,"}, "option needs INLCRNL, ICRNL, IGNCR, OCRNL or ONLCRNL -- --map"},
+        {{"-q", "-c", "{line}", "--timestamp=12hour"},
+         "option needs 24hour, 24hour-start, 24hour-delta or iso8601 -- --timestamp"},
     };
     for (const auto& c : cases) {
         Session run;
@@ -122,7 +126,8 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
 TEST(Startup, HelpNamesEveryOptionAndVersionSaysWhichBuild) {
     const std::vector<std::string> every_option = {" c ", " b ", " q ", " r ", " d ", " p ", " w ", " l ",
                                                    " h ", "--help", "--version", "--list", "--dtr", "--rts",
-                                                   "--pulse"};
+                                                   "--pulse", " t ", "--timestamp=", "--map ", "--hex ",
+                                                   "--local-echo "};
     for (const std::string help : {"--help", "-h", "-H"}) {
         Session run;
         int code;

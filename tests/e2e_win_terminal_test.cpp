@@ -110,3 +110,25 @@ TEST(WinSessionLog, HoldsWhatTheConsoleShowed) {
     EXPECT_NE(logged.find(" on COM46\n"), std::string::npos) << logged;
     EXPECT_NE(logged.find("Exit with Ctrl-Q\n\nhello board\r\n"), std::string::npos) << logged;
 }
+
+// --hex reaches tolvane-win's console, and the log ends with its end line
+// after Ctrl-Q, the hex line ended first.
+TEST(WinDisplay, HexViewAndTheLogsEnd) {
+    const std::string dir = scratch_dir("win-display");
+    Line line = line_open(47);
+    Pane pane = pane_start({"--hex", "-l", "board.log", "-c", "COM47"}, dir);
+    ASSERT_TRUE(pane_wait_for(pane, "Exit with Ctrl-Q")) << pane_text(pane);
+    ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
+    line_write(line, bytes("AB\r\n"));
+    EXPECT_TRUE(pane_wait_for(pane, "41 42 0D 0A")) << pane_text(pane);
+    pane_keys(pane, {"C-q"});
+    EXPECT_EQ(pane_exit_status(pane), 0);
+    pane_close(pane);
+    line_close(line);
+
+    std::ifstream in(dir + "/board.log", std::ios::binary);
+    const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string tail = "Exit with Ctrl-Q\n\n41 42 0D 0A \n--- tolvane ended ";
+    EXPECT_NE(logged.find(tail), std::string::npos) << logged;
+    EXPECT_EQ(logged.back(), '\n') << logged;
+}

@@ -34,6 +34,9 @@ tolvane_add_e2e(e2e_fileservice_tests
   tests/e2e_confine_test.cpp)
 add_dependencies(e2e_fileservice_tests tolvane-walk)
 
+# What the console shows: maps, stamps, hex, echo; the ways out and the log.
+tolvane_add_e2e(e2e_display_tests tests/e2e_display_test.cpp tests/e2e_served.cpp)
+
 # The simulated board through the real tolvane, and make demo's script.
 tolvane_add_e2e(e2e_sim_tests tests/e2e_sim_test.cpp)
 target_compile_definitions(e2e_sim_tests PRIVATE

@@ -152,6 +152,7 @@ int com_getc(com_port* port) {
             got = 0;
         }
         if (got > COM_BUFFER_SIZE) got = 0;
+        if (got > 0) ++console_line_reads;
         port->in_cursor = port->in_buffer.data();
         port->in_count = static_cast<int>(got);
     }

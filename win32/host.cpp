@@ -88,6 +88,7 @@ bool line_reopen() {
 }
 
 void host_quit(int) {
+    console_end();
     console_restore_input();
     host_line_close();
     std::fflush(stdout);

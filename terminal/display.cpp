@@ -1,0 +1,241 @@
+#include "terminal/display.h"
+
+#include <cctype>
+#include <cstring>
+#include <ctime>
+
+namespace tolvane {
+
+unsigned display_maps = 0;
+stamp_format display_stamps = stamp_format::none;
+bool display_hex = false;
+bool display_local_echo = false;
+bool display_text_as_is = true;
+
+namespace {
+
+using wall_clock = std::chrono::system_clock;
+using steady_clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+constexpr unsigned TEXT_MAPS = MAP_INLCRNL | MAP_ICRNL | MAP_IGNCR;
+constexpr int HEX_PER_LINE = 16;
+constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
+
+struct map_name {
+    const char* name;
+    unsigned flag;
+};
+constexpr map_name MAP_NAMES[] = {
+    {"INLCRNL", MAP_INLCRNL}, {"ICRNL", MAP_ICRNL},     {"IGNCR", MAP_IGNCR},
+    {"OCRNL", MAP_OCRNL},     {"ONLCRNL", MAP_ONLCRNL},
+};
+
+struct format_name {
+    const char* name;
+    stamp_format format;
+};
+constexpr format_name FORMAT_NAMES[] = {
+    {"24hour", stamp_format::time_of_day},
+    {"24hour-start", stamp_format::since_start},
+    {"24hour-delta", stamp_format::since_last_line},
+    {"iso8601", stamp_format::iso8601},
+};
+
+// Where the text shown stands: a stamp is due before the next byte shown.
+bool at_line_start = true;
+int hex_in_line = 0;
+
+// The clock is read once per read from the line: every line that begins in
+// the bytes of one read began when they arrived.
+steady_clock::time_point started;
+steady_clock::time_point last_line_began;
+bool clock_read = false;
+unsigned long reads_at_clock = 0;
+wall_clock::time_point wall_now;
+steady_clock::time_point steady_now;
+
+// The local date and time of one second, formatted once for all the
+// stamps within that second.
+std::time_t cached_second = 0;
+stamp_format cached_format = stamp_format::none;
+char cached_text[32];
+size_t cached_length = 0;
+
+bool shows_local_time(stamp_format format) {
+    return format == stamp_format::time_of_day || format == stamp_format::iso8601;
+}
+
+bool same_ignoring_case(const char* a, const char* b, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (b[i] == '\0' || std::toupper(static_cast<unsigned char>(a[i])) != b[i]) return false;
+    }
+    return b[length] == '\0';
+}
+
+// Writes value with at least width digits; returns the position after.
+char* put_number(char* p, long long value, int width) {
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    while (n < width) digits[n++] = '0';
+    while (n > 0) *p++ = digits[--n];
+    return p;
+}
+
+char* put_local_second(char* p, stamp_format format, std::time_t second) {
+    if (cached_length == 0 || second != cached_second || format != cached_format) {
+        std::tm fields{};
+        if (const std::tm* local = std::localtime(&second)) fields = *local;
+        const char* pattern = format == stamp_format::iso8601 ? "%Y-%m-%dT%H:%M:%S" : "%H:%M:%S";
+        cached_length = std::strftime(cached_text, sizeof cached_text, pattern, &fields);
+        cached_second = second;
+        cached_format = format;
+    }
+    std::memcpy(p, cached_text, cached_length);
+    return p + cached_length;
+}
+
+void read_clock_once_per_read() {
+    if (clock_read && reads_at_clock == console_line_reads) return;
+    clock_read = true;
+    reads_at_clock = console_line_reads;
+    if (shows_local_time(display_stamps))
+        wall_now = wall_clock::now();
+    else
+        steady_now = steady_clock::now();
+}
+
+size_t put_stamp(char* out) {
+    read_clock_once_per_read();
+    milliseconds elapsed{0};
+    if (display_stamps == stamp_format::since_start) {
+        elapsed = std::chrono::duration_cast<milliseconds>(steady_now - started);
+    } else if (display_stamps == stamp_format::since_last_line) {
+        elapsed = std::chrono::duration_cast<milliseconds>(steady_now - last_line_began);
+        last_line_began = steady_now;
+    }
+    return display_format_stamp(display_stamps, wall_now, elapsed, out);
+}
+
+}  // namespace
+
+bool display_parse_maps(const char* text, unsigned* maps) {
+    unsigned found = 0;
+    for (const char* p = text;;) {
+        const char* comma = std::strchr(p, ',');
+        const size_t length = comma ? static_cast<size_t>(comma - p) : std::strlen(p);
+        unsigned flag = 0;
+        for (const map_name& m : MAP_NAMES) {
+            if (same_ignoring_case(p, m.name, length)) flag = m.flag;
+        }
+        if (flag == 0) return false;
+        found |= flag;
+        if (comma == nullptr) break;
+        p = comma + 1;
+    }
+    *maps |= found;
+    return true;
+}
+
+bool display_parse_stamp_format(const char* name, stamp_format* format) {
+    for (const format_name& f : FORMAT_NAMES) {
+        if (std::strcmp(name, f.name) == 0) {
+            *format = f.format;
+            return true;
+        }
+    }
+    return false;
+}
+
+void display_start() {
+    started = steady_clock::now();
+    last_line_began = started;
+    clock_read = false;
+    at_line_start = true;
+    hex_in_line = 0;
+    display_text_as_is = !display_hex && display_stamps == stamp_format::none && (display_maps & TEXT_MAPS) == 0;
+}
+
+size_t display_format_stamp(stamp_format format, wall_clock::time_point wall, milliseconds elapsed, char* out) {
+    char* p = out;
+    *p++ = '[';
+    long long ms;
+    if (shows_local_time(format)) {
+        ms = std::chrono::duration_cast<milliseconds>(wall.time_since_epoch()).count();
+        long long second = ms / 1000;
+        ms %= 1000;
+        if (ms < 0) {
+            ms += 1000;
+            --second;
+        }
+        p = put_local_second(p, format, static_cast<std::time_t>(second));
+    } else {
+        ms = elapsed.count() > 0 ? elapsed.count() : 0;
+        const long long seconds = ms / 1000;
+        ms %= 1000;
+        p = put_number(p, seconds / 3600, 2);
+        *p++ = ':';
+        p = put_number(p, seconds / 60 % 60, 2);
+        *p++ = ':';
+        p = put_number(p, seconds % 60, 2);
+    }
+    *p++ = '.';
+    p = put_number(p, ms, 3);
+    *p++ = ']';
+    *p++ = ' ';
+    return static_cast<size_t>(p - out);
+}
+
+size_t display_shape(int byte, char* out) {
+    char* p = out;
+    unsigned char b = static_cast<unsigned char>(byte);
+    const bool stamped = display_stamps != stamp_format::none;
+    // The hex view shows every byte as it came; the text maps are for text.
+    if (display_hex) {
+        if (hex_in_line == 0 && stamped) p += put_stamp(p);
+        *p++ = HEX_DIGITS[b >> 4];
+        *p++ = HEX_DIGITS[b & 0x0F];
+        *p++ = ' ';
+        if (++hex_in_line == HEX_PER_LINE) {
+            hex_in_line = 0;
+            for (const char* end = console_line_end(); *end; ++end) *p++ = *end;
+        }
+        return static_cast<size_t>(p - out);
+    }
+    if (b == '\r') {
+        if (display_maps & MAP_IGNCR) return 0;
+        if (display_maps & MAP_ICRNL) b = '\n';
+    }
+    if (at_line_start && stamped) p += put_stamp(p);
+    at_line_start = b == '\n';
+    if (b == '\n' && (display_maps & MAP_INLCRNL)) *p++ = '\r';
+    *p++ = static_cast<char>(b);
+    return static_cast<size_t>(p - out);
+}
+
+void display_shaped_text(int byte) {
+    // Most bytes are text within a line, shown as they are.
+    if (!at_line_start && !display_hex && byte != '\r' && byte != '\n') {
+        console_put(byte);
+        return;
+    }
+    char out[DISPLAY_SHAPE_MAX];
+    const size_t n = display_shape(byte, out);
+    for (size_t i = 0; i < n; ++i) console_put(static_cast<unsigned char>(out[i]));
+}
+
+size_t display_map_key(int key, unsigned char* out) {
+    unsigned char k = static_cast<unsigned char>(key);
+    size_t n = 0;
+    // Both: Enter sends CR LF.
+    if (k == '\r' && (display_maps & MAP_OCRNL)) k = '\n';
+    if (k == '\n' && (display_maps & MAP_ONLCRNL)) out[n++] = '\r';
+    out[n++] = k;
+    return n;
+}
+
+}  // namespace tolvane
