@@ -11,9 +11,11 @@
 #include "base/host.h"
 #include "base/session_log.h"
 #include "base/settings.h"
+#include "base/time_limit.h"
 #include "fileservice/confine.h"
 #include "link/link.h"
 #include "terminal/term_loop.h"
+#include "terminal/watch.h"
 
 namespace tolvane {
 
@@ -32,12 +34,23 @@ constexpr char LETTERS[] = "qQrRpPwWhHc:C:b:B:d:D:l:L:";
 enum long_id : int {
     OPT_HELP = 0x100,
     OPT_VERSION,
+    OPT_EXPECT,
+    OPT_FAIL,
+    OPT_SEND,
+    OPT_TIMEOUT,
 };
 
 constexpr long_option LONG_OPTIONS[] = {
     {"help", long_arg::none, OPT_HELP},
     {"version", long_arg::none, OPT_VERSION},
+    {"expect", long_arg::required, OPT_EXPECT},
+    {"fail", long_arg::required, OPT_FAIL},
+    {"send", long_arg::required, OPT_SEND},
+    {"timeout", long_arg::required, OPT_TIMEOUT},
 };
+
+// --timeout takes up to this many seconds (about 30 years).
+constexpr double TIME_LIMIT_MAX_SECONDS = 1e9;
 
 // The usage's first lines stay as they always were; every option follows,
 // one line each.
@@ -54,6 +67,10 @@ void print_usage(const char* argv0) {
                   "          l <file> append what the console shows to file\n"
                   "          h       this text (also --help)\n"
                   "      --version   the program's version and build date\n");
+    console_print("      --expect <re>  end with status 0 once each such pattern matched, in order\n"
+                  "      --fail <re>    end with status 1 on a line that matches\n"
+                  "      --send <text>  send text (\\r \\n \\xNN \\\\), after the --expect before it\n"
+                  "      --timeout <s>  end with status 124 after s seconds\n");
     console_print(usage_example, argv0);
 }
 
@@ -69,6 +86,32 @@ bool parse_baud(const char* text, long* baud) {
     if (*end != '\0' || errno == ERANGE || value <= 0) return false;
     *baud = value;
     return true;
+}
+
+// --timeout: whole seconds or a decimal ("60", "2.5", ".5"); 0 is no limit.
+bool parse_seconds(const char* text, double* seconds) {
+    const char* p = text;
+    while (*p >= '0' && *p <= '9') ++p;
+    const bool whole = p != text;
+    if (*p == '.') {
+        const char* fraction = ++p;
+        while (*p >= '0' && *p <= '9') ++p;
+        if (!whole && p == fraction) return false;
+    } else if (!whole) {
+        return false;
+    }
+    if (*p != '\0') return false;
+    const double value = std::strtod(text, nullptr);
+    if (value > TIME_LIMIT_MAX_SECONDS) return false;
+    *seconds = value;
+    return true;
+}
+
+// A usage error of a long option, in the scanner's form.
+int long_option_error(const char* argv0, const std::string& message, const char* name) {
+    console_print("%s: %s -- --%s\n", argv0, message.c_str(), name);
+    print_usage(argv0);
+    return EXIT_USAGE;
 }
 
 // The first word of a -c argument; empty when it holds none (an unset
@@ -108,6 +151,10 @@ int scan_options(int argc, char* argv[]) {
     service_read_only = false;
     wait_for_line = false;
     session_log_name = nullptr;
+    time_limit_seconds = 0;
+    watch_clear();
+    const char* watching_option = nullptr;  // the first option that needs the terminal
+    std::string reason;
 
     for (;;) {
         const int c = at_long_option(argc, argv)
@@ -164,17 +211,34 @@ int scan_options(int argc, char* argv[]) {
         case OPT_VERSION:
             print_version();
             return 0;
+        case OPT_EXPECT:
+        case OPT_FAIL:
+            if (!(c == OPT_EXPECT ? watch_add_expect(optarg, &reason) : watch_add_fail(optarg, &reason)))
+                return long_option_error(argv[0], "bad pattern (" + reason + ")", c == OPT_EXPECT ? "expect" : "fail");
+            if (!watching_option) watching_option = c == OPT_EXPECT ? "expect" : "fail";
+            break;
+        case OPT_SEND:
+            if (!watch_add_send(optarg)) return long_option_error(argv[0], "option has an unknown escape", "send");
+            break;
+        case OPT_TIMEOUT:
+            if (!parse_seconds(optarg, &time_limit_seconds))
+                return long_option_error(argv[0], "option needs a number of seconds", "timeout");
+            if (!watching_option && time_limit_seconds > 0) watching_option = "timeout";
+            break;
         default:
             print_usage(argv[0]);
             return EXIT_USAGE;
         }
     }
+    // -q leaves before the target says anything.
+    if (quit_after_send && watching_option) return long_option_error(argv[0], "option cannot go with -q", watching_option);
     return GO_ON;
 }
 
 int entry(int argc, char* argv[]) {
     const int scanned = scan_options(argc, argv);
     if (scanned != GO_ON) return scanned;
+    time_limit_start();
     // A log that cannot be written ends the program as a line that cannot be opened.
     if (session_log_name && !session_log_open(session_log_name, device_name.c_str())) {
         console_print("open: %s: %s\n", session_log_name, std::strerror(errno));
@@ -184,6 +248,8 @@ int entry(int argc, char* argv[]) {
     if (!confine_open_root() || !host_line_open(device_name.c_str(), baud_rate)) return -1;
     send_reset();
     send_command_words(optind, argc, argv);
+    watch_begin();
+    while (watch_sends_due() > 0) link_put(watch_take_send());
 
     if (!quit_after_send) {
         console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, device_name.c_str(), baud_rate);

@@ -10,5 +10,6 @@ const char* service_root = nullptr;
 bool service_read_only = false;
 bool wait_for_line = false;
 const char* session_log_name = nullptr;
+double time_limit_seconds = 0;
 
 }  // namespace tolvane

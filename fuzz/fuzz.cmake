@@ -58,6 +58,9 @@ tolvane_add_fuzzer(line
   link/link.cpp
   base/console.cpp
   terminal/rules.cpp
+  terminal/watch.cpp
+  terminal/matcher-posix.cpp
+  base/time_limit.cpp
   base/text_format.cpp)
 target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small (fuzz/line_fuzzer.cpp)
 
@@ -73,7 +76,10 @@ tolvane_add_fuzzer(options
   base/settings.cpp
   link/link.cpp
   base/console.cpp
-  base/text_format.cpp)
+  base/text_format.cpp
+  base/time_limit.cpp
+  terminal/watch.cpp
+  terminal/matcher-posix.cpp)
 
 # Writes the seed corpus and the regression inputs; run by hand (fuzz/README.md).
 add_executable(tolvane-fuzz-seeds fuzz/seeds.cpp link/link.cpp)

@@ -30,10 +30,10 @@ size_t host_line_room() { return 1u << 20; }
 bool host_line_wait_room(int) { return true; }
 void host_line_take_last_output() {}
 
-// Only Ctrl-Q on the keyboard ends the program, and no target types keys
-// here: reaching this is a fault of its own.
-void host_quit(int) {
-    std::fputs("host_quit reached without a keyboard\n", stderr);
+// Only Ctrl-Q on the keyboard or a watched run's end ends the program, and
+// neither comes here: reaching this is a fault of its own.
+void host_end(int, int) {
+    std::fputs("host_end reached without a keyboard or a watched run\n", stderr);
     std::abort();
 }
 

@@ -16,6 +16,7 @@
 #include "base/console.h"
 #include "base/keys.h"
 #include "base/session_log.h"
+#include "base/time_limit.h"
 #include "link/link.h"
 #include "posix/console.h"
 #include "posix/stop.h"
@@ -70,6 +71,10 @@ constexpr std::array<SpeedCode, 9> speed_codes{{
     {57600, B57600},
     {115200, B115200},
 }};
+
+// Ctrl-Q came or the --timeout passed, and the last output is not yet
+// being let out: a request in progress is cut off.
+bool run_ending() { return (quit_requested() || time_limit_passed()) && !taking_last_output; }
 
 bool worth_retrying(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
 
@@ -248,10 +253,10 @@ void use_line(int fd) {
 void wait_for_line(short events) {
     console_flush();  // what the target said so far shows while we wait
     for (;;) {
-        if (quit_requested() && !taking_last_output) return;
+        if (run_ending()) return;
         const int keyboard = keyboard_watched && keys_room() > 0 ? console_keyboard_fd() : -1;
         pollfd fds[3] = {{line_fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
-        const int n = poll(fds, 3, -1);
+        const int n = poll(fds, 3, time_limit_wait_ms(-1));
         stop_if_signalled();
         if (n < 0 && errno != EINTR) return;
         if (n <= 0) continue;
@@ -354,7 +359,7 @@ bool port_wait_room(int ms) {
 
 void port_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
-bool port_request_cut() { return gone || (quit_requested() && !taking_last_output); }
+bool port_request_cut() { return gone || run_ending(); }
 
 void port_take_last_output() { taking_last_output = true; }
 

@@ -84,7 +84,7 @@ void stop_if_signalled() {
     const int sig = pending_signal;
     if (sig == 0) return;
     stop_restore();
-    std::fflush(stdout);
+    std::fflush(nullptr);  // stdout, and what the target wrote to its open files
     std::signal(sig, SIG_DFL);
     std::raise(sig);
     std::_Exit(128 + sig);  // only if the signal was blocked

@@ -84,11 +84,11 @@ bool line_reopen() {
     return true;
 }
 
-void host_quit(int) {
+void host_end(int status, int) {
     console_restore_input();
     host_line_close();
     std::fflush(stdout);
-    std::exit(0);
+    std::exit(status);
 }
 
 void link_put_raw(int byte) {

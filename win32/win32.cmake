@@ -8,6 +8,7 @@ add_executable(tolvane-win
   fileservice/names-win32.cpp
   win32/com_port.cpp
   win32/host.cpp
+  terminal/matcher-win32.cpp
   terminal/term_loop-win32.cpp
   win32/console.cpp)
 target_link_libraries(tolvane-win PRIVATE tolvane_link)
@@ -22,4 +23,5 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   fileservice/find-win32.cpp
   fileservice/find-win32_test.cpp
   win32/com_port.cpp
-  win32/com_port_test.cpp)
+  win32/com_port_test.cpp
+  terminal/matcher-win32.cpp)
