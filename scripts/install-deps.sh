@@ -8,7 +8,7 @@
 #          GoogleTest, groff and man (the man-page check)
 #   all    (the default) make test, make bench, make fuzz, make example-qemu:
 #          the build set and MinGW-w64, Wine, tmux, picocom, lrzsz, the Arm
-#          compiler, QEMU, clang with libFuzzer
+#          compiler, QEMU, xmllint, clang with libFuzzer
 #
 # Without apt-get it names what is missing and exits 1. As a user other
 # than root it does the same, with the command that would install it.
@@ -98,6 +98,7 @@ check() {
     need sz/rz lrzsz on_path sz rz
     need arm-none-eabi-gcc gcc-arm-none-eabi on_path arm-none-eabi-gcc
     need qemu-system-arm qemu-system-arm on_path qemu-system-arm
+    need xmllint libxml2-utils on_path xmllint
     need clang clang on_path clang
     need libFuzzer "$(libfuzzer_package)" has_libfuzzer
 }
