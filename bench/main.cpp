@@ -36,6 +36,11 @@ constexpr int IDLE_SETTLE_MS = 200;
 
 enum Program { TOLVANE, PICOCOM, CAT, PROGRAMS };
 const char* const BARE_HOST = "bare host (floor)";
+// A CI run's patterns, which the passthrough text never matches: its cost
+// is the matching alone.
+const std::vector<std::string> WATCH_OPTIONS = {"--expect", "^ALL TESTS PASSED$", "--fail",
+                                                "^FAILED: [0-9]+ tests?$|kernel panic"};
+const char* const PLAIN_TOLVANE = "tolvane, no patterns";
 const char* const PROGRAM_NAMES[PROGRAMS] = {"tolvane", "picocom", "cat (limit)"};
 
 struct Options {
@@ -62,6 +67,8 @@ struct Results {
     // The same requests against a host that has nothing behind it.
     Series bare_read_speed, bare_read_ratio, bare_getc_p50, bare_getc_p99, bare_p50_ratio, bare_p99_ratio;
     Series idle_cpu;
+    // tolvane with WATCH_OPTIONS, and its quotients to the plain one.
+    Series watched_speed, watched_cpu, watched_speed_ratio, watched_cpu_ratio;
 };
 
 struct Setup {
@@ -74,6 +81,7 @@ struct Setup {
     std::string served_dir;  // tolvane's working directory
     std::string passthrough;
     std::string file;  // bytes of every file moved, read, written, sent
+    Terminal watched;  // tolvane with WATCH_OPTIONS
 };
 
 [[noreturn]] void usage(int status = 2) {
@@ -176,6 +184,10 @@ Setup prepare(const Options& o) {
     start_terminal(s, TOLVANE, o.tolvane, start_tolvane);
     start_terminal(s, PICOCOM, o.picocom, start_picocom);
     start_terminal(s, CAT, o.cat, start_cat);
+    if (!s.missing[TOLVANE]) {
+        s.watched = start_tolvane_with(find_program(o.tolvane), s.served_dir, WATCH_OPTIONS);
+        if (s.watched.pid < 0) std::fprintf(stderr, "tolvane with patterns did not start: %s\n", s.watched.why_not.c_str());
+    }
     s.lrzsz.sz = find_program(o.sz);
     s.lrzsz.rz = find_program(o.rz);
     s.lrzsz_missing = s.lrzsz.sz.empty() || s.lrzsz.rz.empty();
@@ -211,6 +223,16 @@ void passthrough_round(Setup& s, Results& r) {
         record_ratio(speed[TOLVANE], speed[p], r.pass_speed_ratio[p]);
         record_ratio(cpu[TOLVANE], cpu[p], r.pass_cpu_ratio[p]);
     }
+    if (s.missing[TOLVANE]) return;
+    Flow w;
+    if (s.watched.pid > 0) w = pump(s.watched, s.passthrough);
+    record_flow(w, n, r.watched_speed, r.watched_cpu);
+    if (!w.ok) {
+        if (s.watched.pid > 0) drain(s.watched, 100);
+        return;
+    }
+    record_ratio(mb_per_s(w, n), speed[TOLVANE], r.watched_speed_ratio);
+    record_ratio(cpu_per_mb(w, n), cpu[TOLVANE], r.watched_cpu_ratio);
 }
 
 void file_round(Setup& s, Results& r) {
@@ -313,6 +335,10 @@ std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
         out.push_back(peer_row("passthrough CPU-s/MB", r.pass_cpu[TOLVANE], PROGRAM_NAMES[p], s.missing[p],
                                r.pass_cpu[p], r.pass_cpu_ratio[p], judged ? Goal::at_most_one : Goal::none));
     }
+    out.push_back(peer_row("passthrough MB/s, --expect and --fail", r.watched_speed, PLAIN_TOLVANE,
+                           s.missing[TOLVANE], r.pass_speed[TOLVANE], r.watched_speed_ratio, Goal::none));
+    out.push_back(peer_row("passthrough CPU-s/MB, --expect and --fail", r.watched_cpu, PLAIN_TOLVANE,
+                           s.missing[TOLVANE], r.pass_cpu[TOLVANE], r.watched_cpu_ratio, Goal::none));
     for (size_t i = 0; i < SIZES; ++i) {
         const std::string size = std::to_string(REQUEST_SIZES[i]) + " B";
         if (i == LRZSZ_SIZE_INDEX) {
@@ -372,6 +398,10 @@ bool finish(Setup& s) {
     }
     if (s.terminals[PICOCOM].pid > 0) stop_picocom(s.terminals[PICOCOM]);
     if (s.terminals[CAT].pid > 0) stop_cat(s.terminals[CAT]);
+    if (s.watched.pid > 0 && !stop_tolvane(s.watched)) {
+        std::fprintf(stderr, "tolvane with patterns did not end cleanly on Ctrl-Q\n");
+        clean = false;
+    }
     if (!s.lrzsz_missing) close_pty(s.lrzsz.pair);
     stop_bare_host(s.bare);
     close_pty(s.bare_pair);

@@ -110,10 +110,15 @@ bool reaped_cleanly(Terminal& t, int timeout_ms) {
 
 }  // namespace
 
-Terminal start_tolvane(const std::string& path, const std::string& dir) {
+Terminal start_tolvane(const std::string& path, const std::string& dir) { return start_tolvane_with(path, dir, {}); }
+
+Terminal start_tolvane_with(const std::string& path, const std::string& dir, const std::vector<std::string>& options) {
     Terminal t = with_ptys();
     make_cooked(t.console);
-    t.pid = spawn_on_console({path, "-c", t.line.path}, t.console, dir);
+    std::vector<std::string> argv{path};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {"-c", t.line.path});
+    t.pid = spawn_on_console(argv, t.console, dir);
     if (!wait_for_text(t.line.master, std::string(50, '\b'), START_MS)) return failed(t, "no reset on the line");
     if (!wait_for_text(t.console.master, "Exit with Ctrl-Q", START_MS)) return failed(t, "no banner");
     if (!wait_raw(t.console, START_MS)) return failed(t, "console not raw");

@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 #include "bench/procs.h"
 
@@ -22,6 +23,8 @@ struct Terminal {
 // Each starts the program and returns once bytes written to the line show
 // on the console. On failure pid is -1 and why_not tells why.
 Terminal start_tolvane(const std::string& path, const std::string& dir);
+// tolvane with these options before its -c.
+Terminal start_tolvane_with(const std::string& path, const std::string& dir, const std::vector<std::string>& options);
 Terminal start_picocom(const std::string& path, const std::string& dir);
 Terminal start_cat(const std::string& path, const std::string& dir);
 // Ends the program as its user would; false if it did not end cleanly.
