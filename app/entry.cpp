@@ -109,7 +109,7 @@ bool parse_seconds(const char* text, double* seconds) {
 
 // A usage error of a long option, in the scanner's form.
 int long_option_error(const char* argv0, const std::string& message, const char* name) {
-    console_print("%s: %s -- --%s\n", argv0, message.c_str(), name);
+    if (opterr) console_print("%s: %s -- --%s\n", argv0, message.c_str(), name);
     print_usage(argv0);
     return EXIT_USAGE;
 }
