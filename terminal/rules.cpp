@@ -53,14 +53,16 @@ void print_timed_out() {
 
 }  // namespace
 
-void term_from_line(int symbol) {
+bool term_from_line(int symbol) {
     if (symbol == SYM_STX) {
         console_flush();  // the target's text shows before the request's trace
         rpc_serve();
-    } else if (symbol != FORM_FEED) {
-        watch_put(symbol & 0xFF);
-        console_put(symbol & 0xFF);
+        return true;
     }
+    if (symbol == FORM_FEED) return true;
+    const bool goes_on = watch_put(symbol & 0xFF);
+    console_put(symbol & 0xFF);
+    return goes_on;
 }
 
 void term_line_quiet() { watch_line_quiet(); }
@@ -75,9 +77,7 @@ void term_send_texts() {
 
 void term_quit() { leave(0); }
 
-bool term_text_decided() { return watch_outcome() != watch_result::running; }
-
-bool term_run_decided() { return term_text_decided() || time_limit_passed(); }
+bool term_run_decided() { return watch_outcome() != watch_result::running || time_limit_passed(); }
 
 void term_end_run() {
     switch (watch_outcome()) {

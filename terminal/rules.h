@@ -20,8 +20,9 @@ constexpr int EXIT_TIMED_OUT = 124;
 
 // A symbol from the line: SYM_STX serves a file-service request, a form
 // feed is dropped, anything else goes to the console as its low 8 bits
-// (and is matched, as it came, against --expect and --fail).
-void term_from_line(int symbol);
+// (and is matched, as it came, against --expect and --fail). False once the
+// text has decided the run: the loop then takes nothing more from the line.
+bool term_from_line(int symbol);
 
 // Every symbol received so far went to term_from_line: the unfinished
 // line of text is matched too (a prompt that waits for its answer).
@@ -42,9 +43,6 @@ void term_send_texts();
 // the time-out cuts off a request in progress (host_request_cut), which
 // then runs out before the loop asks.
 bool term_run_decided();
-// The part of term_run_decided that the text decides, cheap enough to ask
-// after every symbol.
-bool term_text_decided();
 // Ends a decided run as term_quit does, with "failed: LINE" and status 1,
 // status 0, or "timed out after N s" and status 124.
 [[noreturn]] void term_end_run();

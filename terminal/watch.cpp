@@ -277,8 +277,8 @@ void watch_begin() {
     watching = watch_has_patterns();
 }
 
-void watch_put(int byte) {
-    if (!watching) return;
+bool watch_put(int byte) {
+    if (!watching) return outcome == watch_result::running;
     if (byte == '\n') {
         size_t length = line_length;
         if (length > 0 && line[length - 1] == '\r') --length;
@@ -291,6 +291,7 @@ void watch_put(int byte) {
             start_line(true);
         }
     }
+    return watching;
 }
 
 void watch_line_quiet() {

@@ -34,8 +34,8 @@ void watch_begin();
 
 // A byte of target text, as the target sent it (form feeds and file
 // requests never come here). A line ends at LF; a CR before it is no part
-// of the line, and NUL bytes are left out.
-void watch_put(int byte);
+// of the line, and NUL bytes are left out. False once the run is decided.
+bool watch_put(int byte);
 // Everything received so far was handed over: the unfinished line is
 // matched as it stands ($ does not match at its end yet).
 void watch_line_quiet();
