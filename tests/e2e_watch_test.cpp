@@ -116,6 +116,25 @@ TEST(WatchedRun, TheTimeOutEndsARequestThatNeverEnds) {
     finish(s);
 }
 
+// With -w, a board that went away and never came back.
+TEST(WatchedRun, TheTimeOutEndsTheWaitForALineThatWentAway) {
+    const std::string dir = scratch_dir("watch_gone");
+    const std::string link = dir + "/usb-board";
+    Pty line = open_pty();
+    ASSERT_EQ(symlink(line.path.c_str(), link.c_str()), 0);
+    Options options;
+    options.stdin_null = true;
+    options.line_pty = false;
+    Session s = start({"-w", "--timeout", "1", "-c", link}, options);
+    ASSERT_EQ(hex(pty_io::read_exactly(line.master, 50, 3000)), hex(reset_sequence()));
+    unlink(link.c_str());
+    close_pty(line);
+    ASSERT_TRUE(console_wait_for(s, "waiting for " + link));
+    EXPECT_EQ(exit_code(wait_exit(s)), 124) << s.console_output;
+    EXPECT_NE(s.console_output.find("timed out after 1 s"), std::string::npos) << s.console_output;
+    close_pty(s.console);
+}
+
 // A send goes out at the start, or once the expect before it matched.
 TEST(WatchedRun, SendsGoOutWhenTheirExpectMatched) {
     Session s = start_watched(
