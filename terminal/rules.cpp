@@ -53,16 +53,14 @@ void print_timed_out() {
 
 }  // namespace
 
-bool term_from_line(int symbol) {
+void term_from_line(int symbol) {
     if (symbol == SYM_STX) {
         console_flush();  // the target's text shows before the request's trace
         rpc_serve();
-        return true;
+    } else if (symbol != FORM_FEED) {
+        watch_put(symbol & 0xFF);
+        console_put(symbol & 0xFF);
     }
-    if (symbol == FORM_FEED) return true;
-    const bool goes_on = watch_put(symbol & 0xFF);
-    console_put(symbol & 0xFF);
-    return goes_on;
 }
 
 void term_line_quiet() { watch_line_quiet(); }

@@ -8,6 +8,8 @@
 // loop asks term_run_decided() and ends it.
 #pragma once
 
+#include "terminal/watch.h"
+
 namespace tolvane {
 
 constexpr int FORM_FEED = 0x0C;
@@ -20,9 +22,11 @@ constexpr int EXIT_TIMED_OUT = 124;
 
 // A symbol from the line: SYM_STX serves a file-service request, a form
 // feed is dropped, anything else goes to the console as its low 8 bits
-// (and is matched, as it came, against --expect and --fail). False once the
-// text has decided the run: the loop then takes nothing more from the line.
-bool term_from_line(int symbol);
+// (and is matched, as it came, against --expect and --fail).
+void term_from_line(int symbol);
+// True once the text has decided the run: the loop then takes nothing more
+// from the line. Inline: it is asked after every symbol.
+inline bool term_text_decided() { return watch_decided(); }
 
 // Every symbol received so far went to term_from_line: the unfinished
 // line of text is matched too (a prompt that waits for its answer).

@@ -29,9 +29,7 @@ int keyboard_to_watch() { return keys_room() > 0 ? console_keyboard_fd() : -1; }
 // Ctrl-Q and end early; the loop then quits. Once the run is decided the
 // rest is left unread (the time-out is looked at once the buffer is done).
 void serve_line() {
-    while (port_buffered() > 0 && !quit_requested()) {
-        if (!term_from_line(link_get())) return;
-    }
+    while (port_buffered() > 0 && !quit_requested() && !term_text_decided()) term_from_line(link_get());
     if (port_buffered() == 0) term_line_quiet();
 }
 

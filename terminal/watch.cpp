@@ -1,13 +1,21 @@
 #include "terminal/watch.h"
 
-#include <array>
 #include <cstring>
 
 #include "terminal/matcher.h"
 
 namespace tolvane {
 
+namespace watch_state {
+mode now = off;
+char line[WATCH_LINE_MAX + 1];
+size_t line_length = 0;
+}  // namespace watch_state
+
 namespace {
+
+using watch_state::line;
+using watch_state::line_length;
 
 struct pattern {
     matcher_ptr engine;
@@ -24,16 +32,13 @@ std::vector<pattern> fail_patterns;
 std::vector<step> steps;
 size_t next_step = 0;
 bool any_expect = false;
-bool watching = false;  // patterns given and no outcome yet
 watch_result outcome = watch_result::running;
 std::string failed_line;
 std::string due_sends;
 size_t due_sent = 0;
 
-// The line being received. An --expect that matched in it leaves the next
-// one to look behind its match (searched_from).
-std::array<char, WATCH_LINE_MAX + 1> line;
-size_t line_length = 0;
+// The line being received is watch_state::line. An --expect that matched
+// in it leaves the next one to look behind its match (searched_from).
 size_t searched_from = 0;
 size_t quiet_checked = 0;   // the length the unfinished line had at its last match
 bool line_is_a_part = false;  // the buffer holds a later part of a long line
@@ -81,8 +86,8 @@ size_t skip_group(const char* p, size_t i) {
 bool may_match(const pattern& p, size_t from, size_t length) {
     if (p.literals.empty()) return true;
     for (const std::string& literal : p.literals) {
-        const char* at = line.data() + from;
-        const char* const end = line.data() + length;
+        const char* at = line + from;
+        const char* const end = line + length;
         while (static_cast<size_t>(end - at) >= literal.size()) {
             at = static_cast<const char*>(std::memchr(at, literal[0], static_cast<size_t>(end - at)));
             if (at == nullptr || static_cast<size_t>(end - at) < literal.size()) break;
@@ -95,7 +100,7 @@ bool may_match(const pattern& p, size_t from, size_t length) {
 
 bool find(const pattern& p, size_t from, size_t length, bool at_line_end, size_t* end) {
     return may_match(p, from, length) &&
-           matcher_find(*p.engine, line.data(), from, length, from == 0 && !line_is_a_part, at_line_end, end);
+           matcher_find(*p.engine, line, from, length, from == 0 && !line_is_a_part, at_line_end, end);
 }
 
 bool compile(const char* text, pattern* p, std::string* error) {
@@ -108,7 +113,7 @@ bool compile(const char* text, pattern* p, std::string* error) {
 // The outcome stays; nothing more is matched.
 void decide(watch_result result) {
     outcome = result;
-    watching = false;
+    watch_state::now = watch_state::decided;
 }
 
 // The steps from next_step on, as far as they are done: texts become due,
@@ -134,7 +139,7 @@ void match(size_t length, bool at_line_end) {
     for (const pattern& p : fail_patterns) {
         size_t end;
         if (find(p, 0, length, at_line_end, &end)) {
-            failed_line.assign(line.data(), length);
+            failed_line.assign(line, length);
             decide(watch_result::failed);
             return;
         }
@@ -240,7 +245,7 @@ void watch_clear() {
     steps.clear();
     next_step = 0;
     any_expect = false;
-    watching = false;
+    watch_state::now = watch_state::off;
     outcome = watch_result::running;
     failed_line.clear();
     due_sends.clear();
@@ -274,11 +279,10 @@ bool watch_has_patterns() { return any_expect || !fail_patterns.empty(); }
 
 void watch_begin() {
     while (next_step < steps.size() && steps[next_step].is_send) due_sends += steps[next_step++].text;
-    watching = watch_has_patterns();
+    watch_state::now = watch_has_patterns() ? watch_state::matching : watch_state::off;
 }
 
-bool watch_put(int byte) {
-    if (!watching) return outcome == watch_result::running;
+void watch_state::put_slowly(int byte) {
     if (byte == '\n') {
         size_t length = line_length;
         if (length > 0 && line[length - 1] == '\r') --length;
@@ -291,11 +295,10 @@ bool watch_put(int byte) {
             start_line(true);
         }
     }
-    return watching;
 }
 
 void watch_line_quiet() {
-    if (!watching || line_length == quiet_checked) return;
+    if (watch_state::now != watch_state::matching || line_length == quiet_checked) return;
     quiet_checked = line_length;
     match(line_length, false);
 }

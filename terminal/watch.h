@@ -34,8 +34,11 @@ void watch_begin();
 
 // A byte of target text, as the target sent it (form feeds and file
 // requests never come here). A line ends at LF; a CR before it is no part
-// of the line, and NUL bytes are left out. False once the run is decided.
-bool watch_put(int byte);
+// of the line, and NUL bytes are left out. Inline below: it runs for every
+// byte.
+inline void watch_put(int byte);
+// True once the text decided the run (watch_outcome is not running).
+inline bool watch_decided();
 // Everything received so far was handed over: the unfinished line is
 // matched as it stands ($ does not match at its end yet).
 void watch_line_quiet();
@@ -57,5 +60,26 @@ bool unescape_text(const char* text, std::string* bytes);
 // Literals of which every match of pattern holds at least one; empty when
 // no such set was found. Only text that holds one goes to the engine.
 std::vector<std::string> required_literals(const char* pattern);
+
+// What watch_put needs inline; only watch.cpp and watch_put touch it.
+namespace watch_state {
+enum mode { off, matching, decided };
+extern mode now;
+extern char line[WATCH_LINE_MAX + 1];
+extern size_t line_length;
+// Bytes up to LF (NUL and LF among them), and the byte that fills a part.
+void put_slowly(int byte);
+}  // namespace watch_state
+
+inline void watch_put(int byte) {
+    using namespace watch_state;
+    if (now != matching) return;
+    if (byte <= '\n' || line_length == WATCH_LINE_MAX - 1)
+        put_slowly(byte);
+    else
+        line[line_length++] = static_cast<char>(byte);
+}
+
+inline bool watch_decided() { return watch_state::now == watch_state::decided; }
 
 }  // namespace tolvane
