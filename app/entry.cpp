@@ -12,11 +12,13 @@
 #include "base/host.h"
 #include "base/session_log.h"
 #include "base/settings.h"
+#include "base/time_limit.h"
 #include "fileservice/confine.h"
 #include "link/link.h"
 #include "net/url.h"
 #include "terminal/display.h"
 #include "terminal/term_loop.h"
+#include "terminal/watch.h"
 
 namespace tolvane {
 
@@ -43,6 +45,10 @@ enum long_id : int {
     OPT_TIMESTAMP,
     OPT_HEX,
     OPT_LOCAL_ECHO,
+    OPT_EXPECT,
+    OPT_FAIL,
+    OPT_SEND,
+    OPT_TIMEOUT,
 };
 
 constexpr long_option LONG_OPTIONS[] = {
@@ -56,7 +62,14 @@ constexpr long_option LONG_OPTIONS[] = {
     {"timestamp", long_arg::optional, OPT_TIMESTAMP},
     {"hex", long_arg::none, OPT_HEX},
     {"local-echo", long_arg::none, OPT_LOCAL_ECHO},
+    {"expect", long_arg::required, OPT_EXPECT},
+    {"fail", long_arg::required, OPT_FAIL},
+    {"send", long_arg::required, OPT_SEND},
+    {"timeout", long_arg::required, OPT_TIMEOUT},
 };
+
+// --timeout takes up to this many seconds (about 30 years).
+constexpr double TIME_LIMIT_MAX_SECONDS = 1e9;
 
 // The usage's first lines stay as they always were; every option follows,
 // one line each.
@@ -82,6 +95,10 @@ void print_usage(const char* argv0) {
                   "      --map FLAGS  INLCRNL,ICRNL,IGNCR for target text, OCRNL,ONLCRNL for keys\n"
                   "      --hex       show target bytes in hex, 16 to a line\n"
                   "      --local-echo  show the keys as they are sent\n");
+    console_print("      --expect <re>  end with status 0 once each such pattern matched, in order\n"
+                  "      --fail <re>    end with status 1 on a line that matches\n"
+                  "      --send <text>  send text (\\r \\n \\xNN \\\\), after the --expect before it\n"
+                  "      --timeout <s>  end with status 124 after s seconds\n");
     console_print(usage_example, argv0);
 }
 
@@ -128,9 +145,30 @@ bool parse_pulse(const char* text, modem_line* line, int* ms) {
     return true;
 }
 
-// A long option's argument that is wrong: the message as the scanner's own.
-void long_option_error(const char* argv0, const char* message, const char* name) {
-    if (opterr) console_print("%s: %s -- --%s\n", argv0, message, name);
+// --timeout: whole seconds or a decimal ("60", "2.5", ".5"); 0 is no limit.
+bool parse_seconds(const char* text, double* seconds) {
+    const char* p = text;
+    while (*p >= '0' && *p <= '9') ++p;
+    const bool whole = p != text;
+    if (*p == '.') {
+        const char* fraction = ++p;
+        while (*p >= '0' && *p <= '9') ++p;
+        if (!whole && p == fraction) return false;
+    } else if (!whole) {
+        return false;
+    }
+    if (*p != '\0') return false;
+    const double value = std::strtod(text, nullptr);
+    if (value > TIME_LIMIT_MAX_SECONDS) return false;
+    *seconds = value;
+    return true;
+}
+
+// A usage error of a long option, in the scanner's form.
+int long_option_error(const char* argv0, const std::string& message, const char* name) {
+    if (opterr) console_print("%s: %s -- --%s\n", argv0, message.c_str(), name);
+    print_usage(argv0);
+    return EXIT_USAGE;
 }
 
 // The first word of a -c argument; empty when it holds none (an unset
@@ -195,6 +233,10 @@ int scan_options(int argc, char* argv[]) {
     display_stamps = stamp_format::none;
     display_hex = false;
     display_local_echo = false;
+    time_limit_seconds = 0;
+    watch_clear();
+    const char* watching_option = nullptr;  // the first option that needs the terminal
+    std::string reason;
 
     for (;;) {
         const int c = at_long_option(argc, argv)
@@ -260,16 +302,12 @@ int scan_options(int argc, char* argv[]) {
         case OPT_DTR:
         case OPT_RTS:
             if (!parse_level(optarg, c == OPT_DTR ? &dtr_level : &rts_level)) {
-                long_option_error(argv[0], "option needs on or off", c == OPT_DTR ? "dtr" : "rts");
-                print_usage(argv[0]);
-                return EXIT_USAGE;
+                return long_option_error(argv[0], "option needs on or off", c == OPT_DTR ? "dtr" : "rts");
             }
             break;
         case OPT_PULSE:
             if (!parse_pulse(optarg, &pulse_line, &pulse_ms)) {
-                long_option_error(argv[0], "option needs dtr or rts[:MS], MS up to 60000", "pulse");
-                print_usage(argv[0]);
-                return EXIT_USAGE;
+                return long_option_error(argv[0], "option needs dtr or rts[:MS], MS up to 60000", "pulse");
             }
             break;
         case 't':
@@ -280,16 +318,12 @@ int scan_options(int argc, char* argv[]) {
             if (optarg == nullptr) {
                 display_stamps = stamp_format::time_of_day;
             } else if (!display_parse_stamp_format(optarg, &display_stamps)) {
-                long_option_error(argv[0], "option needs 24hour, 24hour-start, 24hour-delta or iso8601", "timestamp");
-                print_usage(argv[0]);
-                return EXIT_USAGE;
+                return long_option_error(argv[0], "option needs 24hour, 24hour-start, 24hour-delta or iso8601", "timestamp");
             }
             break;
         case OPT_MAP:
             if (!display_parse_maps(optarg, &display_maps)) {
-                long_option_error(argv[0], "option needs INLCRNL, ICRNL, IGNCR, OCRNL or ONLCRNL", "map");
-                print_usage(argv[0]);
-                return EXIT_USAGE;
+                return long_option_error(argv[0], "option needs INLCRNL, ICRNL, IGNCR, OCRNL or ONLCRNL", "map");
             }
             break;
         case OPT_HEX:
@@ -298,11 +332,27 @@ int scan_options(int argc, char* argv[]) {
         case OPT_LOCAL_ECHO:
             display_local_echo = true;
             break;
+        case OPT_EXPECT:
+        case OPT_FAIL:
+            if (!(c == OPT_EXPECT ? watch_add_expect(optarg, &reason) : watch_add_fail(optarg, &reason)))
+                return long_option_error(argv[0], "bad pattern (" + reason + ")", c == OPT_EXPECT ? "expect" : "fail");
+            if (!watching_option) watching_option = c == OPT_EXPECT ? "expect" : "fail";
+            break;
+        case OPT_SEND:
+            if (!watch_add_send(optarg)) return long_option_error(argv[0], "option has an unknown escape", "send");
+            break;
+        case OPT_TIMEOUT:
+            if (!parse_seconds(optarg, &time_limit_seconds))
+                return long_option_error(argv[0], "option needs a number of seconds", "timeout");
+            if (!watching_option && time_limit_seconds > 0) watching_option = "timeout";
+            break;
         default:
             print_usage(argv[0]);
             return EXIT_USAGE;
         }
     }
+    // -q leaves before the target says anything.
+    if (quit_after_send && watching_option) return long_option_error(argv[0], "option cannot go with -q", watching_option);
     return GO_ON;
 }
 
@@ -312,6 +362,7 @@ int run(int argc, char* argv[]) {
     const int scanned = scan_options(argc, argv);
     if (scanned != GO_ON) return scanned;
     display_start();
+    time_limit_start();
     // A log that cannot be written ends the program as a line that cannot be opened.
     if (session_log_name && !session_log_open(session_log_name, device_name.c_str())) {
         console_print("open: %s: %s\n", session_log_name, std::strerror(errno));
@@ -326,6 +377,8 @@ int run(int argc, char* argv[]) {
     if (!host_line_open(device_name.c_str(), baud_rate)) return -1;
     send_reset();
     send_command_words(optind, argc, argv);
+    watch_begin();
+    while (watch_sends_due() > 0) link_put(watch_take_send());
 
     if (!quit_after_send) {
         console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, device_name.c_str(), baud_rate);

@@ -32,9 +32,10 @@ bool host_request_cut();
 // output again, for the keys typed before Ctrl-Q.
 void host_line_take_last_output();
 
-// Ends the program as Ctrl-Q ends it: what is queued for the line gets at
-// most ms to leave (the rest is dropped), the console and the line get
-// their settings back, status 0.
-[[noreturn]] void host_quit(int ms);
+// Ends the program (Ctrl-Q, or a run decided by --expect, --fail or
+// --timeout): what is queued for the line gets at most ms to leave (the
+// rest is dropped), the console and the line get their settings back, and
+// the streams the target left open are flushed; exits with status.
+[[noreturn]] void host_end(int status, int ms);
 
 }  // namespace tolvane

@@ -14,5 +14,6 @@ line_level dtr_level = line_level::keep;
 line_level rts_level = line_level::keep;
 modem_line pulse_line = modem_line::none;
 int pulse_ms = 100;
+double time_limit_seconds = 0;
 
 }  // namespace tolvane

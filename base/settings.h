@@ -18,6 +18,8 @@ extern bool service_read_only;
 extern bool wait_for_line;
 // -l: where a copy of the console goes; null for none.
 extern const char* session_log_name;
+// --timeout: how long the run may take, in seconds; 0 for no limit.
+extern double time_limit_seconds;
 
 // --dtr, --rts: a modem line held at one level for the session; keep
 // leaves it as the platform has it.

@@ -41,6 +41,11 @@ const char* const BARE_HOST = "bare host (floor)";
 // stamped: held beside the plain passthrough of the same runs.
 const std::vector<std::string> SHAPED_OPTIONS = {"--map", "INLCRNL", "-t"};
 const char* const SHAPED_PEER = "tolvane, plain";
+// A CI run's patterns, which the passthrough text never matches: its cost
+// is the matching alone.
+const std::vector<std::string> WATCH_OPTIONS = {"--expect", "^ALL TESTS PASSED$", "--fail",
+                                                "^FAILED: [0-9]+ tests?$|kernel panic"};
+const char* const PLAIN_TOLVANE = "tolvane, no patterns";
 const char* const PROGRAM_NAMES[PROGRAMS] = {"tolvane", "picocom", "cat (limit)"};
 // tolvane with its line over the network, beside tolvane on the pty itself.
 // ser2net as installed waits a millisecond or more for more data before it
@@ -80,6 +85,8 @@ struct Results {
     Series net_p50[NET_LINES], net_p50_ratio[NET_LINES], net_p99[NET_LINES], net_p99_ratio[NET_LINES];
     // --map INLCRNL -t, and its quotients over the plain passthrough.
     Series shaped_speed, shaped_cpu, shaped_speed_ratio, shaped_cpu_ratio;
+    // tolvane with WATCH_OPTIONS, and its quotients to the plain one.
+    Series watched_speed, watched_cpu, watched_speed_ratio, watched_cpu_ratio;
 };
 
 struct Setup {
@@ -95,6 +102,7 @@ struct Setup {
     std::string passthrough_lines;  // the same ending in LF, so each run starts a line
     std::string file;  // bytes of every file moved, read, written, sent
     NetTerminal net[NET_LINES];
+    Terminal watched;  // tolvane with WATCH_OPTIONS
 };
 
 [[noreturn]] void usage(int status = 2) {
@@ -203,6 +211,8 @@ Setup prepare(const Options& o) {
         s.shaped = start_tolvane(find_program(o.tolvane), s.served_dir, SHAPED_OPTIONS);
         if (s.shaped.pid < 0)
             std::fprintf(stderr, "tolvane --map INLCRNL -t did not start: %s\n", s.shaped.why_not.c_str());
+        s.watched = start_tolvane(find_program(o.tolvane), s.served_dir, WATCH_OPTIONS);
+        if (s.watched.pid < 0) std::fprintf(stderr, "tolvane with patterns did not start: %s\n", s.watched.why_not.c_str());
     }
     s.lrzsz.sz = find_program(o.sz);
     s.lrzsz.rz = find_program(o.rz);
@@ -255,6 +265,15 @@ void passthrough_round(Setup& s, Results& r) {
     }
     record_ratio(mb_per_s(f, n), speed[TOLVANE], r.shaped_speed_ratio);
     record_ratio(cpu_per_mb(f, n), cpu[TOLVANE], r.shaped_cpu_ratio);
+    Flow w;
+    if (s.watched.pid > 0) w = pump(s.watched, s.passthrough);
+    record_flow(w, n, r.watched_speed, r.watched_cpu);
+    if (!w.ok) {
+        if (s.watched.pid > 0) drain(s.watched, 100);
+        return;
+    }
+    record_ratio(mb_per_s(w, n), speed[TOLVANE], r.watched_speed_ratio);
+    record_ratio(cpu_per_mb(w, n), cpu[TOLVANE], r.watched_cpu_ratio);
 }
 
 void file_round(Setup& s, Results& r) {
@@ -392,6 +411,10 @@ std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
                            r.pass_speed[TOLVANE], r.shaped_speed_ratio, Goal::none));
     out.push_back(peer_row("passthrough --map INLCRNL -t CPU-s/MB", r.shaped_cpu, SHAPED_PEER, false,
                            r.pass_cpu[TOLVANE], r.shaped_cpu_ratio, Goal::at_most_1_5));
+    out.push_back(peer_row("passthrough MB/s, --expect and --fail", r.watched_speed, PLAIN_TOLVANE,
+                           s.missing[TOLVANE], r.pass_speed[TOLVANE], r.watched_speed_ratio, Goal::none));
+    out.push_back(peer_row("passthrough CPU-s/MB, --expect and --fail", r.watched_cpu, PLAIN_TOLVANE,
+                           s.missing[TOLVANE], r.pass_cpu[TOLVANE], r.watched_cpu_ratio, Goal::none));
     for (size_t i = 0; i < SIZES; ++i) {
         const std::string size = std::to_string(REQUEST_SIZES[i]) + " B";
         if (i == LRZSZ_SIZE_INDEX) {
@@ -467,6 +490,10 @@ bool finish(Setup& s) {
     }
     if (s.terminals[PICOCOM].pid > 0) stop_picocom(s.terminals[PICOCOM]);
     if (s.terminals[CAT].pid > 0) stop_cat(s.terminals[CAT]);
+    if (s.watched.pid > 0 && !stop_tolvane(s.watched)) {
+        std::fprintf(stderr, "tolvane with patterns did not end cleanly on Ctrl-Q\n");
+        clean = false;
+    }
     if (!s.lrzsz_missing) close_pty(s.lrzsz.pair);
     stop_bare_host(s.bare);
     for (NetTerminal& n : s.net) {

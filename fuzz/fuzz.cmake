@@ -59,6 +59,9 @@ tolvane_add_fuzzer(line
   base/console.cpp
   terminal/display.cpp
   terminal/rules.cpp
+  terminal/watch.cpp
+  terminal/matcher-posix.cpp
+  base/time_limit.cpp
   base/text_format.cpp)
 target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small (fuzz/line_fuzzer.cpp)
 
@@ -76,7 +79,10 @@ tolvane_add_fuzzer(options
   net/url.cpp
   base/console.cpp
   terminal/display.cpp
-  base/text_format.cpp)
+  base/text_format.cpp
+  base/time_limit.cpp
+  terminal/watch.cpp
+  terminal/matcher-posix.cpp)
 
 # A network line's telnet side against a faulty server.
 tolvane_add_fuzzer(telnet fuzz/telnet_fuzzer.cpp net/telnet.cpp)

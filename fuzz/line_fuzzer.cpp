@@ -178,7 +178,7 @@ bool host_request_cut() { return line_gone || (quit_requested() && !taking_last)
 
 void host_line_take_last_output() { taking_last = true; }
 
-void host_quit(int) { longjmp(quit_jump, 1); }
+void host_end(int, int) { longjmp(quit_jump, 1); }
 
 }  // namespace tolvane
 

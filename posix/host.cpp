@@ -28,10 +28,10 @@ bool host_request_cut() { return port_request_cut(); }
 
 void host_line_take_last_output() { port_take_last_output(); }
 
-void host_quit(int ms) {
+void host_end(int status, int ms) {
     console_flush();
     port_leave_within(ms);
-    stop_now(0);
+    stop_now(status);
 }
 
 }  // namespace tolvane

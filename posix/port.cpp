@@ -16,6 +16,7 @@
 #include "base/console.h"
 #include "base/keys.h"
 #include "base/session_log.h"
+#include "base/time_limit.h"
 #include "link/link.h"
 #include "posix/console.h"
 #include "posix/modem.h"
@@ -61,6 +62,10 @@ long baud_in_force = 115200;
 bool line_is_net = false;
 bool wait_when_gone = false;
 bool gone = false;
+
+// Ctrl-Q came or the --timeout passed, and the last output is not yet
+// being let out: a request in progress is cut off.
+bool run_ending() { return (quit_requested() || time_limit_passed()) && !taking_last_output; }
 
 bool worth_retrying(int error) { return error == EINTR || error == EAGAIN || error == EWOULDBLOCK; }
 
@@ -276,12 +281,12 @@ bool wait_for(int fd, short events, int ms) {
     console_flush();  // what the target said so far shows while we wait
     const clock::time_point deadline = clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
-        if (quit_requested() && !taking_last_output) return false;
-        int timeout = -1;
+        if (run_ending()) return false;
+        int timeout = time_limit_wait_ms(-1);
         if (ms >= 0) {
             const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
             if (left <= 0) return false;
-            timeout = static_cast<int>(left);
+            if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
         }
         const int keyboard = keyboard_watched && keys_room() > 0 ? console_keyboard_fd() : -1;
         pollfd fds[3] = {{fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
@@ -411,7 +416,7 @@ bool port_wait_room(int ms) {
 
 void port_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
-bool port_request_cut() { return gone || (quit_requested() && !taking_last_output); }
+bool port_request_cut() { return gone || run_ending(); }
 
 void port_take_last_output() { taking_last_output = true; }
 

@@ -7,7 +7,8 @@
 //
 // Every wait for the line also watches the keyboard while the terminal
 // runs: keys are read into the key queue, Ctrl-Q sets the quit flag, and
-// the wait returns so that its caller can give up (base/keys.h).
+// the wait returns so that its caller can give up (base/keys.h). No wait
+// sleeps past the --timeout (base/time_limit.h).
 #pragma once
 
 #include <cstddef>
@@ -58,8 +59,9 @@ bool port_wait_room(int ms);
 // While the terminal runs: its waits read keys (see above).
 void port_watch_keyboard(bool watch);
 
-// True while a request is cut off: Ctrl-Q came (until port_last_output) or
-// the line went away. Reads then answer ETX at once, writes are dropped.
+// True while a request is cut off: Ctrl-Q came or the --timeout passed
+// (until port_take_last_output), or the line went away. Reads then answer
+// ETX at once, writes are dropped.
 bool port_request_cut();
 // After Ctrl-Q, once the request returned: the line takes output again,
 // for the keys typed before it.

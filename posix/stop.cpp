@@ -88,7 +88,7 @@ void stop_if_signalled() {
     if (sig == 0) return;
     console_end();
     stop_restore();
-    std::fflush(stdout);
+    std::fflush(nullptr);  // stdout, and what the target wrote to its open files
     std::signal(sig, SIG_DFL);
     std::raise(sig);
     std::_Exit(128 + sig);  // only if the signal was blocked

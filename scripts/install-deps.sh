@@ -8,7 +8,7 @@
 #          GoogleTest, groff and man (the man-page check)
 #   all    (the default) make test, make bench, make fuzz, make example-qemu:
 #          the build set and MinGW-w64, Wine, tmux, picocom, lrzsz, ser2net,
-#          socat, the Arm compiler, QEMU, clang with libFuzzer
+#          socat, the Arm compiler, QEMU, xmllint, clang with libFuzzer
 #
 # Without apt-get it names what is missing and exits 1. As a user other
 # than root it does the same, with the command that would install it.
@@ -102,6 +102,7 @@ check() {
     need socat socat on_path socat
     need arm-none-eabi-gcc gcc-arm-none-eabi on_path arm-none-eabi-gcc
     need qemu-system-arm qemu-system-arm on_path qemu-system-arm
+    need xmllint libxml2-utils on_path xmllint
     need clang clang on_path clang
     need libFuzzer "$(libfuzzer_package)" has_libfuzzer
 }

@@ -1,13 +1,18 @@
 #include "terminal/rules.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 
 #include "base/console.h"
 #include "base/host.h"
 #include "base/keys.h"
+#include "base/settings.h"
+#include "base/time_limit.h"
 #include "fileservice/rpc.h"
 #include "link/link.h"
 #include "terminal/display.h"
+#include "terminal/watch.h"
 
 namespace tolvane {
 
@@ -27,22 +32,20 @@ void send_key(int key) {
     }
 }
 
-}  // namespace
-
-void term_from_line(int symbol) {
-    if (symbol == SYM_STX) {
-        console_flush();  // the target's text shows before the request's trace
-        rpc_serve();
-    } else if (symbol != FORM_FEED || display_hex) {
-        display_text(symbol & 0xFF);
-    }
+// Seconds as a person writes them: 60, 0.5, 1.25.
+void print_timed_out() {
+    char seconds[64];
+    std::snprintf(seconds, sizeof seconds, "%.3f", time_limit_seconds);
+    char* end = seconds + std::strlen(seconds);
+    while (end[-1] == '0') *--end = '\0';
+    if (end[-1] == '.') end[-1] = '\0';
+    console_start_line();
+    console_print("timed out after %s s\n", seconds);
 }
 
-void term_send_keys() {
-    while (keys_queued() > 0 && host_line_room() >= KEY_BYTES_MAX) send_key(keys_take());
-}
-
-void term_quit() {
+// Every end of the terminal: what is queued for the line (due texts, keys
+// typed before the end) gets QUIT_PATIENCE_MS to leave.
+[[noreturn]] void leave(int status) {
     using clock = std::chrono::steady_clock;
     const clock::time_point deadline = clock::now() + std::chrono::milliseconds(QUIT_PATIENCE_MS);
     const auto ms_left = [deadline] {
@@ -51,10 +54,55 @@ void term_quit() {
     };
     host_line_take_last_output();
     for (;;) {
+        term_send_texts();
         term_send_keys();
-        if (keys_queued() == 0 || !host_line_wait_room(ms_left())) break;
+        if ((keys_queued() == 0 && watch_sends_due() == 0) || !host_line_wait_room(ms_left())) break;
     }
-    host_quit(ms_left());
+    host_end(status, ms_left());
+}
+
+}  // namespace
+
+void term_from_line(int symbol) {
+    if (symbol == SYM_STX) {
+        console_flush();  // the target's text shows before the request's trace
+        rpc_serve();
+    } else if (symbol != FORM_FEED) {
+        watch_put(symbol & 0xFF);  // matched as it came, before any display map
+        display_text(symbol & 0xFF);
+    } else if (display_hex) {
+        display_text(FORM_FEED);  // the hex view shows every byte
+    }
+}
+
+void term_line_quiet() { watch_line_quiet(); }
+
+void term_send_keys() {
+    while (keys_queued() > 0 && host_line_room() >= KEY_BYTES_MAX) send_key(keys_take());
+}
+
+void term_send_texts() {
+    while (watch_sends_due() > 0 && host_line_room() >= KEY_BYTES_MAX) link_put(watch_take_send());
+}
+
+void term_quit() { leave(0); }
+
+bool term_run_decided() { return watch_outcome() != watch_result::running || time_limit_passed(); }
+
+void term_end_run() {
+    switch (watch_outcome()) {
+    case watch_result::failed:
+        console_start_line();
+        console_print("failed: %s\n", watch_failed_line().c_str());
+        leave(EXIT_FAILED);
+    case watch_result::passed:
+        console_start_line();  // the expected text may have come without its line end
+        leave(0);
+    case watch_result::running:
+        break;
+    }
+    print_timed_out();
+    leave(EXIT_TIMED_OUT);
 }
 
 }  // namespace tolvane

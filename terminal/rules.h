@@ -3,8 +3,12 @@
 //
 // Keys reach the terminal through the key queue (base/keys.h): whoever
 // waits records them there, and the loops act on them here, after their
-// wait has returned.
+// wait has returned. A run watched for its end (--expect, --fail,
+// --timeout) is decided the same way: the text and the waits record, the
+// loop asks term_run_decided() and ends it.
 #pragma once
+
+#include "terminal/watch.h"
 
 namespace tolvane {
 
@@ -12,19 +16,41 @@ constexpr int FORM_FEED = 0x0C;
 // Ctrl-Q to exit: the keys typed before it and the queued output get this
 // long to leave a line that is slow or takes nothing.
 constexpr int QUIT_PATIENCE_MS = 500;
+// The run's end by status: a line matched --fail, the --timeout passed.
+constexpr int EXIT_FAILED = 1;
+constexpr int EXIT_TIMED_OUT = 124;
 
 // A symbol from the line: SYM_STX serves a file-service request, a form
 // feed is dropped (the hex view shows it), anything else goes to the
-// console as its low 8 bits, shown as the display settings say.
+// console as its low 8 bits, shown as the display settings say, and is
+// matched, as it came, against --expect and --fail.
 void term_from_line(int symbol);
+// True once the text has decided the run: the loop then takes nothing more
+// from the line. Inline: it is asked after every symbol.
+inline bool term_text_decided() { return watch_decided(); }
+
+// Every symbol received so far went to term_from_line: the unfinished
+// line of text is matched too (a prompt that waits for its answer).
+void term_line_quiet();
 
 // Sends the queued keys, oldest first, as far as the line takes them
 // without waiting; the rest stay queued for the next turn. The key maps
 // apply, and with local echo the console shows what was sent.
 void term_send_keys();
+// The same for the --send texts that are due.
+void term_send_texts();
 
 // Ends the program after Ctrl-Q: the queued keys and output leave within
 // QUIT_PATIENCE_MS or are dropped, then the settings come back, status 0.
 [[noreturn]] void term_quit();
+
+// True once the run is decided: a line matched --fail, every --expect
+// matched, or the --timeout passed. Text is matched only between requests;
+// the time-out cuts off a request in progress (host_request_cut), which
+// then runs out before the loop asks.
+bool term_run_decided();
+// Ends a decided run as term_quit does, with "failed: LINE" and status 1,
+// status 0, or "timed out after N s" and status 124.
+[[noreturn]] void term_end_run();
 
 }  // namespace tolvane

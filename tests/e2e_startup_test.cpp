@@ -64,6 +64,8 @@ TEST(Startup, QuitSendsResetAndCommandWords) {
         {{"-Qr", "-C", "{line}", "-B", "300", "x"}, "x \r"},
         // Control bytes in a word travel escaped.
         {{"-q", "-c", "{line}", "a\x02" "b"}, "a\x10\x02" "b \r"},
+        // --send texts follow the words, escaped the same way.
+        {{"-q", "--send", "go\\x02\\n", "--send=!", "-c", "{line}", "run"}, "run \rgo\x10\x02\n!"},
     };
     for (const auto& c : cases) {
         Session run;
@@ -107,6 +109,15 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
         {{"-q", "-c", "{line}", "--map", "ICRNL,"}, "option needs INLCRNL, ICRNL, IGNCR, OCRNL or ONLCRNL -- --map"},
         {{"-q", "-c", "{line}", "--timestamp=12hour"},
          "option needs 24hour, 24hour-start, 24hour-delta or iso8601 -- --timestamp"},
+        // A run watched for its end must not end some other way.
+        {{"-c", "{line}", "--expect", "(PASS"}, "bad pattern (Unmatched ( or \\() -- --expect"},
+        {{"-c", "{line}", "--fail=[z-a]"}, "bad pattern (Invalid range end) -- --fail"},
+        {{"-c", "{line}", "--send", "run\\q"}, "option has an unknown escape -- --send"},
+        {{"-c", "{line}", "--timeout", "1m"}, "option needs a number of seconds -- --timeout"},
+        {{"-c", "{line}", "--timeout", "-1"}, "option needs a number of seconds -- --timeout"},
+        {{"-c", "{line}", "--timeout", "."}, "option needs a number of seconds -- --timeout"},
+        {{"-q", "-c", "{line}", "--fail", "x", "--expect", "y"}, "option cannot go with -q -- --fail"},
+        {{"-q", "-c", "{line}", "--timeout", "5"}, "option cannot go with -q -- --timeout"},
     };
     for (const auto& c : cases) {
         Session run;
@@ -127,7 +138,7 @@ TEST(Startup, HelpNamesEveryOptionAndVersionSaysWhichBuild) {
     const std::vector<std::string> every_option = {" c ", " b ", " q ", " r ", " d ", " p ", " w ", " l ",
                                                    " h ", "--help", "--version", "--list", "--dtr", "--rts",
                                                    "--pulse", " t ", "--timestamp=", "--map ", "--hex ",
-                                                   "--local-echo "};
+                                                   "--local-echo ", "--expect", "--fail", "--send", "--timeout"};
     for (const std::string help : {"--help", "-h", "-H"}) {
         Session run;
         int code;

@@ -11,3 +11,10 @@ add_test(NAME qemu_example_board_uses_host_files
           ${CMAKE_BINARY_DIR}/qemu-example)
 set_tests_properties(qemu_example_board_uses_host_files PROPERTIES
   LABELS "firmware;qemu" SKIP_RETURN_CODE 77 TIMEOUT 90)
+
+# The example board's test runner as a CI job runs it: statuses and report.
+add_test(NAME qemu_board_tests_in_ci
+  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/qemu_ci_test.sh ${CMAKE_SOURCE_DIR} $<TARGET_FILE:tolvane>
+          ${CMAKE_BINARY_DIR}/qemu-ci)
+set_tests_properties(qemu_board_tests_in_ci PROPERTIES
+  LABELS "firmware;qemu" SKIP_RETURN_CODE 77 TIMEOUT 300)

@@ -20,7 +20,7 @@ fail() {
 }
 
 tools="cmake ninja gcc g++ make groff man x86_64-w64-mingw32-g++-posix wine wine64
-tmux picocom sz rz ser2net socat arm-none-eabi-gcc qemu-system-arm"
+tmux picocom sz rz ser2net socat arm-none-eabi-gcc qemu-system-arm xmllint"
 
 # A tool that does nothing and succeeds.
 stub() {

@@ -87,12 +87,12 @@ bool line_reopen() {
     return true;
 }
 
-void host_quit(int) {
+void host_end(int status, int) {
     console_end();
     console_restore_input();
     host_line_close();
     std::fflush(stdout);
-    std::exit(0);
+    std::exit(status);
 }
 
 void link_put_raw(int byte) {

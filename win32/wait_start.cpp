@@ -30,7 +30,7 @@ com_port* com_open_waiting(const char* device, int number, long baud, int in_que
         for (int waited = 0; waited < LOOK_MS; waited += KEYS_MS) {
             console_read_keys();
             keys_clear();  // no line to go to yet
-            if (quit_requested()) host_quit(0);
+            if (quit_requested()) host_end(0, 0);
             Sleep(KEYS_MS);
         }
         port = com_open(number, baud, in_queue, out_queue, true);

@@ -12,6 +12,7 @@ add_executable(tolvane-win
   win32/wait_start.cpp
   win32/host.cpp
   win32/net.cpp
+  terminal/matcher-win32.cpp
   terminal/term_loop-win32.cpp
   win32/console.cpp)
 target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi)
@@ -29,4 +30,5 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   win32/com_port_test.cpp
   win32/modem.cpp
   win32/socket.cpp
-  win32/socket_test.cpp)
+  win32/socket_test.cpp
+  terminal/matcher-win32.cpp)

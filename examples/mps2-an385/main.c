@@ -26,16 +26,6 @@ static int same(const char* a, const char* b) {
     return *a == *b;
 }
 
-/* QEMU's pty loses its input for good if the board writes while the host
- * is still opening the line, so stay silent until tolvane's reset (50
- * backspaces) arrives, then let the rest of it pass. */
-static void wait_for_host(void) {
-    while (uart_getc() != '\b') {
-    }
-    while (uart_getc_within(200) >= 0) {
-    }
-}
-
 /* Every byte value, so every escape is on the way. */
 static int write_bytes(void) {
     unsigned char all[256];
@@ -103,7 +93,7 @@ static int remove_scratch(void) {
 
 int main(void) {
     uart_init();
-    wait_for_host();
+    uart_wait_for_host();
     uart_puts("\r\nmps2-an385: host files through tolvane\r\n");
     report("write bytes.bin", write_bytes());
     report("read back bytes.bin", read_bytes());

@@ -1,12 +1,15 @@
 # Sourced by run.sh and by the end-to-end test: builds the firmware and
 # starts it in QEMU with its UART on a new pseudo-terminal.
 
-# build_firmware EXAMPLE_DIR BUILD_DIR: BUILD_DIR/firmware.elf, quietly
-# unless the build fails.
+# build_firmware EXAMPLE_DIR BUILD_DIR [CMAKE_OPTION...]: BUILD_DIR/firmware.elf
+# and firmware-tests.elf, quietly unless the build fails.
 build_firmware() {
-    mkdir -p "$2"
-    if ! { cmake -S "$1" -B "$2" -G Ninja && cmake --build "$2"; } >"$2/build.log" 2>&1; then
-        cat "$2/build.log" >&2
+    fw_source=$1
+    fw_build=$2
+    shift 2
+    mkdir -p "$fw_build"
+    if ! { cmake -S "$fw_source" -B "$fw_build" -G Ninja "$@" && cmake --build "$fw_build"; } >"$fw_build/build.log" 2>&1; then
+        cat "$fw_build/build.log" >&2
         echo "the firmware did not build" >&2
         return 1
     fi

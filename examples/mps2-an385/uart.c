@@ -69,6 +69,15 @@ int uart_getc_within(uint32_t timeout) {
     return take_byte();
 }
 
+uint32_t uart_milliseconds(void) { return milliseconds; }
+
+void uart_wait_for_host(void) {
+    while (uart_getc() != '\b') {
+    }
+    while (uart_getc_within(200) >= 0) {
+    }
+}
+
 void uart_fault(void) {
     /* Never write before the host has: see main. */
     if (host_heard) uart_puts("\r\nFAIL: fault\r\n");

@@ -1,0 +1,321 @@
+#include "terminal/watch.h"
+
+#include <cstring>
+
+#include "terminal/matcher.h"
+
+namespace tolvane {
+
+namespace watch_state {
+mode now = off;
+char line[WATCH_LINE_MAX + 1];
+size_t line_length = 0;
+}  // namespace watch_state
+
+namespace {
+
+using watch_state::line;
+using watch_state::line_length;
+
+struct pattern {
+    matcher_ptr engine;
+    std::vector<std::string> literals;  // empty: every text goes to the engine
+};
+
+struct step {
+    bool is_send;
+    pattern expect;    // unless is_send
+    std::string text;  // if is_send
+};
+
+std::vector<pattern> fail_patterns;
+std::vector<step> steps;
+size_t next_step = 0;
+bool any_expect = false;
+watch_result outcome = watch_result::running;
+std::string failed_line;
+std::string due_sends;
+size_t due_sent = 0;
+
+// The line being received is watch_state::line. An --expect that matched
+// in it leaves the next one to look behind its match (searched_from).
+size_t searched_from = 0;
+size_t quiet_checked = 0;   // the length the unfinished line had at its last match
+bool line_is_a_part = false;  // the buffer holds a later part of a long line
+
+// A literal, as the pattern spells it after a backslash.
+bool escapes_a_literal(char c) { return c != '\0' && std::strchr(".[]()*+?{}|^$\\", c) != nullptr; }
+
+// Index just past the bracket expression that starts at p[i] == '['.
+size_t skip_bracket(const char* p, size_t i) {
+    size_t j = i + 1;
+    if (p[j] == '^') ++j;
+    if (p[j] == ']') ++j;
+    while (p[j] && p[j] != ']') {
+        if (p[j] == '[' && (p[j + 1] == ':' || p[j + 1] == '.' || p[j + 1] == '=')) {
+            const char close[3] = {p[j + 1], ']', '\0'};
+            const char* end = std::strstr(p + j + 2, close);
+            if (end == nullptr) return std::strlen(p);
+            j = static_cast<size_t>(end - p) + 2;
+        } else {
+            ++j;
+        }
+    }
+    return p[j] ? j + 1 : j;
+}
+
+// Index just past the group that starts at p[i] == '('.
+size_t skip_group(const char* p, size_t i) {
+    int depth = 0;
+    size_t j = i;
+    while (p[j]) {
+        if (p[j] == '\\') {
+            j += p[j + 1] ? 2 : 1;
+        } else if (p[j] == '[') {
+            j = skip_bracket(p, j);
+        } else {
+            if (p[j] == '(') ++depth;
+            if (p[j] == ')' && --depth == 0) return j + 1;
+            ++j;
+        }
+    }
+    return j;
+}
+
+// True when text[from, length) holds one of the literals (or there are none).
+bool may_match(const pattern& p, size_t from, size_t length) {
+    if (p.literals.empty()) return true;
+    for (const std::string& literal : p.literals) {
+        const char* at = line + from;
+        const char* const end = line + length;
+        while (static_cast<size_t>(end - at) >= literal.size()) {
+            at = static_cast<const char*>(std::memchr(at, literal[0], static_cast<size_t>(end - at)));
+            if (at == nullptr || static_cast<size_t>(end - at) < literal.size()) break;
+            if (std::memcmp(at, literal.data(), literal.size()) == 0) return true;
+            ++at;
+        }
+    }
+    return false;
+}
+
+bool find(const pattern& p, size_t from, size_t length, bool at_line_end, size_t* end) {
+    return may_match(p, from, length) &&
+           matcher_find(*p.engine, line, from, length, from == 0 && !line_is_a_part, at_line_end, end);
+}
+
+bool compile(const char* text, pattern* p, std::string* error) {
+    p->engine = matcher_compile(text, error);
+    if (!p->engine) return false;
+    p->literals = required_literals(text);
+    return true;
+}
+
+// The outcome stays; nothing more is matched.
+void decide(watch_result result) {
+    outcome = result;
+    watch_state::now = watch_state::decided;
+}
+
+// The steps from next_step on, as far as they are done: texts become due,
+// --expect patterns are looked for behind the last match.
+void run_steps(size_t length, bool at_line_end) {
+    while (next_step < steps.size()) {
+        const step& s = steps[next_step];
+        if (s.is_send) {
+            due_sends += s.text;
+        } else {
+            size_t end;
+            if (!find(s.expect, searched_from, length, at_line_end, &end)) return;
+            searched_from = end;
+        }
+        ++next_step;
+    }
+    if (any_expect) decide(watch_result::passed);
+}
+
+// Matches line[0, length): a --fail anywhere in it first, then the steps.
+void match(size_t length, bool at_line_end) {
+    line[length] = '\0';
+    for (const pattern& p : fail_patterns) {
+        size_t end;
+        if (find(p, 0, length, at_line_end, &end)) {
+            failed_line.assign(line, length);
+            decide(watch_result::failed);
+            return;
+        }
+    }
+    run_steps(length, at_line_end);
+}
+
+void start_line(bool is_a_part) {
+    line_length = 0;
+    searched_from = 0;
+    quiet_checked = 0;
+    line_is_a_part = is_a_part;
+}
+
+}  // namespace
+
+std::vector<std::string> required_literals(const char* p) {
+    std::vector<std::string> found;
+    std::string best, run;
+    bool last_in_run = false;  // the last atom is the last byte of run
+    bool every_branch_has_one = true;
+    const auto end_run = [&] {
+        if (run.size() > best.size()) best = run;
+        run.clear();
+        last_in_run = false;
+    };
+    const auto end_branch = [&] {
+        end_run();
+        if (best.empty()) every_branch_has_one = false;
+        found.push_back(best);
+        best.clear();
+    };
+    for (size_t i = 0; p[i];) {
+        const char c = p[i];
+        if (c == '\\' && escapes_a_literal(p[i + 1])) {
+            run += p[i + 1];
+            last_in_run = true;
+            i += 2;
+        } else if (c == '*' || c == '?' || c == '{') {
+            // The atom before may be absent or repeated: it ends the run.
+            if (last_in_run) run.pop_back();
+            end_run();
+            if (c == '{') {
+                const char* close = std::strchr(p + i, '}');
+                i = close ? static_cast<size_t>(close - p) + 1 : std::strlen(p);
+            } else {
+                ++i;
+            }
+        } else if (c == '+') {
+            end_run();  // at least once, but what follows need not be next to it
+            ++i;
+        } else if (c == '|') {
+            end_branch();
+            ++i;
+        } else if (c == '[' || c == '(') {
+            end_run();
+            i = c == '[' ? skip_bracket(p, i) : skip_group(p, i);
+        } else if (c == '\\' || c == '.' || c == '^' || c == '$' || c == ')') {
+            end_run();
+            i += c == '\\' && p[i + 1] ? 2 : 1;
+        } else {
+            run += c;
+            last_in_run = true;
+            ++i;
+        }
+    }
+    end_branch();
+    if (!every_branch_has_one) found.clear();
+    return found;
+}
+
+bool unescape_text(const char* text, std::string* bytes) {
+    bytes->clear();
+    for (const char* p = text; *p; ++p) {
+        if (*p != '\\') {
+            *bytes += *p;
+            continue;
+        }
+        ++p;
+        switch (*p) {
+        case 'r': *bytes += '\r'; break;
+        case 'n': *bytes += '\n'; break;
+        case 't': *bytes += '\t'; break;
+        case '\\': *bytes += '\\'; break;
+        case 'x': {
+            int value = 0, digits = 0;
+            for (; digits < 2 && std::strchr("0123456789abcdefABCDEF", p[1]) && p[1]; ++digits, ++p) {
+                const char h = p[1];
+                value = value * 16 + (h <= '9' ? h - '0' : (h | 0x20) - 'a' + 10);
+            }
+            if (digits == 0) return false;
+            *bytes += static_cast<char>(value);
+            break;
+        }
+        default: return false;
+        }
+    }
+    return true;
+}
+
+void watch_clear() {
+    fail_patterns.clear();
+    steps.clear();
+    next_step = 0;
+    any_expect = false;
+    watch_state::now = watch_state::off;
+    outcome = watch_result::running;
+    failed_line.clear();
+    due_sends.clear();
+    due_sent = 0;
+    start_line(false);
+}
+
+bool watch_add_expect(const char* text, std::string* error) {
+    step s{false, {}, {}};
+    if (!compile(text, &s.expect, error)) return false;
+    steps.push_back(std::move(s));
+    any_expect = true;
+    return true;
+}
+
+bool watch_add_fail(const char* text, std::string* error) {
+    pattern p;
+    if (!compile(text, &p, error)) return false;
+    fail_patterns.push_back(std::move(p));
+    return true;
+}
+
+bool watch_add_send(const char* text) {
+    step s{true, {}, {}};
+    if (!unescape_text(text, &s.text)) return false;
+    steps.push_back(std::move(s));
+    return true;
+}
+
+bool watch_has_patterns() { return any_expect || !fail_patterns.empty(); }
+
+void watch_begin() {
+    while (next_step < steps.size() && steps[next_step].is_send) due_sends += steps[next_step++].text;
+    watch_state::now = watch_has_patterns() ? watch_state::matching : watch_state::off;
+}
+
+void watch_state::put_slowly(int byte) {
+    if (byte == '\n') {
+        size_t length = line_length;
+        if (length > 0 && line[length - 1] == '\r') --length;
+        match(length, true);
+        start_line(false);
+    } else if (byte != 0) {
+        line[line_length++] = static_cast<char>(byte);
+        if (line_length == WATCH_LINE_MAX) {
+            match(line_length, false);
+            start_line(true);
+        }
+    }
+}
+
+void watch_line_quiet() {
+    if (watch_state::now != watch_state::matching || line_length == quiet_checked) return;
+    quiet_checked = line_length;
+    match(line_length, false);
+}
+
+watch_result watch_outcome() { return outcome; }
+
+const std::string& watch_failed_line() { return failed_line; }
+
+size_t watch_sends_due() { return due_sends.size() - due_sent; }
+
+int watch_take_send() {
+    if (due_sent == due_sends.size()) {
+        due_sends.clear();
+        due_sent = 0;
+        return -1;
+    }
+    return static_cast<unsigned char>(due_sends[due_sent++]);
+}
+
+}  // namespace tolvane
