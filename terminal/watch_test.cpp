@@ -132,6 +132,37 @@ TEST(Watch, BadPatternsAreRefusedWithTheReason) {
     EXPECT_FALSE(watch_add_send("bad \\q"));
 }
 
+// Counted repetitions multiply the engine's work; a pattern that would grow
+// past the limit, or repeats a repetition, is refused before it compiles.
+TEST(Watch, PatternsThatWouldBlowUpAreRefused) {
+    struct Case {
+        const char* pattern;
+        bool fits;
+    } cases[] = {
+        {"PASS", true},
+        {"^FAILED: [0-9]+ tests?$|kernel panic", true},
+        {"[0-9]{1,3}(\\.[0-9]{1,3}){3}", true},
+        {".{5000}", true},
+        {"(a|b)*c+[{]x\\{", true},
+        {".{20000}", false},
+        {"(a{1,255}){1,255}", false},
+        {"((a{1,255}){1,255}){1,255}", false},
+        {"(x{100}|y){100}", false},
+        {"a++", false},
+        {"a*+", false},
+        {"(ab){2}*", false},
+        {"x+++++++++++", false},
+    };
+    for (const auto& c : cases) {
+        std::string why;
+        EXPECT_EQ(pattern_size_fits(c.pattern, &why), c.fits) << c.pattern << ": " << why;
+        watch_clear();
+        why.clear();
+        EXPECT_EQ(watch_add_expect(c.pattern, &why), c.fits) << c.pattern;
+        EXPECT_EQ(why.empty(), c.fits) << c.pattern;
+    }
+}
+
 TEST(Watch, SendTextEscapes) {
     const struct {
         const char* text;
