@@ -1,13 +1,14 @@
-// The Windows terminal: polls the port and the keyboard in turn. Keys are
-// read into the key queue (here and in a request's waits) and acted on
-// here, once the port is quiet.
-#include <windows.h>
-
+// The Windows terminal: one wait over the port, the keyboard and the
+// --timeout (win32/line.h). Keys are read into the key queue in every wait
+// (here and in a request's waits); this loop acts on them, and on a run
+// that is decided, once a wait returned.
+#include "base/console.h"
 #include "base/keys.h"
 #include "base/settings.h"
 #include "link/link.h"
 #include "terminal/rules.h"
 #include "terminal/term_loop.h"
+#include "terminal/watch.h"
 #include "win32/console.h"
 #include "win32/line.h"
 
@@ -18,17 +19,25 @@ namespace {
 // How often a port that went away is looked for (-w).
 constexpr int LINE_LOOK_MS = 250;
 
-// -w: waits for the port to come back, the keyboard watched for Ctrl-Q
-// (other keys have no line to go to).
+// Every byte already received, before the next key. A request may see
+// Ctrl-Q and end early; the loop then quits. Once the run is decided the
+// rest is left unread.
+void serve_line() {
+    while (line_buffered() > 0 && !quit_requested() && !term_text_decided()) term_from_line(link_get());
+    if (line_buffered() == 0) term_line_quiet();
+}
+
+// -w: the port went away. Looks for it a few times a second, the keyboard
+// watched for Ctrl-Q (other keys have no line to go to and are dropped).
 void wait_for_line_back() {
     for (;;) {
-        for (int waited = 0; waited < LINE_LOOK_MS; waited += 10) {
-            console_read_keys();
+        keys_clear();
+        line_wait(LINE_LOOK_MS);
+        if (quit_requested() || term_run_decided()) return;
+        if (line_reopen()) {
             keys_clear();
-            if (quit_requested()) return;
-            Sleep(10);
+            return;
         }
-        if (line_reopen()) return;
     }
 }
 
@@ -36,30 +45,20 @@ void wait_for_line_back() {
 
 void term_loop() {
     console_take_input();
-    watch_keys_in_requests = true;
-    wait_when_gone = wait_for_line;
+    line_watch_keyboard(true);
+    line_wait_when_gone(wait_for_line);
     for (;;) {
         if (quit_requested()) term_quit();
-        if (line_let_go_if_gone()) {
+        if (term_run_decided()) term_end_run();
+        if (line_gone()) {
             wait_for_line_back();
             continue;
         }
-        int c = com_getc(line_port);
-        if (c < 0) {
-            // Keys only when the line is quiet.
-            console_read_keys();
-            if (keys_queued() > 0) {
-                term_send_keys();
-            } else if (!quit_requested()) {
-                Sleep(1);
-            }
-            continue;
-        }
-        if (c == BYTE_DLE)
-            c = link_get_raw();
-        else if (c == BYTE_STX || c == BYTE_ETX)
-            c |= 0x100;
-        term_from_line(c);
+        serve_line();
+        if (quit_requested() || term_run_decided()) continue;
+        term_send_texts();
+        term_send_keys();
+        line_wait(-1);
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "base/console.h"
@@ -11,45 +12,139 @@ namespace tolvane {
 
 namespace {
 
-BOOL write_file(HANDLE handle, const void* bytes, DWORD count, DWORD* written) {
-    return WriteFile(handle, bytes, count, written, nullptr);
-}
+// Reads in a row that fail with the port still answering ClearCommError:
+// past this many the device is taken as gone (a pty whose other end closed
+// answers every read with an error).
+constexpr int FAILURES_BEFORE_GONE = 8;
+// Empty reads in a row after which WaitCommEvent is no longer trusted (a
+// driver that ends it at once with nothing): the wait then looks again
+// after this many milliseconds instead of spinning.
+constexpr int EMPTY_TURNS_BEFORE_LOOKING = 3;
+constexpr int LOOK_AGAIN_MS = 10;
 
-BOOL read_file(HANDLE handle, void* bytes, DWORD count, DWORD* got) {
-    return ReadFile(handle, bytes, count, got, nullptr);
-}
-
-// The port aborts on a line error (a framing error, say) and takes no more
-// reads or writes until the error is fetched.
-BOOL clear_error(HANDLE handle) {
-    DWORD errors;
-    return ClearCommError(handle, &errors, nullptr);
-}
-
-// A failed read or write: a line error to fetch, or a device gone for good.
-void after_failure(com_port* port) {
-    if (!com_clear(port->handle)) port->gone = true;
-}
+int failures_in_a_row = 0;
 
 bool is_c_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 void show_open_error(const char* port_name) {
+    // Opened without sharing: another program's handle shows as this.
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+        console_print("open: %s: line in use by another program\n", port_name);
+        return;
+    }
     console_print("open %s: ", port_name);
     show_system_error();
 }
 
+bool open_events(com_port* port) {
+    for (com_operation* op : {&port->read_op, &port->write_op, &port->event_op}) {
+        op->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (op->overlapped.hEvent == nullptr) return false;
+    }
+    return true;
+}
+
+void close_events(com_port* port) {
+    for (com_operation* op : {&port->read_op, &port->write_op, &port->event_op})
+        if (op->overlapped.hEvent != nullptr) CloseHandle(op->overlapped.hEvent);
+}
+
+// Starts op; true when it is in flight, false when it finished at once
+// (ok then says how).
+bool pending(BOOL started, com_operation* op, bool* ok) {
+    *ok = started != FALSE;
+    if (!started && GetLastError() == ERROR_IO_PENDING) {
+        op->in_flight = true;
+        *ok = true;
+        return true;
+    }
+    return false;
+}
+
+// An operation failed: a line error to fetch (the port aborts on one and
+// takes nothing more until then), or a device gone for good.
+void after_failure(com_port* port) {
+    DWORD errors;
+    if (!ClearCommError(port->handle, &errors, nullptr) || ++failures_in_a_row >= FAILURES_BEFORE_GONE)
+        port->gone = true;
+}
+
+void start_event_wait(com_port* port) {
+    if (port->empty_turns >= EMPTY_TURNS_BEFORE_LOOKING) return;
+    bool ok;
+    if (pending(WaitCommEvent(port->handle, &port->event_mask, &port->event_op.overlapped), &port->event_op, &ok))
+        return;
+    if (!ok) port->empty_turns = EMPTY_TURNS_BEFORE_LOOKING;  // no events here: look now and then
+}
+
+void took(com_port* port, DWORD got) {
+    if (got > 0 && got <= port->in_buffer.size()) {
+        port->in_next = 0;
+        port->in_end = got;
+        port->empty_turns = 0;
+        failures_in_a_row = 0;
+        ++console_line_reads;
+        return;
+    }
+    ++port->empty_turns;
+    start_event_wait(port);
+}
+
+void start_read(com_port* port) {
+    DWORD got = 0;
+    bool ok;
+    if (pending(ReadFile(port->handle, port->in_buffer.data(), static_cast<DWORD>(port->in_buffer.size()), &got,
+                         &port->read_op.overlapped),
+                &port->read_op, &ok))
+        return;
+    if (ok)
+        took(port, got);
+    else
+        after_failure(port);
+}
+
+void start_write(com_port* port) {
+    std::memcpy(port->in_flight.data(), port->out_queue.data(), port->out_count);
+    port->flight_count = port->out_count;
+    port->out_count = 0;
+    DWORD written = 0;
+    bool ok;
+    if (pending(WriteFile(port->handle, port->in_flight.data(), static_cast<DWORD>(port->flight_count), &written,
+                          &port->write_op.overlapped),
+                &port->write_op, &ok))
+        return;
+    port->flight_count = 0;
+    if (!ok) {
+        console_print("COM write error\n");
+        after_failure(port);
+    }
+}
+
+// The result of an operation that has finished; false when it failed.
+bool finished(com_port* port, com_operation* op, DWORD* count) {
+    op->in_flight = false;
+    *count = 0;
+    return GetOverlappedResult(port->handle, &op->overlapped, count, FALSE) != FALSE;
+}
+
+bool done(const com_operation& op) { return op.in_flight && HasOverlappedIoCompleted(&op.overlapped); }
+
+void wait_out(com_port* port, com_operation* op) {
+    if (!op->in_flight) return;
+    CancelIoEx(port->handle, &op->overlapped);
+    DWORD count;
+    GetOverlappedResult(port->handle, &op->overlapped, &count, TRUE);
+    op->in_flight = false;
+}
+
 }  // namespace
 
-com_write_call com_write = write_file;
-com_read_call com_read = read_file;
-com_clear_call com_clear = clear_error;
-
 const COMMTIMEOUTS com_timeouts = {
-    MAXDWORD,  // ReadIntervalTimeout: with the two zeros, a read never waits
-    0,         // ReadTotalTimeoutMultiplier
-    0,         // ReadTotalTimeoutConstant
-    1,         // WriteTotalTimeoutMultiplier
-    1,         // WriteTotalTimeoutConstant
+    MAXDWORD,  // ReadIntervalTimeout: with the two zeros, a read ends with
+    0,         // what has arrived (Wine keeps an overlapped read waiting
+    0,         // for the first byte; Windows ends it at once, empty)
+    0,         // WriteTotalTimeoutMultiplier and
+    0,         // WriteTotalTimeoutConstant: a write never gives up on its own
 };
 
 DCB com_settings(long baud) {
@@ -89,7 +184,8 @@ com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quie
     port->dcb = com_settings(baud);
     modem_dcb_levels(&port->dcb);  // --dtr, --rts
 
-    port->handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    port->handle =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (port->handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (!quiet) show_open_error(name);
@@ -98,67 +194,76 @@ com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quie
         return nullptr;
     }
     if (!SetupComm(port->handle, static_cast<DWORD>(in_queue), static_cast<DWORD>(out_queue)) ||
-        !SetCommState(port->handle, &port->dcb)) {
+        !SetCommState(port->handle, &port->dcb) || !open_events(port)) {
         if (!quiet) show_open_error(name);
         CloseHandle(port->handle);
+        close_events(port);
         delete port;
         return nullptr;
     }
     COMMTIMEOUTS timeouts = com_timeouts;
     SetCommTimeouts(port->handle, &timeouts);
+    SetCommMask(port->handle, EV_RXCHAR);
     com_set_modem_lines(port->handle, name);  // --dtr, --rts, --pulse
-    port->in_cursor = port->in_buffer.data();
+    failures_in_a_row = 0;
     return port;
 }
 
 void com_close(com_port* port) {
     if (port == nullptr) return;
+    wait_out(port, &port->read_op);
+    wait_out(port, &port->event_op);
+    wait_out(port, &port->write_op);
     CloseHandle(port->handle);
+    close_events(port);
     delete port;
 }
 
-int com_flush(com_port* port) {
-    const int queued = port->out_count;
-    if (queued == 0) return 0;
-    port->out_count = 0;
-    // A write may end early when its time is up; go on while it gets
-    // somewhere, give up when it fails or moves nothing.
-    int done = 0;
-    while (done < queued) {
-        DWORD written = 0;
-        const BOOL ok = com_write(port->handle, port->out_buffer.data() + done,
-                                  static_cast<DWORD>(queued - done), &written);
-        if (written > static_cast<DWORD>(queued - done)) written = static_cast<DWORD>(queued - done);
-        done += static_cast<int>(written);
-        if (!ok) after_failure(port);
-        if (!ok || written == 0) break;
-    }
-    return done == queued ? 0 : -1;
-}
-
-int com_putc(com_port* port, int byte) {
-    port->out_buffer[port->out_count++] = static_cast<unsigned char>(byte);
-    if (port->out_count >= COM_FLUSH_AT) return com_flush(port);
-    return 0;
-}
-
-int com_getc(com_port* port) {
-    // Whatever is queued goes out before we look for the answer to it.
-    com_flush(port);
-    if (port->in_count <= 0) {
-        DWORD got = 0;
-        if (!com_read(port->handle, port->in_buffer.data(), COM_BUFFER_SIZE, &got)) {
+void com_poll(com_port* port) {
+    DWORD count;
+    if (done(port->read_op)) {
+        if (finished(port, &port->read_op, &count))
+            took(port, count);
+        else if (GetLastError() != ERROR_OPERATION_ABORTED || !port->gone)
             after_failure(port);
-            got = 0;
-        }
-        if (got > COM_BUFFER_SIZE) got = 0;
-        if (got > 0) ++console_line_reads;
-        port->in_cursor = port->in_buffer.data();
-        port->in_count = static_cast<int>(got);
     }
-    if (port->in_count <= 0) return -1;
-    --port->in_count;
-    return *port->in_cursor++;
+    if (done(port->event_op)) finished(port, &port->event_op, &count);
+    if (done(port->write_op)) {
+        const size_t sent = port->flight_count;
+        port->flight_count = 0;
+        if (!finished(port, &port->write_op, &count) || count < sent) {
+            console_print("COM write error\n");
+            after_failure(port);
+        }
+    }
+    if (port->gone) return;
+    if (com_buffered(port) == 0 && !port->read_op.in_flight && !port->event_op.in_flight) start_read(port);
+    if (port->out_count > 0 && !port->write_op.in_flight) start_write(port);
+}
+
+int com_wait_handles(const com_port* port, HANDLE* handles) {
+    int n = 0;
+    for (const com_operation* op : {&port->read_op, &port->event_op, &port->write_op})
+        if (op->in_flight) handles[n++] = op->overlapped.hEvent;
+    return n;
+}
+
+int com_wait_ms(const com_port* port) {
+    const bool waits_for_input = port->read_op.in_flight || port->event_op.in_flight || com_buffered(port) > 0;
+    return waits_for_input || port->gone ? -1 : LOOK_AGAIN_MS;
+}
+
+void com_queue(com_port* port, const unsigned char* bytes, size_t count) {
+    if (count > com_room(port)) count = com_room(port);
+    std::memcpy(port->out_queue.data() + port->out_count, bytes, count);
+    port->out_count += count;
+}
+
+void com_drop_output(com_port* port) {
+    port->out_count = 0;
+    wait_out(port, &port->write_op);
+    port->flight_count = 0;
+    PurgeComm(port->handle, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
 void show_system_error() {
@@ -171,7 +276,10 @@ void show_system_error() {
         console_print("error %lu\n", static_cast<unsigned long>(error));
         return;
     }
-    console_print("%s\n", text);
+    // The system's text ends in its own CR LF; the program adds the line end.
+    size_t end = std::strlen(text);
+    while (end > 0 && (text[end - 1] == '\r' || text[end - 1] == '\n' || text[end - 1] == ' ')) --end;
+    console_print("%.*s\n", static_cast<int>(end), text);
     LocalFree(text);
 }
 

@@ -1,62 +1,91 @@
-// The line of the Windows build: a COM port opened by number. Output is
-// queued and written in one go; input is read in blocks without waiting.
+// The line of the Windows build: a COM port opened by number, moved with
+// overlapped I/O so that the program sleeps in one wait (win32/line.h)
+// until the port has bytes, a write has finished or a key came.
+//
+// One read is always in flight while the input buffer is empty: it ends
+// with whatever arrived. Output is queued and handed to the port in one
+// write; what is queued meanwhile goes in the next.
 #pragma once
 
 #include <windows.h>
 
 #include <array>
+#include <cstddef>
 
 namespace tolvane {
 
-constexpr int COM_BUFFER_SIZE = 1024;
-constexpr int COM_FLUSH_AT = 1022;
+// One read takes whatever a fast USB line has delivered; one write takes a
+// whole reply to a 4096-byte read, escapes and all.
+constexpr size_t COM_BUFFER_SIZE = 16384;
+
+// An overlapped operation and the event that ends its wait.
+struct com_operation {
+    OVERLAPPED overlapped;
+    bool in_flight;
+};
 
 struct com_port {
     HANDLE handle;
     DCB dcb;
-    std::array<unsigned char, COM_BUFFER_SIZE> out_buffer;
-    int out_count;
+    com_operation read_op;
+    com_operation write_op;
+    // Where a read returns at once with nothing (real ports under these
+    // time-outs), the next byte is waited for with WaitCommEvent.
+    com_operation event_op;
+    DWORD event_mask;
+    int empty_turns;  // reads in a row that brought nothing
     std::array<unsigned char, COM_BUFFER_SIZE> in_buffer;
-    int in_count;              // bytes of in_buffer not taken yet
-    unsigned char* in_cursor;  // the next of them
-    bool gone;                 // the device went away (a USB port unplugged)
+    size_t in_next;
+    size_t in_end;
+    std::array<unsigned char, COM_BUFFER_SIZE> out_queue;
+    size_t out_count;
+    std::array<unsigned char, COM_BUFFER_SIZE> in_flight;  // the write's bytes
+    size_t flight_count;
+    bool gone;  // the device went away (a USB port unplugged)
 };
 
 // 8N1 at baud, CTS output flow control, RTS on, DTR off, binary.
 DCB com_settings(long baud);
-// Reads return at once with what has arrived; writes wait 1 ms + 1 ms a byte.
+// Reads end with what has arrived; writes have no time limit (the wait
+// sees Ctrl-Q while one is in flight).
 extern const COMMTIMEOUTS com_timeouts;
 
 // Opens and configures COM<number>; null after printing why not (quiet:
-// without a word, for looking again after the port went away).
+// without a word, for looking again after the port went away). A port
+// another program holds says so.
 com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quiet = false);
-// Closes the port and frees the record; whatever is still queued is dropped.
+// Ends what is in flight, closes the port and frees the record; whatever
+// is still queued is dropped.
 void com_close(com_port* port);
 
-// Writes the queued bytes. 0, or -1 when not all of them could be written
-// (the rest is dropped).
-int com_flush(com_port* port);
-// Queues one byte; the 1022nd queued byte flushes. 0, or the flush's result.
-int com_putc(com_port* port, int byte);
-// Flushes, then returns the next received byte 0..255, or -1 when none has
-// arrived. Never waits.
-int com_getc(com_port* port);
+// Looks at the operations in flight without waiting: takes a finished
+// read's bytes and a finished write's result, then starts a read when the
+// input buffer is empty and a write when output is queued.
+void com_poll(com_port* port);
+// The events of the operations in flight, for the wait; returns how many
+// (at most 3) were put into handles.
+int com_wait_handles(const com_port* port, HANDLE* handles);
+// The time the wait may sleep at most: -1, or a few milliseconds where a
+// port neither waits in a read nor in WaitCommEvent.
+int com_wait_ms(const com_port* port);
 
-// Prints the system's text for GetLastError() and a newline.
+// Bytes received and not taken yet.
+inline size_t com_buffered(const com_port* port) { return port->in_end - port->in_next; }
+// Output queued or still in flight.
+inline size_t com_pending(const com_port* port) { return port->out_count + port->flight_count; }
+// Room in the output queue.
+inline size_t com_room(const com_port* port) { return port->out_queue.size() - port->out_count; }
+// Queues bytes for the line (at most com_room of them).
+void com_queue(com_port* port, const unsigned char* bytes, size_t count);
+// Drops the queued output and aborts the write in flight: on the way out,
+// for a line that takes nothing.
+void com_drop_output(com_port* port);
+
+// Prints the system's text for GetLastError() and a line end.
 void show_system_error();
 
 // The port number in a device name: leading letters skipped, then the
 // number as atoi reads it ("com1", "COM1" and "1" give 1; "/dev/ttyS0" 0).
 int com_port_number(const char* device);
-
-// The calls that move bytes, and the one that lets the port go on after a
-// line error; tests put their own in.
-using com_write_call = BOOL (*)(HANDLE handle, const void* bytes, DWORD count, DWORD* written);
-using com_read_call = BOOL (*)(HANDLE handle, void* bytes, DWORD count, DWORD* got);
-// False when the port takes no more calls at all: the device is gone.
-using com_clear_call = BOOL (*)(HANDLE handle);
-extern com_write_call com_write;
-extern com_read_call com_read;
-extern com_clear_call com_clear;
 
 }  // namespace tolvane

@@ -1,15 +1,32 @@
-// The Windows console's keyboard, read here and nowhere else, into the
-// key queue (base/keys.h).
+// The Windows console: the target's bytes go to standard output in
+// blocks, keys come from the console's input records or, when standard
+// input is no console, from its bytes. Keys are read here and nowhere
+// else, into the key queue (base/keys.h).
 #pragma once
+
+#include <windows.h>
+
+#include <cstddef>
 
 namespace tolvane {
 
 // Ctrl-C becomes a key for the target while the terminal runs; the
-// console's input mode comes back on every way out.
+// console's input mode comes back on every way out. Standard input that is
+// no console is read by a thread of its own, so that the wait can see it.
 void console_take_input();
 void console_restore_input();
 
-// Reads the keys that are there, at most what the key queue takes.
+// The handles that are signalled when keys are there, for the wait; how
+// many (at most 2) were put into handles. None once input has ended.
+int console_wait_handles(HANDLE* handles);
+
+// Reads the keys that are there without waiting, at most what the key
+// queue takes.
 void console_read_keys();
+
+// The codes _getch gives for one key press (DEL stays DEL): one byte for a
+// key with a character, two (0x00 or 0xE0 and a code) for the keys that
+// have none, nothing for the rest (Shift alone, say). Returns how many.
+size_t console_key_codes(const KEY_EVENT_RECORD& key, unsigned char codes[2]);
 
 }  // namespace tolvane

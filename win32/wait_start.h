@@ -1,15 +1,14 @@
-// -w at start: a COM port that does not exist yet (a USB adapter not
-// plugged in) is waited for.
+// The COM port at start: opened at once, or with -w waited for while it
+// is not there (a board not plugged in yet), Ctrl-Q ending the wait.
 #pragma once
 
 #include "win32/com_port.h"
 
 namespace tolvane {
 
-// Opens COM<number> as com_open does; while the port does not exist, says
-// "waiting for DEVICE (Ctrl-Q ends)" and looks for it a few times a
-// second. Ctrl-Q ends the program (status 0). Any other failure is
-// reported as com_open reports it; null then.
-com_port* com_open_waiting(const char* device, int number, long baud, int in_queue, int out_queue);
+// Opens COM<number> as com_open does; with -w a port that does not exist
+// is looked for a few times a second ("waiting for DEVICE (Ctrl-Q
+// ends)"). Null after printing why not.
+com_port* wait_for_line_at_start(const char* device, int number, long baud, int in_queue, int out_queue);
 
 }  // namespace tolvane

@@ -10,6 +10,7 @@ add_executable(tolvane-win
   win32/com_port.cpp
   win32/modem.cpp
   win32/wait_start.cpp
+  win32/line.cpp
   win32/host.cpp
   win32/net.cpp
   terminal/matcher-win32.cpp
@@ -28,6 +29,7 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   fileservice/find-win32_test.cpp
   win32/com_port.cpp
   win32/com_port_test.cpp
+  win32/console_test.cpp
   win32/modem.cpp
   win32/socket.cpp
   win32/socket_test.cpp
