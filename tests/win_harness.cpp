@@ -1,5 +1,6 @@
 #include "tests/win_harness.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -133,10 +135,10 @@ Bytes line_drain(Line& line, int quiet_ms) { return pty_io::read_until_quiet(lin
 
 void line_write(Line& line, const Bytes& b) { write_all(line.master, b); }
 
-Program start(const std::vector<std::string>& args, const std::string& workdir) {
+Program start(const std::vector<std::string>& args, const std::string& workdir, Keys keys) {
     Program run;
-    int out[2], err[2];
-    if (pipe(out) != 0 || pipe(err) != 0) {
+    int out[2], err[2], in[2] = {-1, -1};
+    if (pipe(out) != 0 || pipe(err) != 0 || (keys == Keys::piped && pipe(in) != 0)) {
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return run;
     }
@@ -145,11 +147,12 @@ Program start(const std::vector<std::string>& args, const std::string& workdir) 
 
     run.pid = fork();
     if (run.pid == 0) {
-        const int null_in = open("/dev/null", O_RDONLY);
-        dup2(null_in, 0);
+        const int keys_in = keys == Keys::piped ? in[0] : open("/dev/null", O_RDONLY);
+        dup2(keys_in, 0);
         dup2(out[1], 1);
         dup2(err[1], 2);
-        for (int fd : {out[0], out[1], err[0], err[1], null_in}) close(fd);
+        for (int fd : {out[0], out[1], err[0], err[1], keys_in, in[1]})
+            if (fd >= 0) close(fd);
         if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(121);
         std::vector<char*> argv;
         for (auto& s : argv_strings) argv.push_back(s.data());
@@ -159,6 +162,11 @@ Program start(const std::vector<std::string>& args, const std::string& workdir) 
     }
     close(out[1]);
     close(err[1]);
+    if (keys == Keys::piped) {
+        close(in[0]);
+        run.in_fd = in[1];
+        fcntl(run.in_fd, F_SETFD, FD_CLOEXEC);
+    }
     run.out_fd = out[0];
     run.err_fd = err[0];
     fcntl(run.out_fd, F_SETFD, FD_CLOEXEC);
@@ -178,6 +186,7 @@ int finish(Program& run, int timeout_ms) {
         }
     }
     run.pid = -1;
+    keys_close(run);
     while (collect(run, 50)) {
     }
     close(run.out_fd);
@@ -195,6 +204,15 @@ bool output_wait_for(Program& run, const std::string& text, int timeout_ms) {
     return true;
 }
 
+bool output_wait_size(Program& run, size_t size, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (run.output.size() < size) {
+        if (ms_left(deadline) == 0) return false;
+        collect(run, std::min(ms_left(deadline), 100));
+    }
+    return true;
+}
+
 void output_collect(Program& run, int quiet_ms) {
     while (collect(run, quiet_ms)) {
     }
@@ -206,7 +224,7 @@ void kill_run(Program& run) {
         waitpid(run.pid, nullptr, 0);
         run.pid = -1;
     }
-    for (int* fd : {&run.out_fd, &run.err_fd}) {
+    for (int* fd : {&run.in_fd, &run.out_fd, &run.err_fd}) {
         if (*fd >= 0) close(*fd);
         *fd = -1;
     }
@@ -252,6 +270,53 @@ int pane_exit_status(const Pane& pane, int timeout_ms) {
         if (ms_left(deadline) == 0) return -1;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+}
+
+void keys_write(Program& run, const std::string& keys) {
+    write_all(run.in_fd, Bytes(keys.begin(), keys.end()));
+}
+
+void keys_close(Program& run) {
+    if (run.in_fd >= 0) close(run.in_fd);
+    run.in_fd = -1;
+}
+
+void pane_paste(const Pane& pane, const std::string& text) {
+    const std::string file = pane.socket + ".paste";
+    std::ofstream(file, std::ios::binary) << text;
+    shell("tmux -S " + sh_quote(pane.socket) + " load-buffer " + sh_quote(file) + " \\; paste-buffer -d");
+}
+
+namespace {
+
+double process_cpu_seconds(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const size_t after_name = stat.rfind(')');
+    if (after_name == std::string::npos) return 0;
+    std::istringstream fields(stat.substr(after_name + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 13 && fields >> field; ++i)
+        if (i >= 12) ticks += std::stod(field);  // utime and stime
+    return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+}  // namespace
+
+double cpu_seconds(const Program& run) {
+    double total = run.pid > 0 ? process_cpu_seconds(run.pid) : 0;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return total;
+    while (dirent* entry = readdir(proc)) {
+        const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+        if (pid <= 0) continue;
+        std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
+        std::string name;
+        if (std::getline(comm, name) && name.rfind("wineserver", 0) == 0) total += process_cpu_seconds(pid);
+    }
+    closedir(proc);
+    return total;
 }
 
 void pane_close(Pane& pane) {

@@ -38,21 +38,30 @@ Bytes line_read(Line& line, size_t n, int timeout_ms = 5000);
 Bytes line_drain(Line& line, int quiet_ms = 300);
 void line_write(Line& line, const Bytes& bytes);
 
-// tolvane-win with standard input from /dev/null and its output on pipes.
+// tolvane-win with standard input from /dev/null (or a pipe the test
+// writes keys into) and its output on pipes.
 struct Program {
     pid_t pid = -1;
+    int in_fd = -1;  // the keys' pipe, with keys_piped
     int out_fd = -1;
     int err_fd = -1;
     std::string output;  // standard output so far
     std::string errors;  // standard error so far (Wine's own complaints)
 };
 
-Program start(const std::vector<std::string>& args, const std::string& workdir = "");
+enum class Keys { none, piped };
+Program start(const std::vector<std::string>& args, const std::string& workdir = "", Keys keys = Keys::none);
+// Writes keys into the pipe (from a thread of its own where they are many);
+// closing it is the end of input.
+void keys_write(Program& run, const std::string& keys);
+void keys_close(Program& run);
 // Waits for the end; the exit status as the shell sees it, or -1 on
 // time-out (the program is killed then).
 int finish(Program& run, int timeout_ms = 10000);
 // Reads standard output until text has appeared.
 bool output_wait_for(Program& run, const std::string& text, int timeout_ms = 10000);
+// Reads standard output until it holds size bytes.
+bool output_wait_size(Program& run, size_t size, int timeout_ms = 10000);
 // Reads standard output until it has been quiet for quiet_ms.
 void output_collect(Program& run, int quiet_ms = 300);
 void kill_run(Program& run);
@@ -68,11 +77,16 @@ std::string pane_text(const Pane& pane);
 bool pane_wait_for(const Pane& pane, const std::string& text, int timeout_ms = 10000);
 // tmux key names ("x", "C-b", "Up", "BSpace"), one send-keys each.
 void pane_keys(const Pane& pane, const std::vector<std::string>& keys);
+// Pastes text into the pane in one go, as a terminal's paste does.
+void pane_paste(const Pane& pane, const std::string& text);
 // The exit status once the program has ended, -1 after the time-out.
 int pane_exit_status(const Pane& pane, int timeout_ms = 10000);
 void pane_close(Pane& pane);
 
 std::string dos_newlines_to_unix(std::string s);
+
+// CPU seconds used so far by the program and by the Wine server.
+double cpu_seconds(const Program& run);
 
 std::string exe_path();                            // the program, as a Linux path
 std::string windows_path(const std::string& path);  // as Wine shows it: Z:\...

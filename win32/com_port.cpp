@@ -26,16 +26,6 @@ int failures_in_a_row = 0;
 
 bool is_c_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-void show_open_error(const char* port_name) {
-    // Opened without sharing: another program's handle shows as this.
-    if (GetLastError() == ERROR_ACCESS_DENIED) {
-        console_print("open: %s: line in use by another program\n", port_name);
-        return;
-    }
-    console_print("open %s: ", port_name);
-    show_system_error();
-}
-
 bool open_events(com_port* port) {
     for (com_operation* op : {&port->read_op, &port->write_op, &port->event_op}) {
         op->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -188,14 +178,14 @@ com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quie
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (port->handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        if (!quiet) show_open_error(name);
+        if (!quiet) com_show_open_error(name);
         delete port;
         SetLastError(error);  // -w at start tells a port not there yet by it
         return nullptr;
     }
     if (!SetupComm(port->handle, static_cast<DWORD>(in_queue), static_cast<DWORD>(out_queue)) ||
         !SetCommState(port->handle, &port->dcb) || !open_events(port)) {
-        if (!quiet) show_open_error(name);
+        if (!quiet) com_show_open_error(name);
         CloseHandle(port->handle);
         close_events(port);
         delete port;
@@ -264,6 +254,16 @@ void com_drop_output(com_port* port) {
     wait_out(port, &port->write_op);
     port->flight_count = 0;
     PurgeComm(port->handle, PURGE_TXABORT | PURGE_TXCLEAR);
+}
+
+void com_show_open_error(const char* port_name) {
+    // Opened without sharing: another program's handle shows as this.
+    if (GetLastError() == ERROR_ACCESS_DENIED) {
+        console_print("open: %s: line in use by another program\n", port_name);
+        return;
+    }
+    console_print("open %s: ", port_name);
+    show_system_error();
 }
 
 void show_system_error() {

@@ -81,6 +81,9 @@ void com_queue(com_port* port, const unsigned char* bytes, size_t count);
 // for a line that takes nothing.
 void com_drop_output(com_port* port);
 
+// Why COM<n> could not be opened, from GetLastError(): "line in use by
+// another program" for a port another program holds, else the system's text.
+void com_show_open_error(const char* port_name);
 // Prints the system's text for GetLastError() and a line end.
 void show_system_error();
 

@@ -52,4 +52,14 @@ TEST(ComOpen, NamesThePortAndTheSystemsReasonWhenItCannot) {
     EXPECT_TRUE(cr == std::string::npos || cr == out.size() - 2) << "at most the run-time's own CR: " << out;
 }
 
+// Windows refuses a second open of a port (Wine does not: it lets two
+// programs share a serial device).
+TEST(ComOpen, APortAnotherProgramHoldsIsSaidSo) {
+    testing::internal::CaptureStdout();
+    SetLastError(ERROR_ACCESS_DENIED);
+    com_show_open_error("COM3");
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.substr(0, out.find_first_of("\r\n")), "open: COM3: line in use by another program");
+}
+
 }  // namespace tolvane
