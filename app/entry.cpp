@@ -370,10 +370,6 @@ int run(int argc, char* argv[]) {
     }
     // A root that is no directory ends the program as a line that cannot be opened.
     if (!confine_open_root()) return -1;
-    if (!host_network_lines && net_url_scheme(device_name) != net_scheme::none) {
-        console_print("open: %s: network lines are not in this build yet\n", device_name.c_str());
-        return -1;
-    }
     if (!host_line_open(device_name.c_str(), baud_rate)) return -1;
     send_reset();
     send_command_words(optind, argc, argv);

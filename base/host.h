@@ -8,8 +8,6 @@
 namespace tolvane {
 
 extern const char usage_example[];  // printf format taking argv[0]
-// Whether host_line_open takes rfc2217:// and tcp:// lines (net/url.h).
-extern const bool host_network_lines;
 
 // Opens and configures the line; prints its own message and returns false
 // when it cannot.

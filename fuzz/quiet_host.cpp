@@ -23,6 +23,5 @@ void session_log_note(const char*) {}
 void session_log_end() {}
 
 // Network lines are as the program has them.
-const bool host_network_lines = true;
 
 }  // namespace tolvane

@@ -575,8 +575,8 @@ void telnet_input(const std::string& name, uint8_t switches, std::initializer_li
 Bytes answer(uint8_t command, uint32_t value) {
     Bytes wire(tolvane::COMMAND_MAX);
     wire.resize(tolvane::com_port_command(
-        static_cast<uint8_t>(command + tolvane::com_port::SERVER), value,
-        command == tolvane::com_port::SET_BAUDRATE ? 4 : 1, wire.data()));
+        static_cast<uint8_t>(command + tolvane::rfc2217::SERVER), value,
+        command == tolvane::rfc2217::SET_BAUDRATE ? 4 : 1, wire.data()));
     return wire;
 }
 

@@ -82,20 +82,20 @@ uint32_t big_endian(const uint8_t* bytes, size_t count) {
 void subnegotiation(TelnetCodec& c) {
     if (c.sb_option != telnet::COM_PORT || c.sb_too_long || c.sb_length == 0) return;
     const uint8_t code = c.sb[0];
-    if (code < com_port::SERVER || code >= com_port::SERVER + com_port::COMMANDS) return;
-    const uint8_t command = code - com_port::SERVER;
+    if (code < rfc2217::SERVER || code >= rfc2217::SERVER + rfc2217::COMMANDS) return;
+    const uint8_t command = code - rfc2217::SERVER;
     const uint8_t* value = c.sb.data() + 1;
     const size_t value_length = c.sb_length - 1;
-    if (command == com_port::SIGNATURE) {
+    if (command == rfc2217::SIGNATURE) {
         if (value_length > 0) return;  // the server's own signature
-        const uint8_t head[4] = {telnet::IAC, telnet::SB, telnet::COM_PORT, com_port::SIGNATURE};
+        const uint8_t head[4] = {telnet::IAC, telnet::SB, telnet::COM_PORT, rfc2217::SIGNATURE};
         const uint8_t tail[2] = {telnet::IAC, telnet::SE};
         queue(c, head, sizeof head);
         queue(c, reinterpret_cast<const uint8_t*>(SIGNATURE_TEXT), sizeof SIGNATURE_TEXT - 1);
         queue(c, tail, sizeof tail);
         return;
     }
-    const size_t size = command == com_port::SET_BAUDRATE ? 4 : 1;
+    const size_t size = command == rfc2217::SET_BAUDRATE ? 4 : 1;
     if (value_length < size) return;
     c.answer[command] = big_endian(value, size);
     c.answered |= 1u << command;
@@ -105,11 +105,11 @@ void subnegotiation(TelnetCodec& c) {
 
 std::array<ComPortSetting, LINE_SETTINGS> com_port_line_settings(uint32_t baud) {
     return {{
-        {com_port::SET_BAUDRATE, baud},
-        {com_port::SET_DATASIZE, 8},
-        {com_port::SET_PARITY, com_port::PARITY_NONE},
-        {com_port::SET_STOPSIZE, com_port::STOPSIZE_1},
-        {com_port::SET_CONTROL, com_port::CONTROL_NO_FLOW},
+        {rfc2217::SET_BAUDRATE, baud},
+        {rfc2217::SET_DATASIZE, 8},
+        {rfc2217::SET_PARITY, rfc2217::SET_PARITY_NONE},
+        {rfc2217::SET_STOPSIZE, rfc2217::STOPSIZE_1},
+        {rfc2217::SET_CONTROL, rfc2217::CONTROL_NO_FLOW},
     }};
 }
 
@@ -206,7 +206,7 @@ size_t com_port_command(uint8_t command, uint32_t value, size_t value_size, uint
 }
 
 size_t com_port_command(const ComPortSetting& s, uint8_t* dest) {
-    return com_port_command(s.command, s.value, s.command == com_port::SET_BAUDRATE ? 4 : 1, dest);
+    return com_port_command(s.command, s.value, s.command == rfc2217::SET_BAUDRATE ? 4 : 1, dest);
 }
 
 bool telnet_queue_setting(TelnetCodec& c, const ComPortSetting& setting) {
@@ -217,8 +217,8 @@ bool telnet_queue_setting(TelnetCodec& c, const ComPortSetting& setting) {
 }
 
 ComPortSetting com_port_modem_line(modem_line line, bool on) {
-    if (line == modem_line::dtr) return {com_port::SET_CONTROL, on ? com_port::CONTROL_DTR_ON : com_port::CONTROL_DTR_OFF};
-    return {com_port::SET_CONTROL, on ? com_port::CONTROL_RTS_ON : com_port::CONTROL_RTS_OFF};
+    if (line == modem_line::dtr) return {rfc2217::SET_CONTROL, on ? rfc2217::CONTROL_DTR_ON : rfc2217::CONTROL_DTR_OFF};
+    return {rfc2217::SET_CONTROL, on ? rfc2217::CONTROL_RTS_ON : rfc2217::CONTROL_RTS_OFF};
 }
 
 namespace {
@@ -226,19 +226,19 @@ namespace {
 std::string setting_text(uint8_t command, uint32_t value) {
     const std::string number = std::to_string(value);
     switch (command) {
-    case com_port::SET_BAUDRATE:
+    case rfc2217::SET_BAUDRATE:
         return number + " Baud";
-    case com_port::SET_DATASIZE:
+    case rfc2217::SET_DATASIZE:
         return number + " data bits";
-    case com_port::SET_PARITY: {
+    case rfc2217::SET_PARITY: {
         static const char* const parities[] = {"parity ?", "no parity", "odd parity", "even parity", "mark parity",
                                                "space parity"};
         return value < 6 ? parities[value] : "parity " + number;
     }
-    case com_port::SET_STOPSIZE:
+    case rfc2217::SET_STOPSIZE:
         return value == 1 ? "1 stop bit" : value == 2 ? "2 stop bits" : value == 3 ? "1.5 stop bits" : "stop size " + number;
-    case com_port::SET_CONTROL:
-        return value == com_port::CONTROL_NO_FLOW ? "no flow control"
+    case rfc2217::SET_CONTROL:
+        return value == rfc2217::CONTROL_NO_FLOW ? "no flow control"
                : value == 2                       ? "XON/XOFF flow control"
                : value == 3                       ? "hardware flow control"
                                                   : "control " + number;

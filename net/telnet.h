@@ -34,7 +34,7 @@ constexpr uint8_t COM_PORT = 44;
 
 // COM-PORT-OPTION commands as the client sends them; the server answers
 // each with the same code plus SERVER.
-namespace com_port {
+namespace rfc2217 {
 constexpr uint8_t SIGNATURE = 0;
 constexpr uint8_t SET_BAUDRATE = 1;
 constexpr uint8_t SET_DATASIZE = 2;
@@ -44,14 +44,14 @@ constexpr uint8_t SET_CONTROL = 5;
 constexpr uint8_t COMMANDS = 13;  // SIGNATURE .. PURGE-DATA
 constexpr uint8_t SERVER = 100;
 
-constexpr uint8_t PARITY_NONE = 1;
+constexpr uint8_t SET_PARITY_NONE = 1;
 constexpr uint8_t STOPSIZE_1 = 1;
 constexpr uint8_t CONTROL_NO_FLOW = 1;
 constexpr uint8_t CONTROL_DTR_ON = 8;
 constexpr uint8_t CONTROL_DTR_OFF = 9;
 constexpr uint8_t CONTROL_RTS_ON = 11;
 constexpr uint8_t CONTROL_RTS_OFF = 12;
-}  // namespace com_port
+}  // namespace rfc2217
 
 // One setting the client asks the server's serial line for.
 struct ComPortSetting {
@@ -92,7 +92,7 @@ struct TelnetCodec {
     // the server's answers: the last value for each command.
     std::array<ComPortSetting, LINE_SETTINGS> settings{};
     size_t setting_count = 0;
-    std::array<uint32_t, com_port::COMMANDS> answer{};
+    std::array<uint32_t, rfc2217::COMMANDS> answer{};
     uint32_t answered = 0;  // bit per command
     bool com_port_refused = false;
 };

@@ -141,10 +141,10 @@ TEST(Telnet, BrokenSubnegotiationsAreDroppedAndTheDataGoesOn) {
     EXPECT_EQ(decode(c, cat({long_one, {IAC, SE, 'a'}})), Bytes{'a'});
     EXPECT_EQ(decode(c, {IAC, SB, CPO, 101, 0, 0x0E, IAC, WILL, 1, 'b'}), Bytes{'b'});
     EXPECT_EQ(taken(c), (Bytes{IAC, DONT, 1}));
-    EXPECT_FALSE(c.answered & (1u << com_port::SET_BAUDRATE));
+    EXPECT_FALSE(c.answered & (1u << rfc2217::SET_BAUDRATE));
     // A short value is no answer either.
     decode(c, {IAC, SB, CPO, 101, 0, 0x0E, IAC, SE});
-    EXPECT_FALSE(c.answered & (1u << com_port::SET_BAUDRATE));
+    EXPECT_FALSE(c.answered & (1u << rfc2217::SET_BAUDRATE));
 }
 
 TEST(Telnet, AServerThatAsksForOurSignatureGetsIt) {
@@ -170,12 +170,12 @@ TEST(Rfc2217, CommandsOnTheWire) {
         Bytes wire;
     };
     const Case cases[] = {
-        {{com_port::SET_BAUDRATE, 921600}, {IAC, SB, CPO, 1, 0x00, 0x0E, 0x10, 0x00, IAC, SE}},
-        {{com_port::SET_BAUDRATE, 0x01FFFF}, {IAC, SB, CPO, 1, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, IAC, SE}},
-        {{com_port::SET_DATASIZE, 8}, {IAC, SB, CPO, 2, 8, IAC, SE}},
-        {{com_port::SET_PARITY, 1}, {IAC, SB, CPO, 3, 1, IAC, SE}},
-        {{com_port::SET_STOPSIZE, 1}, {IAC, SB, CPO, 4, 1, IAC, SE}},
-        {{com_port::SET_CONTROL, 1}, {IAC, SB, CPO, 5, 1, IAC, SE}},
+        {{rfc2217::SET_BAUDRATE, 921600}, {IAC, SB, CPO, 1, 0x00, 0x0E, 0x10, 0x00, IAC, SE}},
+        {{rfc2217::SET_BAUDRATE, 0x01FFFF}, {IAC, SB, CPO, 1, 0x00, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, IAC, SE}},
+        {{rfc2217::SET_DATASIZE, 8}, {IAC, SB, CPO, 2, 8, IAC, SE}},
+        {{rfc2217::SET_PARITY, 1}, {IAC, SB, CPO, 3, 1, IAC, SE}},
+        {{rfc2217::SET_STOPSIZE, 1}, {IAC, SB, CPO, 4, 1, IAC, SE}},
+        {{rfc2217::SET_CONTROL, 1}, {IAC, SB, CPO, 5, 1, IAC, SE}},
         {com_port_modem_line(modem_line::dtr, true), {IAC, SB, CPO, 5, 8, IAC, SE}},
         {com_port_modem_line(modem_line::dtr, false), {IAC, SB, CPO, 5, 9, IAC, SE}},
         {com_port_modem_line(modem_line::rts, true), {IAC, SB, CPO, 5, 11, IAC, SE}},

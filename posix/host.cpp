@@ -9,7 +9,6 @@ namespace tolvane {
 
 std::string device_name = "/dev/ttyS0";
 const char usage_example[] = "\n\n\texample: %s -c /dev/ttyS1 -b 115200\n";
-const bool host_network_lines = true;  // posix/net.h
 
 bool host_line_open(const char* device, long baud) {
     stop_watch_signals();

@@ -16,7 +16,7 @@
 
 #include "base/console.h"
 #include "base/keys.h"
-#include "base/modem.h"
+#include "net/setup.h"
 #include "net/telnet.h"
 #include "net/url.h"
 
@@ -28,9 +28,6 @@ using clock = std::chrono::steady_clock;
 
 // A host that does not answer a connect within this is unreachable.
 constexpr int CONNECT_PATIENCE_MS = 5000;
-// A ser2net answers the line's settings within milliseconds; one that says
-// nothing in this long does not speak the COM-PORT-OPTION.
-constexpr int SETUP_PATIENCE_MS = 3000;
 
 bool telnet_line = false;
 TelnetCodec codec;
@@ -79,87 +76,44 @@ int connect_to(const addrinfo* address, net_wait_fn wait, clock::time_point dead
     return -1;
 }
 
-bool send_all(int fd, const unsigned char* bytes, size_t count, net_wait_fn wait, clock::time_point deadline) {
+// The connection being set up, for the shared set-up's calls.
+int setup_fd = -1;
+net_wait_fn setup_wait = nullptr;
+
+bool setup_send_all(const unsigned char* bytes, size_t count, int ms, std::string* why) {
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(ms);
     while (count > 0) {
-        const ssize_t n = net_write(fd, bytes, count);
+        const ssize_t n = net_write(setup_fd, bytes, count);
         if (n > 0) {
             bytes += n;
             count -= static_cast<size_t>(n);
         } else if (n < 0 && !worth_retrying(errno)) {
+            *why = std::strerror(errno);
             return false;
-        } else if (!wait(fd, POLLOUT, ms_left(deadline))) {
-            errno = ETIMEDOUT;
+        } else if (!setup_wait(setup_fd, POLLOUT, ms_left(deadline))) {
+            *why = std::strerror(ETIMEDOUT);
             return false;
         }
     }
     return true;
 }
 
-// The modem lines asked for (--dtr, --rts, --pulse), as SET-CONTROL
-// commands once the server took the option; modem_apply calls these.
-int modem_fd = -1;
-net_wait_fn modem_wait = nullptr;
-
-bool send_modem_line(modem_line line, bool on) {
-    if (!telnet_queue_setting(codec, com_port_modem_line(line, on))) return false;
-    unsigned char buffer[COMMAND_MAX];
-    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(SETUP_PATIENCE_MS);
-    for (size_t n; (n = telnet_take(codec, buffer, sizeof buffer)) > 0;) {
-        if (!send_all(modem_fd, buffer, n, modem_wait, deadline)) return false;
+long setup_receive(unsigned char* buffer, size_t size, int ms, std::string* why) {
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (!setup_wait(setup_fd, POLLIN, ms_left(deadline))) return -1;  // the usual words
+        const ssize_t got = read(setup_fd, buffer, size);
+        if (got >= 0) return static_cast<long>(got);
+        if (!worth_retrying(errno)) {
+            *why = std::strerror(errno);
+            return -1;
+        }
     }
-    return true;
 }
 
 void pause_ms(int ms) { poll(nullptr, 0, ms); }
 
-// Offers the COM-PORT-OPTION, sends the line's settings once the server
-// takes it, and reads until every setting is answered. Data between the
-// answers is kept for the first reads.
-bool set_up_line(int fd, const char* url, long baud, bool quiet, net_wait_fn wait) {
-    const auto settings = com_port_line_settings(static_cast<uint32_t>(baud));
-    telnet_start(codec, settings.data(), settings.size());
-    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(SETUP_PATIENCE_MS);
-    unsigned char buffer[4096];
-    for (;;) {
-        size_t n;
-        while ((n = telnet_take(codec, buffer, sizeof buffer)) > 0) {
-            if (!send_all(fd, buffer, n, wait, deadline)) {
-                if (!quit_requested()) say(quiet, url, std::strerror(errno));
-                return false;
-            }
-        }
-        std::string why;
-        const com_port_state state = com_port_check(codec, &why);
-        if (state == com_port_state::agreed) {
-            // The pulse resets a board at start, never again on a reconnect.
-            modem_fd = fd;
-            modem_wait = wait;
-            modem_apply(url, !quiet, send_modem_line, pause_ms);
-            return true;
-        }
-        if (state == com_port_state::refused) {
-            if (!quiet || why != last_refusal) console_print("open: %s: %s\n", url, why.c_str());
-            last_refusal = why;
-            return false;
-        }
-        if (!wait(fd, POLLIN, ms_left(deadline))) {
-            if (!quit_requested()) say(quiet, url, "no answer to the line's settings (not a telnet(rfc2217) port?)");
-            return false;
-        }
-        const ssize_t got = read(fd, buffer, sizeof buffer);
-        if (got == 0) {
-            say(quiet, url, "the server closed the connection");
-            return false;
-        }
-        if (got < 0) {
-            if (worth_retrying(errno)) continue;
-            say(quiet, url, std::strerror(errno));
-            return false;
-        }
-        const size_t data = telnet_decode(codec, buffer, static_cast<size_t>(got));
-        early.insert(early.end(), buffer, buffer + data);
-    }
-}
+const NetSetupIo setup_io = {setup_send_all, setup_receive, pause_ms};
 
 }  // namespace
 
@@ -196,7 +150,9 @@ int net_open(const char* url, long baud, bool quiet, net_wait_fn wait) {
         if (!quit_requested()) say(quiet, url, std::strerror(error));
         return -1;
     }
-    if (telnet_line && !set_up_line(fd, url, baud, quiet, wait)) {
+    setup_fd = fd;
+    setup_wait = wait;
+    if (telnet_line && !net_set_up_line(codec, url, baud, quiet, setup_io, &early, &last_refusal)) {
         close(fd);
         return -1;
     }

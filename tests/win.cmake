@@ -15,7 +15,9 @@ if(TOLVANE_WINE AND TOLVANE_WINESERVER)
     tests/e2e_win_confine_test.cpp
     tests/e2e_win_terminal_test.cpp
     tests/e2e_win_line_setup_test.cpp
-    tests/e2e_win_flow_test.cpp)
+    tests/e2e_win_flow_test.cpp
+    tests/e2e_win_net_test.cpp
+    tests/net_servers.cpp)
   target_link_libraries(win_e2e_tests PRIVATE tolvane_client GTest::gtest_main util)
   target_compile_definitions(win_e2e_tests PRIVATE
     TOLVANE_WIN_EXE="${TOLVANE_WIN_BUILD_DIR}/tolvane-win.exe"

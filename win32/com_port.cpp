@@ -7,6 +7,8 @@
 
 #include "base/console.h"
 #include "win32/modem.h"
+#include "win32/net.h"
+#include "win32/socket.h"
 
 namespace tolvane {
 
@@ -23,6 +25,30 @@ constexpr int EMPTY_TURNS_BEFORE_LOOKING = 3;
 constexpr int LOOK_AGAIN_MS = 10;
 
 int failures_in_a_row = 0;
+
+bool is_net(const com_port* port) { return port->socket != INVALID_SOCKET; }
+
+// The port's or the connection's own calls; WSABUF holds a byte count.
+BOOL read_some(com_port* port, DWORD* got) {
+    if (!is_net(port))
+        return ReadFile(port->handle, port->in_buffer.data(), static_cast<DWORD>(port->in_buffer.size()), got,
+                        &port->read_op.overlapped);
+    WSABUF buffer{static_cast<ULONG>(port->in_buffer.size()), reinterpret_cast<char*>(port->in_buffer.data())};
+    DWORD flags = 0;
+    if (WSARecv(port->socket, &buffer, 1, got, &flags, &port->read_op.overlapped, nullptr) == 0) return TRUE;
+    SetLastError(static_cast<DWORD>(WSAGetLastError()));  // WSA_IO_PENDING is ERROR_IO_PENDING
+    return FALSE;
+}
+
+BOOL write_some(com_port* port, DWORD* written) {
+    if (!is_net(port))
+        return WriteFile(port->handle, port->in_flight.data(), static_cast<DWORD>(port->flight_count), written,
+                         &port->write_op.overlapped);
+    WSABUF buffer{static_cast<ULONG>(port->flight_count), reinterpret_cast<char*>(port->in_flight.data())};
+    if (WSASend(port->socket, &buffer, 1, written, 0, &port->write_op.overlapped, nullptr) == 0) return TRUE;
+    SetLastError(static_cast<DWORD>(WSAGetLastError()));
+    return FALSE;
+}
 
 bool is_c_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -54,13 +80,17 @@ bool pending(BOOL started, com_operation* op, bool* ok) {
 // An operation failed: a line error to fetch (the port aborts on one and
 // takes nothing more until then), or a device gone for good.
 void after_failure(com_port* port) {
+    if (is_net(port)) {
+        port->gone = true;  // the connection failed or was closed
+        return;
+    }
     DWORD errors;
     if (!ClearCommError(port->handle, &errors, nullptr) || ++failures_in_a_row >= FAILURES_BEFORE_GONE)
         port->gone = true;
 }
 
 void start_event_wait(com_port* port) {
-    if (port->empty_turns >= EMPTY_TURNS_BEFORE_LOOKING) return;
+    if (is_net(port) || port->empty_turns >= EMPTY_TURNS_BEFORE_LOOKING) return;
     bool ok;
     if (pending(WaitCommEvent(port->handle, &port->event_mask, &port->event_op.overlapped), &port->event_op, &ok))
         return;
@@ -68,6 +98,14 @@ void start_event_wait(com_port* port) {
 }
 
 void took(com_port* port, DWORD got) {
+    if (is_net(port)) {
+        if (got == 0 || got > port->in_buffer.size()) {
+            port->gone = true;  // the server closed the connection
+            return;
+        }
+        got = static_cast<DWORD>(net_line_received(port, port->in_buffer.data(), got));
+        if (got == 0) return;  // only telnet: the next poll reads again
+    }
     if (got > 0 && got <= port->in_buffer.size()) {
         port->in_next = 0;
         port->in_end = got;
@@ -83,10 +121,7 @@ void took(com_port* port, DWORD got) {
 void start_read(com_port* port) {
     DWORD got = 0;
     bool ok;
-    if (pending(ReadFile(port->handle, port->in_buffer.data(), static_cast<DWORD>(port->in_buffer.size()), &got,
-                         &port->read_op.overlapped),
-                &port->read_op, &ok))
-        return;
+    if (pending(read_some(port, &got), &port->read_op, &ok)) return;
     if (ok)
         took(port, got);
     else
@@ -99,13 +134,10 @@ void start_write(com_port* port) {
     port->out_count = 0;
     DWORD written = 0;
     bool ok;
-    if (pending(WriteFile(port->handle, port->in_flight.data(), static_cast<DWORD>(port->flight_count), &written,
-                          &port->write_op.overlapped),
-                &port->write_op, &ok))
-        return;
+    if (pending(write_some(port, &written), &port->write_op, &ok)) return;
     port->flight_count = 0;
     if (!ok) {
-        console_print("COM write error\n");
+        if (!is_net(port)) console_print("COM write error\n");
         after_failure(port);
     }
 }
@@ -114,16 +146,18 @@ void start_write(com_port* port) {
 bool finished(com_port* port, com_operation* op, DWORD* count) {
     op->in_flight = false;
     *count = 0;
-    return GetOverlappedResult(port->handle, &op->overlapped, count, FALSE) != FALSE;
+    if (!is_net(port)) return GetOverlappedResult(port->handle, &op->overlapped, count, FALSE) != FALSE;
+    DWORD flags = 0;
+    return WSAGetOverlappedResult(port->socket, &op->overlapped, count, FALSE, &flags) != FALSE;
 }
 
 bool done(const com_operation& op) { return op.in_flight && HasOverlappedIoCompleted(&op.overlapped); }
 
 void wait_out(com_port* port, com_operation* op) {
     if (!op->in_flight) return;
-    CancelIoEx(port->handle, &op->overlapped);
-    DWORD count;
-    GetOverlappedResult(port->handle, &op->overlapped, &count, TRUE);
+    const HANDLE handle = is_net(port) ? reinterpret_cast<HANDLE>(port->socket) : port->handle;
+    CancelIoEx(handle, &op->overlapped);
+    WaitForSingleObject(op->overlapped.hEvent, INFINITE);
     op->in_flight = false;
 }
 
@@ -204,7 +238,10 @@ void com_close(com_port* port) {
     wait_out(port, &port->read_op);
     wait_out(port, &port->event_op);
     wait_out(port, &port->write_op);
-    CloseHandle(port->handle);
+    if (is_net(port))
+        win_net_close(port->socket);
+    else
+        CloseHandle(port->handle);
     close_events(port);
     delete port;
 }
@@ -214,7 +251,7 @@ void com_poll(com_port* port) {
     if (done(port->read_op)) {
         if (finished(port, &port->read_op, &count))
             took(port, count);
-        else if (GetLastError() != ERROR_OPERATION_ABORTED || !port->gone)
+        else
             after_failure(port);
     }
     if (done(port->event_op)) finished(port, &port->event_op, &count);
@@ -222,7 +259,7 @@ void com_poll(com_port* port) {
         const size_t sent = port->flight_count;
         port->flight_count = 0;
         if (!finished(port, &port->write_op, &count) || count < sent) {
-            console_print("COM write error\n");
+            if (!is_net(port)) console_print("COM write error\n");
             after_failure(port);
         }
     }
@@ -253,7 +290,7 @@ void com_drop_output(com_port* port) {
     port->out_count = 0;
     wait_out(port, &port->write_op);
     port->flight_count = 0;
-    PurgeComm(port->handle, PURGE_TXABORT | PURGE_TXCLEAR);
+    if (!is_net(port)) PurgeComm(port->handle, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
 void com_show_open_error(const char* port_name) {

@@ -1,4 +1,5 @@
-// The line of the Windows build: a COM port opened by number, moved with
+// The line of the Windows build: a COM port opened by number (or a network
+// line's connection, win32/net.h), moved with
 // overlapped I/O so that the program sleeps in one wait (win32/line.h)
 // until the port has bytes, a write has finished or a key came.
 //
@@ -7,6 +8,7 @@
 // write; what is queued meanwhile goes in the next.
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <array>
@@ -26,6 +28,8 @@ struct com_operation {
 
 struct com_port {
     HANDLE handle;
+    // A network line's connection in place of the port (win32/net.h).
+    SOCKET socket = INVALID_SOCKET;
     DCB dcb;
     com_operation read_op;
     com_operation write_op;

@@ -16,7 +16,9 @@ bool host_line_open(const char* device, long baud) { return line_open(device, ba
 void host_line_close() { line_close(); }
 
 size_t host_line_room() {
-    return line_port == nullptr || line_gone() ? COM_BUFFER_SIZE : com_room(line_port);
+    if (line_port == nullptr || line_gone()) return COM_BUFFER_SIZE;
+    // A byte may go doubled on a network line.
+    return line_port->socket != INVALID_SOCKET ? com_room(line_port) / 2 : com_room(line_port);
 }
 
 bool host_line_wait_room(int ms) { return line_wait_room(ms); }

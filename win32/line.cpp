@@ -11,6 +11,7 @@
 #include "base/time_limit.h"
 #include "link/link.h"
 #include "win32/console.h"
+#include "win32/net.h"
 #include "win32/wait_start.h"
 
 namespace tolvane {
@@ -83,8 +84,9 @@ bool output_left_within(int ms) {
 bool line_open(const char* device, long baud) {
     line_name = device;
     line_baud = baud;
-    const int number = com_port_number(device);
-    line_port = wait_for_line_at_start(device, number, baud, COM_QUEUE_SIZE, COM_QUEUE_SIZE);
+    line_port = net_is_url(device) ? net_line_open(device, baud, false)
+                                   : wait_for_line_at_start(device, com_port_number(device), baud, COM_QUEUE_SIZE,
+                                                            COM_QUEUE_SIZE);
     if (line_port == nullptr) return false;
     gone = false;
     com_poll(line_port);  // the first read in flight
@@ -146,7 +148,9 @@ void line_wait_when_gone(bool wait) { wait_when_gone = wait; }
 bool line_gone() { return gone; }
 
 bool line_reopen() {
-    line_port = com_open(com_port_number(line_name.c_str()), line_baud, COM_QUEUE_SIZE, COM_QUEUE_SIZE, true);
+    line_port = net_is_url(line_name.c_str())
+                    ? net_line_open(line_name.c_str(), line_baud, true)
+                    : com_open(com_port_number(line_name.c_str()), line_baud, COM_QUEUE_SIZE, COM_QUEUE_SIZE, true);
     if (line_port == nullptr) return false;
     gone = false;
     com_poll(line_port);
@@ -201,10 +205,11 @@ int link_get_raw() {
 
 void link_put_raw(int byte) {
     if (line_request_cut()) return;
-    while (line_port != nullptr && com_room(line_port) == 0 && !line_request_cut()) line_wait(-1);
-    if (line_port == nullptr || com_room(line_port) == 0) return;  // Ctrl-Q came while the line took nothing
-    const unsigned char b = static_cast<unsigned char>(byte);
-    com_queue(line_port, &b, 1);
+    while (line_port != nullptr && com_room(line_port) < 2 && !line_request_cut()) line_wait(-1);
+    if (line_port == nullptr || com_room(line_port) < 2) return;  // Ctrl-Q came while the line took nothing
+    unsigned char wire[2] = {static_cast<unsigned char>(byte)};
+    const size_t size = line_port->socket != INVALID_SOCKET ? net_line_encode(byte, wire) : 1;
+    com_queue(line_port, wire, size);
 }
 
 }  // namespace tolvane

@@ -13,10 +13,11 @@ add_executable(tolvane-win
   win32/line.cpp
   win32/host.cpp
   win32/net.cpp
+  win32/socket.cpp
   terminal/matcher-win32.cpp
   terminal/term_loop-win32.cpp
   win32/console.cpp)
-target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi)
+target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi ws2_32)
 target_link_options(tolvane-win PRIVATE -static)
 install(TARGETS tolvane-win RUNTIME DESTINATION bin)
 
@@ -33,4 +34,6 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   win32/modem.cpp
   win32/socket.cpp
   win32/socket_test.cpp
+  win32/net.cpp
+  net/setup.cpp
   terminal/matcher-win32.cpp)

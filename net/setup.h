@@ -1,0 +1,38 @@
+// Setting up an rfc2217:// line once its connection is made, the same in
+// both programs: the COM-PORT-OPTION offered, the line's settings sent
+// once the server takes it, every answer read, then the modem lines asked
+// for. The platform moves the bytes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "net/telnet.h"
+
+namespace tolvane {
+
+// The connection while the line is set up.
+struct NetSetupIo {
+    // Sends all of count bytes within ms; false with why when it cannot.
+    bool (*send_all)(const unsigned char* bytes, size_t count, int ms, std::string* why);
+    // Receives what comes within ms: the byte count, 0 when the server
+    // closed the connection, -1 on time-out or failure (why says which).
+    long (*receive)(unsigned char* buffer, size_t size, int ms, std::string* why);
+    // Sleeps ms (the reset pulse).
+    void (*pause)(int ms);
+};
+
+// A ser2net answers the line's settings within milliseconds; one that says
+// nothing in this long does not speak the COM-PORT-OPTION.
+constexpr int NET_SETUP_PATIENCE_MS = 3000;
+
+// Sets up the line at baud, 8N1, no flow control on codec's connection,
+// then the modem lines (the reset pulse only at the first open, when not
+// quiet). Data between the server's answers goes to early. False after
+// saying why ("open: URL: reason"; quiet says nothing of a server that is
+// not there, and a refusal only when it differs from last_refusal).
+bool net_set_up_line(TelnetCodec& codec, const char* url, long baud, bool quiet, const NetSetupIo& io,
+                     std::vector<unsigned char>* early, std::string* last_refusal);
+
+}  // namespace tolvane
