@@ -14,43 +14,20 @@ using namespace e2e;
 
 namespace {
 
-enum class Kind { rfc2217, ser2net_tcp, socat_tcp };
-
-std::string kind_name(Kind kind) {
-    return kind == Kind::rfc2217 ? "rfc2217" : kind == Kind::ser2net_tcp ? "ser2net_tcp" : "socat_tcp";
-}
+using Kind = Served;
 
 // A board on a pty, served on 127.0.0.1. Its servers stop with it.
-struct Lab {
+struct PtyLab : Lab {
     Pty board;
-    Ser2net ser2net;
-    Socat socat;
-    std::string url;
-    std::string dir;
-    ~Lab() { close_pty(board); }
+    ~PtyLab() { close_pty(board); }
 };
 
-// "" when the lab is up, else why it cannot be here.
-std::string open_lab(Lab& lab, Kind kind, const std::string& name) {
-    lab.dir = scratch_dir(name + "_" + kind_name(kind));  // tests run side by side
+std::string open_lab(PtyLab& lab, Kind kind, const std::string& name) {
     lab.board = open_pty();
-    if (kind == Kind::socat_tcp) {
-        const std::string why = start_socat(lab.socat, lab.board.path, lab.dir);
-        lab.url = lab.socat.url();
-        return why;
-    }
-    const std::string why = start_ser2net(lab.ser2net, lab.board.path, lab.dir);
-    lab.url = kind == Kind::rfc2217 ? lab.ser2net.rfc2217_url() : lab.ser2net.tcp_url();
-    return why;
+    return serve(lab, kind, lab.board.path, scratch_dir(name + "_" + served_name(kind)));  // tests run side by side
 }
 
-#define OPEN_LAB(lab, kind, name)                                   \
-    do {                                                            \
-        const std::string why_not = open_lab(lab, kind, name);      \
-        if (why_not.find("not installed") != std::string::npos)     \
-            GTEST_SKIP() << why_not;                                \
-        ASSERT_EQ(why_not, "");                                     \
-    } while (0)
+#define OPEN_LAB(lab, kind, name) ASSERT_SERVED(open_lab(lab, kind, name))
 
 Options in_dir(const std::string& dir) {
     Options o;
@@ -61,7 +38,7 @@ Options in_dir(const std::string& dir) {
 
 // tolvane on the lab's URL (more_args after -c URL), past its banner with
 // the reset read on the board.
-Session connect(Lab& lab, const std::vector<std::string>& more_args = {}) {
+Session connect(PtyLab& lab, const std::vector<std::string>& more_args = {}) {
     std::vector<std::string> args{"-c", lab.url};
     args.insert(args.end(), more_args.begin(), more_args.end());
     Session s = start(args, in_dir(lab.dir));
@@ -103,7 +80,7 @@ class NetLine : public testing::TestWithParam<Kind> {};
 }  // namespace
 
 TEST_P(NetLine, EveryByteValueBothWays) {
-    Lab lab;
+    PtyLab lab;
     OPEN_LAB(lab, GetParam(), "net_bytes");
     const bool rfc2217 = GetParam() == Kind::rfc2217;
     // Said before the connection: it comes while the line is set up.
@@ -137,7 +114,7 @@ TEST_P(NetLine, EveryByteValueBothWays) {
 }
 
 TEST_P(NetLine, FilesWrittenAndReadBackByteExact) {
-    Lab lab;
+    PtyLab lab;
     OPEN_LAB(lab, GetParam(), "net_files");
     Session s = connect(lab);
     pty_io::target_attach(lab.board.master, 5000);
@@ -164,10 +141,10 @@ TEST_P(NetLine, FilesWrittenAndReadBackByteExact) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, NetLine, testing::Values(Kind::rfc2217, Kind::ser2net_tcp, Kind::socat_tcp),
-                         [](const testing::TestParamInfo<Kind>& info) { return kind_name(info.param); });
+                         [](const testing::TestParamInfo<Kind>& info) { return served_name(info.param); });
 
 TEST(NetLineRfc2217, CtrlQInTheMiddleOfARequestEndsAtOnce) {
-    Lab lab;
+    PtyLab lab;
     OPEN_LAB(lab, Kind::rfc2217, "net_ctrl_q");
     Session s = connect(lab);
     pty_io::write_all(lab.board.master, {0x02});
@@ -183,7 +160,7 @@ TEST(NetLineRfc2217, CtrlQInTheMiddleOfARequestEndsAtOnce) {
 // ser2net restarts (a lab host rebooting): -w waits, reconnects without
 // sending anything, and the session goes on.
 TEST(NetLineRfc2217, WaitsForTheServerAndGoesOnWhenItIsBack) {
-    Lab lab;
+    PtyLab lab;
     OPEN_LAB(lab, Kind::rfc2217, "net_reconnect");
     Session s = connect(lab, {"-w"});
     pty_io::write_all(lab.board.master, bytes("up\r\n"));

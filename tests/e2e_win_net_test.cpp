@@ -15,45 +15,24 @@ using namespace win_e2e;
 
 namespace {
 
-enum class Kind { rfc2217, ser2net_tcp, socat_tcp };
+using e2e::Served;
 
-std::string kind_name(Kind kind) {
-    return kind == Kind::rfc2217 ? "rfc2217" : kind == Kind::ser2net_tcp ? "ser2net_tcp" : "socat_tcp";
-}
-
-// A board on a pty, served on 127.0.0.1; the Line is the board's end.
-struct Lab {
+// A board on a pty mapped to COM90, served on 127.0.0.1; the Line is the
+// board's end.
+struct WinLab : e2e::Lab {
     Line board;
-    e2e::Ser2net ser2net;
-    e2e::Socat socat;
-    std::string url;
-    std::string dir;
-    ~Lab() { line_close(board); }
+    ~WinLab() { line_close(board); }
 };
 
-std::string open_lab(Lab& lab, Kind kind, const std::string& name) {
-    lab.dir = scratch_dir(name + "_" + kind_name(kind));
+std::string open_lab(WinLab& lab, Served kind, const std::string& name) {
     lab.board = line_open(90);
-    if (kind == Kind::socat_tcp) {
-        const std::string why = e2e::start_socat(lab.socat, lab.board.path, lab.dir);
-        lab.url = lab.socat.url();
-        return why;
-    }
-    const std::string why = e2e::start_ser2net(lab.ser2net, lab.board.path, lab.dir);
-    lab.url = kind == Kind::rfc2217 ? lab.ser2net.rfc2217_url() : lab.ser2net.tcp_url();
-    return why;
+    return e2e::serve(lab, kind, lab.board.path, scratch_dir(name + "_" + e2e::served_name(kind)));
 }
 
-#define OPEN_LAB(lab, kind, name)                                   \
-    do {                                                            \
-        const std::string why_not = open_lab(lab, kind, name);      \
-        if (why_not.find("not installed") != std::string::npos)     \
-            GTEST_SKIP() << why_not;                                \
-        ASSERT_EQ(why_not, "");                                     \
-    } while (0)
+#define OPEN_LAB(lab, kind, name) ASSERT_SERVED(open_lab(lab, kind, name))
 
 // tolvane-win on the lab's URL, keys piped, past its banner and the reset.
-Program connect(Lab& lab, const std::vector<std::string>& more_args = {}) {
+Program connect(WinLab& lab, const std::vector<std::string>& more_args = {}) {
     std::vector<std::string> args{"-c", lab.url};
     args.insert(args.end(), more_args.begin(), more_args.end());
     Program run = start(args, lab.dir, Keys::piped);
@@ -63,14 +42,14 @@ Program connect(Lab& lab, const std::vector<std::string>& more_args = {}) {
     return run;
 }
 
-class WinNetLine : public testing::TestWithParam<Kind> {};
+class WinNetLine : public testing::TestWithParam<Served> {};
 
 }  // namespace
 
 // Every byte value both ways, 0xFF most of all, then a file written and
 // read back through the file service.
 TEST_P(WinNetLine, EveryByteBothWaysAndFilesByteExact) {
-    Lab lab;
+    WinLab lab;
     OPEN_LAB(lab, GetParam(), "win_net");
     Program run = connect(lab);
     Bytes shown;
@@ -101,13 +80,13 @@ TEST_P(WinNetLine, EveryByteBothWaysAndFilesByteExact) {
     EXPECT_EQ(finish(run), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, WinNetLine, testing::Values(Kind::rfc2217, Kind::ser2net_tcp, Kind::socat_tcp),
-                         [](const testing::TestParamInfo<Kind>& info) { return kind_name(info.param); });
+INSTANTIATE_TEST_SUITE_P(Servers, WinNetLine, testing::Values(Served::rfc2217, Served::ser2net_tcp, Served::socat_tcp),
+                         [](const testing::TestParamInfo<Served>& info) { return e2e::served_name(info.param); });
 
 // ser2net restarts: -w waits, reconnects without sending anything, goes on.
 TEST(WinNetLineRfc2217, WaitsForTheServerAndGoesOnWhenItIsBack) {
-    Lab lab;
-    OPEN_LAB(lab, Kind::rfc2217, "win_net_reconnect");
+    WinLab lab;
+    OPEN_LAB(lab, Served::rfc2217, "win_net_reconnect");
     Program run = connect(lab, {"-w"});
     e2e::stop(lab.ser2net);
     ASSERT_TRUE(output_wait_for(run, "waiting for " + lab.url + " (Ctrl-Q ends)\r\n")) << run.output;

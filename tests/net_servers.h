@@ -50,4 +50,29 @@ struct Socat : Server {
 };
 std::string start_socat(Socat& server, const std::string& device, const std::string& dir);
 
+// A board's line served one of three ways, for tests that run over each.
+enum class Served { rfc2217, ser2net_tcp, socat_tcp };
+std::string served_name(Served kind);
+
+// The servers of one board's line; they stop with it.
+struct Lab {
+    Ser2net ser2net;
+    Socat socat;
+    std::string url;  // where the program connects
+    std::string dir;  // the test's scratch directory
+};
+
+// Serves device as kind; "" once the server listens, else why not.
+std::string serve(Lab& lab, Served kind, const std::string& device, const std::string& dir);
+
+// In a test: skipped when the server is not installed, failed when it
+// cannot start.
+#define ASSERT_SERVED(why_not)                                  \
+    do {                                                        \
+        const std::string why_ = (why_not);                     \
+        if (why_.find("not installed") != std::string::npos)    \
+            GTEST_SKIP() << why_;                               \
+        ASSERT_EQ(why_, "");                                    \
+    } while (0)
+
 }  // namespace e2e
