@@ -61,7 +61,7 @@ struct PipedRun {
 }  // namespace
 
 TEST(WinFlow, TwoMegabytesReachARedirectedOutputExactly) {
-    PipedRun r(50);
+    PipedRun r(70);
     const Bytes text = board_text(2 << 20);
     std::thread board([&] { line_write(r.line, text); });
     output_wait_size(r.run, text.size(), 60000);
@@ -72,7 +72,7 @@ TEST(WinFlow, TwoMegabytesReachARedirectedOutputExactly) {
 }
 
 TEST(WinFlow, PipedKeysReachTheLineCompleteAndInOrderThenCtrlQEnds) {
-    PipedRun r(51);
+    PipedRun r(71);
     const std::string keys = typed_text(100 * 1024);
     std::thread typist([&] { keys_write(r.run, keys); });
     const Bytes got = line_read(r.line, keys.size(), 60000);
@@ -86,7 +86,7 @@ TEST(WinFlow, PipedKeysReachTheLineCompleteAndInOrderThenCtrlQEnds) {
 // A request the board leaves unfinished (STX, a write's code, nothing
 // more): Ctrl-Q still ends the program, within a second.
 TEST(WinFlow, CtrlQInARequestWithASilentBoardEndsItWithinASecond) {
-    PipedRun r(52);
+    PipedRun r(72);
     line_write(r.line, {0x02});
     EXPECT_EQ(hex(line_read(r.line, 1)), "03 ");
     line_write(r.line, bytes("\x10\x02"));
@@ -100,7 +100,7 @@ TEST(WinFlow, CtrlQInARequestWithASilentBoardEndsItWithinASecond) {
 // Keys piped in that end: the program goes on serving the line, as tolvane
 // does headless.
 TEST(WinFlow, AfterPipedKeysEndTheLineIsStillServed) {
-    PipedRun r(53);
+    PipedRun r(73);
     keys_write(r.run, "ok");
     keys_close(r.run);
     EXPECT_EQ(as_text(line_read(r.line, 2)), "ok");
@@ -116,7 +116,7 @@ TEST(WinFlow, AfterPipedKeysEndTheLineIsStillServed) {
 // Idle, the program sleeps in its wait: a generous bound for a loaded
 // machine, far below a polling loop's 2.5 CPU-s.
 TEST(WinFlow, AnIdleProgramSleeps) {
-    PipedRun r(54);
+    PipedRun r(74);
     std::this_thread::sleep_for(std::chrono::seconds(1));
     const double before = cpu_seconds(r.run);
     std::this_thread::sleep_for(std::chrono::seconds(10));
@@ -137,7 +137,7 @@ TEST(WinFlow, AWatchedRunEndsWithItsStatus) {
         {{"--expect", "PASS", "--fail", "FAIL"}, "test 1 FAIL\r\nPASS\r\n", 1, "failed: test 1 FAIL\n"},
         {{"--expect", "PASS", "--timeout", "1"}, "nothing\r\n", 124, "timed out after 1 s\n"},
     };
-    int number = 56;
+    int number = 76;
     for (const auto& c : cases) {
         PipedRun r(number++, c.options);
         line_write(r.line, bytes(c.board));
@@ -153,13 +153,31 @@ TEST(WinFlow, AWatchedRunEndsWithItsStatus) {
     EXPECT_EQ(finish(lost.run), 255);
 }
 
+// -w: a port that goes away (its device closed) is waited for, and the
+// session goes on once it is back, nothing sent to it.
+TEST(WinFlow, APortThatGoesAwayIsWaitedFor) {
+    PipedRun r(75, {"-w"});
+    line_close(r.line);
+    EXPECT_TRUE(output_wait_for(r.run, "read: COM75: line closed\r\nwaiting for COM75 (Ctrl-Q ends)\r\n"))
+        << r.run.output;
+    r.line = line_open(75);
+    EXPECT_TRUE(output_wait_for(r.run, "COM75 back\r\n")) << r.run.output;
+    EXPECT_EQ(hex(line_drain(r.line, 300)), "") << "nothing is sent to the port";
+    line_write(r.line, bytes("again\r\n"));
+    EXPECT_TRUE(output_wait_for(r.run, "again\r\n")) << r.run.output;
+    keys_write(r.run, "k");
+    EXPECT_EQ(hex(line_read(r.line, 1)), "6B ");
+    keys_write(r.run, "\x11");
+    EXPECT_EQ(finish(r.run), 0);
+}
+
 // A paste into the Wine console: every key reaches the line, in order;
 // and the board's text reaches the console complete (the log holds what
 // the console showed).
 TEST(WinFlow, APasteInTheConsoleReachesTheLineComplete) {
     const std::string dir = scratch_dir("win-flow-paste");
-    Line line = line_open(62);
-    Pane pane = pane_start({"-l", "board.log", "-c", "COM62"}, dir);
+    Line line = line_open(82);
+    Pane pane = pane_start({"-l", "board.log", "-c", "COM82"}, dir);
     ASSERT_TRUE(pane_wait_for(pane, "Exit with Ctrl-Q")) << pane_text(pane);
     ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
     const std::string keys = typed_text(100 * 1024);

@@ -201,7 +201,7 @@ size_t console_key_codes(const KEY_EVENT_RECORD& key, unsigned char codes[2]) {
 // Ctrl-C is a key for the target, as in tolvane: with processed input off
 // the console hands it over as the byte 0x03.
 void console_take_input() {
-    if (keyboard_open) return;
+    if (input_mode_changed) return;
     console_in = GetStdHandle(STD_INPUT_HANDLE);
     if (console_in == INVALID_HANDLE_VALUE || console_in == nullptr) return;
     if (!GetConsoleMode(console_in, &saved_input_mode)) {
@@ -220,6 +220,7 @@ void console_take_input() {
 void console_restore_input() {
     if (!input_mode_changed) return;
     input_mode_changed = false;
+    keyboard_open = false;  // until the console is taken again
     SetConsoleCtrlHandler(on_console_event, FALSE);
     SetConsoleMode(console_in, saved_input_mode);
 }
