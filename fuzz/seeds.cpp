@@ -582,7 +582,7 @@ Bytes answer(uint8_t command, uint32_t value) {
 
 void telnet_corpus() {
     using namespace tolvane::telnet;
-    namespace cp = tolvane::com_port;
+    namespace cp = tolvane::rfc2217;
     constexpr uint8_t RFC2217 = 1, CUT = 6;
     const Bytes hello = {IAC, WILL, SGA, IAC, DO, SGA, IAC, WILL, ECHO, IAC, DONT, ECHO,
                          IAC, DO, BINARY, IAC, WILL, BINARY, IAC, DO, COM_PORT};
