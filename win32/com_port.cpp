@@ -23,6 +23,7 @@ constexpr int FAILURES_BEFORE_GONE = 8;
 // after this many milliseconds instead of spinning.
 constexpr int EMPTY_TURNS_BEFORE_LOOKING = 3;
 constexpr int LOOK_AGAIN_MS = 10;
+constexpr DWORD CANCEL_PATIENCE_MS = 1000;
 
 int failures_in_a_row = 0;
 
@@ -157,7 +158,9 @@ void wait_out(com_port* port, com_operation* op) {
     if (!op->in_flight) return;
     const HANDLE handle = is_net(port) ? reinterpret_cast<HANDLE>(port->socket) : port->handle;
     CancelIoEx(handle, &op->overlapped);
-    WaitForSingleObject(op->overlapped.hEvent, INFINITE);
+    // A driver ends a cancelled operation at once; one that does not must
+    // not hold up the way out.
+    WaitForSingleObject(op->overlapped.hEvent, CANCEL_PATIENCE_MS);
     op->in_flight = false;
 }
 
