@@ -154,14 +154,16 @@ bool finished(com_port* port, com_operation* op, DWORD* count) {
 
 bool done(const com_operation& op) { return op.in_flight && HasOverlappedIoCompleted(&op.overlapped); }
 
-void wait_out(com_port* port, com_operation* op) {
-    if (!op->in_flight) return;
+// True once op is over (or was not in flight).
+bool wait_out(com_port* port, com_operation* op) {
+    if (!op->in_flight) return true;
     const HANDLE handle = is_net(port) ? reinterpret_cast<HANDLE>(port->socket) : port->handle;
     CancelIoEx(handle, &op->overlapped);
     // A driver ends a cancelled operation at once; one that does not must
     // not hold up the way out.
-    WaitForSingleObject(op->overlapped.hEvent, CANCEL_PATIENCE_MS);
+    if (WaitForSingleObject(op->overlapped.hEvent, CANCEL_PATIENCE_MS) != WAIT_OBJECT_0) return false;
     op->in_flight = false;
+    return true;
 }
 
 }  // namespace
@@ -238,13 +240,15 @@ com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quie
 
 void com_close(com_port* port) {
     if (port == nullptr) return;
-    wait_out(port, &port->read_op);
-    wait_out(port, &port->event_op);
-    wait_out(port, &port->write_op);
+    const bool over = wait_out(port, &port->read_op) & wait_out(port, &port->event_op) &
+                      wait_out(port, &port->write_op);
     if (is_net(port))
         win_net_close(port->socket);
     else
         CloseHandle(port->handle);
+    // An operation that never ended may still write into the record: it is
+    // left to it rather than freed.
+    if (!over) return;
     close_events(port);
     delete port;
 }
@@ -291,8 +295,7 @@ void com_queue(com_port* port, const unsigned char* bytes, size_t count) {
 
 void com_drop_output(com_port* port) {
     port->out_count = 0;
-    wait_out(port, &port->write_op);
-    port->flight_count = 0;
+    if (wait_out(port, &port->write_op)) port->flight_count = 0;
     if (!is_net(port)) PurgeComm(port->handle, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
