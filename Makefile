@@ -69,12 +69,18 @@ demo: deps-build
 	@cmake --build --preset default --target tolvane tolvane-sim
 	@sim/demo.sh build/default build/demo
 
-# tolvane beside picocom, cat and lrzsz on pseudo-terminals: one table of
-# medians. Sizes can be changed: make bench BENCH_ARGS="--runs=3 --file=2M".
-BENCH_ARGS ?= --runs=5 --passthrough=2M --file=1M --getc=2000 --idle-ms=2000
+# tolvane beside picocom, cat and lrzsz on pseudo-terminals, and tolvane-win
+# under Wine beside tolvane: one table of medians. Sizes can be changed:
+# make bench BENCH_ARGS="--runs=3 --file=2M".
+BENCH_ARGS ?= --runs=5 --passthrough=2M --file=1M --getc=2000 --idle-ms=2000 --keys=100k --wine-idle-ms=10000
 bench: deps
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default --target tolvane-bench
+	@if command -v x86_64-w64-mingw32-g++ >/dev/null 2>&1; then \
+	    cmake --preset mingw >/dev/null && cmake --build --preset mingw --target tolvane-win || exit 1; \
+	else \
+	    echo "make bench: no MinGW-w64: tolvane-win's rows show as missing"; \
+	fi
 	build/default/tolvane-bench $(BENCH_ARGS)
 
 # make install PREFIX=/opt/x DESTDIR=/tmp/stage; make uninstall with the

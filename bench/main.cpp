@@ -2,6 +2,7 @@
 // the benchmark as the target. Prints one table of medians; exits non-zero
 // only when a measurement failed (a slow figure is a result, not a failure).
 #include <sched.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -17,11 +18,13 @@
 #include "bench/file_service.h"
 #include "bench/lrzsz.h"
 #include "bench/network.h"
+#include "bench/piped.h"
 #include "bench/procs.h"
 #include "bench/stats.h"
 #include "bench/table.h"
 #include "bench/target_line.h"
 #include "bench/terminals.h"
+#include "bench/wine.h"
 
 namespace bench {
 
@@ -55,6 +58,12 @@ const char* const NET_LINE_NAMES[NET_LINES] = {"over ser2net rfc2217", "over ser
                                                "over socat tcp"};
 const Relay NET_RELAYS[NET_LINES] = {Relay::ser2net_rfc2217, Relay::ser2net_rfc2217_no_chardelay, Relay::socat_tcp};
 const char* const ON_THE_PTY = "tolvane on the pty";
+// tolvane-win under Wine beside tolvane, both with keys piped in and output
+// piped out: the same harness around each, the line on a pty.
+const char* const PIPED_TOLVANE = "tolvane, piped";
+const char* const UNDER_WINE = "tolvane-win under Wine: ";
+constexpr int WINE_PORT = 20;  // COM20 of the benchmark's prefix
+constexpr double IDLE_SPAN_S = 10;  // idle CPU is told per this many seconds
 
 struct Options {
     int runs = 5;
@@ -69,6 +78,17 @@ struct Options {
     std::string rz = "rz";
     std::string scratch = BENCH_SCRATCH_DIR;
     int pin = -1;  // the one CPU for all, or -1: where the scheduler puts them
+    size_t key_bytes = 100000;
+    int wine_idle_ms = 10000;
+    std::string tolvane_win = TOLVANE_WIN_EXE;
+    std::string wine = BENCH_WINE;
+    std::string wineserver = BENCH_WINESERVER;
+    std::string wineprefix = BENCH_WINEPREFIX;
+};
+
+// One figure of tolvane-win beside the same of tolvane, and the quotients.
+struct Pair {
+    Series win, native, ratio;
 };
 
 struct Results {
@@ -87,6 +107,9 @@ struct Results {
     Series shaped_speed, shaped_cpu, shaped_speed_ratio, shaped_cpu_ratio;
     // tolvane with WATCH_OPTIONS, and its quotients to the plain one.
     Series watched_speed, watched_cpu, watched_speed_ratio, watched_cpu_ratio;
+    // Under Wine: text out (MB/s), keys in (KB/s), get-character requests
+    // per second, 4096-byte reads (MB/s), idle CPU-s per IDLE_SPAN_S.
+    Pair wine_pass, wine_keys, wine_requests, wine_read, wine_idle;
 };
 
 struct Setup {
@@ -103,13 +126,20 @@ struct Setup {
     std::string file;  // bytes of every file moved, read, written, sent
     NetTerminal net[NET_LINES];
     Terminal watched;  // tolvane with WATCH_OPTIONS
+    Wine wine;
+    Piped win;     // tolvane-win under Wine on COM<WINE_PORT>
+    Piped piped;   // tolvane, run as tolvane-win is
+    std::string wine_text;  // every byte value but the three tolvane acts on
+    std::string keys;
 };
 
 [[noreturn]] void usage(int status = 2) {
     std::fprintf(status ? stderr : stdout,
                  "usage: tolvane-bench [--runs=N] [--passthrough=BYTES] [--file=BYTES] [--getc=N] [--idle-ms=N]\n"
                  "                     [--tolvane=PATH] [--picocom=CMD] [--cat=CMD] [--sz=CMD] [--rz=CMD]\n"
-                 "                     [--scratch=DIR] [--pin=CPU]   (BYTES may end in k or M, powers of ten)\n"
+                 "                     [--scratch=DIR] [--pin=CPU] [--keys=BYTES] [--wine-idle-ms=N]\n"
+                 "                     [--tolvane-win=PATH] [--wine=CMD] [--wineserver=CMD] [--wineprefix=DIR]\n"
+                 "                     (BYTES may end in k or M, powers of ten)\n"
                  "  --pin=CPU  run the benchmark and every program it starts on that one CPU\n");
     std::exit(status);
 }
@@ -146,10 +176,17 @@ Options parse(int argc, char** argv) {
         else if ((v = value_of(a, "--rz"))) o.rz = v;
         else if ((v = value_of(a, "--scratch"))) o.scratch = v;
         else if ((v = value_of(a, "--pin"))) o.pin = static_cast<int>(amount(v));
+        else if ((v = value_of(a, "--keys"))) o.key_bytes = static_cast<size_t>(amount(v));
+        else if ((v = value_of(a, "--wine-idle-ms"))) o.wine_idle_ms = static_cast<int>(amount(v));
+        else if ((v = value_of(a, "--tolvane-win"))) o.tolvane_win = v;
+        else if ((v = value_of(a, "--wine"))) o.wine = v;
+        else if ((v = value_of(a, "--wineserver"))) o.wineserver = v;
+        else if ((v = value_of(a, "--wineprefix"))) o.wineprefix = v;
         else usage();
     }
     // The get-character requests read the file read whole, one byte each.
-    if (o.runs < 1 || o.passthrough_bytes < 1 || o.file_bytes < static_cast<size_t>(o.getc_count) || o.getc_count < 1)
+    if (o.runs < 1 || o.passthrough_bytes < 1 || o.file_bytes < static_cast<size_t>(o.getc_count) || o.getc_count < 1 ||
+        o.key_bytes < 1 || o.wine_idle_ms < 1)
         usage();
     return o;
 }
@@ -179,6 +216,23 @@ std::string binary_bytes(size_t n) {
     return s;
 }
 
+// Bytes of every value but STX, DLE and form feed, which tolvane acts on
+// rather than shows; the rest reach a redirected output unchanged.
+std::string shown_bytes(size_t n) {
+    std::string s = binary_bytes(n);
+    for (char& c : s)
+        if (c == '\x02' || c == '\x10' || c == '\x0C') c = 'x';
+    return s;
+}
+
+// Keys that travel as they are typed: printable, so none is DLE-escaped
+// and none is Ctrl-Q.
+std::string typed_keys(size_t n) {
+    std::string s(n, ' ');
+    for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>('!' + (i * 13 + i / 91) % 94);
+    return s;
+}
+
 void write_file(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
@@ -194,6 +248,37 @@ void start_terminal(Setup& s, Program p, const std::string& command, Starter sta
     s.terminals[p] = start(path, s.served_dir);
     if (s.terminals[p].pid < 0)
         std::fprintf(stderr, "%s did not start: %s\n", PROGRAM_NAMES[p], s.terminals[p].why_not.c_str());
+}
+
+Piped start_said(const char* name, const std::vector<std::string>& argv, const PtyPair& line,
+                 const std::string& dir) {
+    Piped p = start_piped(argv, line, dir);
+    if (p.pid < 0) std::fprintf(stderr, "%s did not start: %s\n", name, p.why_not.c_str());
+    return p;
+}
+
+// tolvane-win on a pty mapped to its COM port, and tolvane on a pty of its
+// own run the same way; tolvane-win not at all when Wine or it is missing.
+void prepare_wine(Setup& s, const Options& o) {
+    s.wine_text = shown_bytes(o.passthrough_bytes);
+    s.keys = typed_keys(o.key_bytes);
+    s.wine = wine_start(o.wine, o.wineserver, o.wineprefix, o.tolvane_win);
+    if (!s.wine.missing.empty()) {
+        std::fprintf(stderr, "tolvane-win under Wine is not measured: %s\n", s.wine.missing.c_str());
+        return;
+    }
+    s.piped.line = open_raw_pty();
+    if (!s.missing[TOLVANE])
+        s.piped = start_said("tolvane, piped", {find_program(o.tolvane), "-c", s.piped.line.path}, s.piped.line,
+                             s.served_dir);
+    s.win.line = open_raw_pty();
+    if (!wine_ready(s.wine))
+        std::fprintf(stderr, "tolvane-win under Wine did not start: %s\n", s.wine.why_not.c_str());
+    else if (!wine_map_port(s.wine, WINE_PORT, s.win.line.path))
+        std::fprintf(stderr, "tolvane-win under Wine did not start: no COM%d in the prefix\n", WINE_PORT);
+    else
+        s.win = start_said("tolvane-win under Wine", {s.wine.wine, s.wine.exe, "-c", "COM" + std::to_string(WINE_PORT)},
+                           s.win.line, s.served_dir);
 }
 
 Setup prepare(const Options& o) {
@@ -231,6 +316,7 @@ Setup prepare(const Options& o) {
         if (s.net[n].t.pid < 0)
             std::fprintf(stderr, "tolvane %s did not start: %s\n", NET_LINE_NAMES[n], s.net[n].t.why_not.c_str());
     }
+    prepare_wine(s, o);
     if (s.terminals[TOLVANE].pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
     return s;
 }
@@ -368,6 +454,91 @@ void net_round(Setup& s, const Options& o, Results& r) {
     if (s.terminals[TOLVANE].pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
 }
 
+// A figure per run; NAN marks a run that failed.
+void record(Series& s, double v) {
+    if (std::isnan(v)) ++s.failures;
+    else s.values.push_back(v);
+}
+
+void record_pair(Pair& p, double win, double native) {
+    record(p.win, win);
+    record(p.native, native);
+    record_ratio(win, native, p.ratio);
+}
+
+double speed(const Flow& f, size_t bytes, double unit) { return f.ok ? static_cast<double>(bytes) / unit / f.seconds : NAN; }
+
+// A failed run may leave bytes on their way: the next starts on a quiet line.
+Flow settled(Piped& p, const Flow& f) {
+    if (!f.ok && p.pid > 0) drain_piped(p, 100);
+    return f;
+}
+
+double text_out(Piped& p, const std::string& text) {
+    return speed(p.pid > 0 ? settled(p, pump_out(p, text)) : Flow{}, text.size(), 1e6);
+}
+
+double keys_in(Piped& p, const std::string& keys) {
+    return speed(p.pid > 0 ? settled(p, type_in(p, keys)) : Flow{}, keys.size(), 1e3);
+}
+
+// Get-character requests answered per second, the target on p's line.
+double requests_per_s(Piped& p, const std::string& file, int count) {
+    if (p.pid <= 0) return NAN;
+    target_attach(p.line.master, TARGET_WAIT_MS);
+    const std::vector<double> us = getc_turnarounds("read.bin", file, count);
+    double total = 0;
+    for (double one : us) total += one;
+    return us.empty() ? NAN : count / (total / 1e6);
+}
+
+double read_speed(Piped& p, const std::string& file) {
+    if (p.pid <= 0) return NAN;
+    target_attach(p.line.master, TARGET_WAIT_MS);
+    return speed(read_through(p.pid, "read.bin", file, REQUEST_SIZES[LRZSZ_SIZE_INDEX]), file.size(), 1e6);
+}
+
+// tolvane-win and tolvane, one right after the other for each figure; then
+// the target goes back to tolvane on the pty.
+void wine_round(Setup& s, const Options& o, Results& r) {
+    if (!s.wine.missing.empty()) return;
+    const double win_text = text_out(s.win, s.wine_text);
+    record_pair(r.wine_pass, win_text, text_out(s.piped, s.wine_text));
+    const double win_keys = keys_in(s.win, s.keys);
+    record_pair(r.wine_keys, win_keys, keys_in(s.piped, s.keys));
+    const double win_requests = requests_per_s(s.win, s.file, o.getc_count);
+    record_pair(r.wine_requests, win_requests, requests_per_s(s.piped, s.file, o.getc_count));
+    const double win_read = read_speed(s.win, s.file);
+    record_pair(r.wine_read, win_read, read_speed(s.piped, s.file));
+    if (s.terminals[TOLVANE].pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
+}
+
+// tolvane-win's CPU with its wineserver's, which does part of its waiting;
+// -1 once it is gone.
+long long win_cpu_ns(const Setup& s) {
+    const long long own = s.win.pid > 0 ? cpu_ns(s.win.pid) : -1;
+    return own < 0 ? -1 : own + wineserver_cpu_ns(s.wine);
+}
+
+long long piped_cpu_ns(const Setup& s) { return s.piped.pid > 0 ? cpu_ns(s.piped.pid) : -1; }
+
+// CPU-s per IDLE_SPAN_S from readings span_ms apart; NAN if the program went.
+double idle_cpu(long long before, long long after, int span_ms) {
+    if (before < 0 || after < 0) return NAN;
+    return static_cast<double>(after - before) / 1e9 * IDLE_SPAN_S / (span_ms / 1000.0);
+}
+
+// Both idle in the same span.
+void wine_idle(Setup& s, const Options& o, Results& r) {
+    if (!s.wine.missing.empty()) return;
+    usleep(IDLE_SETTLE_MS * 1000);
+    const long long win_before = win_cpu_ns(s);
+    const long long native_before = piped_cpu_ns(s);
+    usleep(static_cast<useconds_t>(o.wine_idle_ms) * 1000);
+    record_pair(r.wine_idle, idle_cpu(win_before, win_cpu_ns(s), o.wine_idle_ms),
+                idle_cpu(native_before, piped_cpu_ns(s), o.wine_idle_ms));
+}
+
 void idle(Setup& s, const Options& o, Results& r) {
     const pid_t pid = s.terminals[TOLVANE].pid;
     if (pid <= 0) {
@@ -396,6 +567,23 @@ Row peer_row(const std::string& figure, const Series& mine, const std::string& p
     r.theirs = theirs;
     r.ratio = ratio;
     return r;
+}
+
+Row wine_row(const Setup& s, const std::string& figure, const Pair& p, Goal goal) {
+    Row r = peer_row(UNDER_WINE + figure, p.win, PIPED_TOLVANE, s.missing[TOLVANE], p.native, p.ratio, goal);
+    r.mine_missing = !s.wine.missing.empty();
+    return r;
+}
+
+void add_wine_rows(const Options& o, const Setup& s, const Results& r, std::vector<Row>& out) {
+    char idle[96];
+    std::snprintf(idle, sizeof idle, "idle CPU-s per %g s (over %g s), with its wineserver", IDLE_SPAN_S,
+                  o.wine_idle_ms / 1000.0);
+    out.push_back(wine_row(s, idle, r.wine_idle, Goal::below_0_05));
+    out.push_back(wine_row(s, "passthrough to a pipe, MB/s", r.wine_pass, Goal::at_least_1));
+    out.push_back(wine_row(s, "keys piped to the line, KB/s", r.wine_keys, Goal::at_least_100));
+    out.push_back(wine_row(s, "get character requests/s", r.wine_requests, Goal::at_least_half));
+    out.push_back(wine_row(s, "file read, 4096 B requests, MB/s", r.wine_read, Goal::none));
 }
 
 std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
@@ -450,6 +638,7 @@ std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
         out.push_back(peer_row("get character turnaround p99, µs " + over, r.net_p99[n], ON_THE_PTY, false,
                                r.getc_p99, r.net_p99_ratio[n], Goal::none));
     }
+    add_wine_rows(o, s, r, out);
     return out;
 }
 
@@ -457,15 +646,15 @@ std::string title(const Options& o) {
     char text[512];
     std::snprintf(text, sizeof text,
                   "tolvane benchmark: medians of %d runs (quotients: medians of each run's own); passthrough "
-                  "%zu bytes of text, files of %zu bytes, %d get-character requests, idle %g s; "
-                  "MB = 10^6 bytes; CPU is the measured program's own",
-                  o.runs, o.passthrough_bytes, o.file_bytes, o.getc_count, o.idle_ms / 1000.0);
+                  "%zu bytes of text, files of %zu bytes, %d get-character requests, idle %g s, %zu bytes of "
+                  "keys; MB = 10^6 bytes, KB = 10^3; CPU is the measured program's own",
+                  o.runs, o.passthrough_bytes, o.file_bytes, o.getc_count, o.idle_ms / 1000.0, o.key_bytes);
     return text;
 }
 
 bool any_failure(const std::vector<Row>& table) {
     for (const Row& r : table)
-        if (r.mine.failures || r.theirs.failures || (r.mine.values.empty() && r.mine.failures == 0)) return true;
+        if (r.mine.failures || r.theirs.failures || (!r.mine_missing && r.mine.values.empty())) return true;
     return false;
 }
 
@@ -476,6 +665,22 @@ std::string load_average() {
     std::string one_minute;
     in >> one_minute;
     return in ? one_minute : "unknown";
+}
+
+bool stop_said(const char* name, Piped& p) {
+    if (p.pid <= 0 || stop_piped(p)) return true;
+    std::fprintf(stderr, "%s did not end cleanly on Ctrl-Q\n", name);
+    return false;
+}
+
+bool finish_wine(Setup& s) {
+    const bool win_clean = stop_said("tolvane-win under Wine", s.win);
+    const bool clean = stop_said("tolvane, piped", s.piped) && win_clean;
+    if (wine_ready(s.wine)) wine_unmap_port(s.wine, WINE_PORT);
+    wine_stop(s.wine);
+    close_pty(s.win.line);
+    close_pty(s.piped.line);
+    return clean;
 }
 
 bool finish(Setup& s) {
@@ -503,7 +708,7 @@ bool finish(Setup& s) {
         }
     }
     close_pty(s.bare_pair);
-    return clean;
+    return finish_wine(s) && clean;
 }
 
 }  // namespace
@@ -526,6 +731,9 @@ int run(int argc, char** argv) {
     }
     const std::string load_before = load_average();
     Setup s = prepare(o);
+    // A program that died leaves its keys' pipe without a reader: the write
+    // then fails and the run is marked failed, instead of ending the benchmark.
+    signal(SIGPIPE, SIG_IGN);
     Results r;
     for (int i = 0; i < o.runs; ++i) {
         passthrough_round(s, r);
@@ -533,8 +741,10 @@ int run(int argc, char** argv) {
         getc_round(s, o, r);
         floor_round(s, o, r);
         net_round(s, o, r);
+        wine_round(s, o, r);
     }
     idle(s, o, r);
+    wine_idle(s, o, r);
     const bool clean = finish(s);
     const std::vector<Row> table = rows(o, s, r);
     print_table(title(o), table);

@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,13 @@ void set_flag(int fd, int get, int set, int flag) { fcntl(fd, set, fcntl(fd, get
     args.push_back(nullptr);
     execv(args[0], args.data());
     _exit(127);
+}
+
+using Clock = std::chrono::steady_clock;
+
+int ms_left(Clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
 }
 
 long long task_ns(const std::string& stat_path) {
@@ -101,14 +109,45 @@ pid_t spawn_on_console(const std::vector<std::string>& argv, const PtyPair& cons
 }
 
 pid_t spawn_on_fd(const std::vector<std::string>& argv, int fd, const std::string& dir) {
+    return spawn_on_fds(argv, fd, fd, dir);
+}
+
+pid_t spawn_on_fds(const std::vector<std::string>& argv, int in, int out, const std::string& dir) {
     const pid_t pid = fork();
     if (pid != 0) return pid;
     setsid();  // no controlling terminal, so no signals from the pair
     const int null = open("/dev/null", O_WRONLY);
-    dup2(fd, 0);
-    dup2(fd, 1);
+    dup2(in, 0);
+    dup2(out, 1);
     dup2(null, 2);
     exec_in(argv, dir);
+}
+
+bool wait_for_text(int fd, const std::string& text, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    std::string seen;
+    while (seen.find(text) == std::string::npos) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, ms_left(deadline)) <= 0) return false;
+        char buf[4096];
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n <= 0) return false;
+        seen.append(buf, static_cast<size_t>(n));
+    }
+    return true;
+}
+
+void write_text(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else {
+            pollfd p{fd, POLLOUT, 0};
+            if (poll(&p, 1, 1000) <= 0 || (p.revents & (POLLHUP | POLLERR))) return;
+        }
+    }
 }
 
 long long cpu_ns(pid_t pid) {

@@ -28,6 +28,14 @@ void close_pty(PtyPair& pty);
 pid_t spawn_on_console(const std::vector<std::string>& argv, const PtyPair& console, const std::string& dir);
 // Starts argv in dir with stdin and stdout on fd and stderr on /dev/null.
 pid_t spawn_on_fd(const std::vector<std::string>& argv, int fd, const std::string& dir);
+// The same with stdin on in and stdout on out.
+pid_t spawn_on_fds(const std::vector<std::string>& argv, int in, int out, const std::string& dir);
+
+// Reads fd until text has arrived (true) or timeout_ms have passed.
+bool wait_for_text(int fd, const std::string& text, int timeout_ms);
+// Writes all of text to the non-blocking fd, waiting for room up to a
+// second at a time.
+void write_text(int fd, const std::string& text);
 
 // Nanoseconds the process has run on a CPU so far (all its threads), or -1
 // when it is gone. Finer than utime/stime, which count 10 ms ticks.

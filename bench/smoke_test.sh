@@ -6,7 +6,7 @@
 set -eu
 bench=$1
 scratch=$2
-tiny="--runs=1 --passthrough=2k --file=2k --getc=20 --idle-ms=50"
+tiny="--runs=1 --passthrough=2k --file=2k --getc=20 --idle-ms=50 --keys=2k --wine-idle-ms=50"
 
 has() {
     printf '%s\n' "$1" | grep -q -- "$2" || { printf 'not in the table: %s\n' "$2"; exit 1; }
@@ -20,9 +20,15 @@ for figure in 'passthrough MB/s' 'passthrough CPU-s/MB' 'file read, 64 B request
     'passthrough --map INLCRNL -t CPU-s/MB'; do
     has "$out" "^| $figure *| [0-9]"
 done
+# tolvane-win's rows: figures where Wine and the program are here.
+for figure in 'passthrough to a pipe, MB/s' 'keys piped to the line, KB/s' 'get character requests/s'; do
+    has "$out" "^| tolvane-win under Wine: $figure *| \([0-9]\|missing \)"
+done
 
-out=$("$bench" $tiny --scratch="$scratch/no-peers" --picocom=/nonexistent/picocom --sz=/nonexistent/sz)
+out=$("$bench" $tiny --scratch="$scratch/no-peers" --picocom=/nonexistent/picocom --sz=/nonexistent/sz \
+    --tolvane-win=/nonexistent/tolvane-win.exe)
 printf '%s\n' "$out"
 has "$out" '^| passthrough MB/s *| [0-9.e+-]* *| picocom *| missing *| — *| ≥ 1.0× *| no peer *|'
 has "$out" '^| file read, 4096 B requests, MB/s *| [0-9.e+-]* *| lrzsz sz → rz *| missing *| — *|'
 has "$out" '^| passthrough MB/s *| [0-9.e+-]* *| cat (limit) *| [0-9]'
+has "$out" '^| tolvane-win under Wine: passthrough to a pipe, MB/s *| missing *| tolvane, piped *| — *| — *| ≥ 1 *| not run *|'

@@ -33,6 +33,10 @@ std::string goal_text(Goal g) {
         case Goal::at_most_1_5: return "≤ 1.5×";
         case Goal::below_100: return "< 100";
         case Goal::zero: return "0";
+        case Goal::at_least_half: return "≥ 0.5×";
+        case Goal::at_least_1: return "≥ 1";
+        case Goal::at_least_100: return "≥ 100";
+        case Goal::below_0_05: return "< 0.05";
         case Goal::none: break;
     }
     return "";
@@ -40,19 +44,33 @@ std::string goal_text(Goal g) {
 
 bool usable(const Series& s) { return s.failures == 0 && !s.values.empty(); }
 
+bool on_ratio(Goal g) {
+    return g == Goal::at_least_one || g == Goal::at_most_one || g == Goal::at_most_1_5 || g == Goal::at_least_half;
+}
+
+bool meets(Goal g, double v) {
+    switch (g) {
+        case Goal::at_least_one: return v >= 1.0;
+        case Goal::at_most_one: return v <= 1.0;
+        case Goal::at_most_1_5: return v <= 1.5;
+        case Goal::below_100: return v < 100;
+        case Goal::zero: return v == 0;
+        case Goal::at_least_half: return v >= 0.5;
+        case Goal::at_least_1: return v >= 1;
+        case Goal::at_least_100: return v >= 100;
+        case Goal::below_0_05: return v < 0.05;
+        case Goal::none: break;
+    }
+    return true;
+}
+
 std::string met_text(const Row& r) {
     if (r.goal == Goal::none) return "";
-    const bool on_ratio = r.goal == Goal::at_least_one || r.goal == Goal::at_most_one || r.goal == Goal::at_most_1_5;
-    const Series& judged = on_ratio ? r.ratio : r.mine;
-    if (on_ratio && r.peer_missing) return "no peer";
+    if (r.mine_missing) return "not run";
+    const Series& judged = on_ratio(r.goal) ? r.ratio : r.mine;
+    if (on_ratio(r.goal) && r.peer_missing) return "no peer";
     if (!usable(judged)) return "—";
-    const double v = median(judged.values);
-    const bool met = r.goal == Goal::at_least_one  ? v >= 1.0
-                     : r.goal == Goal::at_most_one ? v <= 1.0
-                     : r.goal == Goal::at_most_1_5 ? v <= 1.5
-                     : r.goal == Goal::below_100   ? v < 100
-                                                   : v == 0;
-    return met ? "yes" : "no";
+    return meets(r.goal, median(judged.values)) ? "yes" : "no";
 }
 
 Line cells(const Row& r) {
@@ -60,7 +78,7 @@ Line cells(const Row& r) {
     std::string theirs = has_peer ? (r.peer_missing ? "missing" : cell(r.theirs)) : "";
     std::string ratio = has_peer && !r.peer_missing && usable(r.ratio) ? number(median(r.ratio.values)) + "×" : "";
     if (has_peer && ratio.empty()) ratio = "—";
-    return {r.figure, cell(r.mine), r.peer, theirs, ratio, goal_text(r.goal), met_text(r)};
+    return {r.figure, r.mine_missing ? "missing" : cell(r.mine), r.peer, theirs, ratio, goal_text(r.goal), met_text(r)};
 }
 
 // Display width: UTF-8 continuation bytes take no column.

@@ -16,11 +16,16 @@ enum class Goal {
     at_most_1_5,   // tolvane ÷ peer ≤ 1.5
     below_100,     // the figure itself < 100
     zero,          // the figure itself = 0
+    at_least_half,  // tolvane ÷ peer ≥ 0.5
+    at_least_1,     // the figure itself ≥ 1
+    at_least_100,   // the figure itself ≥ 100
+    below_0_05,     // the figure itself < 0.05
 };
 
 struct Row {
     std::string figure;
     Series mine;
+    bool mine_missing = false;  // the measured program cannot run here
     std::string peer;  // "" when the figure has no peer
     bool peer_missing = false;
     Series theirs;

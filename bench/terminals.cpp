@@ -31,21 +31,6 @@ int ms_left(Clock::time_point deadline) {
     return left > 0 ? static_cast<int>(left) : 0;
 }
 
-// Reads fd until text has arrived (true) or timeout_ms have passed.
-bool wait_for_text(int fd, const std::string& text, int timeout_ms) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    std::string seen;
-    while (seen.find(text) == std::string::npos) {
-        pollfd p{fd, POLLIN, 0};
-        if (poll(&p, 1, ms_left(deadline)) <= 0) return false;
-        char buf[4096];
-        const ssize_t n = read(fd, buf, sizeof buf);
-        if (n <= 0) return false;
-        seen.append(buf, static_cast<size_t>(n));
-    }
-    return true;
-}
-
 bool wait_raw(const PtyPair& console, int timeout_ms) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     struct termios t;
@@ -54,19 +39,6 @@ bool wait_raw(const PtyPair& console, int timeout_ms) {
         usleep(2000);
     }
     return true;
-}
-
-void write_text(int fd, const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else {
-            pollfd p{fd, POLLOUT, 0};
-            if (poll(&p, 1, 1000) <= 0) return;
-        }
-    }
 }
 
 // The program has opened its line once a mark written there reaches the
@@ -181,27 +153,30 @@ void drain(const Terminal& t, int quiet_ms) {
 
 namespace {
 
-// Writes data to the line and reads the console until expected bytes have
-// come, handing each read to take; false from take ends the run.
-Flow pump_until(Terminal& t, const std::string& data, size_t expected,
+// Writes data into one end and reads the other until expected bytes have
+// come, handing each read to take; false from take ends the run. The CPU
+// is pid's.
+Flow pump_until(pid_t pid, int into, int out_of, const std::string& data, size_t expected,
                 const std::function<bool(const char*, size_t)>& take) {
     Flow f;
     size_t sent = 0;
     size_t got = 0;
     bool same = true;
-    const long long cpu_before = cpu_ns(t.pid);
+    const long long cpu_before = cpu_ns(pid);
     const auto start = Clock::now();
     while (got < expected) {
-        const short line_events = sent < data.size() ? POLLOUT : 0;
-        pollfd p[2] = {{t.console.master, POLLIN, 0}, {t.line.master, line_events, 0}};
+        const short into_events = sent < data.size() ? POLLOUT : 0;
+        pollfd p[2] = {{out_of, POLLIN, 0}, {into, into_events, 0}};
         if (poll(p, 2, STALL_MS) <= 0) break;
         if (p[1].revents & POLLOUT) {
-            const ssize_t n = write(t.line.master, data.data() + sent, std::min(WRITE_CHUNK, data.size() - sent));
+            const ssize_t n = write(into, data.data() + sent, std::min(WRITE_CHUNK, data.size() - sent));
             if (n > 0) sent += static_cast<size_t>(n);
+        } else if (p[1].revents & (POLLHUP | POLLERR)) {
+            break;  // no one reads what is left to send
         }
         if (p[0].revents & POLLIN) {
             char buf[65536];
-            const ssize_t n = read(t.console.master, buf, sizeof buf);
+            const ssize_t n = read(out_of, buf, sizeof buf);
             if (n <= 0) break;
             const size_t count = static_cast<size_t>(n);
             same = same && got + count <= expected && take(buf, count);
@@ -211,7 +186,7 @@ Flow pump_until(Terminal& t, const std::string& data, size_t expected,
         }
     }
     f.seconds = seconds_since(start);
-    f.cpu_seconds = static_cast<double>(cpu_ns(t.pid) - cpu_before) / 1e9;
+    f.cpu_seconds = static_cast<double>(cpu_ns(pid) - cpu_before) / 1e9;
     f.ok = same && got == expected;
     return f;
 }
@@ -228,9 +203,11 @@ bool is_stamp(const char* p) {
 
 }  // namespace
 
-Flow pump(Terminal& t, const std::string& data) {
+Flow pump(Terminal& t, const std::string& data) { return pump_between(t.pid, t.line.master, t.console.master, data); }
+
+Flow pump_between(pid_t pid, int into, int out_of, const std::string& data) {
     size_t checked = 0;
-    return pump_until(t, data, data.size(), [&](const char* bytes, size_t n) {
+    return pump_until(pid, into, out_of, data, data.size(), [&](const char* bytes, size_t n) {
         const bool same = std::memcmp(bytes, data.data() + checked, n) == 0;
         checked += n;
         return same;
@@ -242,7 +219,7 @@ Flow pump_stamped(Terminal& t, const std::string& data) {
     const size_t expected = data.size() + lines * (STAMP_SIZE + 1);
     std::string shown;
     shown.reserve(expected);
-    Flow f = pump_until(t, data, expected, [&](const char* bytes, size_t n) {
+    Flow f = pump_until(t.pid, t.line.master, t.console.master, data, expected, [&](const char* bytes, size_t n) {
         shown.append(bytes, n);
         return true;
     });

@@ -44,6 +44,9 @@ struct Flow {
 // Writes data to the line and reads it back from the console, checking
 // every byte. data must hold none of the bytes tolvane treats specially.
 Flow pump(Terminal& t, const std::string& data);
+// The same between any two ends: data written into one must come out of
+// the other unchanged; the CPU is pid's.
+Flow pump_between(pid_t pid, int into, int out_of, const std::string& data);
 // The same for tolvane with --map INLCRNL -t: each line of data (which ends
 // in LF) must show as a stamp "[HH:MM:SS.mmm] ", the line and CR LF.
 Flow pump_stamped(Terminal& t, const std::string& data);
