@@ -3,12 +3,15 @@
 #include <cstring>
 #include <deque>
 
+#include "base/console.h"
+
 namespace tolvane {
 
 namespace {
 
 std::deque<unsigned char> queue;
 bool quit = false;
+bool said_dropped = false;
 
 }  // namespace
 
@@ -23,7 +26,11 @@ void keys_add(const unsigned char* keys, size_t count) {
         count = static_cast<size_t>(static_cast<const unsigned char*>(quit_key) - keys);
         quit = true;
     }
-    if (count > keys_room()) count = keys_room();
+    if (count > keys_room()) {
+        if (!said_dropped) console_print("keys dropped: the line takes none\n");
+        said_dropped = true;
+        count = keys_room();
+    }
     queue.insert(queue.end(), keys, keys + count);
 }
 
@@ -43,6 +50,7 @@ void request_quit() { quit = true; }
 void keys_reset() {
     queue.clear();
     quit = false;
+    said_dropped = false;
 }
 
 }  // namespace tolvane

@@ -12,8 +12,10 @@
 namespace tolvane {
 
 constexpr int KEY_QUIT = 0x11;  // Ctrl-Q
-// Keys waiting for a line that takes nothing: once this many are queued
-// the console is no longer read, so memory stays bounded.
+// Keys waiting for a line that takes nothing: once this many are queued,
+// keys piped in wait in their pipe, and keys typed on a terminal are still
+// read for Ctrl-Q but dropped ("keys dropped: the line takes none", once),
+// so memory stays bounded.
 constexpr size_t KEY_QUEUE_MAX = size_t{1} << 20;
 
 // How many keys the queue takes now (what one read may fetch).
@@ -22,7 +24,8 @@ size_t keys_queued();
 
 // Records keys read from the console. A Ctrl-Q among them sets the quit
 // flag; it and everything after it are not queued. Keys beyond the room
-// are not queued either, so a reader asks for keys_room() at most.
+// are dropped (said once), so a reader asks for keys_room() at most
+// unless it reads only to see Ctrl-Q.
 void keys_add(const unsigned char* keys, size_t count);
 // The oldest queued key, taken out of the queue; -1 when there is none.
 int keys_take();

@@ -117,12 +117,24 @@ void console_leave_raw() {
         console_print("ioctl: %s\n", std::strerror(errno));
 }
 
-int console_keyboard_fd() { return keyboard_open ? STDIN_FILENO : -1; }
+namespace {
+
+// With the key queue full (a line that takes nothing), keys piped in wait
+// in their pipe; a terminal is still read, so that Ctrl-Q is seen, and
+// what comes with it is dropped.
+size_t keys_to_read(size_t buffer_size) {
+    if (keys_room() > 0) return std::min(buffer_size, keys_room());
+    return isatty(STDIN_FILENO) ? buffer_size : 0;
+}
+
+}  // namespace
+
+int console_keyboard_fd() { return keyboard_open && keys_to_read(1) > 0 ? STDIN_FILENO : -1; }
 
 void console_read_keys() {
     if (!keyboard_open) return;
     unsigned char keys[KEYS_PER_READ];
-    const size_t want = std::min(sizeof keys, keys_room());
+    const size_t want = keys_to_read(sizeof keys);
     if (want == 0) return;
     const ssize_t n = read(STDIN_FILENO, keys, want);
     if (n > 0) {

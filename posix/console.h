@@ -9,7 +9,8 @@ namespace tolvane {
 void console_enter_raw();
 void console_leave_raw();
 
-// Standard input while keys can come from it; -1 once it ended.
+// Standard input while keys can come from it; -1 once it ended, and while
+// the key queue is full and keys are piped in (they wait in the pipe).
 int console_keyboard_fd();
 // Reads the keys that are there, at most what the key queue takes, into
 // the queue (DEL as BS). At end of input the keyboard is closed for good.

@@ -288,7 +288,7 @@ bool wait_for(int fd, short events, int ms) {
             if (left <= 0) return false;
             if (timeout < 0 || left < timeout) timeout = static_cast<int>(left);
         }
-        const int keyboard = keyboard_watched && keys_room() > 0 ? console_keyboard_fd() : -1;
+        const int keyboard = keyboard_watched ? console_keyboard_fd() : -1;
         pollfd fds[3] = {{fd, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
         const int n = poll(fds, 3, timeout);
         stop_if_signalled();

@@ -24,7 +24,7 @@ namespace {
 // How often a line that went away is looked for (-w).
 constexpr int LINE_LOOK_MS = 250;
 
-int keyboard_to_watch() { return keys_room() > 0 ? console_keyboard_fd() : -1; }
+int keyboard_to_watch() { return console_keyboard_fd(); }
 
 // Every byte already received, before the next key. A request may see
 // Ctrl-Q and end early; the loop then quits. Once the run is decided the

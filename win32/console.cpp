@@ -162,7 +162,7 @@ constexpr std::array<extended_key, 22> EXTENDED_KEYS = {{
 void read_console_keys() {
     DWORD waiting = 0;
     if (!GetNumberOfConsoleInputEvents(console_in, &waiting) || waiting == 0) return;
-    std::array<INPUT_RECORD, RECORDS_PER_READ> records;
+    static std::array<INPUT_RECORD, RECORDS_PER_READ> records;
     DWORD got = 0;
     if (!ReadConsoleInputA(console_in, records.data(), std::min(waiting, RECORDS_PER_READ), &got)) {
         keyboard_open = false;
@@ -236,13 +236,19 @@ int console_wait_handles(HANDLE* handles) {
     return 2;
 }
 
+bool console_keys_wanted() {
+    // A full queue leaves keys piped in waiting in their pipe; the console
+    // is still read for Ctrl-Q.
+    return keyboard_open && (keys_room() > 0 || console_in != INVALID_HANDLE_VALUE);
+}
+
 void console_read_keys() {
-    if (!keyboard_open || keys_room() == 0) return;
+    if (!console_keys_wanted()) return;
     if (console_in == INVALID_HANDLE_VALUE) {
         read_piped_keys();
         return;
     }
-    for (; ctrl_c_events > 0 && keys_room() > 0; --ctrl_c_events) keys_add(&KEY_CTRL_C, 1);
+    for (; ctrl_c_events > 0; --ctrl_c_events) keys_add(&KEY_CTRL_C, 1);
     read_console_keys();
 }
 

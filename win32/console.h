@@ -4,6 +4,7 @@
 // else, into the key queue (base/keys.h).
 #pragma once
 
+#include <winsock2.h>
 #include <windows.h>
 
 #include <cstddef>
@@ -20,8 +21,11 @@ void console_restore_input();
 // many (at most 2) were put into handles. None once input has ended.
 int console_wait_handles(HANDLE* handles);
 
+// Whether keys are read now: not once input ended, nor while the key
+// queue is full and keys come piped in (they wait in their pipe).
+bool console_keys_wanted();
 // Reads the keys that are there without waiting, at most what the key
-// queue takes.
+// queue takes (a console is read for Ctrl-Q even when it is full).
 void console_read_keys();
 
 // The codes _getch gives for one key press (DEL stays DEL): one byte for a

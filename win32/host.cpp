@@ -1,6 +1,4 @@
 // The shared code's platform needs, met by a COM port (win32/line.h).
-#include <windows.h>
-
 #include "base/console.h"
 #include "base/host.h"
 #include "base/settings.h"

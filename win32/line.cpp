@@ -118,7 +118,7 @@ void line_wait(int ms) {
                keys_queued() != keys || quit_requested() != quit || (had_port && line_port == nullptr);
     };
     poll_port();
-    const bool watch_keys = keyboard_watched && keys_room() > 0;
+    const bool watch_keys = keyboard_watched && console_keys_wanted();
     if (watch_keys) console_read_keys();
     if (news()) return;
 
