@@ -163,8 +163,12 @@ void read_console_keys() {
     DWORD waiting = 0;
     if (!GetNumberOfConsoleInputEvents(console_in, &waiting) || waiting == 0) return;
     static std::array<INPUT_RECORD, RECORDS_PER_READ> records;
+    // A record gives at most two codes: no more than the queue takes, unless
+    // it is full and the console is read only for Ctrl-Q.
+    const DWORD fits = keys_room() == 0 ? RECORDS_PER_READ : static_cast<DWORD>(std::min<size_t>(
+                                                                  RECORDS_PER_READ, std::max<size_t>(keys_room() / 2, 1)));
     DWORD got = 0;
-    if (!ReadConsoleInputA(console_in, records.data(), std::min(waiting, RECORDS_PER_READ), &got)) {
+    if (!ReadConsoleInputA(console_in, records.data(), std::min(waiting, fits), &got)) {
         keyboard_open = false;
         return;
     }
