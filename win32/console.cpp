@@ -165,8 +165,9 @@ void read_console_keys() {
     static std::array<INPUT_RECORD, RECORDS_PER_READ> records;
     // A record gives at most two codes: no more than the queue takes, unless
     // it is full and the console is read only for Ctrl-Q.
-    const DWORD fits = keys_room() == 0 ? RECORDS_PER_READ : static_cast<DWORD>(std::min<size_t>(
-                                                                  RECORDS_PER_READ, std::max<size_t>(keys_room() / 2, 1)));
+    const size_t room = keys_room();
+    const DWORD fits = room == 0 ? RECORDS_PER_READ
+                                 : static_cast<DWORD>(std::min<size_t>(RECORDS_PER_READ, std::max<size_t>(room / 2, 1)));
     DWORD got = 0;
     if (!ReadConsoleInputA(console_in, records.data(), std::min(waiting, fits), &got)) {
         keyboard_open = false;
