@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "base/console.h"
-#include "base/host.h"
+#include "base/keys.h"
 #include "net/setup.h"
 #include "net/telnet.h"
 #include "net/url.h"
@@ -29,13 +29,9 @@ TelnetCodec codec;
 std::string last_refusal;  // a reconnect says a refusal once
 SOCKET setup_socket = INVALID_SOCKET;
 
-// Waits at most ms for the socket to be readable or writable.
+// Waits at most ms for the socket to be readable or writable (or closed).
 bool ready(bool for_writing, int ms) {
-    fd_set set;
-    FD_ZERO(&set);
-    FD_SET(setup_socket, &set);
-    timeval limit{ms / 1000, (ms % 1000) * 1000};
-    return select(0, for_writing ? nullptr : &set, for_writing ? &set : nullptr, nullptr, &limit) > 0;
+    return win_net_wait(setup_socket, (for_writing ? FD_WRITE : FD_READ) | FD_CLOSE, ms);
 }
 
 std::string socket_error() { return "Winsock error " + std::to_string(WSAGetLastError()); }
@@ -96,7 +92,7 @@ com_port* net_line_open(const char* url, long baud, bool quiet) {
     telnet_line = parts.scheme == net_scheme::rfc2217;
     const SOCKET s = win_net_connect(parts, CONNECT_PATIENCE_MS, &why);
     if (s == INVALID_SOCKET) {
-        if (!quiet) console_print("open: %s: %s\n", url, why.c_str());
+        if (!quiet && !quit_requested()) console_print("open: %s: %s\n", url, why.c_str());
         return nullptr;
     }
     setup_socket = s;

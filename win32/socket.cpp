@@ -2,6 +2,11 @@
 
 #include <ws2tcpip.h>
 
+#include <chrono>
+
+#include "base/keys.h"
+#include "win32/console.h"
+
 namespace tolvane {
 
 namespace {
@@ -40,19 +45,30 @@ int connect_one(SOCKET s, const addrinfo* address, int timeout_ms) {
     if (connect(s, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) return 0;
     const int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK) return error;
-    fd_set writable, failed;
-    FD_ZERO(&writable);
-    FD_ZERO(&failed);
-    FD_SET(s, &writable);
-    FD_SET(s, &failed);
-    timeval limit{timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-    const int n = select(0, nullptr, &writable, &failed, &limit);
-    if (n == 0) return WSAETIMEDOUT;
-    if (n < 0) return WSAGetLastError();
+    if (!win_net_wait(s, FD_CONNECT | FD_WRITE | FD_CLOSE, timeout_ms))
+        return quit_requested() ? WSAEINTR : WSAETIMEDOUT;
     int result = 0;
     int size = sizeof result;
     if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&result), &size) != 0) return WSAGetLastError();
-    return FD_ISSET(s, &failed) && result == 0 ? WSAECONNREFUSED : result;
+    if (result != 0) return result;
+    // Some stacks leave the error at 0 after a refused connect.
+    sockaddr_storage peer;
+    int peer_size = sizeof peer;
+    return getpeername(s, reinterpret_cast<sockaddr*>(&peer), &peer_size) == 0 ? 0 : WSAECONNREFUSED;
+}
+
+// Whether one of network_events has happened already (an event select
+// records some only from the moment it is made).
+bool happened(SOCKET s, long network_events) {
+    fd_set readable, writable, failed;
+    FD_ZERO(&readable);
+    FD_ZERO(&writable);
+    FD_ZERO(&failed);
+    if (network_events & (FD_READ | FD_CLOSE)) FD_SET(s, &readable);
+    if (network_events & (FD_WRITE | FD_CONNECT)) FD_SET(s, &writable);
+    if (network_events & FD_CONNECT) FD_SET(s, &failed);
+    timeval now{0, 0};
+    return select(0, &readable, &writable, &failed, &now) > 0;
 }
 
 }  // namespace
@@ -92,6 +108,34 @@ SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why) {
     freeaddrinfo(addresses);
     if (connected == INVALID_SOCKET) *why = reason(error);
     return connected;
+}
+
+bool win_net_wait(SOCKET socket, long network_events, int ms) {
+    using clock = std::chrono::steady_clock;
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(ms);
+    const WSAEVENT event = WSACreateEvent();
+    if (event == WSA_INVALID_EVENT || WSAEventSelect(socket, event, network_events) != 0) {
+        if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
+        return false;
+    }
+    bool ready = happened(socket, network_events);
+    while (!ready && !quit_requested()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
+        if (left <= 0) break;
+        HANDLE handles[3] = {event};
+        const DWORD n = 1 + static_cast<DWORD>(console_wait_handles(handles + 1));
+        const DWORD woke = WaitForMultipleObjects(n, handles, FALSE, static_cast<DWORD>(left));
+        if (woke == WAIT_OBJECT_0) {
+            ready = true;
+            break;
+        }
+        if (woke == WAIT_TIMEOUT || woke == WAIT_FAILED) break;
+        console_read_keys();
+    }
+    // The socket goes back to plain non-blocking use (overlapped I/O).
+    WSAEventSelect(socket, nullptr, 0);
+    WSACloseEvent(event);
+    return ready;
 }
 
 void win_net_close(SOCKET socket) {

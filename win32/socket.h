@@ -1,6 +1,6 @@
 // The connection of a network line in tolvane-win (Winsock): the host
-// resolved, each address tried with a time-out, TCP_NODELAY on. The COM
-// port's loop does not move network lines yet; this is its connect.
+// resolved, each address tried with a time-out, TCP_NODELAY on; and the
+// wait of the connect and the line's set-up, which sees Ctrl-Q.
 #pragma once
 
 #include <winsock2.h>
@@ -15,5 +15,10 @@ namespace tolvane {
 // reason ("Connection refused", ...).
 SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why);
 void win_net_close(SOCKET socket);
+
+// Waits at most ms for one of network_events (FD_READ, FD_WRITE,
+// FD_CONNECT, FD_CLOSE) on the socket; keys are read meanwhile where the
+// console is taken. False on time-out or Ctrl-Q.
+bool win_net_wait(SOCKET socket, long network_events, int ms);
 
 }  // namespace tolvane
