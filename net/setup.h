@@ -23,6 +23,8 @@ struct NetSetupIo {
     void (*pause)(int ms);
 };
 
+// A host that does not answer a connect within this is unreachable.
+constexpr int NET_CONNECT_PATIENCE_MS = 5000;
 // A ser2net answers the line's settings within milliseconds; one that says
 // nothing in this long does not speak the COM-PORT-OPTION.
 constexpr int NET_SETUP_PATIENCE_MS = 3000;

@@ -26,9 +26,6 @@ namespace {
 
 using clock = std::chrono::steady_clock;
 
-// A host that does not answer a connect within this is unreachable.
-constexpr int CONNECT_PATIENCE_MS = 5000;
-
 bool telnet_line = false;
 TelnetCodec codec;
 // Data that came between the server's answers while the line was set up.
@@ -140,7 +137,7 @@ int net_open(const char* url, long baud, bool quiet, net_wait_fn wait) {
         say(quiet, url, resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved));
         return -1;
     }
-    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(CONNECT_PATIENCE_MS);
+    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(NET_CONNECT_PATIENCE_MS);
     int fd = -1;
     int error = ECONNREFUSED;
     for (const addrinfo* a = addresses; a && fd < 0 && !quit_requested(); a = a->ai_next)
@@ -180,9 +177,7 @@ size_t net_pending_input() { return early.size() - early_next; }
 size_t net_take_output(unsigned char* dest, size_t room) { return telnet_line ? telnet_take(codec, dest, room) : 0; }
 
 size_t net_encode(int byte, unsigned char* wire) {
-    if (telnet_line) return telnet_escape(static_cast<uint8_t>(byte), wire);
-    wire[0] = static_cast<unsigned char>(byte);
-    return 1;
+    return telnet_wire_byte(telnet_line, static_cast<uint8_t>(byte), wire);
 }
 
 ssize_t net_write(int fd, const unsigned char* bytes, size_t count) { return send(fd, bytes, count, MSG_NOSIGNAL); }

@@ -17,12 +17,6 @@ using namespace e2e;
 
 namespace {
 
-Bytes with_reset(const std::string& words) {
-    Bytes b = reset_sequence();
-    b.insert(b.end(), words.begin(), words.end());
-    return b;
-}
-
 void end_with_ctrl_q(Session& run) {
     ASSERT_TRUE(console_wait_raw(run));
     console_type(run, {0x11});

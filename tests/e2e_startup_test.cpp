@@ -18,12 +18,6 @@ std::string unix_newlines(std::string s) {
     return s;
 }
 
-Bytes with_reset(const std::string& words) {
-    Bytes b = reset_sequence();
-    for (char c : words) b.push_back(static_cast<uint8_t>(c));
-    return b;
-}
-
 // The usage keeps its first lines and its example as they always were;
 // the options between them are checked by UsageNamesEveryOption.
 testing::AssertionResult is_usage(const std::string& text) {

@@ -13,12 +13,6 @@ using namespace win_e2e;
 
 namespace {
 
-Bytes with_reset(const std::string& words) {
-    Bytes b = reset_sequence();
-    b.insert(b.end(), words.begin(), words.end());
-    return b;
-}
-
 // The DTR and RTS requests in Wine's trace of its serial driver, in order.
 std::string modem_requests(const std::string& trace) {
     std::string found;

@@ -12,12 +12,6 @@ using namespace win_e2e;
 
 namespace {
 
-Bytes with_reset(const std::string& words) {
-    Bytes b = reset_sequence();
-    b.insert(b.end(), words.begin(), words.end());
-    return b;
-}
-
 // The usage keeps its first lines and the Windows example as they always
 // were; the options come between them.
 bool is_usage(const std::string& text) {

@@ -20,6 +20,7 @@ using pty_io::bytes;
 using pty_io::Bytes;
 using pty_io::hex;
 using pty_io::reset_sequence;
+using pty_io::with_reset;
 using pty_io::target_timed_out;
 
 struct Pty {

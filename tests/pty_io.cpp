@@ -108,6 +108,12 @@ std::string file_text(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+Bytes with_reset(const std::string& words) {
+    Bytes b = reset_sequence();
+    for (char c : words) b.push_back(static_cast<uint8_t>(c));
+    return b;
+}
+
 long cpu_ticks(pid_t pid) {
     // Fields 14 and 15 of /proc/PID/stat, counted after the command's ')'.
     std::istringstream fields(file_text("/proc/" + std::to_string(pid) + "/stat"));

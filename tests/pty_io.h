@@ -30,6 +30,7 @@ std::string read_all(int fd, int timeout_ms);
 Bytes bytes(const std::string& s);
 std::string hex(const Bytes& b);
 Bytes reset_sequence();  // the 50 backspaces every start sends
+Bytes with_reset(const std::string& words);  // the reset, then words as sent
 
 // A file's bytes ("" when it cannot be read).
 std::string file_text(const std::string& path);

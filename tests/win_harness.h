@@ -18,6 +18,7 @@ using pty_io::bytes;
 using pty_io::Bytes;
 using pty_io::hex;
 using pty_io::reset_sequence;
+using pty_io::with_reset;
 using pty_io::target_timed_out;
 
 // A pty mapped to COM<number> in the prefix. The test keeps the slave open

@@ -21,9 +21,6 @@ namespace {
 
 using clock = std::chrono::steady_clock;
 
-// A host that does not answer a connect within this is unreachable.
-constexpr int CONNECT_PATIENCE_MS = 5000;
-
 bool telnet_line = false;
 TelnetCodec codec;
 std::string last_refusal;  // a reconnect says a refusal once
@@ -90,7 +87,7 @@ com_port* net_line_open(const char* url, long baud, bool quiet) {
         return nullptr;
     }
     telnet_line = parts.scheme == net_scheme::rfc2217;
-    const SOCKET s = win_net_connect(parts, CONNECT_PATIENCE_MS, &why);
+    const SOCKET s = win_net_connect(parts, NET_CONNECT_PATIENCE_MS, &why);
     if (s == INVALID_SOCKET) {
         if (!quiet && !quit_requested()) console_print("open: %s: %s\n", url, why.c_str());
         return nullptr;
@@ -124,9 +121,7 @@ size_t net_line_received(com_port* port, unsigned char* bytes, size_t count) {
 }
 
 size_t net_line_encode(int byte, unsigned char* wire) {
-    if (telnet_line) return telnet_escape(static_cast<uint8_t>(byte), wire);
-    wire[0] = static_cast<unsigned char>(byte);
-    return 1;
+    return telnet_wire_byte(telnet_line, static_cast<uint8_t>(byte), wire);
 }
 
 }  // namespace tolvane
