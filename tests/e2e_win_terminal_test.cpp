@@ -2,8 +2,6 @@
 // target sends shows up, what is typed goes to the target, Ctrl-Q ends it.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 
 #include "tests/win_harness.h"
 
@@ -90,45 +88,38 @@ TEST_F(WinTerminal, CtrlQEndsARequestThatNeverEnds) {
     EXPECT_EQ(hex(line_drain(line, 300)), "61 62 ");
 }
 
-// -l: a copy of the session in a file, as the console showed it.
+// -l: a copy of the session in a file, as the console showed it; with
+// --hex the hex view, and after Ctrl-Q the log's end line, the hex line
+// ended first.
 TEST(WinSessionLog, HoldsWhatTheConsoleShowed) {
-    const std::string dir = scratch_dir("win-session-log");
-    Line line = line_open(46);
-    Pane pane = pane_start({"-r", "-l", "board.log", "-c", "COM46"}, dir);
-    ASSERT_TRUE(pane_wait_for(pane, "Exit with Ctrl-Q")) << pane_text(pane);
-    ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
-    line_write(line, bytes("hello\x0c board\r\n"));
-    ASSERT_TRUE(pane_wait_for(pane, "hello board")) << pane_text(pane);
-    pane_keys(pane, {"C-q"});
-    EXPECT_EQ(pane_exit_status(pane), 0);
-    pane_close(pane);
-    line_close(line);
+    const struct {
+        std::vector<std::string> options;
+        const char* board;
+        const char* shown;
+        std::vector<std::string> logged;
+    } cases[] = {
+        {{"-r"}, "hello\x0c board\r\n", "hello board",
+         {"--- tolvane ", " on COM46\n", "Exit with Ctrl-Q\n\nhello board\r\n"}},
+        {{"--hex"}, "AB\r\n", "41 42 0D 0A", {"Exit with Ctrl-Q\n\n41 42 0D 0A \n--- tolvane ended "}},
+    };
+    for (const auto& c : cases) {
+        const std::string dir = scratch_dir("win-session-log");
+        Line line = line_open(46);
+        std::vector<std::string> args = c.options;
+        args.insert(args.end(), {"-l", "board.log", "-c", "COM46"});
+        Pane pane = pane_start(args, dir);
+        ASSERT_TRUE(pane_wait_for(pane, "Exit with Ctrl-Q")) << pane_text(pane);
+        ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
+        line_write(line, bytes(c.board));
+        EXPECT_TRUE(pane_wait_for(pane, c.shown)) << pane_text(pane);
+        pane_keys(pane, {"C-q"});
+        EXPECT_EQ(pane_exit_status(pane), 0);
+        pane_close(pane);
+        line_close(line);
 
-    std::ifstream in(dir + "/board.log", std::ios::binary);
-    const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(logged.rfind("--- tolvane ", 0), 0u) << logged;
-    EXPECT_NE(logged.find(" on COM46\n"), std::string::npos) << logged;
-    EXPECT_NE(logged.find("Exit with Ctrl-Q\n\nhello board\r\n"), std::string::npos) << logged;
-}
-
-// --hex reaches tolvane-win's console, and the log ends with its end line
-// after Ctrl-Q, the hex line ended first.
-TEST(WinDisplay, HexViewAndTheLogsEnd) {
-    const std::string dir = scratch_dir("win-display");
-    Line line = line_open(47);
-    Pane pane = pane_start({"--hex", "-l", "board.log", "-c", "COM47"}, dir);
-    ASSERT_TRUE(pane_wait_for(pane, "Exit with Ctrl-Q")) << pane_text(pane);
-    ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
-    line_write(line, bytes("AB\r\n"));
-    EXPECT_TRUE(pane_wait_for(pane, "41 42 0D 0A")) << pane_text(pane);
-    pane_keys(pane, {"C-q"});
-    EXPECT_EQ(pane_exit_status(pane), 0);
-    pane_close(pane);
-    line_close(line);
-
-    std::ifstream in(dir + "/board.log", std::ios::binary);
-    const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::string tail = "Exit with Ctrl-Q\n\n41 42 0D 0A \n--- tolvane ended ";
-    EXPECT_NE(logged.find(tail), std::string::npos) << logged;
-    EXPECT_EQ(logged.back(), '\n') << logged;
+        const std::string logged = pty_io::file_text(dir + "/board.log");
+        EXPECT_EQ(logged.rfind("--- tolvane ", 0), 0u) << logged;
+        for (const std::string& part : c.logged) EXPECT_NE(logged.find(part), std::string::npos) << logged;
+        EXPECT_EQ(logged.back(), '\n') << logged;
+    }
 }
