@@ -2,7 +2,6 @@
 // target sends shows up, what is typed goes to the target, Ctrl-Q ends it.
 #include <gtest/gtest.h>
 
-
 #include "tests/win_harness.h"
 
 using namespace win_e2e;
