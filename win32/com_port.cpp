@@ -25,8 +25,6 @@ constexpr int EMPTY_TURNS_BEFORE_LOOKING = 3;
 constexpr int LOOK_AGAIN_MS = 10;
 constexpr DWORD CANCEL_PATIENCE_MS = 1000;
 
-int failures_in_a_row = 0;
-
 bool is_net(const com_port* port) { return port->socket != INVALID_SOCKET; }
 
 // The port's or the connection's own calls; WSABUF holds a byte count.
@@ -53,14 +51,6 @@ BOOL write_some(com_port* port, DWORD* written) {
 
 bool is_c_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-bool open_events(com_port* port) {
-    for (com_operation* op : {&port->read_op, &port->write_op, &port->event_op}) {
-        op->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        if (op->overlapped.hEvent == nullptr) return false;
-    }
-    return true;
-}
-
 void close_events(com_port* port) {
     for (com_operation* op : {&port->read_op, &port->write_op, &port->event_op})
         if (op->overlapped.hEvent != nullptr) CloseHandle(op->overlapped.hEvent);
@@ -86,9 +76,16 @@ void after_failure(com_port* port) {
         return;
     }
     DWORD errors;
-    if (!ClearCommError(port->handle, &errors, nullptr) || ++failures_in_a_row >= FAILURES_BEFORE_GONE)
+    if (!ClearCommError(port->handle, &errors, nullptr) || ++port->failures >= FAILURES_BEFORE_GONE)
         port->gone = true;
 }
+
+void write_failed(com_port* port) {
+    if (!is_net(port)) console_print("COM write error\n");  // a lost connection says so itself
+    after_failure(port);
+}
+
+void start_read(com_port* port);
 
 void start_event_wait(com_port* port) {
     if (is_net(port) || port->empty_turns >= EMPTY_TURNS_BEFORE_LOOKING) return;
@@ -105,13 +102,16 @@ void took(com_port* port, DWORD got) {
             return;
         }
         got = static_cast<DWORD>(net_line_received(port, port->in_buffer.data(), got));
-        if (got == 0) return;  // only telnet: the next poll reads again
+        if (got == 0) {
+            start_read(port);  // only telnet came: read on
+            return;
+        }
     }
     if (got > 0 && got <= port->in_buffer.size()) {
         port->in_next = 0;
         port->in_end = got;
         port->empty_turns = 0;
-        failures_in_a_row = 0;
+        port->failures = 0;
         ++console_line_reads;
         return;
     }
@@ -137,10 +137,7 @@ void start_write(com_port* port) {
     bool ok;
     if (pending(write_some(port, &written), &port->write_op, &ok)) return;
     port->flight_count = 0;
-    if (!ok) {
-        if (!is_net(port)) console_print("COM write error\n");
-        after_failure(port);
-    }
+    if (!ok) write_failed(port);
 }
 
 // The result of an operation that has finished; false when it failed.
@@ -201,8 +198,23 @@ DCB com_settings(long baud) {
     return dcb;
 }
 
-com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quiet) {
+com_port* com_record() {
     com_port* port = new (std::nothrow) com_port{};
+    if (port == nullptr) return nullptr;
+    port->handle = INVALID_HANDLE_VALUE;
+    for (com_operation* op : {&port->read_op, &port->write_op, &port->event_op}) {
+        op->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (op->overlapped.hEvent == nullptr) {
+            close_events(port);
+            delete port;
+            return nullptr;
+        }
+    }
+    return port;
+}
+
+com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quiet) {
+    com_port* port = com_record();
     if (port == nullptr) return nullptr;
     char name[24];
     std::snprintf(name, sizeof name, "COM%d", number);
@@ -218,12 +230,13 @@ com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quie
     if (port->handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (!quiet) com_show_open_error(name);
+        close_events(port);
         delete port;
         SetLastError(error);  // -w at start tells a port not there yet by it
         return nullptr;
     }
     if (!SetupComm(port->handle, static_cast<DWORD>(in_queue), static_cast<DWORD>(out_queue)) ||
-        !SetCommState(port->handle, &port->dcb) || !open_events(port)) {
+        !SetCommState(port->handle, &port->dcb)) {
         if (!quiet) com_show_open_error(name);
         CloseHandle(port->handle);
         close_events(port);
@@ -234,7 +247,6 @@ com_port* com_open(int number, long baud, int in_queue, int out_queue, bool quie
     SetCommTimeouts(port->handle, &timeouts);
     SetCommMask(port->handle, EV_RXCHAR);
     com_set_modem_lines(port->handle, name);  // --dtr, --rts, --pulse
-    failures_in_a_row = 0;
     return port;
 }
 
@@ -265,10 +277,7 @@ void com_poll(com_port* port) {
     if (done(port->write_op)) {
         const size_t sent = port->flight_count;
         port->flight_count = 0;
-        if (!finished(port, &port->write_op, &count) || count < sent) {
-            if (!is_net(port)) console_print("COM write error\n");
-            after_failure(port);
-        }
+        if (!finished(port, &port->write_op, &count) || count < sent) write_failed(port);
     }
     if (port->gone) return;
     if (com_buffered(port) == 0 && !port->read_op.in_flight && !port->event_op.in_flight) start_read(port);

@@ -38,6 +38,7 @@ struct com_port {
     com_operation event_op;
     DWORD event_mask;
     int empty_turns;  // reads in a row that brought nothing
+    int failures;     // reads in a row that failed
     std::array<unsigned char, COM_BUFFER_SIZE> in_buffer;
     size_t in_next;
     size_t in_end;
@@ -54,6 +55,9 @@ DCB com_settings(long baud);
 // sees Ctrl-Q while one is in flight).
 extern const COMMTIMEOUTS com_timeouts;
 
+// A record with nothing open yet (its operations' events made); null when
+// even that fails.
+com_port* com_record();
 // Opens and configures COM<number>; null after printing why not (quiet:
 // without a word, for looking again after the port went away). A port
 // another program holds says so.

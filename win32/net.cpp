@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -67,14 +66,6 @@ void pause_ms(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
 const NetSetupIo setup_io = {setup_send_all, setup_receive, pause_ms};
 
-bool open_events(com_port* port) {
-    for (com_operation* op : {&port->read_op, &port->write_op, &port->event_op}) {
-        op->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        if (op->overlapped.hEvent == nullptr) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 bool net_is_url(const char* name) { return net_url_scheme(name) != net_scheme::none; }
@@ -99,13 +90,11 @@ com_port* net_line_open(const char* url, long baud, bool quiet) {
         return nullptr;
     }
     last_refusal.clear();
-    com_port* port = new (std::nothrow) com_port{};
-    if (port == nullptr || !open_events(port)) {
+    com_port* port = com_record();
+    if (port == nullptr) {
         win_net_close(s);
-        delete port;
         return nullptr;
     }
-    port->handle = INVALID_HANDLE_VALUE;
     port->socket = s;
     // What came between the server's answers is the first data.
     port->in_end = std::min(early.size(), port->in_buffer.size());
