@@ -52,6 +52,19 @@ void after_port_gone() {
     gone = true;
 }
 
+// Sleeps until one of handles is signalled or timeout_ms passed (-1: no
+// end, never with no handle); the port's own look-again time counts.
+void sleep_on(HANDLE* handles, int n, int timeout_ms) {
+    const int look = line_port ? com_wait_ms(line_port) : -1;
+    if (look >= 0 && (timeout_ms < 0 || look < timeout_ms)) timeout_ms = look;
+    if (n == 0 && timeout_ms < 0) return;
+    if (n == 0)
+        Sleep(static_cast<DWORD>(timeout_ms));
+    else
+        WaitForMultipleObjects(static_cast<DWORD>(n), handles, FALSE,
+                               timeout_ms < 0 ? INFINITE : static_cast<DWORD>(timeout_ms));
+}
+
 void poll_port() {
     if (line_port == nullptr) return;
     com_poll(line_port);
@@ -69,13 +82,7 @@ bool output_left_within(int ms) {
         const int left = ms_until(deadline);
         if (left == 0) return false;
         HANDLE handles[3];
-        const int n = com_wait_handles(line_port, handles);
-        const int look = com_wait_ms(line_port);
-        const int timeout = look >= 0 && look < left ? look : left;
-        if (n == 0)
-            Sleep(static_cast<DWORD>(timeout));
-        else
-            WaitForMultipleObjects(static_cast<DWORD>(n), handles, FALSE, static_cast<DWORD>(timeout));
+        sleep_on(handles, com_wait_handles(line_port, handles), left);
     }
 }
 
@@ -125,16 +132,7 @@ void line_wait(int ms) {
     HANDLE handles[5];
     int n = line_port ? com_wait_handles(line_port, handles) : 0;
     if (watch_keys) n += console_wait_handles(handles + n);
-    int timeout = ms;
-    const int look = line_port ? com_wait_ms(line_port) : -1;
-    if (look >= 0 && (timeout < 0 || look < timeout)) timeout = look;
-    timeout = time_limit_wait_ms(timeout);
-    if (n == 0 && timeout < 0) return;  // nothing could end the wait
-    if (n == 0)
-        Sleep(static_cast<DWORD>(timeout));
-    else
-        WaitForMultipleObjects(static_cast<DWORD>(n), handles, FALSE,
-                               timeout < 0 ? INFINITE : static_cast<DWORD>(timeout));
+    sleep_on(handles, n, time_limit_wait_ms(ms));
     if (watch_keys) console_read_keys();
     poll_port();
 }
