@@ -86,7 +86,9 @@ bench: deps
 # make install PREFIX=/opt/x DESTDIR=/tmp/stage; make uninstall with the
 # same two removes what it put there.
 PREFIX ?= /usr/local
-install: build
+install: deps-build
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default --target tolvane
 	@DESTDIR="$(DESTDIR)" scripts/install.sh install build/default "$(PREFIX)"
 
 uninstall:

@@ -1,6 +1,7 @@
 // What tolvane shows: the target's bytes and the program's own text (its
-// messages and the trace), in the order they came. Everything for the
-// console goes through here.
+// messages and the trace), in the order they came, on the console and in
+// the session log (-l). Everything for the console goes through here; each
+// platform only writes the bytes out (console_platform.h).
 #pragma once
 
 namespace tolvane {
@@ -25,20 +26,16 @@ void console_start_line();
 // How the console starts a new line: CR LF on a raw terminal, else LF.
 const char* console_line_end();
 
+// While the console is a raw terminal it no longer turns LF into CR LF:
+// the program's own lines then end in CR LF themselves. The platform's
+// keyboard says so when it makes the console raw (and only when standard
+// output is that terminal; a file or pipe gets the lines unchanged).
+void console_set_crlf(bool crlf);
+
 // The last thing on every way out, while the console is still as the
 // program had it: the console left at the start of a line, so the shell's
 // prompt gets a line of its own, and the log closed with its end line.
 // Does nothing the second time.
 void console_end();
-
-// Reads that brought bytes from the line so far, counted by the platform's
-// line. The bytes of one read arrived together, so the time stamps of the
-// lines that begin in them read the clock once for them all.
-extern unsigned long console_line_reads;
-
-// While the console is raw its terminal no longer turns LF into CR LF: the
-// program's own lines then end in CR LF themselves (only when standard
-// output is that terminal; a file or pipe gets them unchanged).
-void console_set_raw(bool raw);
 
 }  // namespace tolvane

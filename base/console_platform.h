@@ -1,19 +1,13 @@
-// What each platform's console provides to the shared part (console.cpp).
+// What each platform's console does for the shared output path
+// (base/console.cpp): writes the target's bytes out, unchanged.
 #pragma once
 
-#include <string>
+#include <cstddef>
 
 namespace tolvane {
 
-// The program's own text, shown after the target bytes that wait; already
-// in the console's own form (CR LF where console_crlf says so).
-void console_show_text(std::string& text);
-
-// The last byte shown, '\n' before anything was.
-extern int console_last_shown;
-
-// Set by the platform while the console is a raw terminal, where a new
-// line takes CR LF.
-extern bool console_crlf;
+// Writes bytes to standard output, straight to the device; a console that
+// has gone away takes them silently (the line is still served).
+void console_write_out(const unsigned char* bytes, size_t count);
 
 }  // namespace tolvane

@@ -1,35 +1,83 @@
-// The program's few process-wide settings, set from the command line.
+// What a run of tolvane is asked to do: one value, made by the option
+// scan (app/options.h) and handed to the parts that need it: the line, the
+// view, the watch and the file service. Nothing here changes once the
+// line is open.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tolvane {
-
-extern std::string device_name;  // any path the system takes, never cut
-extern long baud_rate;
-extern bool quit_after_send;
-extern bool rpc_trace;
-// -d: the directory the file service serves as the target's whole file
-// system; null serves the host's. Code may set it too: every request reads it.
-extern const char* service_root;
-// -p: requests that would change a file are refused.
-extern bool service_read_only;
-// -w: a line that goes away is waited for, not the end of the program.
-extern bool wait_for_line;
-// -l: where a copy of the console goes; null for none.
-extern const char* session_log_name;
-// --timeout: how long the run may take, in seconds; 0 for no limit.
-extern double time_limit_seconds;
 
 // --dtr, --rts: a modem line held at one level for the session; keep
 // leaves it as the platform has it.
 enum class line_level { keep, on, off };
-extern line_level dtr_level;
-extern line_level rts_level;
-// --pulse: a modem line asserted for pulse_ms right after the open, to
-// reset the board; then released (or held on, by --dtr on or --rts on).
 enum class modem_line { none, dtr, rts };
-extern modem_line pulse_line;
-extern int pulse_ms;
+
+// How the line is opened.
+struct line_settings {
+    std::string device;  // -c: a device the system takes, or a URL (net/url.h)
+    long baud = 115200;  // -b
+    bool wait_for_line = false;  // -w: a line not there, or gone, is waited for
+    line_level dtr = line_level::keep;
+    line_level rts = line_level::keep;
+    // --pulse: a modem line on for pulse_ms right after the first open, to
+    // reset the board; then off (or held on by --dtr on or --rts on).
+    modem_line pulse_line = modem_line::none;
+    int pulse_ms = 100;
+};
+
+// What the file service serves.
+struct service_settings {
+    bool trace = false;      // -r: a trace line per request
+    std::optional<std::string> root;  // -d: the target's whole file system; none: the host's
+    bool read_only = false;  // -p: requests that would change a file are refused
+};
+
+// --map flags. The first three change how the target's text is shown, the
+// last two what a key sends.
+enum : unsigned {
+    MAP_INLCRNL = 1u << 0,  // LF from the target shown as CR LF
+    MAP_ICRNL = 1u << 1,    // CR from the target shown as LF
+    MAP_IGNCR = 1u << 2,    // CR from the target not shown
+    MAP_OCRNL = 1u << 3,    // Enter (CR) sends LF
+    MAP_ONLCRNL = 1u << 4,  // LF typed is sent as CR LF
+};
+
+// -t, --timestamp=FORMAT: what the stamp before each line of text shows.
+enum class stamp_format {
+    none,
+    time_of_day,      // 24hour: [HH:MM:SS.mmm], local time
+    since_start,      // 24hour-start: time since the program started
+    since_last_line,  // 24hour-delta: time since the previous line began
+    iso8601,          // iso8601: [YYYY-MM-DDTHH:MM:SS.mmm], local time
+};
+
+// How the console shows the target's text and the keys typed.
+struct view_settings {
+    unsigned maps = 0;
+    stamp_format stamps = stamp_format::none;
+    bool hex = false;         // --hex
+    bool local_echo = false;  // --local-echo
+};
+
+// --expect, --fail, --send, in command-line order.
+struct watch_step {
+    enum class kind { expect, fail, send };
+    kind what;
+    std::string text;
+};
+
+struct settings {
+    line_settings line;
+    service_settings files;
+    view_settings view;
+    std::vector<watch_step> watch;
+    double time_limit_seconds = 0;  // --timeout; 0: no limit
+    std::string log_path;           // -l; empty: no log
+    bool quit_after_send = false;   // -q
+    std::vector<std::string> words;  // the command words, sent after the reset
+};
 
 }  // namespace tolvane

@@ -22,3 +22,15 @@ std::string format_text(const char* format, va_list args) {
 }
 
 }  // namespace tolvane
+
+namespace tolvane {
+
+std::string text_printf(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = format_text(format, args);
+    va_end(args);
+    return text;
+}
+
+}  // namespace tolvane

@@ -7,5 +7,10 @@
 namespace tolvane {
 
 std::string format_text(const char* format, va_list args);
+std::string text_printf(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
 
 }  // namespace tolvane

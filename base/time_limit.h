@@ -3,14 +3,17 @@
 // terminal loop ends the run.
 #pragma once
 
+#include "base/deadline.h"
+
 namespace tolvane {
 
-// The run starts now, limited to time_limit_seconds (base/settings.h).
-void time_limit_start();
+// The run starts now, limited to seconds (0: no limit).
+void time_limit_start(double seconds);
+// The limit as it was given, in seconds; 0 for none.
+double time_limit_seconds();
 // True once the limit has passed (never without one).
 bool time_limit_passed();
-// A wait's time-out for poll: ms_wanted (-1: no end) cut to what is left
-// of the limit.
-int time_limit_wait_ms(int ms_wanted);
+// A wait's deadline cut to the limit.
+deadline time_limit_cut(deadline wanted);
 
 }  // namespace tolvane

@@ -12,6 +12,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #if defined(__linux__) && __has_include(<linux/openat2.h>)
 #include <linux/openat2.h>
@@ -20,7 +21,6 @@
 #endif
 
 #include "base/console.h"
-#include "base/settings.h"
 #include "fileservice/confine-posix.h"
 #include "fileservice/confine.h"
 
@@ -33,6 +33,10 @@ namespace tolvane {
 bool confine_walk_only = TOLVANE_CONFINE_WALK_ONLY;
 
 namespace {
+
+// The root set last; null: none.
+std::string root_setting;
+const char* service_root = nullptr;
 
 constexpr int SYMLINKS_MAX = 40;  // as the kernel: more is a loop
 constexpr int WALK_DEPTH_MAX = 256;
@@ -320,7 +324,9 @@ int open_parent(const split_name& s) {
 
 }  // namespace
 
-bool confine_open_root() {
+bool confine_open_root(const char* root) {
+    root_setting = root ? root : "";
+    service_root = root ? root_setting.c_str() : nullptr;
     if (service_root == nullptr || current_root() >= 0) return true;
     console_print("open: %s: %s\n", service_root, std::strerror(errno));
     return false;

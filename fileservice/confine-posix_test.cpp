@@ -67,11 +67,11 @@ protected:
         link("sub/inner.txt", "rel");
         link(".", "self");
         confine_walk_only = GetParam();
-        service_root = root.c_str();
+        confine_open_root(root.c_str());
     }
 
     void TearDown() override {
-        service_root = nullptr;
+        confine_open_root(nullptr);
         confine_walk_only = false;
         nftw(base.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
     }
@@ -193,20 +193,19 @@ TEST_P(Confine, LinkChainsEndAtForty) {
     EXPECT_EQ(error, ELOOP);
 }
 
-// The root is read from service_root at every request: a program or a test
-// may set it, change it, or set one that is no directory; nothing is served
+// The root set last counts for every request: a program or a test may set
+// it, change it, or set one that is no directory; nothing is served
 // from outside it meanwhile.
 TEST_P(Confine, TheRootIsTheSettingOfTheMoment) {
-    service_root = outside.c_str();
+    confine_open_root(outside.c_str());
     EXPECT_EQ(read_beneath("secret.txt"), "secret");
     EXPECT_EQ(read_beneath("file.txt"), "-");
-    service_root = root.c_str();
+    confine_open_root(root.c_str());
     EXPECT_EQ(read_beneath("file.txt"), "inside");
 
     const std::string file_root = outside + "/secret.txt";
-    service_root = file_root.c_str();
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(confine_open_root());
+    EXPECT_FALSE(confine_open_root(file_root.c_str()));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "open: " + file_root + ": Not a directory\n");
     EXPECT_EQ(open("new.txt", "w"), nullptr);
     EXPECT_EQ(confine_remove("file.txt"), -1);
@@ -215,14 +214,12 @@ TEST_P(Confine, TheRootIsTheSettingOfTheMoment) {
     EXPECT_FALSE(exists("new.txt")) << "no fall back to the working directory";
 
     const std::string missing = base + "/missing";
-    service_root = missing.c_str();
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(confine_open_root());
+    EXPECT_FALSE(confine_open_root(missing.c_str()));
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "open: " + missing + ": No such file or directory\n");
     EXPECT_EQ(open("new.txt", "w"), nullptr);
 
-    service_root = nullptr;
-    EXPECT_TRUE(confine_open_root()) << "no root, nothing to open";
+    EXPECT_TRUE(confine_open_root(nullptr)) << "no root, nothing to open";
     expect_outside_untouched();
     EXPECT_EQ(read_text(root + "/file.txt"), "inside");
 }

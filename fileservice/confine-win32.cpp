@@ -12,16 +12,20 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <cwchar>
 
 #include "base/console.h"
-#include "base/settings.h"
 #include "fileservice/confine-win32.h"
 #include "fileservice/confine.h"
 
 namespace tolvane {
 
 namespace {
+
+// The root set last; null: none.
+std::string root_setting;
+const char* service_root = nullptr;
 
 constexpr DWORD PATH_SIZE = 1024;
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -189,7 +193,9 @@ void blank_if_outside(_finddata_t* entry) {
 
 }  // namespace
 
-bool confine_open_root() {
+bool confine_open_root(const char* root) {
+    root_setting = root ? root : "";
+    service_root = root ? root_setting.c_str() : nullptr;
     if (service_root == nullptr || open_root()) return true;
     char* text = nullptr;
     const DWORD error = GetLastError();

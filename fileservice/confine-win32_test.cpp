@@ -57,10 +57,10 @@ protected:
         make_file(kRoot + "\\noext", "");
         make_file(kRoot + "\\sub\\inner.txt", "inner");
         make_file(kOutside + "\\secret.txt", "secret");
-        service_root = kRoot.c_str();
+        confine_open_root(kRoot.c_str());
     }
     void TearDown() override {
-        service_root = nullptr;
+        confine_open_root(nullptr);
         std::system(("rmdir /s /q " + kBase + " 2>nul").c_str());
     }
 
@@ -154,9 +154,8 @@ TEST_F(ConfineWin32, SearchesListTheRootWhereverThePatternClimbs) {
 
 TEST_F(ConfineWin32, ARootThatIsNoDirectoryServesNothing) {
     const std::string file_root = kOutside + "\\secret.txt";
-    service_root = file_root.c_str();
     testing::internal::CaptureStdout();
-    EXPECT_FALSE(confine_open_root());
+    EXPECT_FALSE(confine_open_root(file_root.c_str()));
     const std::string said = testing::internal::GetCapturedStdout();
     EXPECT_EQ(said.rfind("open: " + file_root + ": ", 0), 0u) << said;
     EXPECT_GT(said.size(), file_root.size() + 9) << "and the system's text";
@@ -165,11 +164,9 @@ TEST_F(ConfineWin32, ARootThatIsNoDirectoryServesNothing) {
     EXPECT_EQ(confine_remove("file.txt"), -1);
     EXPECT_FALSE(exists("new.txt")) << "no fall back to the working directory";
 
-    service_root = kRoot.c_str();
-    EXPECT_TRUE(confine_open_root());
+    EXPECT_TRUE(confine_open_root(kRoot.c_str()));
     EXPECT_EQ(read_beneath("file.txt"), "inside");
-    service_root = nullptr;
-    EXPECT_TRUE(confine_open_root());
+    EXPECT_TRUE(confine_open_root(nullptr));
 }
 
 }  // namespace tolvane

@@ -1,6 +1,5 @@
 // The file service's way to the host's files. Without a service root
-// (service_root in base/settings.h) each call is the C library's own. With
-// one, every name the target sends is taken beneath that directory, as if it
+// (-d, confine_open_root) each call is the C library's own. With one, every name the target sends is taken beneath that directory, as if it
 // were the root of the file system: absolute names start there, ".." stops
 // there, and symbolic links are resolved there. A name that cannot be kept
 // inside fails as the C function fails, with its result and errno.
@@ -16,11 +15,11 @@
 
 namespace tolvane {
 
-// Opens the directory service_root names, for the requests that follow.
-// Prints "open: DIR: reason" and returns false when it is no directory.
-// Requests open it themselves when service_root has changed since, and fail
-// while it cannot be opened.
-bool confine_open_root();
+// Serves the files beneath root from now on (null: the host's own) and
+// opens it, for the requests that follow. Prints "open: DIR: reason" and
+// returns false when it is no directory; requests then fail until a root
+// that opens is set.
+bool confine_open_root(const char* root);
 
 // fopen(name, mode); mode is the checked form of c_mode. It never blocks:
 // a name that is no file or directory (a FIFO, a device) is opened so that

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "base/console.h"
-#include "base/host.h"
+#include "base/line.h"
 #include "base/settings.h"
 #include "fileservice/confine.h"
 #include "fileservice/find.h"
@@ -17,6 +17,8 @@ namespace tolvane {
 char rpc_text[RPC_TEXT_SIZE];
 
 namespace {
+
+service_settings service;
 
 constexpr int RESULT_ERROR = -1;  // EOF, or a failed remove/rename/seek/tell
 
@@ -33,17 +35,17 @@ void put_s16(int value) { link_put_u16(static_cast<uint32_t>(value) & 0xFFFF); }
 unsigned long trace_handle(uint32_t handle) { return handle; }
 
 // With -p no stream takes output, whatever its mode.
-FILE* output_stream(host_stream* stream) { return service_read_only ? nullptr : stream_for_output(stream); }
+FILE* output_stream(host_stream* stream) { return service.read_only ? nullptr : stream_for_output(stream); }
 
 void serve_open() {
     ShortText mode;
     const bool name_fits = get_name(rpc_text);
     const bool mode_fits = get_name(mode);
     host_file_name(rpc_text);
-    if (rpc_trace) console_print("fopen(%s,%s) = ", rpc_text, mode);
+    if (service.trace) console_print("fopen(%s,%s) = ", rpc_text, mode);
     const open_mode checked = open_mode_parse(mode);
-    const bool allowed = name_fits && mode_fits && checked.valid && !(service_read_only && checked.writes) &&
-                         !host_request_cut();
+    const bool allowed = name_fits && mode_fits && checked.valid && !(service.read_only && checked.writes) &&
+                         !line_request_cut();
     FILE* stream = allowed ? confine_fopen(rpc_text, mode, checked) : nullptr;
     // Every append mode starts at the end, in both C libraries, as a target
     // that asks for its log's size expects; writes go there anyway.
@@ -54,28 +56,28 @@ void serve_open() {
         if (handle == 0) std::fclose(stream);
     }
     link_put_u32(handle);
-    if (rpc_trace) console_print("%lx\n", trace_handle(handle));
+    if (service.trace) console_print("%lx\n", trace_handle(handle));
 }
 
 void serve_read() {
     const int32_t count = get_s32();
     const uint32_t handle = link_get_u32();
-    if (rpc_trace) console_print("fread(%lx,%ld) = ", trace_handle(handle), static_cast<long>(count));
+    if (service.trace) console_print("fread(%lx,%ld) = ", trace_handle(handle), static_cast<long>(count));
     FILE* stream = count > 0 ? stream_for_input(handle_stream(handle)) : nullptr;
     int32_t sent = 0;
-    while (stream && sent < count && !host_request_cut()) {
+    while (stream && sent < count && !line_request_cut()) {
         const int c = std::fgetc(stream);
         if (c == EOF) break;
         link_put(c);
         ++sent;
     }
     if (sent < count) link_put(SYM_ETX);
-    if (rpc_trace) console_print("%ld\n", static_cast<long>(sent));
+    if (service.trace) console_print("%ld\n", static_cast<long>(sent));
 }
 
 void serve_write() {
     const uint32_t handle = link_get_u32();
-    if (rpc_trace) console_print("fwrite(%lx)\n", trace_handle(handle));
+    if (service.trace) console_print("fwrite(%lx)\n", trace_handle(handle));
     host_stream* stream = handle_stream(handle);
     FILE* file = nullptr;
     bool first = true;
@@ -90,7 +92,7 @@ void serve_write() {
 
 void serve_close() {
     const uint32_t handle = link_get_u32();
-    if (rpc_trace) console_print("fclose(%lx) = ", trace_handle(handle));
+    if (service.trace) console_print("fclose(%lx) = ", trace_handle(handle));
     const host_stream* stream = handle_stream(handle);
     int result = RESULT_ERROR;
     if (stream) {
@@ -99,7 +101,7 @@ void serve_close() {
         result = std::fclose(file);
     }
     put_s16(result);
-    if (rpc_trace) console_print("%d\n", result);
+    if (service.trace) console_print("%d\n", result);
 }
 
 void serve_getc() {
@@ -132,8 +134,8 @@ void serve_puts() {
     host_stream* stream = handle_stream(link_get_u32());
     // A text may fill the whole buffer, not only a name's 79 bytes.
     const bool fits = link_get_field(rpc_text, RPC_TEXT_SIZE) >= 0;
-    if (rpc_trace) console_print("fputs(%s)\n", rpc_text);
-    FILE* file = fits && !host_request_cut() ? output_stream(stream) : nullptr;
+    if (service.trace) console_print("fputs(%s)\n", rpc_text);
+    FILE* file = fits && !line_request_cut() ? output_stream(stream) : nullptr;
     put_s16(file ? std::fputs(rpc_text, file) : RESULT_ERROR);
 }
 
@@ -141,7 +143,7 @@ void send_found(int result, const find_record& record) {
     put_s16(result);
     if (result == 0) find_record_send(record);
     // The record's fields as their values; a failed search names nothing.
-    if (rpc_trace) {
+    if (service.trace) {
         console_print("%d %s %x\n", result, result == 0 ? record.name : "",
                     result == 0 ? unsigned{record.attributes} : 0u);
     }
@@ -155,7 +157,7 @@ void serve_find_first() {
     // A pattern cut short must not list what it did not ask for.
     if (!fits) find_end();
     const int result = fits ? find_first(rpc_text, &record) : RESULT_ERROR;
-    if (rpc_trace) console_print("findfirst(%s,%d) = ", rpc_text, attributes);
+    if (service.trace) console_print("findfirst(%s,%d) = ", rpc_text, attributes);
     send_found(result, record);
 }
 
@@ -167,8 +169,8 @@ void serve_find_next() {
 void serve_remove() {
     const bool fits = get_name(rpc_text);
     host_file_name(rpc_text);
-    if (rpc_trace) console_print("remove(%s)\n", rpc_text);
-    put_s16(!fits || service_read_only || host_request_cut() ? RESULT_ERROR : confine_remove(rpc_text));
+    if (service.trace) console_print("remove(%s)\n", rpc_text);
+    put_s16(!fits || service.read_only || line_request_cut() ? RESULT_ERROR : confine_remove(rpc_text));
 }
 
 void serve_rename() {
@@ -177,9 +179,9 @@ void serve_rename() {
     const bool new_fits = get_name(new_name);
     host_file_name(rpc_text);
     host_file_name(new_name);
-    if (rpc_trace) console_print("rename(%s,%s)\n", rpc_text, new_name);
+    if (service.trace) console_print("rename(%s,%s)\n", rpc_text, new_name);
     const bool fits = old_fits && new_fits;
-    put_s16(!fits || service_read_only || host_request_cut() ? RESULT_ERROR : confine_rename(rpc_text, new_name));
+    put_s16(!fits || service.read_only || line_request_cut() ? RESULT_ERROR : confine_rename(rpc_text, new_name));
 }
 
 void serve_tell() {
@@ -204,6 +206,11 @@ void serve_ungetc() {
 }
 
 }  // namespace
+
+bool rpc_start(const service_settings& settings) {
+    service = settings;
+    return confine_open_root(settings.root ? settings.root->c_str() : nullptr);
+}
 
 void rpc_serve() {
     link_put(SYM_ETX);

@@ -1,6 +1,8 @@
 // The file service: the target runs C-library file operations on the host.
 #pragma once
 
+#include "base/settings.h"
+
 namespace tolvane {
 
 constexpr int RPC_TEXT_SIZE = 4096;
@@ -24,6 +26,10 @@ enum RpcCode {
     RPC_SEEK = 13,
     RPC_UNGETC = 14,
 };
+
+// Serves the files the settings say from now on: opens the -d directory,
+// printing "open: DIR: reason" and returning false when it is no directory.
+bool rpc_start(const service_settings& settings);
 
 // Called after an unescaped STX from the line: answers ready, reads one
 // request, carries it out and writes the reply.

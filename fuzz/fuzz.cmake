@@ -45,8 +45,8 @@ tolvane_add_fuzzer(line
   fuzz/line_fuzzer.cpp
   fuzz/quiet_host.cpp
   fuzz/scratch.cpp
+  base/deadline.cpp
   base/keys.cpp
-  base/settings.cpp
   fileservice/confine-posix.cpp
   fileservice/dos_path.cpp
   fileservice/find-posix.cpp
@@ -73,8 +73,11 @@ tolvane_add_fuzzer(options
   fuzz/options_fuzzer.cpp
   fuzz/quiet_host.cpp
   app/entry.cpp
+  app/option_table.cpp
   app/options.cpp
-  base/settings.cpp
+  app/platform-posix.cpp
+  app/scan.cpp
+  base/deadline.cpp
   link/link.cpp
   net/url.cpp
   base/console.cpp

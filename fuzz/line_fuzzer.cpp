@@ -31,8 +31,8 @@
 #include <cstring>
 #include <string>
 
-#include "base/host.h"
 #include "base/keys.h"
+#include "base/line.h"
 #include "base/settings.h"
 #include "fileservice/confine-posix.h"
 #include "fileservice/confine.h"
@@ -62,7 +62,7 @@ size_t line_next = 0;
 bool events = false;
 size_t line_left = 0;
 int refusing = 0;         // tries the line still takes no output
-bool line_gone = false;   // away until the loop has waited for it (-w)
+bool line_away = false;   // away until the loop has waited for it (-w)
 bool taking_last = false;  // after Ctrl-Q, once the loop turned to it
 jmp_buf quit_jump;
 
@@ -118,7 +118,7 @@ bool next_event() {
         refusing = static_cast<int>(n) + 1;
         break;
     default:
-        line_gone = true;
+        line_away = true;
         break;
     }
     return true;
@@ -130,9 +130,9 @@ void run_loop() {
     if (setjmp(quit_jump) != 0) return;  // Ctrl-Q ended the run
     for (;;) {
         if (quit_requested()) term_quit();
-        if (line_gone) {  // the loop waited for the line; keys for the old one go
+        if (line_away) {  // the loop waited for the line; keys for the old one go
             keys_clear();
-            line_gone = false;
+            line_away = false;
         }
         term_send_keys();
         if (line_left > 0) {
@@ -150,9 +150,9 @@ namespace tolvane {
 int link_get_raw() {
     if (!events) return line_next < line_size ? line[line_next++] : BYTE_ETX;
     while (line_left == 0) {
-        if (host_request_cut() || !next_event()) return BYTE_ETX;
+        if (line_request_cut() || !next_event()) return BYTE_ETX;
     }
-    if (host_request_cut()) return BYTE_ETX;
+    if (line_request_cut()) return BYTE_ETX;
     --line_left;
     return line[line_next++];
 }
@@ -160,25 +160,27 @@ int link_get_raw() {
 // A line that refuses output makes the write wait, and the wait sees the
 // keys and the line lost meanwhile; the target's bytes wait for a read.
 void link_put_raw(int) {
-    while (events && refusing > 0 && !host_request_cut()) {
+    while (events && refusing > 0 && !line_request_cut()) {
         --refusing;
         if (line_left == 0 && !next_event()) break;
     }
 }
 
-size_t host_line_room() { return refusing > 0 ? 0 : 1u << 20; }
+size_t line_room() { return refusing > 0 ? 0 : 1u << 20; }
 
-bool host_line_wait_room(int) {
+unsigned long line_reads() { return 0; }
+
+bool line_wait_room(int) {
     if (refusing == 0) return true;
     --refusing;
     return false;
 }
 
-bool host_request_cut() { return line_gone || (quit_requested() && !taking_last); }
+bool line_request_cut() { return line_away || (quit_requested() && !taking_last); }
 
-void host_line_take_last_output() { taking_last = true; }
+void line_take_last_output() { taking_last = true; }
 
-void host_end(int, int) { longjmp(quit_jump, 1); }
+void line_end_program(int, int) { longjmp(quit_jump, 1); }
 
 }  // namespace tolvane
 
@@ -189,8 +191,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     std::signal(SIGPIPE, SIG_IGN);
     const rlimit size_limit{FILE_SIZE_MAX, FILE_SIZE_MAX};
     if (setrlimit(RLIMIT_FSIZE, &size_limit) != 0) fault("cannot limit the file size");
-    service_root = root_path.c_str();
-    if (!confine_open_root()) fault("cannot open the scratch root");
+    if (!confine_open_root(root_path.c_str())) fault("cannot open the scratch root");
     return 0;
 }
 
@@ -199,8 +200,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     scratch::reset();
     const int free_descriptor = lowest_free_descriptor();
-    rpc_trace = data[0] & 1;
-    service_read_only = data[0] & 2;
+    service_settings service;
+    service.trace = data[0] & 1;
+    service.read_only = data[0] & 2;
+    service.root = root_path;
+    rpc_start(service);
     confine_walk_only = data[0] & 4;
     std::memset(rpc_text, 0, sizeof rpc_text);  // nothing carried over from the input before
     line = data + 1;
@@ -209,7 +213,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     events = data[0] & 8;
     line_left = 0;
     refusing = 0;
-    line_gone = false;
+    line_away = false;
     taking_last = false;
     keys_reset();
     if (events)

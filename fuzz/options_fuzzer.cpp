@@ -16,11 +16,14 @@
 #include <vector>
 
 #include "app/entry.h"
+#include "app/list.h"
 #include "app/options.h"
-#include "base/host.h"
+#include "app/scan.h"
+#include "base/line.h"
 #include "base/settings.h"
-#include "fileservice/confine.h"
+#include "fileservice/rpc.h"
 #include "link/link.h"
+#include "terminal/term_loop.h"
 
 namespace {
 
@@ -32,7 +35,7 @@ bool root_opens = true;
     std::abort();
 }
 
-bool is_word_of(const char* text, int argc, char* const argv[]) {
+bool is_word_of(const std::string& text, int argc, char* const argv[]) {
     for (int i = 0; i < argc; ++i) {
         if (text == argv[i]) return true;
     }
@@ -48,7 +51,7 @@ bool has_space(const std::string& text) {
 
 // What a scan that ends well leaves: it stopped at the end, at a word that
 // is no option, or just after "--"; the settings name whole words.
-void check_scan(int argc, char* argv[]) {
+void check_scan(int argc, char* argv[], const tolvane::settings& s) {
     using namespace tolvane;
     if (optind < 0 || optind > (argc > 0 ? argc : 1)) fault("optind outside argv");
     if (optpos != 1) fault("the scan ended inside a word");
@@ -57,8 +60,9 @@ void check_scan(int argc, char* argv[]) {
         const bool option = next[0] == '-' && next[1] != '\0';
         if (option && std::strcmp(argv[optind - 1], "--") != 0) fault("the scan ended at an option");
     }
-    if (service_root && !is_word_of(service_root, argc, argv)) fault("-d names no word of argv");
-    if (device_name.empty() || has_space(device_name)) fault("-c left no single word");
+    if (s.files.root && !is_word_of(*s.files.root, argc, argv)) fault("-d names no word of argv");
+    if (s.line.device.empty() || has_space(s.line.device)) fault("-c left no single word");
+    if (s.words.size() != static_cast<size_t>(optind < argc ? argc - optind : 0)) fault("the command words are not the rest of argv");
 }
 
 }  // namespace
@@ -66,17 +70,16 @@ void check_scan(int argc, char* argv[]) {
 // The platform the entry needs, as far as it needs it here.
 namespace tolvane {
 
-std::string device_name;
-const char usage_example[] = "\n\n\texample: %s -c /dev/ttyS1 -b 115200\n";
-
-bool host_line_open(const char* device, long) { return line_opens && std::strlen(device) > 0; }
-void host_line_close() {}
-void term_loop() {}
+bool line_open(const line_settings& settings) { return line_opens && !settings.device.empty(); }
+void line_close() {}
+long line_speed() { return 115200; }
+void term_loop(bool) {}
+unsigned long line_reads() { return 0; }
 // Reads the name as the real one does, so that a -d argument that no longer
 // lives shows here.
-bool confine_open_root() {
-    if (service_root == nullptr) return true;
-    const volatile size_t length = std::strlen(service_root);
+bool rpc_start(const service_settings& settings) {
+    if (!settings.root) return true;
+    const volatile size_t length = std::strlen(settings.root->c_str());
     (void)length;
     return root_opens;
 }
@@ -115,18 +118,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         optpos = 1;
         opterr = 1;
         optarg = nullptr;
-        device_name = "/dev/ttyS0";
-        baud_rate = 115200;
     };
     // --help, --version and --list end the scan early, and that is no fault.
     fresh_scan();
-    const bool scanned_to_the_end = scan_options(argc, argv.data()) == -1;
-    if (scanned_to_the_end) check_scan(argc, argv.data());
+    settings s;
+    const bool scanned_to_the_end = scan_options(argc, argv.data(), &s) == GO_ON;
+    if (scanned_to_the_end) check_scan(argc, argv.data(), s);
     if (whole_entry) {
         fresh_scan();
         const int status = entry(argc, argv.data());
         if (status != 0 && status != 2 && status != -1) fault("an exit status the entry never gives");
-        if (scanned_to_the_end) check_scan(argc, argv.data());
     }
     return 0;
 }

@@ -1,7 +1,5 @@
 #include "net/setup.h"
 
-#include <chrono>
-
 #include "base/console.h"
 #include "base/keys.h"
 #include "base/modem.h"
@@ -10,53 +8,48 @@ namespace tolvane {
 
 namespace {
 
-using clock = std::chrono::steady_clock;
+// The connection the modem lines go to.
+struct modem_target {
+    TelnetCodec* codec;
+    const NetSetupIo* io;
+};
 
-int ms_left(clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
-}
-
-// The connection the modem lines go to; modem_apply takes plain calls.
-TelnetCodec* modem_codec = nullptr;
-const NetSetupIo* modem_io = nullptr;
-
-bool send_queued(TelnetCodec& codec, const NetSetupIo& io, clock::time_point deadline, std::string* why) {
+bool send_queued(TelnetCodec& codec, const NetSetupIo& io, deadline until, std::string* why) {
     unsigned char buffer[4096];
     for (size_t n; (n = telnet_take(codec, buffer, sizeof buffer)) > 0;)
-        if (!io.send_all(buffer, n, ms_left(deadline), why)) return false;
+        if (!io.send_all(io.context, buffer, n, until, why)) return false;
     return true;
 }
 
-bool send_modem_line(modem_line line, bool on) {
-    if (!telnet_queue_setting(*modem_codec, com_port_modem_line(line, on))) return false;
+bool send_modem_line(void* context, modem_line line, bool on) {
+    const modem_target* target = static_cast<const modem_target*>(context);
+    if (!telnet_queue_setting(*target->codec, com_port_modem_line(line, on))) return false;
     std::string why;
-    return send_queued(*modem_codec, *modem_io, clock::now() + std::chrono::milliseconds(NET_SETUP_PATIENCE_MS),
-                       &why);
+    return send_queued(*target->codec, *target->io, deadline::in(NET_SETUP_PATIENCE_MS), &why);
 }
 
 }  // namespace
 
-bool net_set_up_line(TelnetCodec& codec, const char* url, long baud, bool quiet, const NetSetupIo& io,
+bool net_set_up_line(TelnetCodec& codec, const line_settings& line, bool first, bool quiet, const NetSetupIo& io,
                      std::vector<unsigned char>* early, std::string* last_refusal) {
+    const char* url = line.device.c_str();
     const auto say = [&](const std::string& why) {
         if (!quiet && !quit_requested()) console_print("open: %s: %s\n", url, why.c_str());
     };
-    const auto settings = com_port_line_settings(static_cast<uint32_t>(baud));
+    const auto settings = com_port_line_settings(static_cast<uint32_t>(line.baud));
     telnet_start(codec, settings.data(), settings.size());
-    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(NET_SETUP_PATIENCE_MS);
+    const deadline until = deadline::in(NET_SETUP_PATIENCE_MS);
     unsigned char buffer[4096];
     for (;;) {
         std::string why;
-        if (!send_queued(codec, io, deadline, &why)) {
+        if (!send_queued(codec, io, until, &why)) {
             say(why);
             return false;
         }
         const com_port_state state = com_port_check(codec, &why);
         if (state == com_port_state::agreed) {
-            modem_codec = &codec;
-            modem_io = &io;
-            modem_apply(url, !quiet, send_modem_line, io.pause);
+            modem_target target{&codec, &io};
+            modem_apply(line, first, send_modem_line, &target, io.pause);
             return true;
         }
         if (state == com_port_state::refused) {
@@ -64,7 +57,7 @@ bool net_set_up_line(TelnetCodec& codec, const char* url, long baud, bool quiet,
             *last_refusal = why;
             return false;
         }
-        const long got = io.receive(buffer, sizeof buffer, ms_left(deadline), &why);
+        const long got = io.receive(io.context, buffer, sizeof buffer, until, &why);
         if (got == 0) {
             say("the server closed the connection");
             return false;

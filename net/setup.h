@@ -8,17 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "base/deadline.h"
+#include "base/settings.h"
 #include "net/telnet.h"
 
 namespace tolvane {
 
-// The connection while the line is set up.
+// The connection while the line is set up; context is the platform's.
 struct NetSetupIo {
-    // Sends all of count bytes within ms; false with why when it cannot.
-    bool (*send_all)(const unsigned char* bytes, size_t count, int ms, std::string* why);
-    // Receives what comes within ms: the byte count, 0 when the server
+    void* context;
+    // Sends all of count bytes before until; false with why when it cannot.
+    bool (*send_all)(void* context, const unsigned char* bytes, size_t count, deadline until, std::string* why);
+    // Receives what comes before until: the byte count, 0 when the server
     // closed the connection, -1 on time-out or failure (why says which).
-    long (*receive)(unsigned char* buffer, size_t size, int ms, std::string* why);
+    long (*receive)(void* context, unsigned char* buffer, size_t size, deadline until, std::string* why);
     // Sleeps ms (the reset pulse).
     void (*pause)(int ms);
 };
@@ -29,12 +32,12 @@ constexpr int NET_CONNECT_PATIENCE_MS = 5000;
 // nothing in this long does not speak the COM-PORT-OPTION.
 constexpr int NET_SETUP_PATIENCE_MS = 3000;
 
-// Sets up the line at baud, 8N1, no flow control on codec's connection,
-// then the modem lines (the reset pulse only at the first open, when not
-// quiet). Data between the server's answers goes to early. False after
-// saying why ("open: URL: reason"; quiet says nothing of a server that is
-// not there, and a refusal only when it differs from last_refusal).
-bool net_set_up_line(TelnetCodec& codec, const char* url, long baud, bool quiet, const NetSetupIo& io,
+// Sets up the line of settings (its speed, 8N1, no flow control) on
+// codec's connection, then the modem lines (the reset pulse only at the
+// first open). Data between the server's answers goes to early. False
+// after saying why ("open: URL: reason"; quiet says nothing of a server
+// that is not there, and a refusal only when it differs from last_refusal).
+bool net_set_up_line(TelnetCodec& codec, const line_settings& settings, bool first, bool quiet, const NetSetupIo& io,
                      std::vector<unsigned char>* early, std::string* last_refusal);
 
 }  // namespace tolvane

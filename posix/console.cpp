@@ -1,5 +1,5 @@
-// The POSIX console: target bytes batched and written straight to the
-// descriptor, the program's text through stdout, keys read from stdin.
+// The POSIX console: the target's bytes written straight to the
+// descriptor, keys read from stdin, raw while the keyboard is taken.
 #include "posix/console.h"
 
 #include <poll.h>
@@ -16,16 +16,13 @@
 
 #include "base/console.h"
 #include "base/console_platform.h"
+#include "base/keyboard.h"
 #include "base/keys.h"
-#include "base/session_log.h"
-#include "posix/stop.h"
+#include "base/stop.h"
 
 namespace tolvane {
 
 namespace {
-
-std::array<unsigned char, 16384> batch;
-size_t batched = 0;
 
 void write_all(int fd, const unsigned char* bytes, size_t count) {
     while (count > 0) {
@@ -49,26 +46,7 @@ bool same_terminal(int a, int b) {
 
 }  // namespace
 
-void console_put(int byte) {
-    if (batched == batch.size()) console_flush();
-    batch[batched++] = static_cast<unsigned char>(byte);
-    console_last_shown = byte & 0xFF;
-}
-
-void console_flush() {
-    if (batched == 0) return;
-    write_all(STDOUT_FILENO, batch.data(), batched);
-    session_log_write(reinterpret_cast<const char*>(batch.data()), batched);
-    batched = 0;
-}
-
-void console_show_text(std::string& text) {
-    console_flush();
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
-void console_set_raw(bool raw) { console_crlf = raw && same_terminal(STDIN_FILENO, STDOUT_FILENO); }
+void console_write_out(const unsigned char* bytes, size_t count) { write_all(STDOUT_FILENO, bytes, count); }
 
 namespace {
 
@@ -80,12 +58,12 @@ struct termios saved_console_settings;
 bool console_raw = false;
 bool keyboard_open = true;
 
-void restore_console() { console_leave_raw(); }
+void restore_console() { keyboard_release(); }
 
 }  // namespace
 
 // termios rather than termio, so that every flag comes back exactly.
-void console_enter_raw() {
+void keyboard_take() {
     if (!isatty(STDIN_FILENO)) return;  // keys piped in: nothing to set
     if (tcgetattr(STDIN_FILENO, &saved_console_settings) != 0) {
         console_print("ioctl: %s\n", std::strerror(errno));
@@ -104,15 +82,15 @@ void console_enter_raw() {
         return;
     }
     console_raw = true;
-    console_set_raw(true);
+    console_set_crlf(same_terminal(STDIN_FILENO, STDOUT_FILENO));
     stop_on_exit(restore_console);
 }
 
-void console_leave_raw() {
+void keyboard_release() {
     if (!console_raw) return;
     console_raw = false;
     stop_forget(restore_console);
-    console_set_raw(false);
+    console_set_crlf(false);
     if (tcsetattr(STDIN_FILENO, TCSANOW, &saved_console_settings) != 0)
         console_print("ioctl: %s\n", std::strerror(errno));
 }

@@ -1,13 +1,9 @@
-// The POSIX console's keyboard: standard input, raw while the terminal
-// runs. Keys are read here and nowhere else, into the key queue.
+// The POSIX console's keyboard: standard input, raw while it is taken
+// (base/keyboard.h). Keys are read here and nowhere else, into the key
+// queue, by the wait (posix/wait.cpp).
 #pragma once
 
 namespace tolvane {
-
-// Makes the console raw (settings saved, and restored on every way out);
-// a console that is no terminal (keys piped in) is left as it is, quietly.
-void console_enter_raw();
-void console_leave_raw();
 
 // Standard input while keys can come from it; -1 once it ended, and while
 // the key queue is full and keys are piped in (they wait in the pipe).

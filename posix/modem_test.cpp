@@ -30,16 +30,16 @@ void fake_sleep(int ms) { calls += "wait" + std::to_string(ms) + " "; }
 
 // The requests for these settings; with_pulse false is a reconnect.
 std::string requests(L dtr, L rts, M pulse, int ms, bool with_pulse, const char* device = "/dev/ttyUSB0") {
-    dtr_level = dtr;
-    rts_level = rts;
-    pulse_line = pulse;
-    pulse_ms = ms;
+    line_settings settings;
+    settings.device = device;
+    settings.dtr = dtr;
+    settings.rts = rts;
+    settings.pulse_line = pulse;
+    settings.pulse_ms = ms;
     modem_ioctl = fake_ioctl;
     modem_sleep = fake_sleep;
     calls.clear();
-    port_set_modem_lines(3, device, with_pulse);
-    dtr_level = rts_level = L::keep;
-    pulse_line = M::none;
+    port_set_modem_lines(3, settings, with_pulse);
     return calls;
 }
 

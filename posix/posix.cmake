@@ -1,23 +1,27 @@
-# The POSIX program: a tty as the line, the poll loop, fnmatch search.
+# The POSIX program's lines (a tty, a socket), its wait and its console.
+set(TOLVANE_POSIX_LINE_SOURCES
+  posix/console.cpp
+  posix/fd_transport.cpp
+  posix/modem.cpp
+  posix/signals.cpp
+  posix/socket_line.cpp
+  posix/speed.cpp
+  posix/speed-linux.cpp
+  posix/tty_line.cpp
+  posix/wait.cpp)
+
+# The POSIX program: a tty as the line, the poll wait, fnmatch search.
 set(TOLVANE_POSIX_SOURCES
   app/main-posix.cpp
   app/list-posix.cpp
+  app/platform-posix.cpp
   ${TOLVANE_SHARED_SOURCES}
+  ${TOLVANE_POSIX_LINE_SOURCES}
   fileservice/confine-posix.cpp
   fileservice/dos_path.cpp
   fileservice/find-posix.cpp
   fileservice/names-posix.cpp
-  posix/host.cpp
-  posix/net.cpp
-  posix/port.cpp
-  posix/modem.cpp
-  posix/speed.cpp
-  posix/speed-linux.cpp
-  posix/wait_start.cpp
-  posix/stop.cpp
-  posix/console.cpp
-  terminal/matcher-posix.cpp
-  terminal/term_loop-posix.cpp)
+  terminal/matcher-posix.cpp)
 add_executable(tolvane ${TOLVANE_POSIX_SOURCES})
 target_link_libraries(tolvane PRIVATE tolvane_link)
 install(TARGETS tolvane RUNTIME DESTINATION bin)
@@ -28,12 +32,12 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   app/list-posix.cpp
   app/list-posix_test.cpp
   tests/fake_sysfs.cpp
+  app/platform-posix.cpp
+  posix/console.cpp
   posix/modem.cpp
   posix/modem_test.cpp
   posix/speed.cpp
   posix/speed_test.cpp
-  posix/console.cpp
-  posix/stop.cpp
   fileservice/confine-posix.cpp
   fileservice/confine-posix_test.cpp
   fileservice/dos_path.cpp

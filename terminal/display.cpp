@@ -4,12 +4,10 @@
 #include <cstring>
 #include <ctime>
 
+#include "base/line.h"
+
 namespace tolvane {
 
-unsigned display_maps = 0;
-stamp_format display_stamps = stamp_format::none;
-bool display_hex = false;
-bool display_local_echo = false;
 bool display_text_as_is = true;
 
 namespace {
@@ -42,25 +40,29 @@ constexpr format_name FORMAT_NAMES[] = {
     {"iso8601", stamp_format::iso8601},
 };
 
-// Where the text shown stands: a stamp is due before the next byte shown.
-bool at_line_start = true;
-int hex_in_line = 0;
+struct view {
+    view_settings settings;
+    // Where the text shown stands: a stamp is due before the next byte shown.
+    bool at_line_start = true;
+    int hex_in_line = 0;
 
-// The clock is read once per read from the line: every line that begins in
-// the bytes of one read began when they arrived.
-steady_clock::time_point started;
-steady_clock::time_point last_line_began;
-bool clock_read = false;
-unsigned long reads_at_clock = 0;
-wall_clock::time_point wall_now;
-steady_clock::time_point steady_now;
+    // The clock is read once per read from the line: every line that
+    // begins in the bytes of one read began when they arrived.
+    steady_clock::time_point started;
+    steady_clock::time_point last_line_began;
+    bool clock_read = false;
+    unsigned long reads_at_clock = 0;
+    wall_clock::time_point wall_now;
+    steady_clock::time_point steady_now;
 
-// The local date and time of one second, formatted once for all the
-// stamps within that second.
-std::time_t cached_second = 0;
-stamp_format cached_format = stamp_format::none;
-char cached_text[32];
-size_t cached_length = 0;
+    // The local date and time of one second, formatted once for all the
+    // stamps within that second.
+    std::time_t cached_second = 0;
+    stamp_format cached_format = stamp_format::none;
+    char cached_text[32];
+    size_t cached_length = 0;
+};
+view v;
 
 bool shows_local_time(stamp_format format) {
     return format == stamp_format::time_of_day || format == stamp_format::iso8601;
@@ -87,38 +89,38 @@ char* put_number(char* p, long long value, int width) {
 }
 
 char* put_local_second(char* p, stamp_format format, std::time_t second) {
-    if (cached_length == 0 || second != cached_second || format != cached_format) {
+    if (v.cached_length == 0 || second != v.cached_second || format != v.cached_format) {
         std::tm fields{};
         if (const std::tm* local = std::localtime(&second)) fields = *local;
         const char* pattern = format == stamp_format::iso8601 ? "%Y-%m-%dT%H:%M:%S" : "%H:%M:%S";
-        cached_length = std::strftime(cached_text, sizeof cached_text, pattern, &fields);
-        cached_second = second;
-        cached_format = format;
+        v.cached_length = std::strftime(v.cached_text, sizeof v.cached_text, pattern, &fields);
+        v.cached_second = second;
+        v.cached_format = format;
     }
-    std::memcpy(p, cached_text, cached_length);
-    return p + cached_length;
+    std::memcpy(p, v.cached_text, v.cached_length);
+    return p + v.cached_length;
 }
 
 void read_clock_once_per_read() {
-    if (clock_read && reads_at_clock == console_line_reads) return;
-    clock_read = true;
-    reads_at_clock = console_line_reads;
-    if (shows_local_time(display_stamps))
-        wall_now = wall_clock::now();
+    if (v.clock_read && v.reads_at_clock == line_reads()) return;
+    v.clock_read = true;
+    v.reads_at_clock = line_reads();
+    if (shows_local_time(v.settings.stamps))
+        v.wall_now = wall_clock::now();
     else
-        steady_now = steady_clock::now();
+        v.steady_now = steady_clock::now();
 }
 
 size_t put_stamp(char* out) {
     read_clock_once_per_read();
     milliseconds elapsed{0};
-    if (display_stamps == stamp_format::since_start) {
-        elapsed = std::chrono::duration_cast<milliseconds>(steady_now - started);
-    } else if (display_stamps == stamp_format::since_last_line) {
-        elapsed = std::chrono::duration_cast<milliseconds>(steady_now - last_line_began);
-        last_line_began = steady_now;
+    if (v.settings.stamps == stamp_format::since_start) {
+        elapsed = std::chrono::duration_cast<milliseconds>(v.steady_now - v.started);
+    } else if (v.settings.stamps == stamp_format::since_last_line) {
+        elapsed = std::chrono::duration_cast<milliseconds>(v.steady_now - v.last_line_began);
+        v.last_line_began = v.steady_now;
     }
-    return display_format_stamp(display_stamps, wall_now, elapsed, out);
+    return display_format_stamp(v.settings.stamps, v.wall_now, elapsed, out);
 }
 
 }  // namespace
@@ -151,13 +153,14 @@ bool display_parse_stamp_format(const char* name, stamp_format* format) {
     return false;
 }
 
-void display_start() {
-    started = steady_clock::now();
-    last_line_began = started;
-    clock_read = false;
-    at_line_start = true;
-    hex_in_line = 0;
-    display_text_as_is = !display_hex && display_stamps == stamp_format::none && (display_maps & TEXT_MAPS) == 0;
+void display_start(const view_settings& settings) {
+    v.settings = settings;
+    v.started = steady_clock::now();
+    v.last_line_began = v.started;
+    v.clock_read = false;
+    v.at_line_start = true;
+    v.hex_in_line = 0;
+    display_text_as_is = !v.settings.hex && v.settings.stamps == stamp_format::none && (v.settings.maps & TEXT_MAPS) == 0;
 }
 
 size_t display_format_stamp(stamp_format format, wall_clock::time_point wall, milliseconds elapsed, char* out) {
@@ -193,33 +196,33 @@ size_t display_format_stamp(stamp_format format, wall_clock::time_point wall, mi
 size_t display_shape(int byte, char* out) {
     char* p = out;
     unsigned char b = static_cast<unsigned char>(byte);
-    const bool stamped = display_stamps != stamp_format::none;
+    const bool stamped = v.settings.stamps != stamp_format::none;
     // The hex view shows every byte as it came; the text maps are for text.
-    if (display_hex) {
-        if (hex_in_line == 0 && stamped) p += put_stamp(p);
+    if (v.settings.hex) {
+        if (v.hex_in_line == 0 && stamped) p += put_stamp(p);
         *p++ = HEX_DIGITS[b >> 4];
         *p++ = HEX_DIGITS[b & 0x0F];
         *p++ = ' ';
-        if (++hex_in_line == HEX_PER_LINE) {
-            hex_in_line = 0;
+        if (++v.hex_in_line == HEX_PER_LINE) {
+            v.hex_in_line = 0;
             for (const char* end = console_line_end(); *end; ++end) *p++ = *end;
         }
         return static_cast<size_t>(p - out);
     }
     if (b == '\r') {
-        if (display_maps & MAP_IGNCR) return 0;
-        if (display_maps & MAP_ICRNL) b = '\n';
+        if (v.settings.maps & MAP_IGNCR) return 0;
+        if (v.settings.maps & MAP_ICRNL) b = '\n';
     }
-    if (at_line_start && stamped) p += put_stamp(p);
-    at_line_start = b == '\n';
-    if (b == '\n' && (display_maps & MAP_INLCRNL)) *p++ = '\r';
+    if (v.at_line_start && stamped) p += put_stamp(p);
+    v.at_line_start = b == '\n';
+    if (b == '\n' && (v.settings.maps & MAP_INLCRNL)) *p++ = '\r';
     *p++ = static_cast<char>(b);
     return static_cast<size_t>(p - out);
 }
 
 void display_shaped_text(int byte) {
     // Most bytes are text within a line, shown as they are.
-    if (!at_line_start && !display_hex && byte != '\r' && byte != '\n') {
+    if (!v.at_line_start && !v.settings.hex && byte != '\r' && byte != '\n') {
         console_put(byte);
         return;
     }
@@ -228,12 +231,14 @@ void display_shaped_text(int byte) {
     for (size_t i = 0; i < n; ++i) console_put(static_cast<unsigned char>(out[i]));
 }
 
+const view_settings& display_settings() { return v.settings; }
+
 size_t display_map_key(int key, unsigned char* out) {
     unsigned char k = static_cast<unsigned char>(key);
     size_t n = 0;
     // Both: Enter sends CR LF.
-    if (k == '\r' && (display_maps & MAP_OCRNL)) k = '\n';
-    if (k == '\n' && (display_maps & MAP_ONLCRNL)) out[n++] = '\r';
+    if (k == '\r' && (v.settings.maps & MAP_OCRNL)) k = '\n';
+    if (k == '\n' && (v.settings.maps & MAP_ONLCRNL)) out[n++] = '\r';
     out[n++] = k;
     return n;
 }

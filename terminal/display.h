@@ -8,32 +8,9 @@
 #include <cstddef>
 
 #include "base/console.h"
+#include "base/settings.h"
 
 namespace tolvane {
-
-// --map flags. The first three change how the target's text is shown, the
-// last two what a key sends.
-enum : unsigned {
-    MAP_INLCRNL = 1u << 0,  // LF from the target shown as CR LF
-    MAP_ICRNL = 1u << 1,    // CR from the target shown as LF
-    MAP_IGNCR = 1u << 2,    // CR from the target not shown
-    MAP_OCRNL = 1u << 3,    // Enter (CR) sends LF
-    MAP_ONLCRNL = 1u << 4,  // LF typed is sent as CR LF
-};
-
-// -t, --timestamp=FORMAT: what the stamp before each line of text shows.
-enum class stamp_format {
-    none,
-    time_of_day,      // 24hour: [HH:MM:SS.mmm], local time
-    since_start,      // 24hour-start: time since the program started
-    since_last_line,  // 24hour-delta: time since the previous line began
-    iso8601,          // iso8601: [YYYY-MM-DDTHH:MM:SS.mmm], local time
-};
-
-extern unsigned display_maps;
-extern stamp_format display_stamps;
-extern bool display_hex;         // --hex
-extern bool display_local_echo;  // --local-echo
 
 // "INLCRNL,IGNCR" (either case): adds the flags to *maps. False, and
 // *maps unchanged, when a flag is unknown.
@@ -41,9 +18,11 @@ bool display_parse_maps(const char* text, unsigned* maps);
 // "24hour", "24hour-start", "24hour-delta" or "iso8601".
 bool display_parse_stamp_format(const char* name, stamp_format* format);
 
-// Takes the settings above for the session and starts its clock: call it
-// once they are made, before the line gives its first byte.
-void display_start();
+// Takes the settings for the session and starts its clock: call it before
+// the line gives its first byte.
+void display_start(const view_settings& settings);
+// The settings in force.
+const view_settings& display_settings();
 
 // The most one byte of the target's can become on the console: a stamp,
 // three hex characters and a line end.

@@ -1,5 +1,7 @@
 #include "terminal/display.h"
 
+#include "tests/fake_line.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,15 +14,16 @@ using namespace tolvane;
 namespace {
 
 void use(unsigned maps, bool hex = false, stamp_format stamps = stamp_format::none) {
-    display_maps = maps;
-    display_hex = hex;
-    display_stamps = stamps;
-    display_start();
+    view_settings settings;
+    settings.maps = maps;
+    settings.hex = hex;
+    settings.stamps = stamps;
+    display_start(settings);
 }
 
 // What the console shows for text that came in one read from the line.
 std::string shown(const std::string& text) {
-    ++console_line_reads;
+    fake_line::begin_read();
     std::string out;
     char bytes[DISPLAY_SHAPE_MAX];
     for (char c : text) out.append(bytes, display_shape(static_cast<unsigned char>(c), bytes));

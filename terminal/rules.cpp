@@ -1,13 +1,12 @@
 #include "terminal/rules.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "base/console.h"
-#include "base/host.h"
+#include "base/deadline.h"
 #include "base/keys.h"
-#include "base/settings.h"
+#include "base/line.h"
 #include "base/time_limit.h"
 #include "fileservice/rpc.h"
 #include "link/link.h"
@@ -28,14 +27,14 @@ void send_key(int key) {
     const size_t count = display_map_key(key, bytes);
     for (size_t i = 0; i < count; ++i) {
         link_put(bytes[i]);
-        if (display_local_echo) console_put(bytes[i]);
+        if (display_settings().local_echo) console_put(bytes[i]);
     }
 }
 
 // Seconds as a person writes them: 60, 0.5, 1.25.
 void print_timed_out() {
     char seconds[64];
-    std::snprintf(seconds, sizeof seconds, "%.3f", time_limit_seconds);
+    std::snprintf(seconds, sizeof seconds, "%.3f", time_limit_seconds());
     char* end = seconds + std::strlen(seconds);
     while (end[-1] == '0') *--end = '\0';
     if (end[-1] == '.') end[-1] = '\0';
@@ -46,19 +45,14 @@ void print_timed_out() {
 // Every end of the terminal: what is queued for the line (due texts, keys
 // typed before the end) gets QUIT_PATIENCE_MS to leave.
 [[noreturn]] void leave(int status) {
-    using clock = std::chrono::steady_clock;
-    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(QUIT_PATIENCE_MS);
-    const auto ms_left = [deadline] {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
-        return left > 0 ? static_cast<int>(left) : 0;
-    };
-    host_line_take_last_output();
+    const deadline patience = deadline::in(QUIT_PATIENCE_MS);
+    line_take_last_output();
     for (;;) {
         term_send_texts();
         term_send_keys();
-        if ((keys_queued() == 0 && watch_sends_due() == 0) || !host_line_wait_room(ms_left())) break;
+        if ((keys_queued() == 0 && watch_sends_due() == 0) || !line_wait_room(patience.left_ms())) break;
     }
-    host_end(status, ms_left());
+    line_end_program(status, patience.left_ms());
 }
 
 }  // namespace
@@ -70,7 +64,7 @@ void term_from_line(int symbol) {
     } else if (symbol != FORM_FEED) {
         watch_put(symbol & 0xFF);  // matched as it came, before any display map
         display_text(symbol & 0xFF);
-    } else if (display_hex) {
+    } else if (display_settings().hex) {
         display_text(FORM_FEED);  // the hex view shows every byte
     }
 }
@@ -78,11 +72,11 @@ void term_from_line(int symbol) {
 void term_line_quiet() { watch_line_quiet(); }
 
 void term_send_keys() {
-    while (keys_queued() > 0 && host_line_room() >= KEY_BYTES_MAX) send_key(keys_take());
+    while (keys_queued() > 0 && line_room() >= KEY_BYTES_MAX) send_key(keys_take());
 }
 
 void term_send_texts() {
-    while (watch_sends_due() > 0 && host_line_room() >= KEY_BYTES_MAX) link_put(watch_take_send());
+    while (watch_sends_due() > 0 && line_room() >= KEY_BYTES_MAX) link_put(watch_take_send());
 }
 
 void term_quit() { leave(0); }

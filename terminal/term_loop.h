@@ -1,11 +1,11 @@
-// The interactive terminal: one loop per platform (term_loop-posix.cpp,
-// term_loop-win32.cpp) over the shared rules of rules.h.
+// The interactive terminal, the same loop in both programs over the shared
+// rules (rules.h); each platform gives only its wait (base/wait.h).
 #pragma once
 
 namespace tolvane {
 
-// Runs until Ctrl-Q (which does not return) or, with no keyboard and no
-// -w, until the line goes away.
-void term_loop();
+// Runs until Ctrl-Q or a decided run (neither returns); with -w
+// (wait_when_gone) a line that goes away is waited for.
+void term_loop(bool wait_when_gone);
 
 }  // namespace tolvane

@@ -354,6 +354,26 @@ bool watch_add_send(const char* text) {
 
 bool watch_has_patterns() { return any_expect || !fail_patterns.empty(); }
 
+bool watch_step_valid(const watch_step& step, std::string* why) {
+    if (step.what == watch_step::kind::send) {
+        std::string bytes;
+        return unescape_text(step.text.c_str(), &bytes);
+    }
+    pattern p;
+    return compile(step.text.c_str(), &p, why);
+}
+
+void watch_start(const std::vector<watch_step>& steps) {
+    watch_clear();
+    std::string why;
+    for (const watch_step& s : steps) {
+        if (s.what == watch_step::kind::expect) watch_add_expect(s.text.c_str(), &why);
+        if (s.what == watch_step::kind::fail) watch_add_fail(s.text.c_str(), &why);
+        if (s.what == watch_step::kind::send) watch_add_send(s.text.c_str());
+    }
+    watch_begin();
+}
+
 void watch_begin() {
     while (next_step < steps.size() && steps[next_step].is_send) due_sends += steps[next_step++].text;
     watch_state::now = watch_has_patterns() ? watch_state::matching : watch_state::off;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "base/settings.h"
+
 namespace tolvane {
 
 // A longer line is matched in parts of this many bytes, each part as an
@@ -28,6 +30,12 @@ bool watch_add_fail(const char* pattern, std::string* error);
 bool watch_add_send(const char* text);
 // True when the run has patterns to match.
 bool watch_has_patterns();
+
+// Whether a step would be taken: a pattern that compiles, a text without
+// an unknown escape. False with the reason (the engine's, for a pattern).
+bool watch_step_valid(const watch_step& step, std::string* why);
+// The steps of the settings, in order (each valid), then watch_begin.
+void watch_start(const std::vector<watch_step>& steps);
 
 // The run starts: the texts before the first --expect are due at once.
 void watch_begin();

@@ -8,21 +8,16 @@
 
 #include "base/console.h"
 #include "base/console_platform.h"
+#include "base/keyboard.h"
 #include "base/keys.h"
-#include "base/session_log.h"
+#include "base/stop.h"
 
 namespace tolvane {
 
-// ---- Output: the target's bytes in blocks, one write each (and one log
-// write). A console turns LF into a new line by itself; a file or pipe
-// gets the bytes exactly.
+// ---- Output: the target's bytes, one write each batch. A console turns
+// LF into a new line by itself; a file or pipe gets the bytes exactly.
 
-namespace {
-
-std::array<unsigned char, 16384> batch;
-size_t batched = 0;
-
-void write_all(const unsigned char* bytes, size_t count) {
+void console_write_out(const unsigned char* bytes, size_t count) {
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     while (count > 0) {
         DWORD written = 0;
@@ -33,30 +28,6 @@ void write_all(const unsigned char* bytes, size_t count) {
         count -= written;
     }
 }
-
-}  // namespace
-
-void console_put(int byte) {
-    if (batched == batch.size()) console_flush();
-    batch[batched++] = static_cast<unsigned char>(byte);
-    console_last_shown = byte & 0xFF;
-}
-
-void console_flush() {
-    if (batched == 0) return;
-    std::fflush(stdout);  // the program's own text before it
-    write_all(batch.data(), batched);
-    session_log_write(reinterpret_cast<const char*>(batch.data()), batched);
-    batched = 0;
-}
-
-void console_show_text(std::string& text) {
-    console_flush();
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
-}
-
-void console_set_raw(bool) {}
 
 // ---- Keys.
 
@@ -83,7 +54,7 @@ BOOL WINAPI on_console_event(DWORD event) {
         SetEvent(ctrl_c_event);
         return TRUE;
     }
-    console_restore_input();
+    keyboard_release();
     return FALSE;  // and the default handler ends the program
 }
 
@@ -205,7 +176,7 @@ size_t console_key_codes(const KEY_EVENT_RECORD& key, unsigned char codes[2]) {
 
 // Ctrl-C is a key for the target, as in tolvane: with processed input off
 // the console hands it over as the byte 0x03.
-void console_take_input() {
+void keyboard_take() {
     if (input_mode_changed) return;
     console_in = GetStdHandle(STD_INPUT_HANDLE);
     if (console_in == INVALID_HANDLE_VALUE || console_in == nullptr) return;
@@ -220,11 +191,13 @@ void console_take_input() {
     input_mode_changed = true;
     keyboard_open = true;
     SetConsoleCtrlHandler(on_console_event, TRUE);
+    stop_on_exit(keyboard_release);
 }
 
-void console_restore_input() {
+void keyboard_release() {
     if (!input_mode_changed) return;
     input_mode_changed = false;
+    stop_forget(keyboard_release);
     keyboard_open = false;  // until the console is taken again
     SetConsoleCtrlHandler(on_console_event, FALSE);
     SetConsoleMode(console_in, saved_input_mode);

@@ -11,11 +11,10 @@
 
 namespace tolvane {
 
-// Ctrl-C becomes a key for the target while the terminal runs; the
-// console's input mode comes back on every way out. Standard input that is
-// no console is read by a thread of its own, so that the wait can see it.
-void console_take_input();
-void console_restore_input();
+// While the keyboard is taken (base/keyboard.h), Ctrl-C is a key for the
+// target; the console's input mode comes back on every way out. Standard
+// input that is no console is read by a thread of its own, so that the
+// wait can see it.
 
 // The handles that are signalled when keys are there, for the wait; how
 // many (at most 2) were put into handles. None once input has ended.

@@ -4,15 +4,16 @@
 
 #include <windows.h>
 
+#include "base/settings.h"
+
 namespace tolvane {
 
 // The DCB's DTR and RTS control for the levels asked for (--dtr, --rts);
 // what com_settings gives (DTR off, RTS on) for the others.
-void modem_dcb_levels(DCB* dcb);
+void modem_dcb_levels(DCB* dcb, const line_settings& settings);
 
 // Right after the port is set up: the levels asked for and, at the first
-// open of the run only, the reset pulse (--pulse). A reconnect gets the
-// levels again, never the pulse.
-void com_set_modem_lines(HANDLE handle, const char* port_name);
+// open of the run only, the reset pulse (--pulse).
+void com_set_modem_lines(HANDLE handle, const line_settings& settings, bool first);
 
 }  // namespace tolvane

@@ -2,9 +2,8 @@
 
 #include <ws2tcpip.h>
 
-#include <chrono>
-
 #include "base/keys.h"
+#include "base/time_limit.h"
 #include "win32/console.h"
 
 namespace tolvane {
@@ -45,7 +44,7 @@ int connect_one(SOCKET s, const addrinfo* address, int timeout_ms) {
     if (connect(s, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) return 0;
     const int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK) return error;
-    if (!win_net_wait(s, FD_CONNECT | FD_WRITE | FD_CLOSE, timeout_ms))
+    if (!win_net_wait(s, FD_CONNECT | FD_WRITE | FD_CLOSE, deadline::in(timeout_ms)))
         return quit_requested() ? WSAEINTR : WSAETIMEDOUT;
     int result = 0;
     int size = sizeof result;
@@ -110,21 +109,19 @@ SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why) {
     return connected;
 }
 
-bool win_net_wait(SOCKET socket, long network_events, int ms) {
-    using clock = std::chrono::steady_clock;
-    const clock::time_point deadline = clock::now() + std::chrono::milliseconds(ms);
+bool win_net_wait(SOCKET socket, long network_events, deadline until) {
     const WSAEVENT event = WSACreateEvent();
     if (event == WSA_INVALID_EVENT || WSAEventSelect(socket, event, network_events) != 0) {
         if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
         return false;
     }
     bool ready = happened(socket, network_events);
-    while (!ready && !quit_requested()) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now()).count();
-        if (left <= 0) break;
+    while (!ready && !quit_requested() && !time_limit_passed()) {
+        const int left = time_limit_cut(until).left_ms();
+        if (left == 0) break;
         HANDLE handles[3] = {event};
         const DWORD n = 1 + static_cast<DWORD>(console_wait_handles(handles + 1));
-        const DWORD woke = WaitForMultipleObjects(n, handles, FALSE, static_cast<DWORD>(left));
+        const DWORD woke = WaitForMultipleObjects(n, handles, FALSE, left < 0 ? INFINITE : static_cast<DWORD>(left));
         if (woke == WAIT_OBJECT_0) {
             ready = true;
             break;

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "base/deadline.h"
 #include "net/url.h"
 
 namespace tolvane {
@@ -16,9 +17,9 @@ namespace tolvane {
 SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why);
 void win_net_close(SOCKET socket);
 
-// Waits at most ms for one of network_events (FD_READ, FD_WRITE,
+// Waits until until for one of network_events (FD_READ, FD_WRITE,
 // FD_CONNECT, FD_CLOSE) on the socket; keys are read meanwhile where the
-// console is taken. False on time-out or Ctrl-Q.
-bool win_net_wait(SOCKET socket, long network_events, int ms);
+// console is taken. False on time-out, at the --timeout, or on Ctrl-Q.
+bool win_net_wait(SOCKET socket, long network_events, deadline until);
 
 }  // namespace tolvane

@@ -1,4 +1,6 @@
-#include "win32/com_port.h"
+#include "win32/com_line.h"
+
+#include "base/line_transport.h"
 
 #include <gtest/gtest.h>
 
@@ -42,9 +44,11 @@ TEST(ComPortNumber, SkipsLettersThenReadsTheNumber) {
 }
 
 TEST(ComOpen, NamesThePortAndTheSystemsReasonWhenItCannot) {
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(com_open(0, 115200, 30000, 30000), nullptr);
-    const std::string out = testing::internal::GetCapturedStdout();
+    line_settings settings;
+    settings.device = "/dev/ttyS0";  // port number 0
+    open_outcome outcome;
+    EXPECT_EQ(device_transport_open(settings, true, &outcome), nullptr);
+    const std::string out = outcome.message;
     EXPECT_EQ(out.rfind("open COM0: ", 0), 0u) << out;
     EXPECT_GT(out.size(), std::strlen("open COM0: \n")) << "the system's text: " << out;
     EXPECT_EQ(out.find('\n'), out.size() - 1) << "the system's own line end is not doubled: " << out;
@@ -55,10 +59,7 @@ TEST(ComOpen, NamesThePortAndTheSystemsReasonWhenItCannot) {
 // Windows refuses a second open of a port (Wine does not: it lets two
 // programs share a serial device).
 TEST(ComOpen, APortAnotherProgramHoldsIsSaidSo) {
-    testing::internal::CaptureStdout();
-    SetLastError(ERROR_ACCESS_DENIED);
-    com_show_open_error("COM3");
-    const std::string out = testing::internal::GetCapturedStdout();
+    const std::string out = com_open_error("COM3", ERROR_ACCESS_DENIED);
     EXPECT_EQ(out.substr(0, out.find_first_of("\r\n")), "open: COM3: line in use by another program");
 }
 

@@ -1,15 +1,16 @@
-#include "posix/stop.h"
+#include "posix/signals.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <array>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 
 #include "base/console.h"
+#include "base/stop.h"
 
 namespace tolvane {
 
@@ -17,7 +18,6 @@ namespace {
 
 int signal_pipe[2] = {-1, -1};
 volatile std::sig_atomic_t pending_signal = 0;
-std::array<void (*)(), 4> restorers{};
 
 void on_signal(int sig) {
     pending_signal = sig;
@@ -30,16 +30,6 @@ void on_signal(int sig) {
 }
 
 }  // namespace
-
-void stop_restore() {
-    for (auto it = restorers.rbegin(); it != restorers.rend(); ++it) {
-        if (*it) {
-            void (*restore)() = *it;
-            *it = nullptr;
-            restore();
-        }
-    }
-}
 
 void stop_watch_signals() {
     if (signal_pipe[0] >= 0) return;
@@ -57,31 +47,6 @@ void stop_watch_signals() {
 }
 
 int stop_signal_fd() { return signal_pipe[0]; }
-
-void stop_on_exit(void (*restore)()) {
-    for (auto& slot : restorers) {
-        if (slot == restore) return;
-    }
-    for (auto& slot : restorers) {
-        if (!slot) {
-            slot = restore;
-            return;
-        }
-    }
-}
-
-void stop_forget(void (*restore)()) {
-    for (auto& slot : restorers) {
-        if (slot == restore) slot = nullptr;
-    }
-}
-
-void stop_now(int status) {
-    console_end();
-    stop_restore();
-    std::fflush(stdout);
-    std::exit(status);
-}
 
 void stop_if_signalled() {
     const int sig = pending_signal;

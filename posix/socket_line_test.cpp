@@ -1,7 +1,9 @@
 // Connecting and setting up a network line against scripted servers: what
 // a real ser2net does not do on demand (refuse a setting, talk between its
 // answers) and the address forms.
-#include "posix/net.h"
+#include <memory>
+
+#include "posix/fd_transport.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -23,11 +25,6 @@ using namespace tolvane;
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-bool plain_wait(int fd, short events, int ms) {
-    pollfd p{fd, events, 0};
-    return poll(&p, 1, ms) > 0;
-}
 
 // A server on the loopback address of family that takes one connection,
 // reads what the client sends until it has seen until_seen bytes, then
@@ -98,94 +95,100 @@ Bytes cat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-std::string open_and_say(const std::string& url, long baud, int* fd) {
+using Line = std::unique_ptr<line_transport>;
+
+int fd_of(const Line& line) { return line ? static_cast<const fd_transport*>(line.get())->fd : -1; }
+
+std::string open_and_say(const std::string& url, long baud, Line* line, line_settings settings = {}) {
+    settings.device = url;
+    settings.baud = baud;
     testing::internal::CaptureStdout();
-    *fd = net_open(url.c_str(), baud, false, plain_wait);
+    line->reset(network_transport_open(settings, true, false));
     return testing::internal::GetCapturedStdout();
 }
 
 }  // namespace
 
-TEST(NetOpen, DataBetweenTheAnswersIsReadFirstAndInOrder) {
+TEST(SocketLine, DataBetweenTheAnswersIsReadFirstAndInOrder) {
     const Bytes reply = cat({TAKES_THE_OPTION, {'b', 'o', IAC, IAC},
                              {IAC, SB, CPO, 101, 0x00, 0x0E, 0x10, 0x00, IAC, SE}, {'o', 't'}, ANSWERS_AFTER_SPEED,
                              {'!'}});
     Script server(AF_INET, OFFERS, reply);
     ASSERT_GT(server.port, 0);
-    int fd;
-    EXPECT_EQ(open_and_say("rfc2217://127.0.0.1:" + std::to_string(server.port), 921600, &fd), "");
-    ASSERT_GE(fd, 0);
+    Line line;
+    EXPECT_EQ(open_and_say("rfc2217://127.0.0.1:" + std::to_string(server.port), 921600, &line), "");
+    ASSERT_TRUE(line);
+    const int fd = fd_of(line);
     int nodelay = 0;
     socklen_t size = sizeof nodelay;
     getsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &nodelay, &size);
     EXPECT_NE(nodelay, 0) << "TCP_NODELAY";
-    EXPECT_GE(net_pending_input(), 5u);  // the last byte may come in the same read
+    EXPECT_GE(line->input_held(), 5u);  // the last byte may come in the same read
     Bytes data;
     uint8_t buffer[3];
     while (data.size() < 6) {
         pollfd p{fd, POLLIN, 0};
-        if (net_pending_input() == 0 && poll(&p, 1, 3000) <= 0) break;
-        const ssize_t n = net_read(fd, buffer, sizeof buffer);
+        if (line->input_held() == 0 && poll(&p, 1, 3000) <= 0) break;
+        const long n = line->read(buffer, sizeof buffer);
         if (n > 0) data.insert(data.end(), buffer, buffer + n);
     }
     EXPECT_EQ(data, (Bytes{'b', 'o', 0xFF, 'o', 't', '!'}));
     uint8_t wire[2];
-    EXPECT_EQ(net_encode(0xFF, wire), 2u);
-    net_close(fd, 500);
+    EXPECT_EQ(line->encode(0xFF, wire), 2u);
+    line->close(true, 500);
 }
 
-TEST(NetOpen, ARefusedSettingEndsTheOpenWithTheReason) {
+TEST(SocketLine, ARefusedSettingEndsTheOpenWithTheReason) {
     const Bytes reply = cat({TAKES_THE_OPTION, {IAC, SB, CPO, 101, 0x00, 0x01, 0xC2, 0x00, IAC, SE},
                              ANSWERS_AFTER_SPEED});
     Script server(AF_INET, OFFERS, reply);
     const std::string url = "rfc2217://127.0.0.1:" + std::to_string(server.port);
-    int fd;
-    EXPECT_EQ(open_and_say(url, 921600, &fd), "open: " + url + ": server refused 921600 Baud (has 115200 Baud)\n");
-    EXPECT_EQ(fd, -1);
+    Line line;
+    EXPECT_EQ(open_and_say(url, 921600, &line), "open: " + url + ": server refused 921600 Baud (has 115200 Baud)\n");
+    EXPECT_FALSE(line);
 }
 
-TEST(NetOpen, RawTcpOverIpv6SendsNothingOfItsOwn) {
+TEST(SocketLine, RawTcpOverIpv6SendsNothingOfItsOwn) {
     Script server(AF_INET6, 1, {});
     if (server.listener < 0) GTEST_SKIP() << "no IPv6 loopback here";
-    int fd;
-    EXPECT_EQ(open_and_say("tcp://[::1]:" + std::to_string(server.port), 115200, &fd), "");
-    ASSERT_GE(fd, 0);
+    Line line;
+    EXPECT_EQ(open_and_say("tcp://[::1]:" + std::to_string(server.port), 115200, &line), "");
+    ASSERT_TRUE(line);
     uint8_t wire[2];
-    EXPECT_EQ(net_encode(0xFF, wire), 1u);
-    EXPECT_EQ(net_write(fd, wire, 1), 1);
-    net_close(fd, 500);
+    EXPECT_EQ(line->encode(0xFF, wire), 1u);
+    EXPECT_EQ(line->write(wire, 1), 1);
+    line->close(true, 500);
     server.thread.join();
     EXPECT_EQ(server.received, Bytes{0xFF});
 }
 
-TEST(NetOpen, NamesResolve) {
+TEST(SocketLine, NamesResolve) {
     Script server(AF_INET, 1, {});
-    int fd;
-    EXPECT_EQ(open_and_say("tcp://localhost:" + std::to_string(server.port), 115200, &fd), "");
-    ASSERT_GE(fd, 0);
-    net_close(fd, 0);
-    int none;
+    Line line;
+    EXPECT_EQ(open_and_say("tcp://localhost:" + std::to_string(server.port), 115200, &line), "");
+    ASSERT_TRUE(line);
+    line->close(true, 0);
+    Line none;
     const std::string said = open_and_say("tcp://no-such-host.invalid:1", 115200, &none);
-    EXPECT_EQ(none, -1);
+    EXPECT_FALSE(none);
     EXPECT_EQ(said.rfind("open: tcp://no-such-host.invalid:1: ", 0), 0u) << said;
 }
 
 // --dtr, --rts and --pulse go to the server as SET-CONTROL commands once it
 // agreed to the line's settings: the levels, then the pulse.
-TEST(NetOpen, ModemLinesFollowTheSettings) {
+TEST(SocketLine, ModemLinesFollowTheSettings) {
     const Bytes reply = cat({TAKES_THE_OPTION, {IAC, SB, CPO, 101, 0x00, 0x01, 0xC2, 0x00, IAC, SE},
                              ANSWERS_AFTER_SPEED});
     Script server(AF_INET, OFFERS, reply);
-    dtr_level = line_level::off;
-    rts_level = line_level::on;
-    pulse_line = modem_line::dtr;
-    pulse_ms = 20;
-    int fd;
-    EXPECT_EQ(open_and_say("rfc2217://127.0.0.1:" + std::to_string(server.port), 115200, &fd), "");
-    dtr_level = rts_level = line_level::keep;
-    pulse_line = modem_line::none;
-    ASSERT_GE(fd, 0);
-    net_close(fd, 500);
+    line_settings settings;
+    settings.dtr = line_level::off;
+    settings.rts = line_level::on;
+    settings.pulse_line = modem_line::dtr;
+    settings.pulse_ms = 20;
+    Line line;
+    EXPECT_EQ(open_and_say("rfc2217://127.0.0.1:" + std::to_string(server.port), 115200, &line, settings), "");
+    ASSERT_TRUE(line);
+    line->close(true, 500);
     server.thread.join();
     const auto control = [](uint8_t value) { return Bytes{IAC, SB, CPO, 5, value, IAC, SE}; };
     const Bytes expected = cat({control(9), control(11), control(8), control(9)});  // DTR off, RTS on, DTR on, off

@@ -1,7 +1,7 @@
 // The line's waits against a signal that is already pending when the wait
 // begins: it must end the program by that signal with the line put back,
 // never leave poll asleep.
-#include "posix/port.h"
+#include "base/line.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,7 +12,8 @@
 #include <csignal>
 
 #include "link/link.h"
-#include "posix/stop.h"
+#include "posix/fd_transport.h"
+#include "posix/signals.h"
 #include "tests/tty_settings.h"
 
 namespace {
@@ -37,7 +38,10 @@ bool settings_back(const Pty& p) { return same_settings(settings(p.slave), p.bef
 // alarm turns a hang into a death by the wrong signal.
 void open_line_and_signal(const Pty& p) {
     alarm(5);
-    if (!tolvane::port_open(p.path, 9600)) _exit(1);
+    tolvane::line_settings settings;
+    settings.device = p.path;
+    settings.baud = 9600;
+    if (!tolvane::line_open(settings)) _exit(1);
     tolvane::stop_watch_signals();
     raise(SIGTERM);
 }
@@ -63,10 +67,11 @@ TEST(LineWait, SignalBeforeAWriteWaitEndsByTheSignal) {
             open_line_and_signal(p);
             // Fill the line until the next byte must wait.
             const char fill[256] = {};
-            while (write(tolvane::line_fd, fill, sizeof fill) > 0) {
+            const int fd = static_cast<tolvane::fd_transport*>(tolvane::line_transport_now())->fd;
+            while (write(fd, fill, sizeof fill) > 0) {
             }
             tolvane::link_put_raw('A');
-            tolvane::port_flush();
+            tolvane::line_close();
             _exit(2);
         },
         testing::KilledBySignal(SIGTERM), "");

@@ -1,0 +1,202 @@
+#include "app/option_table.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "net/url.h"
+#include "terminal/display.h"
+#include "terminal/watch.h"
+
+namespace tolvane {
+
+namespace {
+
+// --timeout takes up to this many seconds (about 30 years).
+constexpr double TIME_LIMIT_MAX_SECONDS = 1e9;
+// The longest reset pulse: a minute is already far beyond any board's.
+constexpr long PULSE_MS_MAX = 60000;
+
+bool refuse(std::string* message, const char* text) {
+    *message = text;
+    return false;
+}
+
+// The first word of a -c argument; empty when it holds none (an unset
+// variable in -c "$PORT" must not open the default line).
+std::string first_word(const char* text) {
+    while (*text && std::isspace(static_cast<unsigned char>(*text))) ++text;
+    const char* end = text;
+    while (*end && !std::isspace(static_cast<unsigned char>(*end))) ++end;
+    return std::string(text, end);
+}
+
+// A -c naming a network line must be a usable URL: a typo must not become
+// a device path.
+bool set_device(const char* arg, settings* s, std::string* message) {
+    const std::string device = first_word(arg);
+    if (device.empty()) return refuse(message, "option requires an argument");
+    NetUrl url;
+    std::string why;
+    if (net_url_scheme(device) != net_scheme::none && !net_url_parse(device, &url, &why)) {
+        *message = device + ": " + why;
+        return false;
+    }
+    s->line.device = device;
+    return true;
+}
+
+// -b takes a whole number of Baud and nothing else: "fast" or "115k" must
+// not run at some other speed.
+bool set_baud(const char* arg, settings* s, std::string* message) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = *arg >= '0' && *arg <= '9' ? std::strtol(arg, &end, 10) : 0;
+    if (end == nullptr || *end != '\0' || errno == ERANGE || value <= 0)
+        return refuse(message, "option needs a whole number of Baud");
+    s->line.baud = value;
+    return true;
+}
+
+bool set_quit(const char*, settings* s, std::string*) { return s->quit_after_send = true; }
+bool set_trace(const char*, settings* s, std::string*) { return s->files.trace = true; }
+bool set_read_only(const char*, settings* s, std::string*) { return s->files.read_only = true; }
+bool set_wait(const char*, settings* s, std::string*) { return s->line.wait_for_line = true; }
+
+bool set_root(const char* arg, settings* s, std::string*) {
+    s->files.root = arg;
+    return true;
+}
+
+bool set_log(const char* arg, settings* s, std::string*) {
+    s->log_path = arg;
+    return true;
+}
+
+// --dtr and --rts take on or off.
+bool parse_level(const char* arg, line_level* level, std::string* message) {
+    if (std::strcmp(arg, "on") == 0) *level = line_level::on;
+    else if (std::strcmp(arg, "off") == 0) *level = line_level::off;
+    else return refuse(message, "option needs on or off");
+    return true;
+}
+
+bool set_dtr(const char* arg, settings* s, std::string* message) { return parse_level(arg, &s->line.dtr, message); }
+bool set_rts(const char* arg, settings* s, std::string* message) { return parse_level(arg, &s->line.rts, message); }
+
+// --pulse takes dtr or rts, and :MS with a whole number of milliseconds.
+bool set_pulse(const char* arg, settings* s, std::string* message) {
+    const char* colon = std::strchr(arg, ':');
+    const std::string name = colon ? std::string(arg, colon) : std::string(arg);
+    const bool named = name == "dtr" || name == "rts";
+    long ms = s->line.pulse_ms;
+    if (named && colon) {
+        const char* digits = colon + 1;
+        char* end = nullptr;
+        errno = 0;
+        ms = *digits >= '0' && *digits <= '9' ? std::strtol(digits, &end, 10) : 0;
+        if (end == nullptr || *end != '\0' || errno == ERANGE || ms <= 0 || ms > PULSE_MS_MAX) ms = 0;
+    }
+    if (!named || ms == 0) return refuse(message, "option needs dtr or rts[:MS], MS up to 60000");
+    s->line.pulse_line = name == "dtr" ? modem_line::dtr : modem_line::rts;
+    s->line.pulse_ms = static_cast<int>(ms);
+    return true;
+}
+
+bool set_stamps(const char*, settings* s, std::string*) {
+    s->view.stamps = stamp_format::time_of_day;
+    return true;
+}
+
+bool set_stamp_format(const char* arg, settings* s, std::string* message) {
+    if (arg == nullptr) return set_stamps(arg, s, message);
+    if (display_parse_stamp_format(arg, &s->view.stamps)) return true;
+    return refuse(message, "option needs 24hour, 24hour-start, 24hour-delta or iso8601");
+}
+
+bool set_maps(const char* arg, settings* s, std::string* message) {
+    if (display_parse_maps(arg, &s->view.maps)) return true;
+    return refuse(message, "option needs INLCRNL, ICRNL, IGNCR, OCRNL or ONLCRNL");
+}
+
+bool set_hex(const char*, settings* s, std::string*) { return s->view.hex = true; }
+bool set_local_echo(const char*, settings* s, std::string*) { return s->view.local_echo = true; }
+
+bool add_step(watch_step::kind kind, const char* arg, settings* s, std::string* message) {
+    const watch_step step{kind, arg};
+    std::string why;
+    if (!watch_step_valid(step, &why)) {
+        *message = kind == watch_step::kind::send ? "option has an unknown escape" : "bad pattern (" + why + ")";
+        return false;
+    }
+    s->watch.push_back(step);
+    return true;
+}
+
+bool add_expect(const char* arg, settings* s, std::string* m) { return add_step(watch_step::kind::expect, arg, s, m); }
+bool add_fail(const char* arg, settings* s, std::string* m) { return add_step(watch_step::kind::fail, arg, s, m); }
+bool add_send(const char* arg, settings* s, std::string* m) { return add_step(watch_step::kind::send, arg, s, m); }
+
+// --timeout: whole seconds or a decimal ("60", "2.5", ".5"); 0 is no limit.
+bool set_timeout(const char* arg, settings* s, std::string* message) {
+    const char* p = arg;
+    while (*p >= '0' && *p <= '9') ++p;
+    bool valid = p != arg;
+    if (*p == '.') {
+        const char* fraction = ++p;
+        while (*p >= '0' && *p <= '9') ++p;
+        valid = valid || p != fraction;
+    }
+    const double value = valid && *p == '\0' ? std::strtod(arg, nullptr) : -1;
+    if (value < 0 || value > TIME_LIMIT_MAX_SECONDS) return refuse(message, "option needs a number of seconds");
+    s->time_limit_seconds = value;
+    return true;
+}
+
+bool always(const settings&) { return true; }
+bool time_limited(const settings& s) { return s.time_limit_seconds > 0; }
+
+constexpr option_action SET = option_action::set;
+constexpr long_arg NONE = long_arg::none;
+constexpr long_arg REQUIRED = long_arg::required;
+
+}  // namespace
+
+// In the order of the usage, whose first three lines stay as they always were.
+const option_row OPTION_TABLE[] = {
+    {'c', nullptr, REQUIRED, "c <com> communications device", SET, set_device, nullptr},
+    {'b', nullptr, REQUIRED, "b <nnn> Baudrate", SET, set_baud, nullptr},
+    {'q', nullptr, NONE, "q       quit, leave program.", SET, set_quit, nullptr},
+    {'r', nullptr, NONE, "r       trace each file request", SET, set_trace, nullptr},
+    {'d', nullptr, REQUIRED, "d <dir> serve the target only the files beneath dir", SET, set_root, nullptr},
+    {'p', nullptr, NONE, "p       serve the files read-only", SET, set_read_only, nullptr},
+    {'w', nullptr, NONE, "w       wait for the line, at start and when it goes away", SET, set_wait, nullptr},
+    {'l', nullptr, REQUIRED, "l <file> append what the console shows to file", SET, set_log, nullptr},
+    {'h', "help", NONE, "h       this text (also --help)", option_action::help, nullptr, nullptr},
+    {0, "version", NONE, "--version   the program's version and build date", option_action::version, nullptr,
+     nullptr},
+    {0, "list", NONE, "--list      list the serial lines of this machine", option_action::list, nullptr, nullptr},
+    {0, "dtr", REQUIRED, "--dtr on|off  hold DTR on or off", SET, set_dtr, nullptr},
+    {0, "rts", REQUIRED, "--rts on|off  hold RTS on or off", SET, set_rts, nullptr},
+    {0, "pulse", REQUIRED, "--pulse dtr|rts[:MS]  reset the board: the line on for MS ms (100)", SET, set_pulse,
+     nullptr},
+    {'t', nullptr, NONE, "t       stamp each line of target text (also --timestamp)", SET, set_stamps, nullptr},
+    {0, "timestamp", long_arg::optional, "--timestamp=FORMAT  24hour, 24hour-start, 24hour-delta or iso8601", SET,
+     set_stamp_format, nullptr},
+    {0, "map", REQUIRED, "--map FLAGS  INLCRNL,ICRNL,IGNCR for target text, OCRNL,ONLCRNL for keys", SET, set_maps,
+     nullptr},
+    {0, "hex", NONE, "--hex       show target bytes in hex, 16 to a line", SET, set_hex, nullptr},
+    {0, "local-echo", NONE, "--local-echo  show the keys as they are sent", SET, set_local_echo, nullptr},
+    {0, "expect", REQUIRED, "--expect <re>  end with status 0 once each such pattern matched, in order", SET,
+     add_expect, always},
+    {0, "fail", REQUIRED, "--fail <re>    end with status 1 on a line that matches", SET, add_fail, always},
+    {0, "send", REQUIRED, "--send <text>  send text (\\r \\n \\xNN \\\\), after the --expect before it", SET,
+     add_send, nullptr},
+    {0, "timeout", REQUIRED, "--timeout <s>  end with status 124 after s seconds", SET, set_timeout,
+     time_limited},
+};
+
+const size_t OPTION_COUNT = sizeof OPTION_TABLE / sizeof OPTION_TABLE[0];
+
+}  // namespace tolvane

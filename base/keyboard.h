@@ -1,0 +1,12 @@
+// The keyboard, one per platform (posix/console.cpp, win32/console.cpp).
+// While it is taken, keys typed are read by the waits (base/wait.h) into
+// the key queue: raw on a POSIX terminal, Ctrl-C a key on a Windows
+// console. The console's settings come back on every way out.
+#pragma once
+
+namespace tolvane {
+
+void keyboard_take();
+void keyboard_release();
+
+}  // namespace tolvane

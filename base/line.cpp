@@ -1,0 +1,334 @@
+#include "base/line.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "base/console.h"
+#include "base/deadline.h"
+#include "base/keyboard.h"
+#include "base/keys.h"
+#include "base/session_log.h"
+#include "base/stop.h"
+#include "base/time_limit.h"
+#include "base/wait.h"
+#include "link/link.h"
+#include "net/url.h"
+
+namespace tolvane {
+
+namespace {
+
+// One read takes whatever a fast USB line has delivered; one write takes a
+// whole reply to a 4096-byte read, escapes and all.
+constexpr size_t LINE_BUFFER_SIZE = 16384;
+// On a way out a line that takes nothing for this long gets no more.
+constexpr int LAST_OUTPUT_PATIENCE_MS = 500;
+// How often the driver's output queue is looked at on the way out.
+constexpr int DRAIN_LOOK_MS = 5;
+// -w at start: how often a device that is not there is looked for.
+constexpr int LOOK_MS = 250;
+// A node that has just appeared may be root's alone for a moment, until
+// udev gives it its group: so long it is looked at again.
+constexpr int ACCESS_GRACE_MS = 2000;
+
+struct line_record {
+    line_transport* transport = nullptr;
+    line_settings settings;  // what a reopen asks for again
+    std::array<unsigned char, LINE_BUFFER_SIZE> in;
+    size_t in_next = 0;
+    size_t in_end = 0;
+    std::array<unsigned char, LINE_BUFFER_SIZE> out;
+    size_t out_count = 0;
+    unsigned long reads = 0;
+    bool wait_when_gone = false;
+    bool gone = false;
+    bool taking_last_output = false;
+    // Set after Ctrl-Q or a decided run: the last output has until then,
+    // not the usual patience.
+    bool leave_by_deadline = false;
+    deadline leave = deadline::never();
+};
+line_record line;
+
+bool is_network() { return net_url_scheme(line.settings.device) != net_scheme::none; }
+
+// Ctrl-Q came or the --timeout passed, and the last output is not yet
+// being let out: a request in progress is cut off.
+bool run_ending() { return (quit_requested() || time_limit_passed()) && !line.taking_last_output; }
+
+// Milliseconds to wait on the way out: up to the deadline after Ctrl-Q,
+// else the patience for a line that takes nothing.
+int leaving_wait_ms() { return line.leave_by_deadline ? line.leave.left_ms() : LAST_OUTPUT_PATIENCE_MS; }
+
+// Writes what is queued without waiting; false when the line failed (the
+// rest of the queue is then dropped).
+bool write_queued() {
+    size_t done = 0;
+    bool failed = false;
+    while (done < line.out_count) {
+        const long n = line.transport->write(line.out.data() + done, line.out_count - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+        } else {
+            failed = n == LINE_FAILED;
+            break;
+        }
+    }
+    std::memmove(line.out.data(), line.out.data() + done, line.out_count - done);
+    line.out_count = failed ? 0 : line.out_count - done;
+    return !failed;
+}
+
+// On the ways out: sends what the line still takes, but never hangs on a
+// line that takes nothing.
+void flush_before_leaving() {
+    while (line.out_count > 0 && write_queued() && line.out_count > 0) {
+        const int ms = leaving_wait_ms();
+        if (ms == 0 || !wait_line_only(WAIT_OUTPUT, deadline::in(ms))) break;
+    }
+    line.out_count = 0;
+}
+
+// The transport's own queue drained, within the same patience: true when
+// it did.
+bool drained_before_leaving() {
+    size_t pending = line.transport->unsent();
+    deadline patience = deadline::in(LAST_OUTPUT_PATIENCE_MS);
+    while (pending > 0) {
+        if (leaving_wait_ms() == 0) return false;
+        if (!line.leave_by_deadline && patience.passed()) return false;
+        wait_line_only(0, deadline::in(DRAIN_LOOK_MS));
+        const size_t now_pending = line.transport->unsent();
+        if (now_pending < pending) patience = deadline::in(LAST_OUTPUT_PATIENCE_MS);
+        pending = now_pending;
+    }
+    return true;
+}
+
+// Every way out: the queue sent, then the old settings once the output has
+// left at the line's speed. A line that takes nothing (a board halted at a
+// breakpoint) gets its output dropped, so neither the settings nor the
+// close wait for it.
+void restore_line() {
+    if (line.transport == nullptr) return;
+    flush_before_leaving();
+    const bool drained = drained_before_leaving();
+    if (line.transport->close(drained, leaving_wait_ms())) delete line.transport;
+    line.transport = nullptr;
+}
+
+void use(line_transport* transport) {
+    line.transport = transport;
+    line.in_next = line.in_end = 0;
+    line.out_count = 0;
+    line.gone = false;
+    stop_on_exit(restore_line);
+}
+
+// The line failed for good. With -w a line that went away is let go and
+// waited for: until it is back, reads answer ETX at once and writes are
+// dropped, so a request in progress runs out by itself. Otherwise the
+// program ends.
+void line_lost(const char* operation) {
+    line.out_count = 0;  // nothing more can leave
+    const std::string why = line.transport->why;
+    const char* device = line.settings.device.c_str();
+    console_start_line();
+    if (line.wait_when_gone && line.transport->went_away) {
+        session_log_note("line lost");
+        console_print("%s: %s: %s\n", operation, device, why.c_str());
+        console_print("waiting for %s (Ctrl-Q ends)\n", device);
+        stop_forget(restore_line);
+        if (line.transport->let_go()) delete line.transport;
+        line.transport = nullptr;
+        line.in_next = line.in_end = 0;
+        line.gone = true;
+        return;
+    }
+    stop_restore();  // the message then reads on a cooked console
+    console_print("%s: %s: %s\n", operation, device, why.c_str());
+    stop_now(-1);
+}
+
+// One read of whatever is there; false when nothing was (or the line is
+// gone). The transport's own answers go out before the next data.
+bool read_some() {
+    const long n = line.transport->read(line.in.data(), line.in.size());
+    line.out_count += line.transport->take_output(line.out.data() + line.out_count, line.out.size() - line.out_count);
+    if (n > 0) {
+        line.in_next = 0;
+        line.in_end = static_cast<size_t>(n);
+        ++line.reads;
+        return true;
+    }
+    if (n == LINE_FAILED) line_lost("read");
+    return false;
+}
+
+// Writes the queued output, waiting as long as the line needs (or until
+// the request is cut off).
+void flush_all() {
+    while (line.out_count > 0 && !line.gone && !line_request_cut()) {
+        line_send();
+        if (line.out_count > 0 && !line.gone) wait_once(WAIT_OUTPUT, deadline::never());
+    }
+}
+
+// -w at start: a device that is not there yet is looked for a few times a
+// second, the keyboard read for Ctrl-Q (other keys have no line to go to).
+line_transport* open_when_there(const line_settings& settings) {
+    open_outcome outcome;
+    line_transport* transport = device_transport_open(settings, true, &outcome);
+    if (transport != nullptr || outcome.result != open_result::absent) {
+        if (transport == nullptr) console_print("%s", outcome.message.c_str());
+        return transport;
+    }
+    console_print("waiting for %s (Ctrl-Q ends)\n", settings.device.c_str());
+    keyboard_take();
+    wait_watch_keyboard(true);
+    deadline denied_grace = deadline::never();
+    for (;;) {
+        const deadline look = deadline::in(LOOK_MS);
+        while (!look.passed() && !quit_requested()) wait_once(0, look);
+        keys_clear();
+        if (quit_requested()) stop_now(0);
+        transport = device_transport_open(settings, true, &outcome);
+        if (transport != nullptr) break;
+        if (outcome.result == open_result::absent) {
+            denied_grace = deadline::never();
+            continue;
+        }
+        if (outcome.result == open_result::denied) {
+            if (denied_grace.is_never()) denied_grace = deadline::in(ACCESS_GRACE_MS);
+            if (!denied_grace.passed()) continue;
+        }
+        console_print("%s", outcome.message.c_str());
+        break;
+    }
+    wait_watch_keyboard(false);
+    keyboard_release();
+    return transport;
+}
+
+}  // namespace
+
+bool line_open(const line_settings& settings) {
+    line.settings = settings;
+    line.wait_when_gone = false;
+    line.taking_last_output = false;
+    line.leave_by_deadline = false;
+    line_transport* transport = nullptr;
+    if (is_network()) {
+        transport = network_transport_open(settings, true, false);
+    } else if (settings.wait_for_line) {
+        transport = open_when_there(settings);
+    } else {
+        open_outcome outcome;
+        transport = device_transport_open(settings, true, &outcome);
+        if (transport == nullptr) console_print("%s", outcome.message.c_str());
+    }
+    if (transport == nullptr) return false;
+    use(transport);
+    return true;
+}
+
+void line_close() {
+    if (line.transport == nullptr) return;  // it went away and did not come back
+    // Sent as long as the line takes it; a line that takes nothing for the
+    // patience gets no more.
+    while (line.out_count > 0 && !line.gone && !line_request_cut()) {
+        line_send();
+        if (line.out_count == 0 || line.gone) break;
+        if (!wait_once(WAIT_OUTPUT, deadline::in(LAST_OUTPUT_PATIENCE_MS))) break;
+    }
+    stop_forget(restore_line);
+    restore_line();
+}
+
+long line_speed() { return line.transport ? line.transport->speed() : line.settings.baud; }
+
+unsigned long line_reads() { return line.reads; }
+
+size_t line_buffered() {
+    return line.in_end - line.in_next + (line.transport ? line.transport->input_held() : 0);
+}
+
+void line_fill() {
+    if (line.in_next == line.in_end && !line.gone) read_some();
+}
+
+void line_send() {
+    if (line.out_count == 0 || line.gone) return;
+    if (!write_queued()) line_lost("write");
+}
+
+size_t line_pending() { return line.out_count; }
+
+size_t line_room() {
+    const size_t room = line.gone ? line.out.size() : line.out.size() - line.out_count;
+    return line.transport ? room / line.transport->wire_bytes_max() : room;
+}
+
+bool line_wait_room(int ms) {
+    if (line.gone) return true;
+    const size_t before = line.out_count;
+    line_send();
+    if (line.gone || line.out_count < before || line.out_count == 0) return true;
+    if (ms <= 0 || !wait_line_only(WAIT_OUTPUT, deadline::in(ms))) return false;
+    line_send();
+    return line.gone || line.out_count < before;
+}
+
+bool line_request_cut() { return line.gone || run_ending(); }
+
+void line_take_last_output() { line.taking_last_output = true; }
+
+void line_leave_within(int ms) {
+    line.leave_by_deadline = true;
+    line.leave = deadline::in(ms);
+}
+
+void line_wait_when_gone(bool wait) { line.wait_when_gone = wait; }
+
+bool line_gone() { return line.gone; }
+
+bool line_reopen() {
+    open_outcome outcome;
+    line_transport* transport = is_network() ? network_transport_open(line.settings, false, true)
+                                             : device_transport_open(line.settings, false, &outcome);
+    if (transport == nullptr) return false;
+    use(transport);
+    console_print("%s back\n", line.settings.device.c_str());
+    session_log_note("line back");
+    return true;
+}
+
+void line_end_program(int status, int ms) {
+    console_flush();
+    line_leave_within(ms);
+    stop_now(status);
+}
+
+line_transport* line_transport_now() { return line.transport; }
+
+int link_get_raw() {
+    while (line.in_next == line.in_end) {
+        if (line_request_cut()) return BYTE_ETX;
+        line_send();  // the target may be waiting for what we queued
+        if (!line.gone && !read_some() && !line.gone)
+            wait_once(WAIT_INPUT | (line.out_count > 0 ? WAIT_OUTPUT : 0u), deadline::never());
+    }
+    return line.in[line.in_next++];
+}
+
+void link_put_raw(int byte) {
+    if (line_request_cut()) return;
+    unsigned char wire[2];
+    const size_t size = line.transport->encode(byte, wire);
+    if (line.out_count + size > line.out.size()) flush_all();
+    if (line.gone || line.out_count + size > line.out.size()) return;  // cut off while the line took nothing
+    for (size_t i = 0; i < size; ++i) line.out[line.out_count++] = wire[i];
+}
+
+}  // namespace tolvane

@@ -1,0 +1,72 @@
+// The process's one line, whatever carries it (base/line_transport.h).
+// Bytes from it are read in blocks into a buffer that link_get_raw takes
+// from; bytes for it are queued and written in blocks, whenever the line
+// takes them, in every wait and on every way out.
+//
+// The line's states live here once: gone (-w: it went away and is waited
+// for), back, a request cut off (Ctrl-Q or the --timeout came: reads
+// answer ETX at once and writes are dropped, so the request runs out by
+// itself), and the last output on the way out.
+#pragma once
+
+#include <cstddef>
+
+#include "base/line_transport.h"
+#include "base/settings.h"
+
+namespace tolvane {
+
+// Opens the line the settings name, sets its modem lines and gives the
+// reset pulse asked for; with -w a device that is not there yet is waited
+// for ("waiting for DEVICE (Ctrl-Q ends)"). False after saying why not.
+bool line_open(const line_settings& settings);
+// Sends what is queued while the line takes it, puts the line's settings
+// back and closes it.
+void line_close();
+
+// The speed in force, in Baud.
+long line_speed();
+// Reads that brought bytes so far: the bytes of one read arrived together.
+unsigned long line_reads();
+
+// Bytes received and not yet taken.
+size_t line_buffered();
+// Takes into the buffer what the line holds now, without waiting.
+void line_fill();
+// Writes what the line takes now of the queued output, without waiting.
+void line_send();
+// Queued output not yet written.
+size_t line_pending();
+// Data bytes the queue takes now (one may go doubled on the wire).
+size_t line_room();
+// Waits at most ms for the line to take some of the queued output; false
+// when it took none (true at once when nothing is queued). Keys and
+// signals are not looked at: this is for the ways out.
+bool line_wait_room(int ms);
+
+// True while a request is cut off (see above).
+bool line_request_cut();
+// After Ctrl-Q, once the request returned: the line takes output again,
+// for the keys typed before it.
+void line_take_last_output();
+// On the way out: what is queued, here and in the driver, gets at most ms
+// to leave; the rest is dropped.
+void line_leave_within(int ms);
+
+// -w while the terminal runs: a line that goes away is let go instead of
+// ending the program. Until line_reopen brings it back, line_gone is true.
+void line_wait_when_gone(bool wait);
+bool line_gone();
+// Opens the line again as at start (nothing is sent); true when it is back.
+bool line_reopen();
+
+// Ends the program (Ctrl-Q, or a run decided by --expect, --fail or
+// --timeout): what is queued for the line gets at most ms to leave (the
+// rest is dropped), the console and the line get their settings back, and
+// the streams the target left open are flushed; exits with status.
+[[noreturn]] void line_end_program(int status, int ms);
+
+// The open transport, for the platform's wait; null while none is open.
+line_transport* line_transport_now();
+
+}  // namespace tolvane

@@ -1,0 +1,81 @@
+// One kind of line as a platform carries it: a tty, a COM port, a TCP
+// connection with or without telnet. The shared line (base/line.h) keeps
+// the buffers and the line's state; a transport only moves bytes and sets
+// its line up. Each is one file per platform; a new line operation is one
+// function in each.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "base/settings.h"
+
+namespace tolvane {
+
+// What a read or a write answers when the line failed.
+constexpr long LINE_FAILED = -1;
+
+class line_transport {
+public:
+    virtual ~line_transport() = default;
+
+    // Takes what has arrived, without waiting: the count, 0 when nothing
+    // has, or LINE_FAILED.
+    virtual long read(unsigned char* buffer, size_t size) = 0;
+    // Hands bytes to the line without waiting: how many it took (0: none
+    // now), or LINE_FAILED.
+    virtual long write(const unsigned char* bytes, size_t count) = 0;
+    // A data byte as the wire carries it; returns 1 or 2 (wire_bytes_max).
+    virtual size_t encode(int byte, unsigned char* wire) {
+        wire[0] = static_cast<unsigned char>(byte);
+        return 1;
+    }
+    // The most bytes one data byte becomes on the wire.
+    virtual size_t wire_bytes_max() const { return 1; }
+    // The transport's own bytes for the other end (telnet answers), due
+    // before the next data: moved into dest, at most room.
+    virtual size_t take_output(unsigned char* dest, size_t room) {
+        (void)dest;
+        (void)room;
+        return 0;
+    }
+    // Bytes received before the line was handed over, not read yet.
+    virtual size_t input_held() const { return 0; }
+    // Bytes taken by write that have not left yet (the driver's queue, a
+    // write in flight); 0 where it cannot tell.
+    virtual size_t unsent() { return 0; }
+    // Ends the line. drained: all output has left, so the line's settings
+    // may come back behind it; else what is still held is dropped. ms
+    // bounds the goodbye of a network line. False when the transport must
+    // not be freed (an operation that never ended may still write into it).
+    virtual bool close(bool drained, int ms) = 0;
+    // The line went away: closed without waiting for anything; as close.
+    virtual bool let_go() = 0;
+    // The speed in force, in Baud (the driver's, a little off the one
+    // asked for; a network line's as asked).
+    virtual long speed() const = 0;
+
+    // After LINE_FAILED: why (for "read: DEVICE: why"), and whether the
+    // line went away (a board reset or unplugged, a connection reset) and
+    // may come back, rather than failed for good.
+    std::string why;
+    bool went_away = false;
+};
+
+// How an open went: opened, the device is not there (yet), the system
+// denies it (a node udev has not given its group yet), or it failed for
+// another reason. message: what to say about it, a whole line.
+enum class open_result { opened, absent, denied, failed };
+struct open_outcome {
+    open_result result = open_result::failed;
+    std::string message;
+};
+
+// Each platform's two kinds of line. first: the first open of the run
+// (the reset pulse is given then only). A device opens quietly: its
+// outcome says what to say. A network line says why it failed itself,
+// unless quiet (a reconnect: then only a server's refusal, once).
+line_transport* device_transport_open(const line_settings& settings, bool first, open_outcome* outcome);
+line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet);
+
+}  // namespace tolvane

@@ -1,0 +1,28 @@
+// The program's one wait, one per platform (posix/wait.cpp, win32/wait.cpp):
+// on the line, the keyboard, the signals and the --timeout together.
+//
+// A wait only records what happened: keys go into the key queue (Ctrl-Q
+// sets the quit flag), a signal ends the program. Its caller looks at what
+// changed and acts; callers loop.
+#pragma once
+
+#include "base/deadline.h"
+
+namespace tolvane {
+
+constexpr unsigned WAIT_INPUT = 1u << 0;   // the line has bytes
+constexpr unsigned WAIT_OUTPUT = 1u << 1;  // the line takes more
+
+// Sleeps until the line is ready for one of events (none: only the rest),
+// keys came, or until (never past the --timeout). The target's text so far
+// is shown first. True when the line is ready.
+bool wait_once(unsigned events, deadline until);
+
+// The ways out: the line alone, no keys and no signals, at most until.
+bool wait_line_only(unsigned events, deadline until);
+
+// While the terminal runs (and while a line is waited for), every wait
+// reads keys.
+void wait_watch_keyboard(bool watch);
+
+}  // namespace tolvane

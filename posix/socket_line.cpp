@@ -1,0 +1,212 @@
+// The line over the network: rfc2217://HOST:PORT and tcp://HOST:PORT
+// (net/url.h). Connects (every wait seeing keys and signals), sets an
+// rfc2217 line up (net/setup.h) and keeps telnet out of the data.
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/console.h"
+#include "base/keys.h"
+#include "net/setup.h"
+#include "net/telnet.h"
+#include "net/url.h"
+#include "posix/fd_transport.h"
+#include "posix/wait.h"
+
+namespace tolvane {
+
+namespace {
+
+class socket_transport : public fd_transport {
+public:
+    bool telnet_line = false;
+    TelnetCodec codec;
+    long baud = 0;
+    // Data that came between the server's answers while the line was set up.
+    std::vector<unsigned char> early;
+    size_t early_next = 0;
+
+    long read(unsigned char* buffer, size_t size) override {
+        if (early_next < early.size()) {
+            const size_t n = std::min(size, early.size() - early_next);
+            std::memcpy(buffer, early.data() + early_next, n);
+            early_next += n;
+            return static_cast<long>(n);
+        }
+        const ssize_t n = ::read(fd, buffer, size);
+        if (n < 0 && worth_retrying(errno)) return 0;
+        if (n <= 0) return failed(n, errno);
+        if (!telnet_line) return n;
+        return static_cast<long>(telnet_decode(codec, buffer, static_cast<size_t>(n)));  // 0: only telnet came
+    }
+
+    // No SIGPIPE when the server has gone.
+    long write(const unsigned char* bytes, size_t count) override {
+        const ssize_t n = send(fd, bytes, count, MSG_NOSIGNAL);
+        if (n >= 0) return n;
+        if (worth_retrying(errno)) return 0;
+        return failed(n, errno);
+    }
+
+    size_t encode(int byte, unsigned char* wire) override {
+        return telnet_wire_byte(telnet_line, static_cast<uint8_t>(byte), wire);
+    }
+    size_t wire_bytes_max() const override { return telnet_line ? 2 : 1; }
+    size_t take_output(unsigned char* dest, size_t room) override {
+        return telnet_line ? telnet_take(codec, dest, room) : 0;
+    }
+    size_t input_held() const override { return early.size() - early_next; }
+    size_t unsent() override { return queued_in_kernel(); }
+
+    // So that the server gets everything sent: our end closed first, then
+    // at most ms for the server to close its end.
+    bool close(bool, int ms) override {
+        shutdown(fd, SHUT_WR);
+        const deadline until = deadline::in(ms);
+        unsigned char sink[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, sink, sizeof sink);
+            if (n == 0 || (n < 0 && !worth_retrying(errno))) break;
+            if (n > 0) continue;
+            pollfd p{fd, POLLIN, 0};
+            const int left = until.left_ms();
+            if (left == 0 || poll(&p, 1, left) == 0) break;
+        }
+        ::close(fd);
+        return true;
+    }
+
+    bool let_go() override {
+        ::close(fd);
+        return true;
+    }
+
+    long speed() const override { return baud; }
+};
+
+std::string last_refusal;  // a reconnect says a refusal once
+
+void say(bool quiet, const char* url, const std::string& why) {
+    if (!quiet) console_print("open: %s: %s\n", url, why.c_str());
+}
+
+// A non-blocking socket connected to the address, or -1 with the error.
+int connect_to(const addrinfo* address, deadline until, int* error) {
+    const int fd = socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address->ai_protocol);
+    if (fd < 0) {
+        *error = errno;
+        return -1;
+    }
+    // A key is one byte: it leaves at once, not when a segment is full.
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (connect(fd, address->ai_addr, address->ai_addrlen) == 0) return fd;
+    if (errno != EINPROGRESS) {
+        *error = errno;
+        close(fd);
+        return -1;
+    }
+    if (!wait_fd_ready(fd, POLLOUT, until)) {
+        *error = quit_requested() ? EINTR : ETIMEDOUT;
+        close(fd);
+        return -1;
+    }
+    socklen_t size = sizeof *error;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, error, &size) != 0) *error = errno;
+    if (*error == 0) return fd;
+    close(fd);
+    return -1;
+}
+
+// The connection's calls while the line is set up.
+bool setup_send_all(void* context, const unsigned char* bytes, size_t count, deadline until, std::string* why) {
+    const int fd = *static_cast<int*>(context);
+    while (count > 0) {
+        const ssize_t n = send(fd, bytes, count, MSG_NOSIGNAL);
+        if (n > 0) {
+            bytes += n;
+            count -= static_cast<size_t>(n);
+        } else if (n < 0 && !worth_retrying(errno)) {
+            *why = std::strerror(errno);
+            return false;
+        } else if (!wait_fd_ready(fd, POLLOUT, until)) {
+            *why = std::strerror(ETIMEDOUT);
+            return false;
+        }
+    }
+    return true;
+}
+
+long setup_receive(void* context, unsigned char* buffer, size_t size, deadline until, std::string* why) {
+    const int fd = *static_cast<int*>(context);
+    for (;;) {
+        if (!wait_fd_ready(fd, POLLIN, until)) return -1;  // the usual words
+        const ssize_t got = ::read(fd, buffer, size);
+        if (got >= 0) return static_cast<long>(got);
+        if (!worth_retrying(errno)) {
+            *why = std::strerror(errno);
+            return -1;
+        }
+    }
+}
+
+void pause_ms(int ms) { poll(nullptr, 0, ms); }
+
+// A connected socket to the URL's host, or -1 after saying why.
+int connect_url(const NetUrl& parts, const char* url, bool quiet) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* addresses = nullptr;
+    const int resolved = getaddrinfo(parts.host.c_str(), parts.port.c_str(), &hints, &addresses);
+    if (resolved != 0) {
+        say(quiet, url, resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved));
+        return -1;
+    }
+    const deadline until = deadline::in(NET_CONNECT_PATIENCE_MS);
+    int fd = -1;
+    int error = ECONNREFUSED;
+    for (const addrinfo* a = addresses; a && fd < 0 && !quit_requested(); a = a->ai_next)
+        fd = connect_to(a, until, &error);
+    freeaddrinfo(addresses);
+    if (fd < 0 && !quit_requested()) say(quiet, url, std::strerror(error));
+    return fd;
+}
+
+}  // namespace
+
+line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet) {
+    const char* url = settings.device.c_str();
+    NetUrl parts;
+    std::string why;
+    if (!net_url_parse(url, &parts, &why)) {
+        say(quiet, url, why);
+        return nullptr;
+    }
+    int fd = connect_url(parts, url, quiet);
+    if (fd < 0) return nullptr;
+    socket_transport* line = new socket_transport;
+    line->fd = fd;
+    line->baud = settings.baud;
+    line->telnet_line = parts.scheme == net_scheme::rfc2217;
+    const NetSetupIo io = {&fd, setup_send_all, setup_receive, pause_ms};
+    if (line->telnet_line && !net_set_up_line(line->codec, settings, first, quiet, io, &line->early, &last_refusal)) {
+        close(fd);
+        delete line;
+        return nullptr;
+    }
+    last_refusal.clear();
+    return line;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,144 @@
+// A tty device as the line: raw 8N1 at any speed the driver takes, its
+// settings saved at the open and put back on every way out.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/text_format.h"
+#include "posix/fd_transport.h"
+#include "posix/modem.h"
+#include "posix/speed.h"
+
+namespace tolvane {
+
+namespace {
+
+class tty_transport : public fd_transport {
+public:
+    struct termios saved;
+    long baud_in_force = 0;
+
+    long read(unsigned char* buffer, size_t size) override {
+        const ssize_t n = ::read(fd, buffer, size);
+        if (n > 0) return n;
+        if (n < 0 && worth_retrying(errno)) return 0;
+        return failed(n, errno);
+    }
+
+    long write(const unsigned char* bytes, size_t count) override {
+        const ssize_t n = ::write(fd, bytes, count);
+        if (n >= 0) return n;
+        if (worth_retrying(errno)) return 0;
+        return failed(n, errno);
+    }
+
+    size_t unsent() override { return queued_in_kernel(); }
+
+    // Drained: the old settings once the output has left at the line's
+    // speed; else the output still held is dropped, so that neither the
+    // settings nor the close wait for it.
+    bool close(bool drained, int) override {
+        if (!drained) tcflush(fd, TCOFLUSH);
+        while (tcsetattr(fd, drained ? TCSADRAIN : TCSANOW, &saved) != 0 && errno == EINTR) {
+        }
+        ::close(fd);
+        return true;
+    }
+
+    bool let_go() override {
+        tcsetattr(fd, TCSANOW, &saved);  // if the device is still there to take them
+        ::close(fd);
+        return true;
+    }
+
+    long speed() const override { return baud_in_force; }
+};
+
+bool device_absent(int error) { return error == ENOENT || error == ENODEV || error == ENXIO || error == EIO; }
+
+bool access_denied(int error) { return error == EACCES || error == EPERM; }
+
+line_transport* fail(open_outcome* outcome, open_result result, const std::string& message) {
+    outcome->result = result;
+    outcome->message = message;
+    return nullptr;
+}
+
+// Puts the saved settings back on a line that is given up during its set-up.
+line_transport* give_up(tty_transport* tty, open_outcome* outcome, const std::string& message) {
+    tcsetattr(tty->fd, TCSANOW, &tty->saved);
+    ::close(tty->fd);
+    delete tty;
+    return fail(outcome, open_result::failed, message);
+}
+
+// The device as a raw 8N1 line at baud: termios, not the 16-bit termio,
+// so that c_cflag reaches CRTSCTS and CMSPAR.
+struct termios raw_settings(const struct termios& saved, long baud, bool* has_code) {
+    struct termios raw;
+    std::memset(&raw, 0, sizeof raw);
+    raw.c_iflag = IGNBRK | IGNPAR;
+    raw.c_oflag = 0;
+    raw.c_cflag = CS8 | CREAD | CLOCAL;
+    raw.c_lflag = FLUSHO;
+    raw.c_cc[VTIME] = 2;
+    raw.c_cc[VMIN] = 16;
+    // A rate without a code keeps the line's speed until it is set by number.
+    unsigned code;
+    *has_code = speed_code(baud, &code);
+    cfsetispeed(&raw, *has_code ? code : cfgetispeed(&saved));
+    cfsetospeed(&raw, *has_code ? code : cfgetospeed(&saved));
+    return raw;
+}
+
+}  // namespace
+
+line_transport* device_transport_open(const line_settings& settings, bool first, open_outcome* outcome) {
+    const char* device = settings.device.c_str();
+    const long baud = settings.baud;
+    if (baud < SPEED_MIN) return fail(outcome, open_result::failed, text_printf("%ld Baud not supported\n", baud));
+    // O_NONBLOCK: a modem line without carrier cannot hang the open, and
+    // every wait happens in poll, where a signal is seen at once.
+    // O_NOCTTY: the line never becomes our controlling terminal.
+    const int fd = open(device, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        const open_result result = device_absent(error)   ? open_result::absent
+                                   : access_denied(error) ? open_result::denied
+                                                          : open_result::failed;
+        return fail(outcome, result, text_printf("open: %s: %s\n", device, std::strerror(error)));
+    }
+    // The lock picocom and tio take too: two programs on one line would
+    // split its bytes between them.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const std::string why = errno == EWOULDBLOCK ? "line in use by another program" : std::strerror(errno);
+        ::close(fd);
+        return fail(outcome, open_result::failed, text_printf("open: %s: %s\n", device, why.c_str()));
+    }
+    tty_transport* tty = new tty_transport;
+    tty->fd = fd;
+    if (tcgetattr(fd, &tty->saved) != 0) {
+        const int error = errno;
+        ::close(fd);
+        delete tty;
+        return fail(outcome, open_result::failed, text_printf("ioctl: %s: %s\n", device, std::strerror(error)));
+    }
+    bool has_code;
+    const struct termios raw = raw_settings(tty->saved, baud, &has_code);
+    if (tcsetattr(fd, TCSANOW, &raw) != 0)
+        return give_up(tty, outcome, text_printf("ioctl: %s: %s\n", device, std::strerror(errno)));
+    // Drivers take what they can and say so only in what they read back.
+    const bool speed_set = has_code || speed_set_other(fd, baud);
+    tty->baud_in_force = speed_set ? speed_in_force(fd) : 0;
+    if (!speed_matches(baud, tty->baud_in_force))
+        return give_up(tty, outcome, text_printf("%ld Baud not supported\n", baud));
+    port_set_modem_lines(fd, settings, first);
+    outcome->result = open_result::opened;
+    return tty;
+}
+
+}  // namespace tolvane

@@ -1,0 +1,156 @@
+// Network lines in tolvane-win (rfc2217:// and tcp://, net/url.h): a
+// Winsock connection moved by the same overlapped engine and the same wait
+// as a COM port. Connects (win32/socket.h), sets rfc2217 lines up
+// (net/setup.h) and keeps telnet out of the data.
+#include <winsock2.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/console.h"
+#include "base/keys.h"
+#include "net/setup.h"
+#include "net/telnet.h"
+#include "net/url.h"
+#include "win32/overlapped_line.h"
+#include "win32/socket.h"
+
+namespace tolvane {
+
+namespace {
+
+class socket_line : public overlapped_line {
+public:
+    SOCKET socket = INVALID_SOCKET;
+    bool telnet_line = false;
+    TelnetCodec codec;
+    long baud = 0;
+    // Data that came between the server's answers while the line was set up.
+    std::vector<unsigned char> early;
+    size_t early_next = 0;
+
+    long read(unsigned char* buffer, size_t size) override {
+        if (early_next == early.size()) return overlapped_line::read(buffer, size);
+        const size_t n = std::min(size, early.size() - early_next);
+        std::memcpy(buffer, early.data() + early_next, n);
+        early_next += n;
+        return static_cast<long>(n);
+    }
+    size_t encode(int byte, unsigned char* wire) override {
+        return telnet_wire_byte(telnet_line, static_cast<uint8_t>(byte), wire);
+    }
+    size_t wire_bytes_max() const override { return telnet_line ? 2 : 1; }
+    size_t take_output(unsigned char* dest, size_t room) override {
+        return telnet_line ? telnet_take(codec, dest, room) : 0;
+    }
+    size_t input_held() const override { return early.size() - early_next; }
+    long speed() const override { return baud; }
+
+protected:
+    // WSABUF holds a byte count; WSA_IO_PENDING is ERROR_IO_PENDING.
+    BOOL start_read_call(unsigned char* buffer, DWORD size, DWORD* got, OVERLAPPED* overlapped) override {
+        WSABUF wsa{static_cast<ULONG>(size), reinterpret_cast<char*>(buffer)};
+        DWORD flags = 0;
+        if (WSARecv(socket, &wsa, 1, got, &flags, overlapped, nullptr) == 0) return TRUE;
+        SetLastError(static_cast<DWORD>(WSAGetLastError()));
+        return FALSE;
+    }
+    BOOL start_write_call(const unsigned char* bytes, DWORD count, DWORD* written, OVERLAPPED* overlapped) override {
+        WSABUF wsa{static_cast<ULONG>(count), reinterpret_cast<char*>(const_cast<unsigned char*>(bytes))};
+        if (WSASend(socket, &wsa, 1, written, 0, overlapped, nullptr) == 0) return TRUE;
+        SetLastError(static_cast<DWORD>(WSAGetLastError()));
+        return FALSE;
+    }
+    BOOL result_call(OVERLAPPED* overlapped, DWORD* count) override {
+        DWORD flags = 0;
+        return WSAGetOverlappedResult(socket, overlapped, count, FALSE, &flags);
+    }
+    HANDLE io_handle() const override { return reinterpret_cast<HANDLE>(socket); }
+
+    void took(DWORD got) override {
+        if (got == 0 || got > in_buffer.size()) {
+            set_gone();  // the server closed the connection
+            return;
+        }
+        const size_t data = telnet_line ? telnet_decode(codec, in_buffer.data(), got) : got;
+        if (data == 0) {
+            start_read();  // only telnet came: read on
+            return;
+        }
+        keep_received(data);
+    }
+    void after_failure() override { set_gone(); }  // the connection failed or was closed
+    void close_device() override { win_net_close(socket); }
+};
+
+std::string last_refusal;  // a reconnect says a refusal once
+
+std::string socket_error() { return "Winsock error " + std::to_string(WSAGetLastError()); }
+
+// The connection's calls while the line is set up.
+bool setup_send_all(void* context, const unsigned char* bytes, size_t count, deadline until, std::string* why) {
+    const SOCKET s = *static_cast<SOCKET*>(context);
+    while (count > 0) {
+        const int n = send(s, reinterpret_cast<const char*>(bytes), static_cast<int>(count), 0);
+        if (n > 0) {
+            bytes += n;
+            count -= static_cast<size_t>(n);
+            continue;
+        }
+        if (WSAGetLastError() != WSAEWOULDBLOCK) {
+            *why = socket_error();
+            return false;
+        }
+        if (!win_net_wait(s, FD_WRITE | FD_CLOSE, until)) {
+            *why = "Connection timed out";
+            return false;
+        }
+    }
+    return true;
+}
+
+long setup_receive(void* context, unsigned char* buffer, size_t size, deadline until, std::string* why) {
+    const SOCKET s = *static_cast<SOCKET*>(context);
+    if (!win_net_wait(s, FD_READ | FD_CLOSE, until)) return -1;  // the usual words
+    const int got = recv(s, reinterpret_cast<char*>(buffer), static_cast<int>(size), 0);
+    if (got >= 0) return got;
+    *why = socket_error();
+    return -1;
+}
+
+void pause_ms(int ms) { Sleep(static_cast<DWORD>(ms)); }
+
+}  // namespace
+
+line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet) {
+    const char* url = settings.device.c_str();
+    NetUrl parts;
+    std::string why;
+    if (!net_url_parse(url, &parts, &why)) {
+        if (!quiet) console_print("open: %s: %s\n", url, why.c_str());
+        return nullptr;
+    }
+    SOCKET s = win_net_connect(parts, NET_CONNECT_PATIENCE_MS, &why);
+    if (s == INVALID_SOCKET) {
+        if (!quiet && !quit_requested()) console_print("open: %s: %s\n", url, why.c_str());
+        return nullptr;
+    }
+    socket_line* line = new socket_line;
+    line->socket = s;
+    line->baud = settings.baud;
+    line->telnet_line = parts.scheme == net_scheme::rfc2217;
+    const NetSetupIo io = {&s, setup_send_all, setup_receive, pause_ms};
+    if (!line->made() ||
+        (line->telnet_line && !net_set_up_line(line->codec, settings, first, quiet, io, &line->early, &last_refusal))) {
+        win_net_close(s);
+        delete line;
+        return nullptr;
+    }
+    last_refusal.clear();
+    line->poll();  // the first read in flight
+    return line;
+}
+
+}  // namespace tolvane
