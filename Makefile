@@ -105,6 +105,14 @@ example-qemu: deps
 	@cmake --build --preset default --target tolvane
 	@examples/mps2-an385/run.sh build/default/tolvane build/mps2-an385 build/example-qemu
 
+# The example board's firmware on newlib: fopen, fprintf, printf... unchanged
+# on host files, in build/example-qemu-newlib (it asks for a line: type one).
+.PHONY: example-qemu-newlib
+example-qemu-newlib: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default --target tolvane
+	@examples/mps2-an385/run.sh build/default/tolvane build/mps2-an385 build/example-qemu-newlib firmware-newlib
+
 # The example board's test runner under tolvane as a CI job runs it (-d
 # build/example-qemu-ci --expect PASS --fail FAIL --timeout 60), its report.xml
 # checked; the status is tolvane's. PLANT_FAILURE=1: one check fails.
@@ -114,3 +122,12 @@ example-qemu-ci: deps
 	@cmake --build --preset default --target tolvane
 	@examples/mps2-an385/ci.sh build/default/tolvane build/mps2-an385-tests build/example-qemu-ci \
 	    $(if $(PLANT_FAILURE),--plant-failure)
+
+# The test runner built with --coverage under tolvane as a CI job runs it:
+# the board writes its .gcda files into build/example-qemu-coverage, then
+# arm-none-eabi-gcov prints the line coverage of the example's sources.
+.PHONY: example-qemu-coverage
+example-qemu-coverage: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default --target tolvane
+	@examples/mps2-an385/coverage.sh build/default/tolvane build/mps2-an385 build/example-qemu-coverage

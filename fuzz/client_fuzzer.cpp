@@ -6,6 +6,14 @@
 // An input is read from both ends: the host's bytes from the front, the
 // calls and their arguments from the back. Buffers are allocated at exactly
 // the size each call is given, so AddressSanitizer sees one byte too many.
+//
+// newlib's system calls above the library (client/hostfs_newlib.c) are
+// calls too: their descriptors must stay in the table and agree with what
+// was opened and closed, their results in range, errno set on -1.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,10 +22,12 @@
 #include <vector>
 
 #include "client/hostfs.h"
+#include "client/hostfs_newlib.h"
 
 namespace {
 
-constexpr int CALL_KINDS = 16;
+// 0..14 the library's calls, 15 the stray byte handler, 16..22 newlib's.
+constexpr int CALL_KINDS = 24;
 constexpr int TEXT_LENGTH_MAX = 100;  // past HOST_NAME_MAX_LENGTH, so refusals are tried
 constexpr int PUTS_LENGTH_MAX = 400;  // several parts
 
@@ -115,7 +125,98 @@ void find_call(bool first) {
         fault("host_findfirst/next", "name without its NUL");
 }
 
+// --- newlib's system calls ---
+
+constexpr int NEWLIB_FIRST_FD = 3;
+constexpr int NEWLIB_FILES = 8;  // HOSTFS_NEWLIB_FILES
+bool fd_open[NEWLIB_FILES];      // as this harness counts them
+
+// -1 .. 11: bad, the console, every entry of the table, beyond it.
+int choose_fd() { return static_cast<int>(choose() % (NEWLIB_FILES + 5)) - 1; }
+bool is_file(int fd) { return fd >= NEWLIB_FIRST_FD && fd < NEWLIB_FIRST_FD + NEWLIB_FILES; }
+
+// -1 must come with errno set; a descriptor no file holds fails with EBADF.
+void check_result(const char* call, long result, int fd) {
+    if (result == -1 && errno == 0) fault(call, "-1 without errno");
+    if (is_file(fd) && !fd_open[fd - NEWLIB_FIRST_FD] && (result != -1 || errno != EBADF))
+        fault(call, "a free descriptor did not fail with EBADF");
+}
+
+void newlib_call(int kind) {
+    errno = 0;
+    switch (kind) {
+    case 16: {
+        const std::vector<char> name = choose_text();
+        const int flags = choose16();  // O_ flags and any other bits
+        const int fd = _open(name.data(), flags, 0644);
+        check_result("_open", fd, -1);
+        if (fd == -1) break;
+        if (!is_file(fd) || fd_open[fd - NEWLIB_FIRST_FD]) fault("_open", "a descriptor outside the table or in use");
+        fd_open[fd - NEWLIB_FIRST_FD] = true;
+        break;
+    }
+    case 17: {
+        const int fd = choose_fd();
+        const int result = _close(fd);
+        check_result("_close", result, fd);
+        if (is_file(fd)) fd_open[fd - NEWLIB_FIRST_FD] = false;
+        break;
+    }
+    case 18: {
+        const int fd = choose_fd();
+        const int size = choose_size();
+        const size_t count = size > 0 ? static_cast<size_t>(size) : 0;
+        std::vector<unsigned char> buffer(count);
+        // Not stdin: it waits for a key as long as it takes.
+        const int got = fd == 0 ? 0 : _read(fd, buffer.data(), count);
+        check_result("_read", got, fd);
+        if (got < -1 || got > static_cast<int>(count)) fault("_read", "count outside -1..count");
+        break;
+    }
+    case 19: {
+        const int fd = choose_fd();
+        const int size = choose_size();
+        const size_t count = size > 0 ? static_cast<size_t>(size) : 0;
+        std::vector<unsigned char> data(count);
+        for (auto& b : data) b = choose();
+        const int sent = _write(fd, data.data(), count);
+        check_result("_write", sent, fd);
+        if (sent != -1 && sent != static_cast<int>(count)) fault("_write", "neither -1 nor count");
+        break;
+    }
+    case 20: {
+        const int fd = choose_fd();
+        const long offset = static_cast<int32_t>(choose32());
+        const long position = _lseek(fd, offset, choose() % 4);
+        check_result("_lseek", position, fd);
+        if (position < -1) fault("_lseek", "a negative position");
+        break;
+    }
+    case 21: {
+        const int fd = choose_fd();
+        struct stat status;
+        check_result("_fstat", _fstat(fd, &status), fd);
+        errno = 0;
+        const int tty = _isatty(fd);
+        if (tty != (fd >= 0 && fd < NEWLIB_FIRST_FD)) fault("_isatty", "not the console's descriptors alone");
+        break;
+    }
+    case 22:
+        check_result("_unlink", _unlink(choose_text().data()), -1);
+        break;
+    default: {
+        const std::vector<char> old_name = choose_text(), new_name = choose_text();
+        check_result("_rename_r", _rename_r(nullptr, old_name.data(), new_name.data()), -1);
+        break;
+    }
+    }
+}
+
 void one_call(int kind) {
+    if (kind >= 16) {
+        newlib_call(kind);
+        return;
+    }
     switch (kind) {
     case 0: {
         const std::vector<char> name = choose_text(), mode = choose_text();
@@ -176,6 +277,13 @@ extern "C" void link_put_raw(int) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Each input starts with newlib's table empty: what the last one left
+    // open is closed, with no host to answer.
+    front = back = 0;
+    for (int i = 0; i < NEWLIB_FILES; ++i) {
+        if (fd_open[i]) _close(NEWLIB_FIRST_FD + i);
+        fd_open[i] = false;
+    }
     input = data;
     front = 0;
     back = size;
@@ -186,9 +294,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         sent_after_end = false;
         one_call(kind);
         // -1 ends the call at once: the line is not asked again, and
-        // nothing more goes out.
-        if (ends_seen > 1) fault("a call", "asked the line again after -1");
-        if (sent_after_end) fault("a call", "sent after the line gave -1");
+        // nothing more goes out. newlib's calls make up to two requests
+        // (open's second try, lseek's tell), each ended so.
+        if (kind < 16 && ends_seen > 1) fault("a call", "asked the line again after -1");
+        if (kind < 16 && sent_after_end) fault("a call", "sent after the line gave -1");
+        if (ends_seen > 2) fault("a newlib call", "asked the line again after -1");
     }
     return 0;
 }

@@ -65,8 +65,9 @@ tolvane_add_fuzzer(line
   base/text_format.cpp)
 target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small (fuzz/line_fuzzer.cpp)
 
-# The device side: the client library decoding a faulty host's replies.
-tolvane_add_fuzzer(client fuzz/client_fuzzer.cpp client/hostfs.cpp link/link.cpp)
+# The device side: the client library decoding a faulty host's replies, and
+# newlib's system calls above it.
+tolvane_add_fuzzer(client fuzz/client_fuzzer.cpp client/hostfs.cpp link/link.cpp client/hostfs_newlib.c)
 
 # The command line: the option scanner and the entry.
 tolvane_add_fuzzer(options

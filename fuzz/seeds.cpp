@@ -3,6 +3,7 @@
 // target's regression inputs. Run from the source tree's top:
 //
 //   build/fuzz/tolvane-fuzz-seeds fuzz
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -436,8 +437,9 @@ void client_input(const std::string& name) {
     choices.clear();
 }
 
-// Call kinds as the client target numbers them.
+// Call kinds as the client target numbers them; from 16 newlib's calls.
 enum { OPEN, READ, WRITE, CLOSE, GETC, PUTC, GETS, PUTS, FIRST, NEXT, REMOVE, RENAME, TELL, SEEK, UNGETC, STRAY };
+enum { NL_OPEN = 16, NL_CLOSE, NL_READ, NL_WRITE, NL_LSEEK, NL_STAT, NL_UNLINK, NL_RENAME };
 
 void client_corpus() {
     choose({OPEN});
@@ -527,6 +529,41 @@ void client_corpus() {
     ready();
     replies.push_back(0);  // half a result, then no host
     client_input("stray-keys-then-silence");
+
+    // open(O_RDWR | O_CREAT): "r+b" refused, "w+b" gives handle 1 (fd 3).
+    const int create_read_write = O_RDWR | O_CREAT;
+    choose({NL_OPEN});
+    choose_text("new.bin");
+    choose({create_read_write >> 8, create_read_write & 0xFF});
+    ready();
+    answer32(0);
+    ready();
+    answer32(1);
+    choose({NL_WRITE, 4, 3 + 2, 'a', 0x10, '\n'});
+    ready();
+    choose({NL_WRITE, 2, 3 + 2, 'o', 'k', '\n'});  // the console
+    choose({NL_LSEEK, 4, 0, 0, 0, 1, 0});
+    ready();
+    answer16(0);
+    ready();
+    answer32(1);
+    choose({NL_READ, 4, 8 + 2});
+    ready();
+    answer_bytes("\x10\n", true);
+    choose({NL_STAT, 4});
+    choose({NL_CLOSE, 4});
+    ready();
+    answer16(0);
+    choose({NL_UNLINK});
+    choose_text("new.bin");
+    ready();
+    answer16(-1);
+    choose({NL_RENAME});
+    choose_text("a");
+    choose_text("b");
+    ready();
+    answer16(0);
+    client_input("newlib-calls");
 }
 
 // --- Command lines (the options target) ---

@@ -8,7 +8,8 @@
 #          GoogleTest, groff and man (the man-page check)
 #   all    (the default) make test, make bench, make fuzz, make example-qemu:
 #          the build set and MinGW-w64, Wine, tmux, picocom, lrzsz, ser2net,
-#          socat, the Arm compiler, QEMU, xmllint, clang with libFuzzer
+#          socat, the Arm compiler and newlib, QEMU, xmllint, clang with
+#          libFuzzer
 #
 # Without apt-get it names what is missing and exits 1. As a user other
 # than root it does the same, with the command that would install it.
@@ -26,9 +27,10 @@ build | all) ;;
 esac
 root=${TOLVANE_DEPS_ROOT:-}
 
-# The Arm compiler would bring a C++ library for Arm and QEMU its GUI, more
-# than a gigabyte; the example board needs neither (QEMU runs -display none).
-lean_packages="gcc-arm-none-eabi qemu-system-arm"
+# The Arm compiler and newlib would bring a C++ library for Arm and QEMU its
+# GUI, more than a gigabyte; the example board needs neither (QEMU runs
+# -display none).
+lean_packages="gcc-arm-none-eabi libnewlib-arm-none-eabi qemu-system-arm"
 
 on_path() {
     for tool in "$@"; do
@@ -46,6 +48,18 @@ has_gtest() {
 has_gtest_sources() { [ -f "$root/usr/src/googletest/CMakeLists.txt" ]; }
 
 has_wine64() { on_path wine64 || [ -x "$root/usr/lib/wine/wine64" ]; }
+
+# newlib for the Arm compiler: Debian's package, or one the compiler finds
+# (toolchains from Arm bring their own).
+has_newlib() {
+    [ -f "$root/usr/lib/arm-none-eabi/newlib/libc_nano.a" ] && return 0
+    on_path arm-none-eabi-gcc || return 1
+    nano=$(arm-none-eabi-gcc -print-file-name=libc_nano.a 2>/dev/null) || return 1
+    case $nano in
+    /*) [ -f "$nano" ] ;;
+    *) return 1 ;;
+    esac
+}
 # ser2net lives in sbin, which a user's PATH may lack.
 has_ser2net() { on_path ser2net || [ -x "$root/usr/sbin/ser2net" ]; }
 
@@ -101,6 +115,7 @@ check() {
     need ser2net ser2net has_ser2net
     need socat socat on_path socat
     need arm-none-eabi-gcc gcc-arm-none-eabi on_path arm-none-eabi-gcc
+    need newlib libnewlib-arm-none-eabi has_newlib
     need qemu-system-arm qemu-system-arm on_path qemu-system-arm
     need xmllint libxml2-utils on_path xmllint
     need clang clang on_path clang

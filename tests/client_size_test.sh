@@ -3,7 +3,11 @@
 # and M3 at -Os with only the compiler's own headers, no warnings, no
 # static constructors, nothing from outside but memcpy, memset, strlen and
 # the two raw line functions, and at most 2 KB of code. Its header also
-# compiles as C99. Exits 77 (skipped) when the Arm compiler is not there.
+# compiles as C99. host_gcov_dump (hostfs_gcov.c) builds with only the
+# compiler's headers too and needs nothing but the library and libgcov;
+# newlib's system calls (hostfs_newlib.c) build without a warning where
+# newlib is installed. The sizes of both are printed.
+# Exits 77 (skipped) when the Arm compiler is not there.
 #
 # usage: tests/client_size_test.sh SOURCE_DIR WORK_DIR
 set -eu
@@ -49,5 +53,25 @@ for cpu in cortex-m0 cortex-m3; do
     text=$(arm-none-eabi-size "$lib" | awk 'NR == 2 {print $1}')
     echo "$cpu: text $text bytes (at most $limit); from outside: $undefined"
     [ "$text" -le "$limit" ] || { echo "$cpu: the library grew past $limit bytes"; status=1; }
+
+    gcov=$work/$cpu-gcov.o
+    arm-none-eabi-gcc $arch $headers -std=c99 -pedantic-errors -Os -Wall -Wextra -Werror \
+        -c "$src/client/hostfs_gcov.c" -o "$gcov"
+    for symbol in $(arm-none-eabi-nm -u "$gcov" | awk '{print $2}'); do
+        case " host_fopen host_fwrite host_fclose __gcov_info_to_gcda __gcov_info_start __gcov_info_end " in
+        *" $symbol "*) ;;
+        *) echo "$cpu: host_gcov_dump needs $symbol"; status=1 ;;
+        esac
+    done
+    echo "$cpu: hostfs_gcov.o text, data, bss: $(arm-none-eabi-size "$gcov" | awk 'NR == 2 {print $1 ", " $2 ", " $3}')"
+    nano=$(arm-none-eabi-gcc $arch -print-file-name=libc_nano.a)
+    if [ "${nano#/}" != "$nano" ] && [ -f "$nano" ]; then
+        newlib=$work/$cpu-newlib.o
+        arm-none-eabi-gcc $arch --specs=nano.specs -I"$src" -std=c99 -pedantic-errors -Os -Wall -Wextra -Werror \
+            -ffunction-sections -c "$src/client/hostfs_newlib.c" -o "$newlib"
+        echo "$cpu: hostfs_newlib.o text, data, bss: $(arm-none-eabi-size "$newlib" | awk 'NR == 2 {print $1 ", " $2 ", " $3}')"
+    else
+        echo "$cpu: hostfs_newlib.c not built: no newlib (libnewlib-arm-none-eabi)"
+    fi
 done
 exit $status

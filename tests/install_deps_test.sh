@@ -2,7 +2,8 @@
 # scripts/install-deps.sh against a PATH of stand-ins: every tool there
 # means silence and status 0, whoever runs it; a missing tool is named
 # without apt-get, refused politely without root, and installed as root
-# (the Arm compiler and QEMU without recommends, libFuzzer after clang).
+# (the Arm compiler, newlib and QEMU without recommends, libFuzzer after
+# clang).
 # Needs no root: "root" and apt-get are stand-ins too.
 #
 # usage: tests/install_deps_test.sh SCRIPT WORK_DIR
@@ -44,14 +45,17 @@ EOF
     chmod +x "$1/clang"
 }
 
+newlib_dir=usr/lib/arm-none-eabi/newlib
+
 # A machine: a bin directory with every tool but those named, an id that
-# says FAKE_UID, GoogleTest's files under its root.
+# says FAKE_UID, GoogleTest's files and newlib under its root.
 machine() {
     name=$1
     shift
     dir=$work/$name
-    mkdir -p "$dir/bin" "$dir/root/usr/src/googletest"
+    mkdir -p "$dir/bin" "$dir/root/usr/src/googletest" "$dir/root/$newlib_dir"
     : >"$dir/root/usr/src/googletest/CMakeLists.txt"
+    : >"$dir/root/$newlib_dir/libc_nano.a"
     printf '#!/bin/sh\necho "${FAKE_UID:-1000}"\n' >"$dir/bin/id"
     chmod +x "$dir/bin/id"
     for t in $tools; do stub "$dir/bin" "$t"; done
@@ -60,6 +64,7 @@ machine() {
     for gone in "$@"; do
         case $gone in
         GoogleTest) rm -rf "$dir/root/usr/src/googletest" ;;
+        newlib) rm -rf "$dir/root/$newlib_dir" ;;
         libFuzzer) rm -f "$dir/bin/.libfuzzer" ;;
         *) rm -f "$dir/bin/$gone" ;;
         esac
@@ -82,6 +87,7 @@ for p in "\$@"; do
     ninja-build) printf '#!/bin/sh\nexit 0\n' >"$dir/bin/ninja"; chmod +x "$dir/bin/ninja" ;;
     ser2net) printf '#!/bin/sh\nexit 0\n' >"$dir/bin/ser2net"; chmod +x "$dir/bin/ser2net" ;;
     qemu-system-arm) printf '#!/bin/sh\nexit 0\n' >"$dir/bin/qemu-system-arm"; chmod +x "$dir/bin/qemu-system-arm" ;;
+    libnewlib-arm-none-eabi) mkdir -p "$dir/root/$newlib_dir"; : >"$dir/root/$newlib_dir/libc_nano.a" ;;
     clang) cp "$dir/packages/clang" "$dir/bin/clang" ;;
     libclang-rt-*-dev) : >"$dir/bin/.libfuzzer" ;;
     esac
@@ -129,12 +135,28 @@ done
 [ -z "$(apt_log complete)" ] || fail "all present: apt-get was called: $(apt_log complete)"
 
 # The full set's tools do not matter to the build set.
-machine builder wine wine64 tmux qemu-system-arm clang
+machine builder wine wine64 tmux qemu-system-arm clang newlib
 run builder build
 expect_silent "build set with the full set's tools missing"
 run builder all
 [ "$status" -ne 0 ] || fail "full set with tools missing: status 0"
-for t in wine64 tmux qemu-system-arm clang libFuzzer; do says "full set, no apt-get" "$t"; done
+for t in wine64 tmux qemu-system-arm clang libFuzzer newlib libnewlib-arm-none-eabi; do
+    says "full set, no apt-get" "$t"
+done
+
+# newlib that the Arm compiler finds (Arm's own toolchain) is newlib too.
+machine armgcc newlib
+cat >"$work/armgcc/bin/arm-none-eabi-gcc" <<EOF
+#!/bin/sh
+[ "\$1" = -print-file-name=libc_nano.a ] && echo "$work/armgcc/bin/libc_nano.a"
+exit 0
+EOF
+run armgcc all
+[ "$status" -ne 0 ] || fail "newlib nowhere: status 0"
+says "newlib nowhere" libnewlib-arm-none-eabi
+: >"$work/armgcc/bin/libc_nano.a"
+run armgcc all
+expect_silent "newlib that the Arm compiler finds"
 
 # No apt-get: the missing tool and its package named, status 1.
 machine bare ninja
@@ -160,14 +182,15 @@ says "ninja missing, user" "Run as root"
 says "ninja missing, user" ninja-build
 [ -z "$(apt_log user)" ] || fail "ninja missing, user: apt-get was called: $(apt_log user)"
 
-# Root: only what is missing, the Arm compiler and QEMU without recommends.
-machine root ninja qemu-system-arm ser2net
+# Root: only what is missing, the Arm compiler, newlib and QEMU without
+# recommends.
+machine root ninja qemu-system-arm ser2net newlib
 with_apt root
 run root all 0
 [ "$status" -eq 0 ] || fail "root install: status $status: $out"
 expected="update -qq
 install -y -qq ninja-build ser2net
-install -y -qq --no-install-recommends qemu-system-arm"
+install -y -qq --no-install-recommends libnewlib-arm-none-eabi qemu-system-arm"
 [ "$(apt_log root)" = "$expected" ] || fail "root install: apt-get was called with:
 $(apt_log root)
 instead of:

@@ -3,12 +3,18 @@
  * FAIL as its last line, for
  *     tolvane -d OUT --expect PASS --fail FAIL --timeout 60
  * Until then nothing it prints holds either word. Built with
- * -DPLANT_FAILURE=ON one check fails on purpose. */
+ * -DPLANT_FAILURE=ON one check fails on purpose. Built as
+ * firmware-coverage (WRITE_COVERAGE) it also writes its .gcda files onto
+ * the host before its last line. */
 #include <stddef.h>
 #include <stdint.h>
 
 #include "client/hostfs.h"
 #include "uart.h"
+
+#ifdef WRITE_COVERAGE
+#include "client/hostfs_gcov.h"
+#endif
 
 #ifndef PLANT_FAILURE
 #define PLANT_FAILURE 0
@@ -212,6 +218,12 @@ int main(void) {
     }
     const int reported = write_report(failures, uart_milliseconds() - start);
     uart_puts(reported ? "report.xml written\r\n" : "report.xml not written\r\n");
-    uart_puts(failures == 0 && reported ? "PASS\r\n" : "FAIL\r\n");
+    int covered = 1;
+#ifdef WRITE_COVERAGE
+    const int unwritten = host_gcov_dump();
+    uart_puts(unwritten ? "coverage: .gcda files not written\r\n" : "coverage: .gcda files written\r\n");
+    covered = unwritten == 0;
+#endif
+    uart_puts(failures == 0 && reported && covered ? "PASS\r\n" : "FAIL\r\n");
     return 0;
 }

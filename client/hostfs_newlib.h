@@ -1,0 +1,90 @@
+/* newlib's system calls on the client library: with client/hostfs_newlib.c
+ * linked in, fopen, fprintf, fread, fseek, remove, rename... of newlib
+ * (plain or nano) work on the host's files, and printf and getchar on the
+ * host's console, through tolvane. A drop-in for semihosting
+ * (--specs=rdimon.specs): no debugger, only the UART of hostfs.h.
+ *
+ * Link this file as an object (not from a library archive: newlib's own
+ * references to _write and the rest come after the archives are scanned)
+ * with client/hostfs.cpp and link/link.cpp, and no other set of system
+ * calls for these names (no rdimon; nosys.specs is fine, it fills in the
+ * rest). Yours to supply, as newlib needs them: _sbrk (the heap: stdio's
+ * buffers and FILE objects come from malloc), and _exit, _kill, _getpid if
+ * you use exit or abort.
+ *
+ * Descriptors 0, 1 and 2 are the console. Writing them sends terminal text:
+ * each 0x02, 0x03 and 0x10 goes after a DLE (the protocol's escape; the host
+ * shows the byte), and LF goes out as CR LF. Reading descriptor 0 waits
+ * as long as it takes for one key, first from the keys typed while a
+ * request ran; CR comes as LF, so fgets and scanf on stdin end at Enter.
+ * Keys are not echoed (tolvane --local-echo). HOSTFS_NEWLIB_CRLF=0 turns
+ * both line-end maps off. Closing 0, 1 or 2 does nothing.
+ *
+ * Descriptors from 3 are host files, at most HOSTFS_NEWLIB_FILES (8) open
+ * at once (EMFILE); close frees one even when the host's fclose fails.
+ * open's flags become an fopen mode, always binary (newlib's fopen asks
+ * for the first six, and with "x" for O_EXCL):
+ *   O_RDONLY                  "rb"   O_RDWR                   "r+b"
+ *   O_WRONLY|O_CREAT|O_TRUNC  "wb"   O_RDWR|O_CREAT|O_TRUNC   "w+b"
+ *   O_WRONLY|O_CREAT|O_APPEND "ab"   O_RDWR|O_CREAT|O_APPEND  "a+b"
+ *   O_WRONLY                  "r+b": the file must be there, and is kept
+ *   O_CREAT|O_EXCL            "wbx", or "w+bx" to read too: EEXIST if there
+ *   O_CREAT without O_TRUNC, O_APPEND or O_EXCL: first the file as it is
+ *   ("rb", "r+b"), if that fails a new one ("w+b", "wb"): two requests,
+ *   not one atomic step. Reads and writes follow the access asked for
+ *   (EBADF), whatever the mode.
+ * What cannot be mapped:
+ * - O_TRUNC or O_APPEND without O_CREAT create a missing file all the same;
+ *   O_TRUNC is ignored with O_RDONLY; O_TRUNC|O_APPEND and
+ *   O_EXCL|O_APPEND are refused (EINVAL); the permission bits are ignored.
+ * - errno is a guess, as the host sends no reason: a failed open or remove
+ *   is ENOENT (EEXIST with O_EXCL), a failed rename ENOENT, a failed
+ *   seek EINVAL, a failed close EIO; a name over HOST_NAME_MAX_LENGTH bytes
+ *   is ENAMETOOLONG. Write errors on the host are not reported at all.
+ * - read and write are one request each. read returns what came: 0 at the
+ *   end of the file, and also when the host is gone (link_get_raw gave -1)
+ *   before a byte came; write fails (EIO) only when the host is gone.
+ * - lseek is the host's fseek then its ftell: positions are 32-bit signed
+ *   on the line, so nothing beyond 2 GiB - 1.
+ * - fstat gives no size and no file type for a host file (the protocol has
+ *   no stat; finding the size would take four requests). newlib's
+ *   buffered-seek shortcut needs both, so it falls back to plain seeks,
+ *   which keeps fseek to SEEK_END right. Console descriptors are S_IFCHR
+ *   and isatty.
+ * - rename is the host's rename, one request (this file supplies newlib's
+ *   _rename_r; newlib's own would link and unlink). No link, stat, mkdir,
+ *   opendir: the directory search of hostfs.h (host_findfirst) is there.
+ * - Calls must not overlap (one thread, or a lock around stdio).
+ *
+ * The first open, unlink or rename hands keys that come during a request
+ * to stdin (host_set_stray_byte_handler); set your own handler after it to
+ * take them instead.
+ */
+#ifndef TOLVANE_CLIENT_HOSTFS_NEWLIB_H
+#define TOLVANE_CLIENT_HOSTFS_NEWLIB_H
+
+#include <stddef.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+struct stat;
+struct _reent;
+
+/* newlib calls these; they are declared here for tests and the curious. */
+int _open(const char* name, int flags, ...);
+int _close(int fd);
+int _read(int fd, void* buffer, size_t count);
+int _write(int fd, const void* data, size_t count);
+long _lseek(int fd, long offset, int whence);
+int _fstat(int fd, struct stat* status);
+int _isatty(int fd);
+int _unlink(const char* name);
+int _rename_r(struct _reent* reent, const char* old_name, const char* new_name);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif
