@@ -1,28 +1,44 @@
 // The console's output, the same in both programs: the target's bytes in
-// batches written by the platform, the program's own text through stdio,
-// each in the order it came, and all of it copied to the session log.
+// batches and the program's own text, in the order they came, queued for
+// standard output and for the session log and written as each takes them.
+// Nothing here waits for them: a console nobody drains holds the bytes
+// back (the loop then reads the line no further), and the ways out give
+// them the quit patience at most.
 #include "base/console.h"
 
 #include <array>
 #include <cstdarg>
-#include <cstdio>
 
 #include "base/console_platform.h"
+#include "base/output_queue.h"
 #include "base/session_log.h"
 #include "base/text_format.h"
 
 namespace tolvane {
 
+namespace console_state {
+bool backed_up = false;
+}
+
 namespace {
 
 struct console_output {
-    std::array<unsigned char, 16384> batch;
+    std::array<unsigned char, 16384> batch;  // target bytes not queued yet
     size_t batched = 0;
+    output_queue screen;
     int last_shown = '\n';  // the last byte shown
     bool crlf = false;
     bool ended = false;
 };
 console_output out;
+
+// The batch into the queues, in the order it came.
+void queue_batch() {
+    if (out.batched == 0) return;
+    out.screen.append(reinterpret_cast<const char*>(out.batch.data()), out.batched);
+    session_log_write(reinterpret_cast<const char*>(out.batch.data()), out.batched);
+    out.batched = 0;
+}
 
 }  // namespace
 
@@ -33,12 +49,16 @@ void console_put(int byte) {
 }
 
 void console_flush() {
-    if (out.batched == 0) return;
-    std::fflush(stdout);  // the program's own text before it
-    console_write_out(out.batch.data(), out.batched);
-    session_log_write(reinterpret_cast<const char*>(out.batch.data()), out.batched);
-    out.batched = 0;
+    queue_batch();
+    // A console that has gone away takes nothing more; the line is still served.
+    out.screen.send(console_write_out);
+    session_log_send();
+    console_state::backed_up = console_backlog() > CONSOLE_BACKLOG_MAX;
 }
+
+size_t console_screen_pending() { return out.screen.pending() + console_out_in_flight(); }
+
+size_t console_backlog() { return console_screen_pending() + session_log_pending(); }
 
 void console_print(const char* format, ...) {
     va_list args;
@@ -46,18 +66,18 @@ void console_print(const char* format, ...) {
     std::string text = format_text(format, args);
     va_end(args);
     if (text.empty()) return;
-    console_flush();
-    if (out.crlf) {
+    queue_batch();
+    if (out.crlf || console_text_crlf) {
         std::string shown = text;
         for (size_t at = 0; (at = shown.find('\n', at)) != std::string::npos; at += 2) shown.insert(at, 1, '\r');
-        std::fwrite(shown.data(), 1, shown.size(), stdout);
+        out.screen.append(shown.data(), shown.size());
     } else {
-        std::fwrite(text.data(), 1, text.size(), stdout);
+        out.screen.append(text.data(), text.size());
     }
-    std::fflush(stdout);
     out.last_shown = static_cast<unsigned char>(text.back());
     // The log is a text file: its lines end in LF whatever the console needs.
     session_log_write(text.data(), text.size());
+    console_flush();
 }
 
 void console_start_line() {
@@ -68,12 +88,23 @@ const char* console_line_end() { return out.crlf ? "\r\n" : "\n"; }
 
 void console_set_crlf(bool crlf) { out.crlf = crlf; }
 
+void console_drain(int ms) {
+    const deadline until = deadline::in(ms);
+    console_flush();
+    while (console_backlog() > 0 && !until.passed()) {
+        console_wait_writable(console_screen_pending() > 0, session_log_pending() > 0, until);
+        console_flush();
+    }
+}
+
 void console_end() {
     if (out.ended) return;
     out.ended = true;
     console_start_line();
-    console_flush();
     session_log_end();
+    console_drain(CONSOLE_PATIENCE_MS);
+    session_log_close();
+    out.screen.drop();
 }
 
 }  // namespace tolvane

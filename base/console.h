@@ -1,15 +1,38 @@
 // What tolvane shows: the target's bytes and the program's own text (its
 // messages and the trace), in the order they came, on the console and in
 // the session log (-l). Everything for the console goes through here; each
-// platform only writes the bytes out (console_platform.h).
+// platform only writes the bytes out (console_platform.h), never waiting
+// for a console or a log that takes them slowly.
 #pragma once
 
+#include <cstddef>
+
 namespace tolvane {
+
+// What the ways out give a console or a log that takes nothing, before
+// what is still queued is dropped.
+constexpr int CONSOLE_PATIENCE_MS = 500;
+// Queued output beyond which the terminal reads the line no further, so
+// that the board is held back instead of memory growing.
+constexpr size_t CONSOLE_BACKLOG_MAX = 65536;
 
 // A byte from the target, shown as it is. It may wait in a batch until
 // console_flush, the program's next text, or the next wait for input.
 void console_put(int byte);
+// Queues the batch and writes what the console and the log take now.
 void console_flush();
+// Bytes queued that the console or the log has not taken yet.
+size_t console_backlog();
+// Those of them for the console.
+size_t console_screen_pending();
+// More than CONSOLE_BACKLOG_MAX queued at the last flush. Inline: the
+// terminal asks before every byte it shows.
+namespace console_state {
+extern bool backed_up;
+}
+inline bool console_backed_up() { return console_state::backed_up; }
+// Waits at most ms for the console and the log to take what is queued.
+void console_drain(int ms);
 
 // The program's own text, printf-style. Target bytes before it are shown
 // first.
@@ -34,8 +57,9 @@ void console_set_crlf(bool crlf);
 
 // The last thing on every way out, while the console is still as the
 // program had it: the console left at the start of a line, so the shell's
-// prompt gets a line of its own, and the log closed with its end line.
-// Does nothing the second time.
+// prompt gets a line of its own, and the log closed with its end line;
+// what the console or the log does not take within CONSOLE_PATIENCE_MS is
+// dropped. Does nothing the second time.
 void console_end();
 
 }  // namespace tolvane

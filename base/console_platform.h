@@ -1,13 +1,35 @@
 // What each platform's console does for the shared output path
-// (base/console.cpp): writes the target's bytes out, unchanged.
+// (base/console.cpp, base/session_log.cpp): writes bytes out unchanged,
+// never waiting for a file that takes them slowly.
 #pragma once
 
 #include <cstddef>
 
+#include "base/deadline.h"
+
 namespace tolvane {
 
-// Writes bytes to standard output, straight to the device; a console that
-// has gone away takes them silently (the line is still served).
-void console_write_out(const unsigned char* bytes, size_t count);
+// The program's own lines go out with CR LF wherever they are shown (as
+// the C run-time's text mode has always written them on Windows).
+extern const bool console_text_crlf;
+
+// Writes what standard output takes now: the count taken (0: none now),
+// or -1 when it has gone away for good.
+long console_write_out(const unsigned char* bytes, size_t count);
+// Bytes console_write_out took that have not reached standard output yet
+// (a writer of its own still at them).
+size_t console_out_in_flight();
+
+// The session log's file (-l), opened for appending, never truncating:
+// false with errno set when it cannot be. *ends_line: it is empty or its
+// last byte is LF.
+bool log_file_open(const char* path, bool* ends_line);
+// As console_write_out, errno set when it failed.
+long log_file_write(const unsigned char* bytes, size_t count);
+void log_file_close();
+
+// The ways out: sleeps until the console (screen) or the log's file (log)
+// takes more, or until.
+void console_wait_writable(bool screen, bool log, deadline until);
 
 }  // namespace tolvane

@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <deque>
 #include <string>
 #include <vector>
 
+#include "base/console_platform.h"
 #include "base/keys.h"
 #include "base/wait.h"
 #include "link/link.h"
@@ -127,7 +129,16 @@ bool wait_line_only(unsigned, deadline) { return true; }
 void wait_watch_keyboard(bool) {}
 void keyboard_take() {}
 void keyboard_release() {}
-void console_write_out(const unsigned char*, size_t) {}
+const bool console_text_crlf = false;
+// The console's output goes to standard output, where the tests capture it.
+long console_write_out(const unsigned char* bytes, size_t count) {
+    return static_cast<long>(std::fwrite(bytes, 1, count, stdout));
+}
+size_t console_out_in_flight() { return 0; }
+bool log_file_open(const char*, bool*) { return false; }
+long log_file_write(const unsigned char*, size_t count) { return static_cast<long>(count); }
+void log_file_close() {}
+void console_wait_writable(bool, bool, deadline) {}
 
 TEST_F(Line, BytesComeInReadsAndGoOutWithTheTransportsAnswersFirst) {
     fake_transport* t = new fake_transport;

@@ -14,11 +14,13 @@ constexpr unsigned WAIT_INPUT = 1u << 0;   // the line has bytes
 constexpr unsigned WAIT_OUTPUT = 1u << 1;  // the line takes more
 
 // Sleeps until the line is ready for one of events (none: only the rest),
-// keys came, or until (never past the --timeout). The target's text so far
-// is shown first. True when the line is ready.
+// keys came, the console or the log takes more of what waits for them, or
+// until (never past the --timeout). The target's text so far is shown
+// first. True when the line is ready.
 bool wait_once(unsigned events, deadline until);
 
-// The ways out: the line alone, no keys and no signals, at most until.
+// The ways out: the line (and the console and the log, while bytes wait
+// for them) alone, no keys and no signals, at most until.
 bool wait_line_only(unsigned events, deadline until);
 
 // While the terminal runs (and while a line is waited for), every wait

@@ -57,6 +57,8 @@ tolvane_add_fuzzer(line
   fileservice/rpc.cpp
   link/link.cpp
   base/console.cpp
+  base/output_queue.cpp
+  base/session_log.cpp
   terminal/display.cpp
   terminal/rules.cpp
   terminal/watch.cpp
@@ -82,6 +84,8 @@ tolvane_add_fuzzer(options
   link/link.cpp
   net/url.cpp
   base/console.cpp
+  base/output_queue.cpp
+  base/session_log.cpp
   terminal/display.cpp
   base/text_format.cpp
   base/time_limit.cpp

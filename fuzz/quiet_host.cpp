@@ -11,7 +11,10 @@
 
 namespace tolvane {
 
-void console_write_out(const unsigned char*, size_t) {}
+const bool console_text_crlf = false;
+long console_write_out(const unsigned char*, size_t count) { return static_cast<long>(count); }
+size_t console_out_in_flight() { return 0; }
+void console_wait_writable(bool, bool, deadline) {}
 
 namespace {
 // The program's own text goes through stdio; here it goes nowhere.
@@ -19,10 +22,9 @@ const bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
 }  // namespace
 
 // -l opens no file here: a fuzzed command line must not make files.
-bool session_log_open(const char*, const char*) { return true; }
-void session_log_write(const char*, size_t) {}
-void session_log_note(const char*) {}
-void session_log_end() {}
+bool log_file_open(const char*, bool* ends_line) { return *ends_line = true; }
+long log_file_write(const unsigned char*, size_t count) { return static_cast<long>(count); }
+void log_file_close() {}
 
 // Network lines are as the program has them.
 

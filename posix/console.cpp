@@ -1,5 +1,5 @@
-// The POSIX console: the target's bytes written straight to the
-// descriptor, keys read from stdin, raw while the keyboard is taken.
+// The POSIX console's keyboard: keys read from stdin, raw while the
+// keyboard is taken. Its output is posix/console_output.cpp.
 #include "posix/console.h"
 
 #include <poll.h>
@@ -15,7 +15,6 @@
 #include <string>
 
 #include "base/console.h"
-#include "base/console_platform.h"
 #include "base/keyboard.h"
 #include "base/keys.h"
 #include "base/stop.h"
@@ -24,29 +23,12 @@ namespace tolvane {
 
 namespace {
 
-void write_all(int fd, const unsigned char* bytes, size_t count) {
-    while (count > 0) {
-        const ssize_t n = write(fd, bytes, count);
-        if (n > 0) {
-            bytes += n;
-            count -= static_cast<size_t>(n);
-        } else if (n < 0 && errno == EAGAIN) {
-            pollfd p{fd, POLLOUT, 0};
-            poll(&p, 1, -1);
-        } else if (!(n < 0 && errno == EINTR)) {
-            return;  // the console is gone; the line is still served
-        }
-    }
-}
-
 bool same_terminal(int a, int b) {
     struct stat sa, sb;
     return isatty(a) && isatty(b) && fstat(a, &sa) == 0 && fstat(b, &sb) == 0 && sa.st_rdev == sb.st_rdev;
 }
 
 }  // namespace
-
-void console_write_out(const unsigned char* bytes, size_t count) { write_all(STDOUT_FILENO, bytes, count); }
 
 namespace {
 

@@ -12,4 +12,9 @@ int console_keyboard_fd();
 // the queue (DEL as BS). At end of input the keyboard is closed for good.
 void console_read_keys();
 
+// What the console's output and the session log are written to, for the
+// wait (-1: none).
+int console_out_fd();
+int log_out_fd();
+
 }  // namespace tolvane

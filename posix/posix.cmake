@@ -1,6 +1,7 @@
 # The POSIX program's lines (a tty, a socket), its wait and its console.
 set(TOLVANE_POSIX_LINE_SOURCES
   posix/console.cpp
+  posix/console_output.cpp
   posix/fd_transport.cpp
   posix/modem.cpp
   posix/signals.cpp
@@ -34,6 +35,8 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   tests/fake_sysfs.cpp
   app/platform-posix.cpp
   posix/console.cpp
+  posix/console_output.cpp
+  posix/fd_transport.cpp
   posix/modem.cpp
   posix/modem_test.cpp
   posix/speed.cpp

@@ -7,6 +7,7 @@
 #include <poll.h>
 
 #include "base/console.h"
+#include "base/session_log.h"
 #include "base/keys.h"
 #include "base/line.h"
 #include "base/time_limit.h"
@@ -32,14 +33,22 @@ short poll_events(unsigned events) {
     return static_cast<short>((events & WAIT_INPUT ? POLLIN : 0) | (events & WAIT_OUTPUT ? POLLOUT : 0));
 }
 
-// One poll: fd for events (-1: none), the keyboard while it is watched,
-// the signals. Keys are read, a signal ends the program. True when fd is
-// ready.
-bool poll_once(int fd, short events, deadline until) {
+// The console's and the log's descriptors while bytes wait for them, else
+// none.
+void console_fds(pollfd* fds) {
+    fds[0] = {console_screen_pending() > 0 ? console_out_fd() : -1, POLLOUT, 0};
+    fds[1] = {session_log_pending() > 0 ? log_out_fd() : -1, POLLOUT, 0};
+}
+
+// One poll: fd for line_events (-1: none), the console's output, the
+// keyboard while it is watched, the signals. Keys are read, a signal ends
+// the program. True when fd is ready.
+bool poll_once(int fd, short line_events, deadline until) {
     console_flush();  // what the target said so far shows while we wait
     const int keyboard = keyboard_watched ? console_keyboard_fd() : -1;
-    pollfd fds[3] = {{events ? fd : -1, events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
-    const int n = poll(fds, 3, time_limit_cut(until).left_ms());
+    pollfd fds[5] = {{line_events ? fd : -1, line_events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
+    console_fds(fds + 3);
+    const int n = poll(fds, 5, time_limit_cut(until).left_ms());
     stop_if_signalled();
     if (n <= 0) return false;
     if (fds[2].revents) console_read_keys();
@@ -53,8 +62,10 @@ void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
 bool wait_once(unsigned events, deadline until) { return poll_once(line_fd(), poll_events(events), until); }
 
 bool wait_line_only(unsigned events, deadline until) {
-    pollfd p{events ? line_fd() : -1, poll_events(events), 0};
-    return poll(&p, 1, until.left_ms()) > 0;
+    const short line_events = poll_events(events);
+    pollfd fds[3] = {{line_events ? line_fd() : -1, line_events, 0}};
+    console_fds(fds + 1);
+    return poll(fds, 3, until.left_ms()) > 0 && fds[0].revents != 0;
 }
 
 bool wait_fd_ready(int fd, short events, deadline until) {

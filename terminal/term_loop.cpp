@@ -4,6 +4,7 @@
 // run that is decided, once a wait returned.
 #include "terminal/term_loop.h"
 
+#include "base/console.h"
 #include "base/deadline.h"
 #include "base/keyboard.h"
 #include "base/keys.h"
@@ -23,8 +24,10 @@ constexpr int LINE_LOOK_MS = 250;
 // Every byte already received, before the next key. A request may see
 // Ctrl-Q and end early; the loop then quits. Once the run is decided the
 // rest is left unread (the time-out is looked at once the buffer is done).
+// A console that takes nothing holds the rest back: the board then waits.
 void serve_line() {
-    while (line_buffered() > 0 && !quit_requested() && !term_text_decided()) term_from_line(link_get());
+    while (line_buffered() > 0 && !quit_requested() && !term_text_decided() && !console_backed_up())
+        term_from_line(link_get());
     if (line_buffered() == 0) term_line_quiet();
 }
 
@@ -62,10 +65,12 @@ void term_loop(bool wait_when_gone) {
         term_send_keys();
         line_send();
         if (line_gone()) continue;
-        // Keys and texts still queued go out as soon as the line takes more.
+        // Keys and texts still queued go out as soon as the line takes more;
+        // the line is read only while the console keeps up.
         const bool output_waits = line_pending() > 0 || keys_queued() > 0 || watch_sends_due() > 0;
-        wait_once(WAIT_INPUT | (output_waits ? WAIT_OUTPUT : 0u), deadline::never());
-        line_fill();
+        const bool console_keeps_up = !console_backed_up();
+        wait_once((console_keeps_up ? WAIT_INPUT : 0u) | (output_waits ? WAIT_OUTPUT : 0u), deadline::never());
+        if (console_keeps_up) line_fill();
     }
 }
 

@@ -7,27 +7,11 @@
 #include <string>
 
 #include "base/console.h"
-#include "base/console_platform.h"
 #include "base/keyboard.h"
 #include "base/keys.h"
 #include "base/stop.h"
 
 namespace tolvane {
-
-// ---- Output: the target's bytes, one write each batch. A console turns
-// LF into a new line by itself; a file or pipe gets the bytes exactly.
-
-void console_write_out(const unsigned char* bytes, size_t count) {
-    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-    while (count > 0) {
-        DWORD written = 0;
-        if (out == INVALID_HANDLE_VALUE || out == nullptr ||
-            !WriteFile(out, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0)
-            return;  // no console to show it on; the line is still served
-        bytes += written;
-        count -= written;
-    }
-}
 
 // ---- Keys.
 

@@ -27,6 +27,10 @@ bool console_keys_wanted();
 // queue takes (a console is read for Ctrl-Q even when it is full).
 void console_read_keys();
 
+// Signalled while the console's output takes more (its writer thread is
+// idle); null where the output is written at once.
+HANDLE console_output_event();
+
 // The codes _getch gives for one key press (DEL stays DEL): one byte for a
 // key with a character, two (0x00 or 0xE0 and a code) for the keys that
 // have none, nothing for the rest (Shift alone, say). Returns how many.

@@ -53,9 +53,10 @@ bool wait_once(unsigned events, deadline until) {
     if (watch_keys) console_read_keys();
     if (ready(line, events) || keys_queued() != keys || quit_requested() != quit) return ready(line, events);
 
-    HANDLE handles[5];
+    HANDLE handles[6];
     int n = line ? line->wait_handles(handles) : 0;
     if (watch_keys) n += console_wait_handles(handles + n);
+    if (console_screen_pending() > 0 && console_output_event()) handles[n++] = console_output_event();
     sleep_on(line, handles, n, time_limit_cut(until));
     if (watch_keys) console_read_keys();
     if (line) line->poll();
@@ -66,8 +67,10 @@ bool wait_line_only(unsigned events, deadline until) {
     overlapped_line* line = line_now();
     if (line) line->poll();
     if (ready(line, events)) return true;
-    HANDLE handles[3];
-    sleep_on(line, handles, line ? line->wait_handles(handles) : 0, until);
+    HANDLE handles[4];
+    int n = line ? line->wait_handles(handles) : 0;
+    if (console_screen_pending() > 0 && console_output_event()) handles[n++] = console_output_event();
+    sleep_on(line, handles, n, until);
     if (line) line->poll();
     return ready(line, events);
 }
