@@ -16,7 +16,6 @@ set(TOLVANE_POSIX_SOURCES
   posix/wait_start.cpp
   posix/stop.cpp
   posix/console.cpp
-  terminal/matcher-posix.cpp
   terminal/term_loop-posix.cpp)
 add_executable(tolvane ${TOLVANE_POSIX_SOURCES})
 target_link_libraries(tolvane PRIVATE tolvane_link)
@@ -40,4 +39,4 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   fileservice/dos_path_test.cpp
   fileservice/find-posix.cpp
   fileservice/find-posix_test.cpp
-  terminal/matcher-posix.cpp)
+  terminal/matcher-posix_test.cpp)

@@ -14,7 +14,6 @@ add_executable(tolvane-win
   win32/host.cpp
   win32/net.cpp
   win32/socket.cpp
-  terminal/matcher-win32.cpp
   terminal/term_loop-win32.cpp
   win32/console.cpp)
 target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi ws2_32)
@@ -35,5 +34,4 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   win32/socket.cpp
   win32/socket_test.cpp
   win32/net.cpp
-  net/setup.cpp
-  terminal/matcher-win32.cpp)
+  net/setup.cpp)
