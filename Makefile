@@ -43,7 +43,7 @@ test-fuzz: deps
 # Each fuzz target for FUZZ_SECONDS, one after another; what they find is
 # kept in build/fuzz/run/TARGET (corpus/ from run to run, artifacts/ crashes).
 FUZZ_SECONDS ?= 600
-FUZZ_TARGETS = line client options telnet
+FUZZ_TARGETS = line client options matcher telnet
 fuzz: deps
 	@command -v clang++ >/dev/null 2>&1 || { echo "make fuzz: clang++ is not installed (Debian: clang libclang-rt-14-dev)"; exit 1; }
 	@cmake --preset fuzz >/dev/null

@@ -62,7 +62,7 @@ tolvane_add_fuzzer(line
   terminal/display.cpp
   terminal/rules.cpp
   terminal/watch.cpp
-  terminal/matcher-posix.cpp
+  terminal/matcher.cpp
   base/time_limit.cpp
   base/text_format.cpp)
 target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small (fuzz/line_fuzzer.cpp)
@@ -89,8 +89,23 @@ tolvane_add_fuzzer(options
   terminal/display.cpp
   base/text_format.cpp
   base/time_limit.cpp
+  base/keys.cpp
   terminal/watch.cpp
-  terminal/matcher-posix.cpp)
+  terminal/matcher.cpp)
+
+# The pattern engine of --expect and --fail, beside the C library's.
+tolvane_add_fuzzer(matcher
+  fuzz/matcher_fuzzer.cpp
+  fuzz/quiet_host.cpp
+  terminal/matcher.cpp
+  terminal/watch.cpp
+  base/console.cpp
+  base/deadline.cpp
+  base/keys.cpp
+  base/output_queue.cpp
+  base/session_log.cpp
+  base/text_format.cpp
+  base/time_limit.cpp)
 
 # A network line's telnet side against a faulty server.
 tolvane_add_fuzzer(telnet fuzz/telnet_fuzzer.cpp net/telnet.cpp)

@@ -600,6 +600,32 @@ void options_corpus() {
     options_input("url-without-port", ENTRY, {"tolvane", "-c", "rfc2217://lab-host"});
 }
 
+// --- Patterns and lines (the matcher target) ---
+
+void matcher_input(const std::string& name, uint8_t switches, const std::string& pattern, const std::string& text) {
+    Bytes input{switches};
+    input.insert(input.end(), pattern.begin(), pattern.end());
+    input.push_back(0);
+    input.insert(input.end(), text.begin(), text.end());
+    write_input("corpus/matcher", name, input);
+}
+
+void matcher_corpus() {
+    constexpr uint8_t C_LIBRARY = 1, LINE = 2 | 4, NOT_END = 2, FROM_3 = 3 << 3;
+    matcher_input("word-edges", C_LIBRARY | LINE, "\\bPASS\\b", "test PASS.");
+    matcher_input("word-and-space", C_LIBRARY | LINE, "\\w+ ok|\\s*PASS$", "test_1 ok");
+    matcher_input("classes", C_LIBRARY | LINE, "[[:digit:]]+ tests?[^]a-z[:space:]]", "12 tests!");
+    matcher_input("alternation", C_LIBRARY | LINE, "(a|ab)(c|bcd)(d*)", "abcd");
+    matcher_input("counted", C_LIBRARY | LINE, "[0-9]{1,3}(\\.[0-9]{1,3}){3}", "ip 192.168.10.1");
+    matcher_input("anchors-unfinished", C_LIBRARY | NOT_END, "^FAILED: [0-9]+$|panic", "FAILED: 3");
+    matcher_input("behind-a-match", LINE | FROM_3, "\\<b\\>|^x", "ab b");
+    matcher_input("back-reference", LINE, "(a*)(a*)(a*)\\3\\2\\1b$", std::string(61, 'a'));
+    matcher_input("nested-stars", C_LIBRARY | LINE, "(x+x+)+y", std::string(60, 'x'));
+    matcher_input("long-line", LINE, "(a|aa)*c", std::string(4096, 'a'));
+    matcher_input("largest", LINE, "(.{248}x?){40}", std::string(4096, '.'));
+    matcher_input("too-large", LINE, "(a{1,255}){1,255}", "a");
+}
+
 // --- A server's telnet (the telnet target) ---
 
 void telnet_input(const std::string& name, uint8_t switches, std::initializer_list<Bytes> parts) {
@@ -660,6 +686,7 @@ int main(int argc, char* argv[]) {
     line_regressions();
     client_corpus();
     options_corpus();
+    matcher_corpus();
     telnet_corpus();
     return 0;
 }

@@ -21,8 +21,7 @@ set(TOLVANE_POSIX_SOURCES
   fileservice/confine-posix.cpp
   fileservice/dos_path.cpp
   fileservice/find-posix.cpp
-  fileservice/names-posix.cpp
-  terminal/matcher-posix.cpp)
+  fileservice/names-posix.cpp)
 add_executable(tolvane ${TOLVANE_POSIX_SOURCES})
 target_link_libraries(tolvane PRIVATE tolvane_link)
 install(TARGETS tolvane RUNTIME DESTINATION bin)
@@ -47,4 +46,4 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   fileservice/dos_path_test.cpp
   fileservice/find-posix.cpp
   fileservice/find-posix_test.cpp
-  terminal/matcher-posix.cpp)
+  terminal/matcher-posix_test.cpp)

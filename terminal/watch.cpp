@@ -1,6 +1,6 @@
 #include "terminal/watch.h"
 
-#include <cstdlib>
+#include <cctype>
 #include <cstring>
 
 #include "terminal/matcher.h"
@@ -44,8 +44,11 @@ size_t searched_from = 0;
 size_t quiet_checked = 0;   // the length the unfinished line had at its last match
 bool line_is_a_part = false;  // the buffer holds a later part of a long line
 
-// A literal, as the pattern spells it after a backslash.
-bool escapes_a_literal(char c) { return c != '\0' && std::strchr(".[]()*+?{}|^$\\", c) != nullptr; }
+// A literal, as the pattern spells it after a backslash: punctuation but
+// \< and \> (terminal/matcher.h).
+bool escapes_a_literal(char c) {
+    return c > ' ' && c < 0x7f && !std::isalnum(static_cast<unsigned char>(c)) && c != '<' && c != '>';
+}
 
 // Index just past the bracket expression that starts at p[i] == '['.
 size_t skip_bracket(const char* p, size_t i) {
@@ -105,7 +108,6 @@ bool find(const pattern& p, size_t from, size_t length, bool at_line_end, size_t
 }
 
 bool compile(const char* text, pattern* p, std::string* error) {
-    if (!pattern_size_fits(text, error)) return false;
     p->engine = matcher_compile(text, error);
     if (!p->engine) return false;
     p->literals = required_literals(text);
@@ -157,81 +159,6 @@ void start_line(bool is_a_part) {
 }
 
 }  // namespace
-
-bool pattern_size_fits(const char* p, std::string* why) {
-    // Per group: the branches done, the branch going on, the last atom's
-    // size (what a repetition multiplies), and whether the last thing was a
-    // repetition already.
-    struct group {
-        double done = 0, branch = 0, last = 0;
-        bool repeated = false;
-    };
-    std::vector<group> open(1);
-    const auto atom = [&](double size) {
-        open.back().branch += size;
-        open.back().last = size;
-        open.back().repeated = false;
-    };
-    const auto repeat = [&](double times) {
-        group& g = open.back();
-        if (g.repeated) return false;
-        g.branch += g.last * (times - 1);
-        g.last *= times;
-        g.repeated = true;
-        return true;
-    };
-    for (size_t i = 0; p[i];) {
-        const char c = p[i];
-        bool repetition_ok = true;
-        if (c == '\\') {
-            atom(1);
-            i += p[i + 1] ? 2 : 1;
-        } else if (c == '[') {
-            atom(1);
-            i = skip_bracket(p, i);
-        } else if (c == '(') {
-            open.emplace_back();
-            ++i;
-        } else if (c == ')' && open.size() > 1) {
-            const double size = open.back().done + open.back().branch + 1;
-            open.pop_back();
-            atom(size);
-            ++i;
-        } else if (c == '|') {
-            open.back().done += open.back().branch;
-            open.back().branch = open.back().last = 0;
-            open.back().repeated = false;
-            ++i;
-        } else if (c == '*' || c == '+' || c == '?') {
-            repetition_ok = repeat(2);
-            ++i;
-        } else if (c == '{') {
-            // {m}, {m,} and {m,n}: the engine makes up to n (or m + 1) copies.
-            char* end = nullptr;
-            const double low = std::strtod(p + i + 1, &end);
-            double high = low + 1;
-            if (*end == ',' && end[1] != '}') high = std::strtod(end + 1, &end);
-            else if (*end == ',') ++end;
-            const char* close = std::strchr(p + i, '}');
-            repetition_ok = repeat(high > 1 ? high : 1);
-            i = close ? static_cast<size_t>(close - p) + 1 : std::strlen(p);
-        } else {
-            atom(1);
-            ++i;
-        }
-        if (!repetition_ok) {
-            *why = "a repetition of a repetition";
-            return false;
-        }
-        double size = 0;
-        for (const group& g : open) size += g.done + g.branch;
-        if (size > PATTERN_SIZE_MAX) {
-            *why = "its repetitions make it too large";
-            return false;
-        }
-    }
-    return true;
-}
 
 std::vector<std::string> required_literals(const char* p) {
     std::vector<std::string> found;

@@ -69,14 +69,6 @@ bool unescape_text(const char* text, std::string* bytes);
 // no such set was found. Only text that holds one goes to the engine.
 std::vector<std::string> required_literals(const char* pattern);
 
-// Patterns are refused before the engine sees them where its compiled form
-// would grow past this many atoms (nested counted repetitions multiply), or
-// where a repetition follows a repetition ("a++", "a{2}*": undefined in
-// extended expressions, and a way to make the engine take gigabytes).
-constexpr double PATTERN_SIZE_MAX = 10000;
-// False, with the reason in *why, for such a pattern.
-bool pattern_size_fits(const char* pattern, std::string* why);
-
 // What watch_put needs inline; only watch.cpp and watch_put touch it.
 namespace watch_state {
 enum mode { off, matching, decided };

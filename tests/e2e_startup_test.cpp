@@ -104,8 +104,9 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
         {{"-q", "-c", "{line}", "--timestamp=12hour"},
          "option needs 24hour, 24hour-start, 24hour-delta or iso8601 -- --timestamp"},
         // A run watched for its end must not end some other way.
-        {{"-c", "{line}", "--expect", "(PASS"}, "bad pattern (Unmatched ( or \\() -- --expect"},
-        {{"-c", "{line}", "--fail=[z-a]"}, "bad pattern (Invalid range end) -- --fail"},
+        {{"-c", "{line}", "--expect", "(PASS"}, "bad pattern (unmatched () -- --expect"},
+        {{"-c", "{line}", "--fail=[z-a]"}, "bad pattern (invalid range end) -- --fail"},
+        {{"-c", "{line}", "--expect", "(a*)\\1b"}, "bad pattern (back-references are not supported) -- --expect"},
         {{"-c", "{line}", "--send", "run\\q"}, "option has an unknown escape -- --send"},
         {{"-c", "{line}", "--timeout", "1m"}, "option needs a number of seconds -- --timeout"},
         {{"-c", "{line}", "--timeout", "-1"}, "option needs a number of seconds -- --timeout"},

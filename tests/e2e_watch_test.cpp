@@ -71,6 +71,9 @@ TEST(WatchedRun, EachEndHasItsStatus) {
          "timed out after 0.5 s", 500},
         {"line lost", {"--expect", "PASS", "--timeout", "30"}, {"PAS"}, CLOSE_LINE, 255},
         {"pattern split across reads", {"--expect", "ALL PASSED"}, {"ALL PA"}, "SSED\r\n", 0},
+        {"GNU escapes, and a line a backtracking engine takes minutes for",
+         {"--expect", "\\bPASS\\b", "--fail", "(x+x+)+y|\\w+: FAILED"},
+         {"PASSED\r\n", "y" + std::string(4000, 'x') + "\r\n"}, "all PASS.\r\n", 0},
         {"Ctrl-Q", {"--expect", "PASS", "--fail", "FAIL"}, {}, CTRL_Q, 0},
     };
     for (const StatusCase& c : cases) {

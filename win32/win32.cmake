@@ -20,8 +20,7 @@ add_executable(tolvane-win
   ${TOLVANE_WIN32_LINE_SOURCES}
   fileservice/confine-win32.cpp
   fileservice/find-win32.cpp
-  fileservice/names-win32.cpp
-  terminal/matcher-win32.cpp)
+  fileservice/names-win32.cpp)
 target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi ws2_32)
 target_link_options(tolvane-win PRIVATE -static)
 install(TARGETS tolvane-win RUNTIME DESTINATION bin)
@@ -41,5 +40,4 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   fileservice/confine-win32.cpp
   fileservice/confine-win32_test.cpp
   fileservice/find-win32.cpp
-  fileservice/find-win32_test.cpp
-  terminal/matcher-win32.cpp)
+  fileservice/find-win32_test.cpp)
