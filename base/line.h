@@ -1,7 +1,8 @@
 // The process's one line, whatever carries it (base/line_transport.h).
-// Bytes from it are read in blocks into a buffer that link_get_raw takes
-// from; bytes for it are queued and written in blocks, whenever the line
-// takes them, in every wait and on every way out.
+// Bytes from it are read in blocks into a buffer that link_get_raw and
+// line_get_data take from; bytes for it are queued (link_put_raw,
+// line_put_data) and written in blocks, whenever the line takes them, in
+// every wait and on every way out.
 //
 // The line's states live here once: gone (-w: it went away and is waited
 // for), back, a request cut off (Ctrl-Q or the --timeout came: reads
