@@ -75,7 +75,7 @@ size_t block_escape(const unsigned char* in, size_t count, int doubled, unsigned
         // A run that goes as it is, copied whole; then one byte that goes
         // as two, while two bytes of room are left.
         const size_t run = plain_run(in + taken, std::min(count - taken, room - used), doubled);
-        std::memcpy(out + used, in + taken, run);
+        if (run > 0) std::memcpy(out + used, in + taken, run);  // an empty block may come as null
         taken += run;
         used += run;
         if (taken == count || room - used < 2) break;
@@ -100,7 +100,7 @@ size_t block_decode(block_decoder* decoder, const unsigned char* in, size_t coun
         // The run up to the next DLE or ETX is data as it is.
         const size_t limit = std::min(count - used, room - filled);
         const size_t run = data_run(in + used, limit);
-        std::memcpy(out + filled, in + used, run);
+        if (run > 0) std::memcpy(out + filled, in + used, run);
         used += run;
         filled += run;
         if (run == limit) break;
