@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/block_codec.h"
 #include "base/console.h"
 #include "base/deadline.h"
 #include "base/keyboard.h"
@@ -34,6 +35,7 @@ constexpr int ACCESS_GRACE_MS = 2000;
 
 struct line_record {
     line_transport* transport = nullptr;
+    int doubled = NO_DOUBLED_BYTE;  // the transport's, cached for the byte path
     line_settings settings;  // what a reopen asks for again
     std::array<unsigned char, LINE_BUFFER_SIZE> in;
     size_t in_next = 0;
@@ -120,6 +122,7 @@ void restore_line() {
 
 void use(line_transport* transport) {
     line.transport = transport;
+    line.doubled = transport->doubled_byte();
     line.in_next = line.in_end = 0;
     line.out_count = 0;
     line.gone = false;
@@ -173,6 +176,14 @@ void flush_all() {
         line_send();
         if (line.out_count > 0 && !line.gone) wait_once(WAIT_OUTPUT, deadline::never());
     }
+}
+
+// Room in the queue for size more bytes: when it is short, everything
+// queued is sent first, as long as the line needs. False while a request
+// is cut off (the line gone among it): its output is dropped.
+bool make_room(size_t size) {
+    if (line.out_count + size > line.out.size()) flush_all();
+    return !line_request_cut() && line.out_count + size <= line.out.size();
 }
 
 // -w at start: a device that is not there yet is looked for a few times a
@@ -323,12 +334,47 @@ int link_get_raw() {
 }
 
 void link_put_raw(int byte) {
-    if (line_request_cut()) return;
-    unsigned char wire[2];
-    const size_t size = line.transport->encode(byte, wire);
-    if (line.out_count + size > line.out.size()) flush_all();
-    if (line.gone || line.out_count + size > line.out.size()) return;  // cut off while the line took nothing
-    for (size_t i = 0; i < size; ++i) line.out[line.out_count++] = wire[i];
+    const bool doubled = byte == line.doubled;
+    if (!make_room(doubled ? 2 : 1)) return;
+    if (doubled) line.out[line.out_count++] = static_cast<unsigned char>(byte);
+    line.out[line.out_count++] = static_cast<unsigned char>(byte);
+}
+
+size_t line_put_data(const unsigned char* bytes, size_t count) {
+    size_t taken = 0;
+    // Two bytes of room take the next byte, whatever it is; the cut is
+    // looked at once per block that fills the queue.
+    while (taken < count) {
+        if (!make_room(2)) return taken + 1;
+        size_t written = 0;
+        taken += block_escape(bytes + taken, count - taken, line.doubled, line.out.data() + line.out_count,
+                              line.out.size() - line.out_count, &written);
+        line.out_count += written;
+    }
+    return taken;
+}
+
+size_t line_get_data(unsigned char* buffer, size_t size, bool* ended) {
+    block_decoder decoder;
+    size_t stored = 0;
+    while (stored < size && !decoder.ended) {
+        if (line.in_next == line.in_end) {
+            // What came is handed on before the next wait; only a DLE waits
+            // for the byte it makes data.
+            if (stored > 0 && !decoder.after_dle) break;
+            const unsigned char next = static_cast<unsigned char>(link_get_raw());
+            size_t one = 0;
+            block_decode(&decoder, &next, 1, buffer + stored, size - stored, &one);
+            stored += one;
+            continue;
+        }
+        size_t got = 0;
+        line.in_next += block_decode(&decoder, line.in.data() + line.in_next, line.in_end - line.in_next,
+                                     buffer + stored, size - stored, &got);
+        stored += got;
+    }
+    *ended = decoder.ended;
+    return stored;
 }
 
 }  // namespace tolvane

@@ -1,7 +1,8 @@
 // The process's one line, whatever carries it (base/line_transport.h).
-// Bytes from it are read in blocks into a buffer that link_get_raw takes
-// from; bytes for it are queued and written in blocks, whenever the line
-// takes them, in every wait and on every way out.
+// Bytes from it are read in blocks into a buffer that link_get_raw and
+// line_get_data take from; bytes for it are queued (link_put_raw,
+// line_put_data) and written in blocks, whenever the line takes them, in
+// every wait and on every way out.
 //
 // The line's states live here once: gone (-w: it went away and is waited
 // for), back, a request cut off (Ctrl-Q or the --timeout came: reads
@@ -43,6 +44,18 @@ size_t line_room();
 // when it took none (true at once when nothing is queued). Keys and
 // signals are not looked at: this is for the ways out.
 bool line_wait_room(int ms);
+
+// A field's data bytes for the target, escaped for the link and the wire
+// straight into the queue, a block at a time, waiting while the line takes
+// nothing. Returns the bytes taken: all of them; or, when the request is
+// cut off meanwhile, those queued and the one it was cut off at (dropped,
+// as all output is then).
+size_t line_put_data(const unsigned char* bytes, size_t count);
+// A field's data bytes from the target into buffer, at most size, DLE
+// pairs decoded straight from the input buffer: what has arrived, or the
+// next read's worth when nothing has. *ended is set once the field's bare
+// ETX is taken (a request cut off reads ETX, as link_get_raw does).
+size_t line_get_data(unsigned char* buffer, size_t size, bool* ended);
 
 // True while a request is cut off (see above).
 bool line_request_cut();

@@ -29,6 +29,7 @@ struct fake_transport : line_transport {
     Bytes written;
     Bytes answers;            // the transport's own bytes (telnet's)
     size_t room = 1 << 20;    // bytes the line takes until it is given more
+    size_t per_write = 1 << 20;  // the most one write takes
     bool doubles_ff = false;  // telnet's escape
     bool fail_writes = false;
     bool closed = false;
@@ -43,16 +44,12 @@ struct fake_transport : line_transport {
     }
     long write(const unsigned char* bytes, size_t count) override {
         if (fail_writes) return lost("Connection reset by peer");
-        const size_t n = std::min(count, room);
+        const size_t n = std::min({count, room, per_write});
         room -= n;
         written.insert(written.end(), bytes, bytes + n);
         return static_cast<long>(n);
     }
-    size_t encode(int byte, unsigned char* wire) override {
-        wire[0] = wire[1] = static_cast<unsigned char>(byte);
-        return doubles_ff && byte == 0xFF ? 2 : 1;
-    }
-    size_t wire_bytes_max() const override { return doubles_ff ? 2 : 1; }
+    int doubled_byte() const override { return doubles_ff ? 0xFF : NO_DOUBLED_BYTE; }
     size_t take_output(unsigned char* dest, size_t room) override {
         const size_t n = std::min(room, answers.size());
         std::copy(answers.begin(), answers.begin() + static_cast<long>(n), dest);
@@ -165,6 +162,105 @@ TEST_F(Line, OutputThatTheLineTakesInPartsLeavesWholeAndInOrder) {
     line_send();
     EXPECT_EQ(t->written, (Bytes{'x', 0xFF, 0xFF, 'y', 0x10}));
     EXPECT_EQ(line_pending(), 0u);
+}
+
+// What link_put sends for data, 0xFF twice where the line doubles it.
+Bytes wire_of(const Bytes& data, bool doubles_ff) {
+    Bytes wire;
+    for (unsigned char b : data) {
+        if (b == BYTE_STX || b == BYTE_ETX || b == BYTE_DLE || (doubles_ff && b == 0xFF)) wire.push_back(b == 0xFF ? b : BYTE_DLE);
+        wire.push_back(b);
+    }
+    return wire;
+}
+
+// A read reply's data goes out in blocks through a queue the line empties
+// a piece at a time: the wire is link_put's, whatever the line's pieces.
+TEST_F(Line, DataBlocksGoOutAsTheLinkSendsThemByteForByte) {
+    struct Case {
+        const char* name;
+        bool doubles_ff;
+        size_t per_write;
+        size_t bytes;
+    } cases[] = {
+        {"a short reply", false, 1 << 20, 300},
+        {"more than the queue, taken in small writes", false, 1000, 40000},
+        {"0xFF doubled on a telnet line, over several queues", true, 4096, 70000},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        fake_transport* t = new fake_transport;
+        t->doubles_ff = c.doubles_ff;
+        t->per_write = c.per_write;
+        open(t, false);
+        Bytes data(c.bytes);
+        for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 7 + i / 256);
+        EXPECT_EQ(line_put_data(data.data(), data.size()), data.size()) << c.name;
+        while (line_pending() > 0) line_send();
+        EXPECT_TRUE(t->written == wire_of(data, c.doubles_ff)) << c.name;
+        line_close();
+    }
+}
+
+// Ctrl-Q typed while the queue waits for the line: the reply's rest is
+// dropped, the byte it was cut off at counted as taken.
+TEST_F(Line, DataBlocksStopWhenTheRequestIsCutOff) {
+    fake_transport* t = new fake_transport;
+    t->room = 100;
+    open(t, false);
+    typed = "\x11";
+    const Bytes data(20000, 'x');
+    EXPECT_EQ(line_put_data(data.data(), data.size()), 16384u + 1);
+    EXPECT_EQ(line_pending(), 16384u - 100);
+    EXPECT_TRUE(line_request_cut());
+    EXPECT_EQ(line_put_data(data.data(), 5), 1u) << "nothing more is queued";
+    EXPECT_EQ(line_pending(), 16384u - 100);
+    line_take_last_output();
+    t->room = 1 << 20;
+    line_close();
+    EXPECT_EQ(t->written, Bytes(16384, 'x')) << "what was queued before is let out";
+}
+
+// A write's data field as reads of the line bring it: each call hands on
+// what has arrived, a DLE at the end of a read takes the next read's first
+// byte, the bare ETX ends the field and what follows stays for the next.
+TEST_F(Line, DataFieldsComeInDecodedAcrossReads) {
+    struct Case {
+        const char* name;
+        std::deque<Bytes> chunks;
+        std::string typed;
+        std::vector<Bytes> calls;  // what each call hands on
+        bool ended;
+        int next;  // what link_get_raw gives then
+    } cases[] = {
+        {"a DLE split across two reads", {{'a', 0x10}, {0x02, 'b', 0x03, 'z'}}, "", {{'a', 0x02, 'b'}}, true, 'z'},
+        {"each read handed on as it came", {{'a', 'b'}, {}, {'c', 0x03}, {'n'}}, "", {{'a', 'b'}, {'c'}}, true, 'n'},
+        {"a bare STX is data, DLE DLE the byte 10", {{0x02, 0x10, 0x10, 0x03, 'n'}}, "", {{0x02, 0x10}}, true, 'n'},
+        {"more than the buffer takes", {{'a', 'b', 'c', 'd', 'e', 0x03, 'n'}}, "", {{'a', 'b', 'c', 'd'}, {'e'}}, true,
+         'n'},
+        {"cut off while waiting: ETX", {{'a'}, {}}, "\x11", {{'a'}, {}}, true, BYTE_ETX},
+        {"cut off after a DLE: ETX as its data, as link_get takes it", {{'a', 0x10}, {}}, "\x11",
+         {{'a', 0x03}, {}}, true, BYTE_ETX},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        fake_transport* t = new fake_transport;
+        t->chunks = c.chunks;
+        open(t, false);
+        typed = c.typed;
+        bool ended = false;
+        for (const Bytes& expected : c.calls) {
+            unsigned char buffer[4];
+            const size_t n = line_get_data(buffer, sizeof buffer, &ended);
+            EXPECT_EQ(Bytes(buffer, buffer + n), expected) << c.name;
+        }
+        EXPECT_EQ(ended, c.ended) << c.name;
+        EXPECT_EQ(link_get_raw(), c.next) << c.name;
+        line_take_last_output();
+        line_close();
+    }
 }
 
 // -w: a line lost in a read or in a write is let go and said so; a request

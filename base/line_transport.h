@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 
+#include "base/block_codec.h"
 #include "base/settings.h"
 
 namespace tolvane {
@@ -25,13 +26,16 @@ public:
     // Hands bytes to the line without waiting: how many it took (0: none
     // now), or LINE_FAILED.
     virtual long write(const unsigned char* bytes, size_t count) = 0;
+    // The byte the wire carries doubled (telnet's 0xFF), or NO_DOUBLED_BYTE:
+    // every other byte goes as itself.
+    virtual int doubled_byte() const { return NO_DOUBLED_BYTE; }
     // A data byte as the wire carries it; returns 1 or 2 (wire_bytes_max).
-    virtual size_t encode(int byte, unsigned char* wire) {
-        wire[0] = static_cast<unsigned char>(byte);
-        return 1;
+    size_t encode(int byte, unsigned char* wire) const {
+        wire[0] = wire[1] = static_cast<unsigned char>(byte);
+        return byte == doubled_byte() ? 2 : 1;
     }
     // The most bytes one data byte becomes on the wire.
-    virtual size_t wire_bytes_max() const { return 1; }
+    size_t wire_bytes_max() const { return doubled_byte() == NO_DOUBLED_BYTE ? 1 : 2; }
     // The transport's own bytes for the other end (telnet answers), due
     // before the next data: moved into dest, at most room.
     virtual size_t take_output(unsigned char* dest, size_t room) {

@@ -13,11 +13,24 @@ namespace {
 constexpr int IDLE_LIMIT_MS = 600000;
 constexpr uint32_t HANDLE = 1;
 
+// A write's data to its ETX, each byte held against content from at on;
+// false once one differs or goes past its end.
+bool take_written(const std::string& content, size_t& at) {
+    using namespace tolvane;
+    bool same = true;
+    for (int s = link_get(); s != SYM_ETX && !target_failed(); s = link_get()) {
+        same = same && at < content.size() && static_cast<unsigned char>(content[at]) == (s & 0xFF);
+        ++at;
+    }
+    return same;
+}
+
 // The child: the benchmark's own buffered line, on the other end.
 [[noreturn]] void serve(int fd, const std::string& content) {
     using namespace tolvane;
     target_attach(fd, IDLE_LIMIT_MS);
     size_t at = 0;
+    bool written_as_content = true;
     while (!target_failed()) {
         if (link_get() != SYM_STX) continue;
         link_put(SYM_ETX);
@@ -27,6 +40,7 @@ constexpr uint32_t HANDLE = 1;
             link_get_string(text);
             link_get_string(text);
             at = 0;
+            written_as_content = true;
             link_put_u32(HANDLE);
             break;
         }
@@ -38,9 +52,13 @@ constexpr uint32_t HANDLE = 1;
             if (sent < count) link_put(SYM_ETX);
             break;
         }
-        case 3:  // close
+        case 2:  // write: no answer
             link_get_u32();
-            link_put_u16(0);
+            written_as_content = take_written(content, at) && written_as_content;
+            break;
+        case 3:  // close: -1 when what was written is not the content
+            link_get_u32();
+            link_put_u16(written_as_content ? 0 : 0xFFFF);
             break;
         case 4:  // get character
             link_get_u32();

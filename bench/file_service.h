@@ -16,7 +16,8 @@ namespace bench {
 // bytes; the CPU is tolvane's (pid).
 Flow read_through(pid_t pid, const std::string& name, const std::string& expected, long request);
 // Writes data to host file name in requests of request bytes and closes it;
-// host_path is where the bytes must then be.
+// host_path is where the bytes must then be ("": a host that checks them
+// itself, whose close answer says whether they landed).
 Flow write_through(pid_t pid, const std::string& name, const std::string& host_path, const std::string& data,
                    long request);
 // Microseconds each of count get-character requests took on host file

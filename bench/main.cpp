@@ -33,6 +33,8 @@ namespace {
 constexpr long REQUEST_SIZES[] = {64, 512, 4096, 65536};
 constexpr size_t SIZES = sizeof REQUEST_SIZES / sizeof REQUEST_SIZES[0];
 constexpr size_t LRZSZ_SIZE_INDEX = 2;  // 4096-byte requests meet lrzsz
+// From this request size on, reads and writes are held to the floor.
+constexpr long FLOOR_JUDGED_FROM = 512;
 constexpr int TARGET_WAIT_MS = 10000;
 // The last answer's final bytes may still be on their way out when the
 // benchmark has read them; idle time starts after that.
@@ -91,14 +93,20 @@ struct Pair {
     Series win, native, ratio;
 };
 
+// Whole files read or written at one request size: tolvane's figures, the
+// bare host's from the same runs, and each run's quotients.
+struct Transfer {
+    Series speed, cpu, floor_speed, floor_cpu, speed_ratio, cpu_ratio;
+};
+
 struct Results {
     Series pass_speed[PROGRAMS], pass_cpu[PROGRAMS];
     Series pass_speed_ratio[PROGRAMS], pass_cpu_ratio[PROGRAMS];  // tolvane ÷ the program
-    Series read_speed[SIZES], read_cpu[SIZES], write_speed[SIZES], write_cpu[SIZES];
+    Transfer read[SIZES], write[SIZES];
     Series lrzsz_speed, lrzsz_cpu, lrzsz_speed_ratio, lrzsz_cpu_ratio;
     Series getc_p50, getc_p99;
     // The same requests against a host that has nothing behind it.
-    Series bare_read_speed, bare_read_ratio, bare_getc_p50, bare_getc_p99, bare_p50_ratio, bare_p99_ratio;
+    Series bare_getc_p50, bare_getc_p99, bare_p50_ratio, bare_p99_ratio;
     Series idle_cpu;
     // Over the network, each beside the same run's figure on the pty.
     Series net_pass[NET_LINES], net_pass_ratio[NET_LINES], net_read[NET_LINES], net_read_ratio[NET_LINES];
@@ -108,8 +116,9 @@ struct Results {
     // tolvane with WATCH_OPTIONS, and its quotients to the plain one.
     Series watched_speed, watched_cpu, watched_speed_ratio, watched_cpu_ratio;
     // Under Wine: text out (MB/s), keys in (KB/s), get-character requests
-    // per second, 4096-byte reads (MB/s), idle CPU-s per IDLE_SPAN_S.
-    Pair wine_pass, wine_keys, wine_requests, wine_read, wine_idle;
+    // per second, 4096- and 65536-byte reads (MB/s), idle CPU-s per
+    // IDLE_SPAN_S.
+    Pair wine_pass, wine_keys, wine_requests, wine_read, wine_read_large, wine_idle;
 };
 
 struct Setup {
@@ -362,21 +371,42 @@ void passthrough_round(Setup& s, Results& r) {
     record_ratio(cpu_per_mb(w, n), cpu[TOLVANE], r.watched_cpu_ratio);
 }
 
-void file_round(Setup& s, Results& r) {
+// One transfer by tolvane, then the same by the bare host, the floor: each
+// figure beside the floor's of the same run. move(pid, bare) does it with
+// the target on that program's line. Returns tolvane's flow.
+template <typename Move>
+Flow beside_floor(Setup& s, Transfer& t, Move move) {
+    const size_t n = s.file.size();
     const pid_t pid = s.terminals[TOLVANE].pid;
+    const Flow mine = pid > 0 ? move(pid, false) : Flow{};
+    record_flow(mine, n, t.speed, t.cpu);
+    target_attach(s.bare_pair.master, TARGET_WAIT_MS);
+    const Flow floor = s.bare > 0 ? move(s.bare, true) : Flow{};
+    record_flow(floor, n, t.floor_speed, t.floor_cpu);
+    if (pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
+    if (mine.ok && floor.ok) {
+        record_ratio(mb_per_s(mine, n), mb_per_s(floor, n), t.speed_ratio);
+        record_ratio(cpu_per_mb(mine, n), cpu_per_mb(floor, n), t.cpu_ratio);
+    }
+    return mine;
+}
+
+void file_round(Setup& s, Results& r) {
     const size_t n = s.file.size();
     double read_speed = NAN, read_cpu = NAN;
     for (size_t i = 0; i < SIZES; ++i) {
-        Flow f;
-        if (pid > 0) f = read_through(pid, "read.bin", s.file, REQUEST_SIZES[i]);
-        record_flow(f, n, r.read_speed[i], r.read_cpu[i]);
+        const long request = REQUEST_SIZES[i];
+        const Flow f = beside_floor(s, r.read[i], [&](pid_t pid, bool) {
+            return read_through(pid, "read.bin", s.file, request);
+        });
         if (f.ok && i == LRZSZ_SIZE_INDEX) {
             read_speed = mb_per_s(f, n);
             read_cpu = cpu_per_mb(f, n);
         }
-        Flow w;
-        if (pid > 0) w = write_through(pid, "write.bin", s.served_dir + "/write.bin", s.file, REQUEST_SIZES[i]);
-        record_flow(w, n, r.write_speed[i], r.write_cpu[i]);
+        // The bare host holds what is written against the file itself.
+        beside_floor(s, r.write[i], [&](pid_t pid, bool bare) {
+            return write_through(pid, "write.bin", bare ? "" : s.served_dir + "/write.bin", s.file, request);
+        });
     }
     if (s.lrzsz_missing) return;
     const Flow z = lrzsz_send(s.lrzsz, "read.bin", s.file);
@@ -402,17 +432,10 @@ void getc_round(Setup& s, const Options& o, Results& r) {
     record_turnarounds(us, r.getc_p50, r.getc_p99);
 }
 
-// The floor, measured in the same run: 4096-byte reads and get character
-// against the bare host, then the target goes back to tolvane.
+// The floor of get character, measured in the same run against the bare
+// host, then the target goes back to tolvane.
 void floor_round(Setup& s, const Options& o, Results& r) {
-    const double tolvane_speed = r.read_speed[LRZSZ_SIZE_INDEX].values.empty()
-                                     ? NAN : r.read_speed[LRZSZ_SIZE_INDEX].values.back();
     target_attach(s.bare_pair.master, TARGET_WAIT_MS);
-    const size_t n = s.file.size();
-    Series unused_cpu;
-    const Flow f = s.bare > 0 ? read_through(s.bare, "read.bin", s.file, REQUEST_SIZES[LRZSZ_SIZE_INDEX]) : Flow{};
-    record_flow(f, n, r.bare_read_speed, unused_cpu);
-    if (f.ok) record_ratio(tolvane_speed, mb_per_s(f, n), r.bare_read_ratio);
     std::vector<double> us;
     if (s.bare > 0) us = getc_turnarounds("read.bin", s.file, o.getc_count);
     record_turnarounds(us, r.bare_getc_p50, r.bare_getc_p99);
@@ -442,7 +465,7 @@ void net_round(Setup& s, const Options& o, Results& r) {
         if (t.pid > 0) target_attach(t.line.master, TARGET_WAIT_MS);
         const Flow read = t.pid > 0 ? read_through(t.pid, "read.bin", s.file, REQUEST_SIZES[LRZSZ_SIZE_INDEX]) : Flow{};
         record_flow(read, n_file, r.net_read[n], unused_cpu);
-        if (read.ok) record_ratio(mb_per_s(read, n_file), last(r.read_speed[LRZSZ_SIZE_INDEX]), r.net_read_ratio[n]);
+        if (read.ok) record_ratio(mb_per_s(read, n_file), last(r.read[LRZSZ_SIZE_INDEX].speed), r.net_read_ratio[n]);
         std::vector<double> us;
         if (t.pid > 0) us = getc_turnarounds("read.bin", s.file, o.getc_count);
         record_turnarounds(us, r.net_p50[n], r.net_p99[n]);
@@ -492,10 +515,10 @@ double requests_per_s(Piped& p, const std::string& file, int count) {
     return us.empty() ? NAN : count / (total / 1e6);
 }
 
-double read_speed(Piped& p, const std::string& file) {
+double read_speed(Piped& p, const std::string& file, long request) {
     if (p.pid <= 0) return NAN;
     target_attach(p.line.master, TARGET_WAIT_MS);
-    return speed(read_through(p.pid, "read.bin", file, REQUEST_SIZES[LRZSZ_SIZE_INDEX]), file.size(), 1e6);
+    return speed(read_through(p.pid, "read.bin", file, request), file.size(), 1e6);
 }
 
 // tolvane-win and tolvane, one right after the other for each figure; then
@@ -508,8 +531,10 @@ void wine_round(Setup& s, const Options& o, Results& r) {
     record_pair(r.wine_keys, win_keys, keys_in(s.piped, s.keys));
     const double win_requests = requests_per_s(s.win, s.file, o.getc_count);
     record_pair(r.wine_requests, win_requests, requests_per_s(s.piped, s.file, o.getc_count));
-    const double win_read = read_speed(s.win, s.file);
-    record_pair(r.wine_read, win_read, read_speed(s.piped, s.file));
+    const double win_read = read_speed(s.win, s.file, REQUEST_SIZES[LRZSZ_SIZE_INDEX]);
+    record_pair(r.wine_read, win_read, read_speed(s.piped, s.file, REQUEST_SIZES[LRZSZ_SIZE_INDEX]));
+    const double win_read_large = read_speed(s.win, s.file, REQUEST_SIZES[SIZES - 1]);
+    record_pair(r.wine_read_large, win_read_large, read_speed(s.piped, s.file, REQUEST_SIZES[SIZES - 1]));
     if (s.terminals[TOLVANE].pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
 }
 
@@ -584,6 +609,7 @@ void add_wine_rows(const Options& o, const Setup& s, const Results& r, std::vect
     out.push_back(wine_row(s, "keys piped to the line, KB/s", r.wine_keys, Goal::at_least_100));
     out.push_back(wine_row(s, "get character requests/s", r.wine_requests, Goal::at_least_half));
     out.push_back(wine_row(s, "file read, 4096 B requests, MB/s", r.wine_read, Goal::none));
+    out.push_back(wine_row(s, "file read, 65536 B requests, MB/s", r.wine_read_large, Goal::none));
 }
 
 std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
@@ -606,18 +632,21 @@ std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
     for (size_t i = 0; i < SIZES; ++i) {
         const std::string size = std::to_string(REQUEST_SIZES[i]) + " B";
         if (i == LRZSZ_SIZE_INDEX) {
-            out.push_back(peer_row("file read, " + size + " requests, MB/s", r.read_speed[i], "lrzsz sz → rz",
+            out.push_back(peer_row("file read, " + size + " requests, MB/s", r.read[i].speed, "lrzsz sz → rz",
                                    s.lrzsz_missing, r.lrzsz_speed, r.lrzsz_speed_ratio, Goal::at_least_one));
-            out.push_back(peer_row("file read, " + size + " requests, CPU-s/MB", r.read_cpu[i], "sz (sender)",
+            out.push_back(peer_row("file read, " + size + " requests, CPU-s/MB", r.read[i].cpu, "sz (sender)",
                                    s.lrzsz_missing, r.lrzsz_cpu, r.lrzsz_cpu_ratio, Goal::none));
-            out.push_back(peer_row("file read, " + size + " requests, MB/s", r.read_speed[i], BARE_HOST, false,
-                                   r.bare_read_speed, r.bare_read_ratio, Goal::none));
-        } else {
-            out.push_back(row("file read, " + size + " requests, MB/s", r.read_speed[i]));
-            out.push_back(row("file read, " + size + " requests, CPU-s/MB", r.read_cpu[i]));
         }
-        out.push_back(row("file write, " + size + " requests, MB/s", r.write_speed[i]));
-        out.push_back(row("file write, " + size + " requests, CPU-s/MB", r.write_cpu[i]));
+        // The smallest requests are bound by their round trips: no target.
+        const bool judged = REQUEST_SIZES[i] >= FLOOR_JUDGED_FROM;
+        for (const auto& kind : {std::make_pair("file read, ", &r.read[i]), std::make_pair("file write, ", &r.write[i])}) {
+            const Transfer& t = *kind.second;
+            const std::string figure = kind.first + size + " requests, ";
+            out.push_back(peer_row(figure + "MB/s", t.speed, BARE_HOST, false, t.floor_speed, t.speed_ratio,
+                                   judged ? Goal::at_least_0_9 : Goal::none));
+            out.push_back(peer_row(figure + "CPU-s/MB", t.cpu, BARE_HOST, false, t.floor_cpu, t.cpu_ratio,
+                                   judged ? Goal::at_most_1_2 : Goal::none));
+        }
     }
     out.push_back(peer_row("get character turnaround p50, µs", r.getc_p50, BARE_HOST, false, r.bare_getc_p50,
                            r.bare_p50_ratio, Goal::none));
@@ -632,7 +661,7 @@ std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
         out.push_back(peer_row("passthrough MB/s " + over, r.net_pass[n], ON_THE_PTY, false, r.pass_speed[TOLVANE],
                                r.net_pass_ratio[n], Goal::none));
         out.push_back(peer_row("file read, 4096 B requests, MB/s " + over, r.net_read[n], ON_THE_PTY, false,
-                               r.read_speed[LRZSZ_SIZE_INDEX], r.net_read_ratio[n], Goal::none));
+                               r.read[LRZSZ_SIZE_INDEX].speed, r.net_read_ratio[n], Goal::none));
         out.push_back(peer_row("get character turnaround p50, µs " + over, r.net_p50[n], ON_THE_PTY, false,
                                r.getc_p50, r.net_p50_ratio[n], Goal::none));
         out.push_back(peer_row("get character turnaround p99, µs " + over, r.net_p99[n], ON_THE_PTY, false,

@@ -15,6 +15,8 @@ has() {
 out=$("$bench" $tiny --scratch="$scratch/peers")
 printf '%s\n' "$out"
 has "$out" '^| figure *| tolvane *| peer '
+# Reads and writes of every size beside the bare host, the floor.
+has "$out" '^| file write, 512 B requests, CPU-s/MB *| [0-9][0-9.e+-]* *| bare host (floor) *| [0-9]'
 for figure in 'passthrough MB/s' 'passthrough CPU-s/MB' 'file read, 64 B requests, MB/s' \
     'file write, 65536 B requests, CPU-s/MB' 'get character turnaround p99, µs' 'idle CPU-s over [0-9.]* s' \
     'passthrough --map INLCRNL -t CPU-s/MB'; do

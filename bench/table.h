@@ -20,6 +20,8 @@ enum class Goal {
     at_least_1,     // the figure itself ≥ 1
     at_least_100,   // the figure itself ≥ 100
     below_0_05,     // the figure itself < 0.05
+    at_least_0_9,   // tolvane ÷ peer ≥ 0.9
+    at_most_1_2,    // tolvane ÷ peer ≤ 1.2
 };
 
 struct Row {

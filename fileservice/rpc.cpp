@@ -1,6 +1,8 @@
 #include "fileservice/rpc.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #include "base/console.h"
 #include "base/line.h"
@@ -25,9 +27,28 @@ constexpr int RESULT_ERROR = -1;  // EOF, or a failed remove/rename/seek/tell
 // Second string field of a request: the mode of open, the new name of rename.
 using ShortText = char[LINK_STRING_MAX + 1];
 
+// Read and write data move between the stream and the line a block at a
+// time; a 4096-byte request is one block, a 65536-byte one four.
+constexpr size_t DATA_BLOCK_SIZE = 16384;
+unsigned char data_block[DATA_BLOCK_SIZE];
+
+// A text field into buffer, at most size - 1 bytes and a NUL, read to its
+// ETX: the count, or -1 when it held more. It is then wholly taken, so the
+// stream stays in step, and the request must not act on it.
+int get_text(char* buffer, size_t size) {
+    unsigned char* kept = reinterpret_cast<unsigned char*>(buffer);
+    bool ended = false;
+    size_t count = 0;
+    while (!ended && count < size - 1) count += line_get_data(kept + count, size - 1 - count, &ended);
+    buffer[count] = '\0';
+    bool too_long = false;
+    while (!ended) too_long = line_get_data(data_block, sizeof data_block, &ended) > 0 || too_long;
+    return too_long ? -1 : static_cast<int>(count);
+}
+
 // A name, pattern or mode: a string field of at most LINK_STRING_MAX bytes.
 // False when it held more: the request then fails without acting.
-bool get_name(char* buffer) { return link_get_field(buffer, LINK_STRING_MAX + 1) >= 0; }
+bool get_name(char* buffer) { return get_text(buffer, LINK_STRING_MAX + 1) >= 0; }
 
 int32_t get_s32() { return static_cast<int32_t>(link_get_u32()); }
 int16_t get_s16() { return static_cast<int16_t>(link_get_u16()); }
@@ -66,10 +87,10 @@ void serve_read() {
     FILE* stream = count > 0 ? stream_for_input(handle_stream(handle)) : nullptr;
     int32_t sent = 0;
     while (stream && sent < count && !line_request_cut()) {
-        const int c = std::fgetc(stream);
-        if (c == EOF) break;
-        link_put(c);
-        ++sent;
+        const size_t want = std::min(static_cast<size_t>(count - sent), sizeof data_block);
+        const size_t got = std::fread(data_block, 1, want, stream);
+        sent += static_cast<int32_t>(line_put_data(data_block, got));
+        if (got < want) break;
     }
     if (sent < count) link_put(SYM_ETX);
     if (service.trace) console_print("%ld\n", static_cast<long>(sent));
@@ -83,10 +104,12 @@ void serve_write() {
     bool first = true;
     // The data is always read to its ETX, so the stream stays in step. The
     // stream is made ready at the first byte: an empty write leaves it be.
-    for (int s = link_get(); s != SYM_ETX; s = link_get()) {
+    for (bool ended = false; !ended;) {
+        const size_t got = line_get_data(data_block, sizeof data_block, &ended);
+        if (got == 0) continue;
         if (first) file = output_stream(stream);
         first = false;
-        if (file) std::fputc(s & 0xFF, file);
+        if (file) std::fwrite(data_block, 1, got, file);
     }
 }
 
@@ -127,13 +150,14 @@ void serve_gets() {
         return;
     }
     put_s16(1);
-    link_put_text(rpc_text);
+    line_put_data(reinterpret_cast<const unsigned char*>(rpc_text), std::strlen(rpc_text));
+    link_put(SYM_ETX);
 }
 
 void serve_puts() {
     host_stream* stream = handle_stream(link_get_u32());
     // A text may fill the whole buffer, not only a name's 79 bytes.
-    const bool fits = link_get_field(rpc_text, RPC_TEXT_SIZE) >= 0;
+    const bool fits = get_text(rpc_text, RPC_TEXT_SIZE) >= 0;
     if (service.trace) console_print("fputs(%s)\n", rpc_text);
     FILE* file = fits && !line_request_cut() ? output_stream(stream) : nullptr;
     put_s16(file ? std::fputs(rpc_text, file) : RESULT_ERROR);

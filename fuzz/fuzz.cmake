@@ -45,6 +45,7 @@ tolvane_add_fuzzer(line
   fuzz/line_fuzzer.cpp
   fuzz/quiet_host.cpp
   fuzz/scratch.cpp
+  base/block_codec.cpp
   base/deadline.cpp
   base/keys.cpp
   fileservice/confine-posix.cpp

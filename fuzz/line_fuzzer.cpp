@@ -8,6 +8,7 @@
 //   bit 2: names resolved by the component walk rather than by openat2
 //   bit 3: events: the rest is a list of events (below), and the terminal
 //          loop's part that is the same on every platform runs as well
+//   bit 4: a telnet line: the data blocks going out double 0xFF
 // After its last byte the line gives ETX, so a request cut short ends there.
 //
 // An event is a tag byte and a length byte n, then (for the first two) n
@@ -31,6 +32,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/block_codec.h"
 #include "base/keys.h"
 #include "base/line.h"
 #include "base/settings.h"
@@ -52,6 +54,9 @@ namespace {
 // reports the signal that follows as a crash.
 constexpr long POSITION_MAX = 64 * 1024;
 constexpr rlim_t FILE_SIZE_MAX = 1024 * 1024;
+// The fake line's output queue: small and odd, so that blocks fill it
+// many times and escapes fall on its ends.
+constexpr size_t QUEUE_SIZE = 61;
 
 const uint8_t* line = nullptr;
 size_t line_size = 0;
@@ -64,6 +69,7 @@ size_t line_left = 0;
 int refusing = 0;         // tries the line still takes no output
 bool line_away = false;   // away until the loop has waited for it (-w)
 bool taking_last = false;  // after Ctrl-Q, once the loop turned to it
+bool doubles_ff = false;   // bit 4
 jmp_buf quit_jump;
 
 std::string root_path;
@@ -143,6 +149,31 @@ void run_loop() {
     }
 }
 
+// A queue full of escaped data must decode to the bytes it took: 0xFF
+// pairs made one where the line doubles it, then the link's DLE pairs.
+void check_escaped(const unsigned char* data, size_t count, const unsigned char* queue, size_t size) {
+    unsigned char wire[QUEUE_SIZE];
+    size_t n = 0;
+    for (size_t i = 0; i < size; ++i) {
+        wire[n++] = queue[i];
+        if (doubles_ff && queue[i] == 0xFF && (++i == size || queue[i] != 0xFF)) fault("0xFF went out alone");
+    }
+    tolvane::block_decoder decoder;
+    unsigned char back[QUEUE_SIZE];
+    size_t stored = 0;
+    if (tolvane::block_decode(&decoder, wire, n, back, sizeof back, &stored) != n || decoder.after_dle ||
+        decoder.ended || stored != count || std::memcmp(back, data, count) != 0)
+        fault("an escaped block decodes to other bytes");
+}
+
+// The target's bytes held now: the rest of the input, or of the current
+// "target sends" event (none while a request is cut off, as link_get_raw
+// below gives them).
+size_t held() {
+    if (!events) return line_size - line_next;
+    return tolvane::line_request_cut() ? 0 : line_left;
+}
+
 }  // namespace
 
 namespace tolvane {
@@ -159,11 +190,56 @@ int link_get_raw() {
 
 // A line that refuses output makes the write wait, and the wait sees the
 // keys and the line lost meanwhile; the target's bytes wait for a read.
-void link_put_raw(int) {
+// False once the request is cut off: its output is dropped.
+bool output_taken() {
     while (events && refusing > 0 && !line_request_cut()) {
         --refusing;
         if (line_left == 0 && !next_event()) break;
     }
+    return !line_request_cut();
+}
+
+void link_put_raw(int) { output_taken(); }
+
+// Blocks escaped by the program's own codec into the small queue; each
+// queue full is one try of the line, as a byte is above.
+size_t line_put_data(const unsigned char* bytes, size_t count) {
+    unsigned char queue[QUEUE_SIZE];
+    size_t taken = 0;
+    while (taken < count) {
+        if (!output_taken()) return taken + 1;  // the byte it was cut off at, dropped
+        size_t written = 0;
+        const size_t n = block_escape(bytes + taken, count - taken, doubles_ff ? 0xFF : NO_DOUBLED_BYTE, queue,
+                                      sizeof queue, &written);
+        check_escaped(bytes + taken, n, queue, written);
+        taken += n;
+    }
+    return taken;
+}
+
+// As the line: what is held decoded straight from the input, a wait (the
+// fake's link_get_raw) only when nothing is, or for a DLE's byte.
+size_t line_get_data(unsigned char* buffer, size_t size, bool* ended) {
+    block_decoder decoder;
+    size_t stored = 0;
+    while (stored < size && !decoder.ended) {
+        const size_t n = held();
+        if (n == 0) {
+            if (stored > 0 && !decoder.after_dle) break;
+            const unsigned char next = static_cast<unsigned char>(link_get_raw());
+            size_t one = 0;
+            block_decode(&decoder, &next, 1, buffer + stored, size - stored, &one);
+            stored += one;
+            continue;
+        }
+        size_t got = 0;
+        const size_t used = block_decode(&decoder, line + line_next, n, buffer + stored, size - stored, &got);
+        line_next += used;
+        if (events) line_left -= used;
+        stored += got;
+    }
+    *ended = decoder.ended;
+    return stored;
 }
 
 size_t line_room() { return refusing > 0 ? 0 : 1u << 20; }
@@ -211,6 +287,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     line_size = size - 1;
     line_next = 0;
     events = data[0] & 8;
+    doubles_ff = data[0] & 16;
     line_left = 0;
     refusing = 0;
     line_away = false;

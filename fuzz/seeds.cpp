@@ -115,7 +115,7 @@ void push_back(int c, uint32_t handle) {
 }
 
 // Line target switches (fuzz/line_fuzzer.cpp).
-constexpr uint8_t TRACE = 1, READ_ONLY = 2, WALK = 4, EVENTS = 8;
+constexpr uint8_t TRACE = 1, READ_ONLY = 2, WALK = 4, EVENTS = 8, TELNET = 16;
 
 // Event mode: what the target sends so far becomes one event of its own
 // (in parts of 255), then keys, a refusing line or a line lost follow.
@@ -316,6 +316,27 @@ void line_corpus() {
         type_keys("for the old line");
         link_put_text("new");
         open_file("hello.txt", "r");
+    });
+    // Data in blocks: a write whose DLE pairs fall across the events the
+    // line brings it in, read back over a line that doubles 0xFF and takes
+    // no output for a while, then a short read.
+    line(dir, "data-blocks", TRACE | EVENTS | TELNET, [] {
+        std::string data;
+        for (int i = 0; i < 700; ++i)
+            data += static_cast<char>(i % 3 == 0 ? 0x10 : i % 7 == 0 ? 0xFF : i % 5 == 0 ? 0x02 : 'a' + i % 26);
+        open_file("blocks.bin", "w+");
+        request(RPC_WRITE);
+        link_put_u32(1);
+        for (char c : data) link_put(static_cast<unsigned char>(c));
+        link_put_raw(BYTE_DLE);  // a DLE pair split across two reads of the line
+        type_keys("");
+        link_put_raw(BYTE_ETX);
+        link_put(SYM_ETX);
+        seek(1, 0, 0);
+        refuse_output(2);
+        read_file(700, 1);
+        read_file(10, 1);
+        close_file(1);
     });
     line(dir, "fifo", TRACE, [] {
         open_file("fifo", "r");

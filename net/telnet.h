@@ -115,13 +115,6 @@ inline size_t telnet_escape(uint8_t byte, uint8_t* wire) {
     wire[1] = telnet::IAC;
     return 2;
 }
-
-// A data byte on a line that speaks telnet or not.
-inline size_t telnet_wire_byte(bool telnet, uint8_t byte, uint8_t* wire) {
-    if (telnet) return telnet_escape(byte, wire);
-    wire[0] = byte;
-    return 1;
-}
 // Moves up to room queued bytes into dest; returns how many.
 size_t telnet_take(TelnetCodec& codec, uint8_t* dest, size_t room);
 

@@ -471,6 +471,53 @@ TEST(FileService, MegabyteOfRandomBytesThereAndBack) {
     finish(s);
 }
 
+// Read data leaves in blocks of 16384 bytes and write data is taken a read
+// of the line at a time: marks on either side of those edges travel
+// escaped, and a count or an ETX beyond them is kept exactly.
+TEST(FileService, DataAcrossTheBlockEdgesKeepsEveryByte) {
+    struct Case {
+        const char* name;
+        size_t file_size;
+        std::vector<size_t> marks;  // where the file holds 0x02, 0x03, 0x10 in turn
+        int32_t asked;
+    } cases[] = {
+        {"a mark on each side of the first edge", 16385, {16383, 16384}, 16385},
+        {"a short read ending just past the second edge", 32769, {16384, 32767, 32768}, 40000},
+        {"marks at the line's read sizes", 40000, {4095, 4096, 8191, 16383, 16384, 16385, 39999}, 40000},
+    };
+    Served s;
+    ASSERT_NO_FATAL_FAILURE(serve(s, "fs_blocks", true));
+    std::string expected;
+    for (const Case& c : cases) {
+        Bytes content(c.file_size);
+        for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<uint8_t>(0x20 + i % 200);
+        const uint8_t mark_bytes[] = {0x02, 0x03, 0x10};
+        for (size_t i = 0; i < c.marks.size(); ++i) content[c.marks[i]] = mark_bytes[i % 3];
+
+        const host_file out = host_fopen("edges.bin", "wb");
+        ASSERT_NE(out, 0u) << c.name;
+        request(s, 2, Wire().u32(out).data(content).bare(0x03));
+        EXPECT_EQ(host_fclose(out), 0) << c.name;
+        EXPECT_TRUE(file_bytes(s.dir + "/edges.bin") == content) << c.name << ": the file written";
+
+        const host_file in = host_fopen("edges.bin", "rb");
+        ASSERT_NE(in, 0u) << c.name;
+        Wire sent;
+        sent.data(Bytes(content.begin(), content.begin() + std::min<long>(c.asked, long(content.size()))));
+        if (size_t(c.asked) > content.size()) sent.bare(0x03);
+        request(s, 1, Wire().u32(uint32_t(c.asked)).u32(in));
+        EXPECT_TRUE(reply(s, sent.bytes.size()) == hex(sent.bytes)) << c.name << ": the read's reply";
+        EXPECT_EQ(host_fclose(in), 0) << c.name;
+        const std::string h = hx(in), w = hx(out);
+        expected += "fopen(edges.bin,wb) = " + w + "\nfwrite(" + w + ")\nfclose(" + w + ") = 0\n";
+        expected += "fopen(edges.bin,rb) = " + h + "\nfread(" + h + "," + std::to_string(c.asked) + ") = " +
+                    std::to_string(std::min<size_t>(size_t(c.asked), content.size())) + "\nfclose(" + h + ") = 0\n";
+    }
+    expect_console(s, expected);
+    EXPECT_TRUE(line_drain(s.run, 100).empty()) << "nothing more on the line";
+    finish(s);
+}
+
 // A string field keeps 79 bytes. The rest of an overlong one, and its ETX,
 // are left in the stream and reach the console as terminal input.
 // A text longer than its buffer fails its request without any effect, and

@@ -38,10 +38,7 @@ public:
         early_next += n;
         return static_cast<long>(n);
     }
-    size_t encode(int byte, unsigned char* wire) override {
-        return telnet_wire_byte(telnet_line, static_cast<uint8_t>(byte), wire);
-    }
-    size_t wire_bytes_max() const override { return telnet_line ? 2 : 1; }
+    int doubled_byte() const override { return telnet_line ? telnet::IAC : NO_DOUBLED_BYTE; }
     size_t take_output(unsigned char* dest, size_t room) override {
         return telnet_line ? telnet_take(codec, dest, room) : 0;
     }
