@@ -5,6 +5,7 @@ set(TOLVANE_WIN32_LINE_SOURCES
   win32/console.cpp
   win32/modem.cpp
   win32/overlapped_line.cpp
+  win32/serial_lines.cpp
   win32/socket.cpp
   win32/socket_line.cpp
   win32/wait.cpp)
@@ -13,7 +14,6 @@ set(TOLVANE_WIN32_LINE_SOURCES
 # search.
 add_executable(tolvane-win
   app/main-win32.cpp
-  app/list-win32.cpp
   app/platform-win32.cpp
   ${TOLVANE_SHARED_SOURCES}
   ${TOLVANE_WIN32_LINE_SOURCES}
@@ -21,7 +21,7 @@ add_executable(tolvane-win
   fileservice/find-win32.cpp
   fileservice/names-win32.cpp
   terminal/matcher-win32.cpp)
-target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi ws2_32)
+target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi cfgmgr32 ws2_32)
 target_link_options(tolvane-win PRIVATE -static)
 install(TARGETS tolvane-win RUNTIME DESTINATION bin)
 
@@ -33,6 +33,8 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   win32/console.cpp
   win32/modem.cpp
   win32/overlapped_line.cpp
+  win32/serial_lines.cpp
+  win32/serial_lines_test.cpp
   win32/socket.cpp
   win32/console_test.cpp
   win32/socket_test.cpp
