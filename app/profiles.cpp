@@ -14,16 +14,19 @@ namespace tolvane {
 namespace {
 
 const char DEFAULT_SECTION[] = "default";
+// Far more than any list of boards: --config /dev/zero must not fill memory.
+constexpr size_t CONFIG_SIZE_MAX = 1 << 20;
 
 // The file's bytes; 0, or the errno that stopped the read (ENOENT: there
-// is no such file).
+// is no such file; EFBIG: it goes on past CONFIG_SIZE_MAX).
 int read_file(const std::string& path, std::string* text) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) return errno;
     char block[4096];
     size_t n;
-    while ((n = std::fread(block, 1, sizeof block, file)) > 0) text->append(block, n);
-    const int error = std::ferror(file) ? errno : 0;
+    while (text->size() <= CONFIG_SIZE_MAX && (n = std::fread(block, 1, sizeof block, file)) > 0)
+        text->append(block, n);
+    const int error = std::ferror(file) ? errno : text->size() > CONFIG_SIZE_MAX ? EFBIG : 0;
     std::fclose(file);
     return error;
 }

@@ -147,6 +147,8 @@ TEST_F(Profiles, MistakesAreUsageErrorsNamingFileAndLine) {
          "no profile bord in " + file + " (profiles: board, esp)"},
         {"", {"-q", "--config", "/nonexistent/tolvane.conf", "-c", "{line}"},
          "/nonexistent/tolvane.conf: No such file or directory"},
+        {"", {"-q", "--config", "/dev/zero", "-c", "{line}"}, "/dev/zero: File too large"},
+        {"", {"-q", "--config", "/", "-c", "{line}"}, "/: Is a directory"},
     };
     for (const Case& c : cases) {
         Session run = start_with("profiles_bad", c.config, c.args);
