@@ -85,8 +85,9 @@ struct given_option {
 };
 
 // The settings from the defaults, [default], the profile and the command
-// line, each over the one before; 2 after a key that the command line
-// cannot go with, else GO_ON.
+// line, each over the one before: GO_ON, or 2 when -q came with an option
+// that needs the terminal, from wherever each came. The file's sections
+// were checked as it was read.
 int settle(const char* argv0, const profiles& loaded, const config_section* profile,
            const std::vector<given_option>& given, settings* s) {
     settings settled = defaults();
