@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/serial_lines.h"
 #include "net/url.h"
 #include "terminal/display.h"
 #include "terminal/watch.h"
@@ -43,6 +44,8 @@ bool set_device(const char* arg, settings* s, std::string* message) {
         *message = device + ": " + why;
         return false;
     }
+    if (is_usb_name(device) && device.size() == std::strlen("usb:"))
+        return refuse(message, "option needs usb:SERIAL or usb:VID:PID");
     s->line.device = device;
     return true;
 }
@@ -123,6 +126,14 @@ bool set_maps(const char* arg, settings* s, std::string* message) {
 bool set_hex(const char*, settings* s, std::string*) { return s->view.hex = true; }
 bool set_local_echo(const char*, settings* s, std::string*) { return s->view.local_echo = true; }
 
+void clear_quit(settings* s) { s->quit_after_send = false; }
+void clear_trace(settings* s) { s->files.trace = false; }
+void clear_read_only(settings* s) { s->files.read_only = false; }
+void clear_wait(settings* s) { s->line.wait_for_line = false; }
+void clear_stamps(settings* s) { s->view.stamps = stamp_format::none; }
+void clear_hex(settings* s) { s->view.hex = false; }
+void clear_local_echo(settings* s) { s->view.local_echo = false; }
+
 bool add_step(watch_step::kind kind, const char* arg, settings* s, std::string* message) {
     const watch_step step{kind, arg};
     std::string why;
@@ -165,38 +176,50 @@ constexpr long_arg REQUIRED = long_arg::required;
 
 // In the order of the usage, whose first three lines stay as they always were.
 const option_row OPTION_TABLE[] = {
-    {'c', nullptr, REQUIRED, "c <com> communications device", SET, set_device, nullptr},
-    {'b', nullptr, REQUIRED, "b <nnn> Baudrate", SET, set_baud, nullptr},
-    {'q', nullptr, NONE, "q       quit, leave program.", SET, set_quit, nullptr},
-    {'r', nullptr, NONE, "r       trace each file request", SET, set_trace, nullptr},
-    {'d', nullptr, REQUIRED, "d <dir> serve the target only the files beneath dir", SET, set_root, nullptr},
-    {'p', nullptr, NONE, "p       serve the files read-only", SET, set_read_only, nullptr},
-    {'w', nullptr, NONE, "w       wait for the line, at start and when it goes away", SET, set_wait, nullptr},
-    {'l', nullptr, REQUIRED, "l <file> append what the console shows to file", SET, set_log, nullptr},
-    {'h', "help", NONE, "h       this text (also --help)", option_action::help, nullptr, nullptr},
+    {'c', "device", REQUIRED, "c <com> communications device", SET, set_device, nullptr, nullptr},
+    {'b', "baudrate", REQUIRED, "b <nnn> Baudrate", SET, set_baud, nullptr, nullptr},
+    {'q', "quit", NONE, "q       quit, leave program.", SET, set_quit, nullptr, clear_quit},
+    {'r', "trace", NONE, "r       trace each file request", SET, set_trace, nullptr, clear_trace},
+    {'d', "root", REQUIRED, "d <dir> serve the target only the files beneath dir", SET, set_root, nullptr, nullptr},
+    {'p', "read-only", NONE, "p       serve the files read-only", SET, set_read_only, nullptr, clear_read_only},
+    {'w', "wait", NONE, "w       wait for the line, at start and when it goes away", SET, set_wait, nullptr,
+     clear_wait},
+    {'l', "log", REQUIRED, "l <file> append what the console shows to file", SET, set_log, nullptr, nullptr},
+    {'h', "help", NONE, "h       this text", option_action::help, nullptr, nullptr, nullptr},
     {0, "version", NONE, "--version   the program's version and build date", option_action::version, nullptr,
-     nullptr},
-    {0, "list", NONE, "--list      list the serial lines of this machine", option_action::list, nullptr, nullptr},
-    {0, "dtr", REQUIRED, "--dtr on|off  hold DTR on or off", SET, set_dtr, nullptr},
-    {0, "rts", REQUIRED, "--rts on|off  hold RTS on or off", SET, set_rts, nullptr},
+     nullptr, nullptr},
+    {0, "list", NONE, "--list      list the serial lines of this machine and the profiles", option_action::list,
+     nullptr, nullptr, nullptr},
+    {0, "config", REQUIRED, "--config <file>  read the profiles from file", option_action::config, nullptr,
+     nullptr, nullptr},
+    {0, "dtr", REQUIRED, "--dtr on|off  hold DTR on or off", SET, set_dtr, nullptr, nullptr},
+    {0, "rts", REQUIRED, "--rts on|off  hold RTS on or off", SET, set_rts, nullptr, nullptr},
     {0, "pulse", REQUIRED, "--pulse dtr|rts[:MS]  reset the board: the line on for MS ms (100)", SET, set_pulse,
+     nullptr, nullptr},
+    {'t', nullptr, NONE, "t       stamp each line of target text (also --timestamp)", SET, set_stamps, nullptr,
      nullptr},
-    {'t', nullptr, NONE, "t       stamp each line of target text (also --timestamp)", SET, set_stamps, nullptr},
     {0, "timestamp", long_arg::optional, "--timestamp=FORMAT  24hour, 24hour-start, 24hour-delta or iso8601", SET,
-     set_stamp_format, nullptr},
+     set_stamp_format, nullptr, clear_stamps},
     {0, "map", REQUIRED, "--map FLAGS  INLCRNL,ICRNL,IGNCR for target text, OCRNL,ONLCRNL for keys", SET, set_maps,
-     nullptr},
-    {0, "hex", NONE, "--hex       show target bytes in hex, 16 to a line", SET, set_hex, nullptr},
-    {0, "local-echo", NONE, "--local-echo  show the keys as they are sent", SET, set_local_echo, nullptr},
+     nullptr, nullptr},
+    {0, "hex", NONE, "--hex       show target bytes in hex, 16 to a line", SET, set_hex, nullptr, clear_hex},
+    {0, "local-echo", NONE, "--local-echo  show the keys as they are sent", SET, set_local_echo, nullptr,
+     clear_local_echo},
     {0, "expect", REQUIRED, "--expect <re>  end with status 0 once each such pattern matched, in order", SET,
-     add_expect, always},
-    {0, "fail", REQUIRED, "--fail <re>    end with status 1 on a line that matches", SET, add_fail, always},
+     add_expect, always, nullptr},
+    {0, "fail", REQUIRED, "--fail <re>    end with status 1 on a line that matches", SET, add_fail, always, nullptr},
     {0, "send", REQUIRED, "--send <text>  send text (\\r \\n \\xNN \\\\), after the --expect before it", SET,
-     add_send, nullptr},
+     add_send, nullptr, nullptr},
     {0, "timeout", REQUIRED, "--timeout <s>  end with status 124 after s seconds", SET, set_timeout,
-     time_limited},
+     time_limited, nullptr},
 };
 
 const size_t OPTION_COUNT = sizeof OPTION_TABLE / sizeof OPTION_TABLE[0];
+
+const option_row* option_named(const std::string& name) {
+    for (const option_row& row : OPTION_TABLE)
+        if (row.name && name == row.name) return &row;
+    return nullptr;
+}
 
 }  // namespace tolvane

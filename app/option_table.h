@@ -12,23 +12,35 @@
 
 namespace tolvane {
 
-// What an option does besides setting the settings: these end the scan.
-enum class option_action { set, help, version, list };
+// What an option does besides setting the settings. help and version end
+// the scan; list and config are done once it is over. None but set is a
+// key of the config file.
+enum class option_action { set, help, version, list, config };
 
 struct option_row {
     char letter;        // also taken in upper case; 0: none
-    const char* name;   // the long name; null: none
+    const char* name;   // the long name and the config file's key; null: none
     long_arg arg;       // long_arg::optional only as --name=VALUE
-    const char* usage;  // its line in the usage, without the indentation
+    // Its line in the usage, without the indentation; a letter's line gets
+    // "(also --name)" after it, but for the first three, kept as they were.
+    const char* usage;
     option_action action;
     // Sets what the option asks for; false with the usage error's message.
     bool (*apply)(const char* arg, settings* s, std::string* message);
     // Whether the option, as the settings now are, needs the terminal (it
     // watches the target's text): -q cannot go with it. Null: it does not.
     bool (*needs_terminal)(const settings& s);
+    // A flag's "false" in the config file: puts back what the option set.
+    // Null: the option takes an argument, or cannot be undone.
+    void (*clear)(settings* s);
 };
 
 extern const option_row OPTION_TABLE[];
 extern const size_t OPTION_COUNT;
+// The first rows, whose usage lines stay as they always were.
+constexpr size_t OPTION_USAGE_KEPT = 3;
+
+// The row with this long name; null when none has it.
+const option_row* option_named(const std::string& name);
 
 }  // namespace tolvane

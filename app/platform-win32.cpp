@@ -1,8 +1,31 @@
+#include <cctype>
+#include <cstdlib>
+
 #include "app/platform.h"
 
 namespace tolvane {
 
 const char platform_default_device[] = "COM1";
 const char platform_usage_example[] = "\n\n\texample: %s -c com1 -b 115200\n";
+
+std::string platform_config_path() {
+    const char* app_data = std::getenv("APPDATA");
+    if (app_data == nullptr || app_data[0] == '\0') return "";
+    return std::string(app_data) + "\\tolvane\\config";
+}
+
+// COM3, com3 or 3, as -c takes a port; or a path.
+bool platform_is_device_name(const std::string& name) {
+    if (name.find_first_of("\\/") != std::string::npos) return true;
+    size_t digits = 0;
+    if (name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
+        std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
+        std::toupper(static_cast<unsigned char>(name[2])) == 'M')
+        digits = 3;
+    if (digits == name.size()) return false;
+    for (size_t i = digits; i < name.size(); ++i)
+        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
+    return true;
+}
 
 }  // namespace tolvane

@@ -2,9 +2,19 @@
 // one of app/platform-posix.cpp and app/platform-win32.cpp.
 #pragma once
 
+#include <string>
+
 namespace tolvane {
 
 extern const char platform_default_device[];
 extern const char platform_usage_example[];  // printf format taking argv[0]
+
+// Where the config file is when --config names none; "" when the
+// environment names no place for it.
+std::string platform_config_path();
+
+// Whether a -c name that no profile has is a line of this platform rather
+// than a profile misspelt.
+bool platform_is_device_name(const std::string& name);
 
 }  // namespace tolvane

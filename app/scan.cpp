@@ -8,6 +8,7 @@
 #include "app/option_table.h"
 #include "app/options.h"
 #include "app/platform.h"
+#include "app/profiles.h"
 #include "base/console.h"
 
 namespace tolvane {
@@ -65,6 +66,54 @@ settings defaults() {
     return s;
 }
 
+// The long names of the rows whose usage lines stay as they were, on a
+// line of their own after them.
+std::string kept_rows_long_names() {
+    std::string names, letters;
+    for (size_t i = 0; i < OPTION_USAGE_KEPT; ++i) {
+        names += std::string(i ? " " : "") + "--" + OPTION_TABLE[i].name;
+        letters += std::string(i == 0 ? "" : i + 1 == OPTION_USAGE_KEPT ? " and " : ", ") + OPTION_TABLE[i].letter;
+    }
+    return "      " + names + "  the same as " + letters + "\n";
+}
+
+// One option given on the command line, kept to be given again over the
+// profile.
+struct given_option {
+    const option_row* row;
+    const char* arg;
+};
+
+// The settings from the defaults, [default], the profile and the command
+// line, each over the one before: GO_ON, or 2 when -q came with an option
+// that needs the terminal, from wherever each came. The file's sections
+// were checked as it was read.
+int settle(const char* argv0, const profiles& loaded, const config_section* profile,
+           const std::vector<given_option>& given, settings* s) {
+    settings settled = defaults();
+    const char* watching_option = nullptr;  // the first option that needs the terminal
+    for (const config_section* section : {default_section(loaded), profile}) {
+        int line = 0;
+        std::string why;
+        if (section && !profile_apply(*section, &settled, &line, &why, &watching_option)) {
+            console_print("%s: %s:%d: %s\n", argv0, loaded.path.c_str(), line, why.c_str());
+            return EXIT_USAGE;
+        }
+    }
+    for (const given_option& option : given) {
+        if (profile && option.row == option_named("device")) continue;  // -c named the profile
+        std::string message;
+        option.row->apply(option.arg, &settled, &message);  // taken once already
+        if (!watching_option && option.row->needs_terminal && option.row->needs_terminal(settled))
+            watching_option = option.row->name;
+    }
+    settled.words = s->words;
+    *s = settled;
+    // -q leaves before the target says anything.
+    if (s->quit_after_send && watching_option) return long_option_error(argv0, "option cannot go with -q", watching_option);
+    return GO_ON;
+}
+
 }  // namespace
 
 void print_usage(const char* argv0) {
@@ -74,7 +123,9 @@ void print_usage(const char* argv0) {
         const option_row& row = OPTION_TABLE[i];
         text += i == 0 ? "opt:      " : row.letter ? "          " : "      ";
         text += row.usage;
+        if (row.letter && row.name && i >= OPTION_USAGE_KEPT) text += std::string(" (also --") + row.name + ")";
         text += '\n';
+        if (i + 1 == OPTION_USAGE_KEPT) text += kept_rows_long_names();
     }
     console_print("%s", text.c_str());
     console_print(platform_usage_example, argv0);
@@ -84,7 +135,9 @@ int scan_options(int argc, char* argv[], settings* s) {
     *s = defaults();
     const std::string letter_string = letters();
     const std::vector<long_option> longs = long_options();
-    const char* watching_option = nullptr;  // the first option that needs the terminal
+    std::vector<given_option> given;
+    const char* config_path = nullptr;
+    bool list = false;
 
     for (;;) {
         const bool is_long = at_long_option(argc, argv);
@@ -99,9 +152,12 @@ int scan_options(int argc, char* argv[], settings* s) {
         switch (row->action) {
         case option_action::help: print_usage(argv[0]); return 0;
         case option_action::version: print_version(); return 0;
-        case option_action::list: return list_serial_lines();
+        case option_action::list: list = true; continue;
+        case option_action::config: config_path = optarg; continue;
         case option_action::set: break;
         }
+        // Taken here, where a mistake is told at its place on the command
+        // line; given again over the profile once that is known.
         std::string message;
         if (!row->apply(optarg, s, &message)) {
             if (is_long) return long_option_error(argv[0], message, row->name);
@@ -109,12 +165,29 @@ int scan_options(int argc, char* argv[], settings* s) {
             print_usage(argv[0]);
             return EXIT_USAGE;
         }
-        if (!watching_option && row->needs_terminal && row->needs_terminal(*s)) watching_option = row->name;
+        given.push_back({row, optarg});
     }
-    // -q leaves before the target says anything.
-    if (s->quit_after_send && watching_option) return long_option_error(argv[0], "option cannot go with -q", watching_option);
     if (optind < argc) s->words.assign(argv + optind, argv + argc);
-    return GO_ON;
+
+    profiles loaded;
+    const std::string path = config_path ? std::string(config_path) : platform_config_path();
+    if (!path.empty() && !profiles_load(argv[0], path, config_path != nullptr, &loaded)) return EXIT_USAGE;
+    if (list) {
+        list_serial_lines();
+        list_profiles(loaded, defaults());
+        return 0;
+    }
+    const config_section* profile = nullptr;
+    bool device_given = false;
+    for (const given_option& option : given) device_given = device_given || option.row == option_named("device");
+    if (device_given) {
+        switch (classify_device_name(s->line.device, loaded)) {
+        case device_name::profile: profile = profile_named(loaded, s->line.device); break;
+        case device_name::unknown_profile: print_unknown_profile(argv[0], s->line.device, loaded); return EXIT_USAGE;
+        case device_name::device: break;
+        }
+    }
+    return settle(argv[0], loaded, profile, given, s);
 }
 
 }  // namespace tolvane

@@ -9,8 +9,10 @@
 #include "base/deadline.h"
 #include "base/keyboard.h"
 #include "base/keys.h"
+#include "base/serial_lines.h"
 #include "base/session_log.h"
 #include "base/stop.h"
+#include "base/text_format.h"
 #include "base/time_limit.h"
 #include "base/wait.h"
 #include "link/link.h"
@@ -186,11 +188,30 @@ bool make_room(size_t size) {
     return !line_request_cut() && line.out_count + size <= line.out.size();
 }
 
+// A device named by its USB ids opens on the line the board has now; one
+// that is not plugged in is absent, as a device path that is not there.
+line_transport* open_device(const line_settings& settings, bool first, open_outcome* outcome) {
+    if (!is_usb_name(settings.device)) return device_transport_open(settings, first, outcome);
+    line_settings found = settings;
+    const char* name = settings.device.c_str();
+    switch (find_usb_line(settings.device, find_serial_lines(), &found.device)) {
+    case usb_found::one: return device_transport_open(found, first, outcome);
+    case usb_found::none:
+        outcome->result = open_result::absent;
+        outcome->message = text_printf("open: %s: no such board plugged in\n", name);
+        return nullptr;
+    case usb_found::several: break;
+    }
+    outcome->result = open_result::failed;
+    outcome->message = text_printf("open: %s: several lines match (%s)\n", name, found.device.c_str());
+    return nullptr;
+}
+
 // -w at start: a device that is not there yet is looked for a few times a
 // second, the keyboard read for Ctrl-Q (other keys have no line to go to).
 line_transport* open_when_there(const line_settings& settings) {
     open_outcome outcome;
-    line_transport* transport = device_transport_open(settings, true, &outcome);
+    line_transport* transport = open_device(settings, true, &outcome);
     if (transport != nullptr || outcome.result != open_result::absent) {
         if (transport == nullptr) console_print("%s", outcome.message.c_str());
         return transport;
@@ -204,7 +225,7 @@ line_transport* open_when_there(const line_settings& settings) {
         while (!look.passed() && !quit_requested()) wait_once(0, look);
         keys_clear();
         if (quit_requested()) stop_now(0);
-        transport = device_transport_open(settings, true, &outcome);
+        transport = open_device(settings, true, &outcome);
         if (transport != nullptr) break;
         if (outcome.result == open_result::absent) {
             denied_grace = deadline::never();
@@ -236,7 +257,7 @@ bool line_open(const line_settings& settings) {
         transport = open_when_there(settings);
     } else {
         open_outcome outcome;
-        transport = device_transport_open(settings, true, &outcome);
+        transport = open_device(settings, true, &outcome);
         if (transport == nullptr) console_print("%s", outcome.message.c_str());
     }
     if (transport == nullptr) return false;
@@ -307,7 +328,7 @@ bool line_gone() { return line.gone; }
 bool line_reopen() {
     open_outcome outcome;
     line_transport* transport = is_network() ? network_transport_open(line.settings, false, true)
-                                             : device_transport_open(line.settings, false, &outcome);
+                                             : open_device(line.settings, false, &outcome);
     if (transport == nullptr) return false;
     use(transport);
     console_print("%s back\n", line.settings.device.c_str());

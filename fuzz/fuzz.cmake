@@ -76,12 +76,15 @@ tolvane_add_fuzzer(client fuzz/client_fuzzer.cpp client/hostfs.cpp link/link.cpp
 tolvane_add_fuzzer(options
   fuzz/options_fuzzer.cpp
   fuzz/quiet_host.cpp
+  app/config_file.cpp
   app/entry.cpp
   app/option_table.cpp
   app/options.cpp
   app/platform-posix.cpp
+  app/profiles.cpp
   app/scan.cpp
   base/deadline.cpp
+  base/serial_lines.cpp
   link/link.cpp
   net/url.cpp
   base/console.cpp

@@ -20,6 +20,7 @@
 #include "app/options.h"
 #include "app/scan.h"
 #include "base/line.h"
+#include "base/serial_lines.h"
 #include "base/settings.h"
 #include "fileservice/rpc.h"
 #include "link/link.h"
@@ -86,6 +87,7 @@ bool rpc_start(const service_settings& settings) {
 
 // --list would read the machine's /sys and /dev on every input.
 int list_serial_lines() { return 0; }
+std::vector<serial_line> find_serial_lines() { return {}; }
 
 int link_get_raw() { return BYTE_ETX; }  // the entry only sends
 void link_put_raw(int) {}

@@ -4,6 +4,7 @@ set(TOLVANE_POSIX_LINE_SOURCES
   posix/console_output.cpp
   posix/fd_transport.cpp
   posix/modem.cpp
+  posix/serial_lines.cpp
   posix/signals.cpp
   posix/socket_line.cpp
   posix/speed.cpp
@@ -14,7 +15,6 @@ set(TOLVANE_POSIX_LINE_SOURCES
 # The POSIX program: a tty as the line, the poll wait, fnmatch search.
 set(TOLVANE_POSIX_SOURCES
   app/main-posix.cpp
-  app/list-posix.cpp
   app/platform-posix.cpp
   ${TOLVANE_SHARED_SOURCES}
   ${TOLVANE_POSIX_LINE_SOURCES}
@@ -29,8 +29,8 @@ install(TARGETS tolvane RUNTIME DESTINATION bin)
 # Unit-tested here beside the shared code.
 set(TOLVANE_PLATFORM_UNIT_SOURCES
   app/list.cpp
-  app/list-posix.cpp
-  app/list-posix_test.cpp
+  posix/serial_lines.cpp
+  posix/serial_lines_test.cpp
   tests/fake_sysfs.cpp
   app/platform-posix.cpp
   posix/console.cpp

@@ -56,6 +56,8 @@ TEST(Startup, QuitSendsResetAndCommandWords) {
         {{"-q", "-c", "{line}", "-", "a"}, "- a \r"},
         {{"-q", "-c", "{line}", "-b", "9600", "ls", "-l"}, "ls -l \r"},
         {{"-Qr", "-C", "{line}", "-B", "300", "x"}, "x \r"},
+        // The letters' long names.
+        {{"--quit", "--trace", "--device", "{line}", "--baudrate=9600", "--read-only", "x"}, "x \r"},
         // Control bytes in a word travel escaped.
         {{"-q", "-c", "{line}", "a\x02" "b"}, "a\x10\x02" "b \r"},
         // --send texts follow the words, escaped the same way.
@@ -91,6 +93,10 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
         {{"-q", "-c", "{line}", "--bogus"}, "illegal option -- --bogus"},
         {{"-q", "-c", "{line}", "--version=2"}, "option takes no argument -- --version"},
         {{"-q", "-c", "{line}", "--list=all"}, "option takes no argument -- --list"},
+        {{"-q", "-c", "{line}", "--quit=yes"}, "option takes no argument -- --quit"},
+        {{"-q", "--device", "{line}", "--baudrate", "fast"}, "option needs a whole number of Baud -- --baudrate"},
+        {{"-q", "--device", "usb:"}, "option needs usb:SERIAL or usb:VID:PID -- --device"},
+        {{"-q", "-c", "{line}", "--config"}, "option requires an argument -- --config"},
         {{"-q", "-c", "{line}", "--dtr", "1"}, "option needs on or off -- --dtr"},
         {{"-q", "-c", "{line}", "--rts="}, "option needs on or off -- --rts"},
         {{"-q", "-c", "{line}", "--rts"}, "option requires an argument -- --rts"},
@@ -131,6 +137,8 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
 // version and the build date. Nothing is opened or sent.
 TEST(Startup, HelpNamesEveryOptionAndVersionSaysWhichBuild) {
     const std::vector<std::string> every_option = {" c ", " b ", " q ", " r ", " d ", " p ", " w ", " l ",
+                                                   "--device ", "--baudrate ", "--quit ", "--trace)", "--root)",
+                                                   "--read-only)", "--wait)", "--log)", "--config ",
                                                    " h ", "--help", "--version", "--list", "--dtr", "--rts",
                                                    "--pulse", " t ", "--timestamp=", "--map ", "--hex ",
                                                    "--local-echo ", "--expect", "--fail", "--send", "--timeout"};

@@ -1,9 +1,13 @@
 // tolvane-win under Wine: options, reset, command words, banner, the
 // port's settings, failing ports and exit status.
+#include <pwd.h>
+#include <sys/stat.h>
 #include <termios.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <regex>
 
 #include "tests/win_harness.h"
@@ -121,4 +125,31 @@ TEST(WinStartup, BannerShowsTheDeviceAsGivenThenServesTheLine) {
     EXPECT_EQ(hex(line_read(line, 1)), "03 ");
     kill_run(run);
     line_close(line);
+}
+
+// A profile from %APPDATA%\\tolvane\\config, which Wine keeps in the prefix
+// (it sets APPDATA itself): its port and speed, the command line's over it.
+TEST(WinStartup, AProfileFromAppData) {
+    const char* user = getpwuid(getuid())->pw_name;
+    const std::string dir = std::string(TOLVANE_WINEPREFIX) + "/drive_c/users/" + user + "/AppData/Roaming/tolvane";
+    mkdir(dir.c_str(), 0755);
+    std::ofstream(dir + "/config") << "# boards on this PC\r\n[board]\r\ndevice = COM43\r\nbaudrate = 57600\r\n";
+    struct Case {
+        std::vector<std::string> args;
+        speed_t speed;
+    } cases[] = {
+        {{"-q", "-c", "board", "hi"}, B57600},
+        {{"-q", "-c", "board", "-b", "9600", "hi"}, B9600},
+    };
+    for (const auto& c : cases) {
+        Line line = line_open(43);
+        Program run = start(c.args);
+        EXPECT_EQ(finish(run), 0) << run.output << run.errors;
+        EXPECT_EQ(hex(line_drain(line)), hex(with_reset("hi \r")));
+        struct termios t;
+        ASSERT_EQ(tcgetattr(line.slave, &t), 0);
+        EXPECT_EQ(cfgetospeed(&t), c.speed);
+        line_close(line);
+    }
+    unlink((dir + "/config").c_str());
 }

@@ -95,6 +95,7 @@ Session start(const std::vector<std::string>& args, const Options& options) {
         dup2(options.stdout_pipe ? out_pipe[1] : console, 1);
         dup2(console, 2);
         if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) _exit(121);
+        if (!options.own_config) setenv("XDG_CONFIG_HOME", "/nonexistent/tolvane-tests", 1);
         std::vector<char*> argv;
         for (auto& s : argv_strings) argv.push_back(s.data());
         argv.push_back(nullptr);

@@ -55,6 +55,10 @@ struct Options {
     // from an earlier program, say.
     std::function<void(int line_slave)> prepare_line;
     std::string program;        // empty: tolvane_path()
+    // false: the program finds no config file, whatever the user running
+    // the tests keeps in theirs; true: HOME and XDG_CONFIG_HOME as the test
+    // set them.
+    bool own_config = false;
 };
 
 // Starts tolvane; "{line}" in args stands for the line's slave path.

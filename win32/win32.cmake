@@ -6,6 +6,7 @@ set(TOLVANE_WIN32_LINE_SOURCES
   win32/console_output.cpp
   win32/modem.cpp
   win32/overlapped_line.cpp
+  win32/serial_lines.cpp
   win32/socket.cpp
   win32/socket_line.cpp
   win32/wait.cpp)
@@ -14,14 +15,13 @@ set(TOLVANE_WIN32_LINE_SOURCES
 # search.
 add_executable(tolvane-win
   app/main-win32.cpp
-  app/list-win32.cpp
   app/platform-win32.cpp
   ${TOLVANE_SHARED_SOURCES}
   ${TOLVANE_WIN32_LINE_SOURCES}
   fileservice/confine-win32.cpp
   fileservice/find-win32.cpp
   fileservice/names-win32.cpp)
-target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi ws2_32)
+target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi cfgmgr32 ws2_32)
 target_link_options(tolvane-win PRIVATE -static)
 install(TARGETS tolvane-win RUNTIME DESTINATION bin)
 
@@ -34,6 +34,8 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   win32/console_output.cpp
   win32/modem.cpp
   win32/overlapped_line.cpp
+  win32/serial_lines.cpp
+  win32/serial_lines_test.cpp
   win32/socket.cpp
   win32/console_test.cpp
   win32/socket_test.cpp

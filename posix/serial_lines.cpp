@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "app/list.h"
+#include "base/serial_lines.h"
 
 namespace tolvane {
 
@@ -103,7 +103,7 @@ void add_part(std::string& about, const std::string& part) {
 // The driver and, on USB, the device's ids and strings: from the tty's
 // device up its tree. The first driver that is not the serial core's own
 // counts (newer kernels put a port device of theirs in between).
-std::string describe(const std::string& device, const std::string& sys) {
+void describe(const std::string& device, const std::string& sys, serial_line* line) {
     std::string driver;
     std::string usb;
     for (std::string dir = real_path(device); dir.size() > sys.size() && dir.compare(0, sys.size(), sys) == 0;
@@ -112,17 +112,17 @@ std::string describe(const std::string& device, const std::string& sys) {
         if (driver.empty() && !bound.empty() && bound.find("/serial-base/") == std::string::npos)
             driver = base_name(bound);
         if (exists(dir + "/idVendor")) {
-            add_part(usb, "USB " + attribute(dir + "/idVendor") + ":" + attribute(dir + "/idProduct"));
+            line->usb_ids = attribute(dir + "/idVendor") + ":" + attribute(dir + "/idProduct");
+            line->usb_serial = attribute(dir + "/serial");
+            add_part(usb, "USB " + line->usb_ids);
             add_part(usb, attribute(dir + "/manufacturer"));
             add_part(usb, attribute(dir + "/product"));
-            const std::string serial = attribute(dir + "/serial");
-            if (!serial.empty()) add_part(usb, "serial " + serial);
+            if (!line->usb_serial.empty()) add_part(usb, "serial " + line->usb_serial);
             break;
         }
     }
-    std::string about = driver;
-    add_part(about, usb);
-    return about;
+    line->about = driver;
+    add_part(line->about, usb);
 }
 
 }  // namespace
@@ -132,7 +132,8 @@ std::vector<serial_line> find_serial_lines() {
     std::vector<serial_line> lines;
     for (const std::string& name : entries(root + BY_ID)) {
         const std::string target = link_target(root + BY_ID + "/" + name);
-        if (!target.empty()) lines.push_back({std::string(BY_ID) + "/" + name, "-> " + resolve(BY_ID, target)});
+        const std::string link = std::string(BY_ID) + "/" + name;
+        if (!target.empty()) lines.push_back({link, "-> " + resolve(BY_ID, target), root + link, "", ""});
     }
     const std::string sys = real_path(root + "/sys");
     const std::string ttys = root + "/sys/class/tty";
@@ -141,7 +142,9 @@ std::vector<serial_line> find_serial_lines() {
         if (!exists(dir + "/device") || !exists(root + "/dev/" + name)) continue;
         // A UART the kernel looked for and did not find (most ttyS on a PC).
         if (attribute(dir + "/type") == "0") continue;
-        lines.push_back({"/dev/" + name, describe(dir + "/device", sys + "/")});
+        serial_line line{"/dev/" + name, "", root + "/dev/" + name, "", ""};
+        describe(dir + "/device", sys + "/", &line);
+        lines.push_back(line);
     }
     return lines;
 }

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 
 #include "app/list.h"
+#include "base/serial_lines.h"
 #include "tests/fake_sysfs.h"
 
 namespace tolvane {
@@ -20,6 +21,12 @@ TEST(ListLines, FindsTheLinesWithWhatSysfsKnowsAndLeavesOutTheRest) {
     std::vector<std::pair<std::string, std::string>> found;
     for (const serial_line& line : find_serial_lines()) found.emplace_back(line.name, line.about);
     EXPECT_EQ(found, fake_sysfs::machine_lines());
+    // The ids a usb: name is matched against, and the path under the root.
+    std::string path;
+    EXPECT_EQ(find_usb_line("usb:A50285BI", find_serial_lines(), &path), usb_found::one);
+    EXPECT_EQ(path, std::string(root) + "/dev/ttyUSB0");
+    EXPECT_EQ(find_usb_line("usb:2e8a:000a", find_serial_lines(), &path), usb_found::one);
+    EXPECT_EQ(path, std::string(root) + "/dev/ttyACM0");
     unsetenv("TOLVANE_TEST_ROOT");
     EXPECT_EQ(std::system(("rm -rf " + std::string(root)).c_str()), 0);
 }
