@@ -1,5 +1,7 @@
 #include "fileservice/handles.h"
 
+#include <sys/stat.h>
+
 #include <map>
 
 namespace tolvane {
@@ -24,7 +26,9 @@ uint32_t handle_add(FILE* file, const open_mode& mode) {
     // Numbers wrap only after four billion opens; skip 0 and live ones.
     while (next_handle == 0 || open_streams.count(next_handle)) ++next_handle;
     const uint32_t handle = next_handle++;
-    open_streams[handle] = host_stream{file, mode.reads, mode.writes, stream_use::none};
+    struct stat st;
+    const bool pipe = fstat(fileno(file), &st) == 0 && (st.st_mode & S_IFMT) == S_IFIFO;
+    open_streams[handle] = host_stream{file, mode.reads, mode.writes, stream_use::none, pipe};
     return handle;
 }
 
@@ -46,6 +50,9 @@ FILE* stream_for_input(host_stream* stream) {
     // Output may go on to input after a flush where the stream cannot seek.
     if (stream->last == stream_use::output && !reposition(stream)) std::fflush(stream->file);
     if (stream->last != stream_use::pushed_back) stream->last = stream_use::input;
+    // A FIFO read before any writer came gave end of file; the C library
+    // keeps that, but a writer that comes later has bytes to read.
+    if (stream->pipe) std::clearerr(stream->file);
     return stream->file;
 }
 

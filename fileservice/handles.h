@@ -23,6 +23,8 @@ struct host_stream {
     bool readable;
     bool writable;
     stream_use last;
+    // A FIFO or pipe: its end of file lasts only until a writer comes.
+    bool pipe = false;
 };
 
 uint32_t handle_add(FILE* file, const open_mode& mode);  // 0 only if no number is free

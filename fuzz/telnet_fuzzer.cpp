@@ -78,6 +78,24 @@ void expect_whole_commands(const Bytes& sent) {
     }
 }
 
+// The answers taken into an output queue that is nearly full: each take
+// gets only a few bytes of room, and what it takes must be whole commands
+// that fit, never a command cut in two.
+void run_tight(TelnetCodec& codec, const uint8_t* bytes, size_t count, uint32_t rooms) {
+    for (size_t at = 0; at < count; at += EVEN_READ) {
+        Bytes chunk(bytes + at, bytes + std::min(count, at + EVEN_READ));
+        telnet_decode(codec, chunk.data(), chunk.size());
+        rooms = rooms * 1103515245u + 12345u;
+        const size_t room = (rooms >> 16) % 24;
+        uint8_t out[24];
+        const size_t taken = telnet_take(codec, out, room);
+        if (taken > room) fault("took more than the room");
+        expect_whole_commands(Bytes(out, out + taken));
+    }
+    uint8_t out[TelnetCodec::OUT_MAX];
+    expect_whole_commands(Bytes(out, out + telnet_take(codec, out, sizeof out)));
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
@@ -93,6 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     if (whole_data != cut_data) fault("the data depends on how the stream was cut");
     if (whole_sent != cut_sent) fault("the answers depend on how the stream was cut");
     expect_whole_commands(whole_sent);
+    TelnetCodec tight;
+    start(tight, rfc2217);
+    run_tight(tight, input + 1, size - 1, cuts);
     std::string why_whole, why_cut;
     if (com_port_check(whole, &why_whole) != com_port_check(cut, &why_cut) || why_whole != why_cut)
         fault("the line's state depends on how the stream was cut");

@@ -68,6 +68,11 @@ bool net_set_up_line(TelnetCodec& codec, const line_settings& line, bool first, 
         }
         const size_t data = telnet_decode(codec, buffer, static_cast<size_t>(got));
         early->insert(early->end(), buffer, buffer + data);
+        // A server that floods before it agrees is not read on without end.
+        if (early->size() > NET_EARLY_MAX) {
+            say("the server sent more than 64 KiB before it took the line's settings");
+            return false;
+        }
     }
 }
 

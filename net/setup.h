@@ -26,6 +26,9 @@ struct NetSetupIo {
     void (*pause)(int ms);
 };
 
+// Data a server may send while the line is set up, before it agreed to
+// the settings; kept for the terminal, and beyond this the set-up fails.
+constexpr size_t NET_EARLY_MAX = 65536;
 // A host that does not answer a connect within this is unreachable.
 constexpr int NET_CONNECT_PATIENCE_MS = 5000;
 // A ser2net answers the line's settings within milliseconds; one that says

@@ -88,11 +88,12 @@ void subnegotiation(TelnetCodec& c) {
     const size_t value_length = c.sb_length - 1;
     if (command == rfc2217::SIGNATURE) {
         if (value_length > 0) return;  // the server's own signature
-        const uint8_t head[4] = {telnet::IAC, telnet::SB, telnet::COM_PORT, rfc2217::SIGNATURE};
-        const uint8_t tail[2] = {telnet::IAC, telnet::SE};
-        queue(c, head, sizeof head);
-        queue(c, reinterpret_cast<const uint8_t*>(SIGNATURE_TEXT), sizeof SIGNATURE_TEXT - 1);
-        queue(c, tail, sizeof tail);
+        // One command, queued whole or not at all.
+        uint8_t reply[4 + sizeof SIGNATURE_TEXT + 1] = {telnet::IAC, telnet::SB, telnet::COM_PORT, rfc2217::SIGNATURE};
+        std::memcpy(reply + 4, SIGNATURE_TEXT, sizeof SIGNATURE_TEXT - 1);
+        reply[sizeof reply - 2] = telnet::IAC;
+        reply[sizeof reply - 1] = telnet::SE;
+        queue(c, reply, sizeof reply);
         return;
     }
     const size_t size = command == rfc2217::SET_BAUDRATE ? 4 : 1;
@@ -184,8 +185,30 @@ size_t telnet_decode(TelnetCodec& c, uint8_t* bytes, size_t count) {
     return kept;
 }
 
+// The length of the queued command at p (the queue holds whole commands of
+// our own only): IAC and a verb and its option, IAC SB ... IAC SE, or IAC
+// and a one-byte command.
+size_t command_length(const uint8_t* p, size_t available) {
+    if (available < 2) return available;
+    if (p[1] >= telnet::WILL && p[1] <= telnet::DONT) return 3;
+    if (p[1] != telnet::SB) return 2;
+    for (size_t i = 2; i + 1 < available; ++i) {
+        if (p[i] != telnet::IAC) continue;
+        if (p[i + 1] == telnet::SE) return i + 2;
+        ++i;  // IAC IAC: a data byte 0xFF
+    }
+    return available;
+}
+
 size_t telnet_take(TelnetCodec& c, uint8_t* dest, size_t room) {
-    const size_t n = c.out_length < room ? c.out_length : room;
+    // Whole commands only: a command cut in two would take the data that
+    // comes between its parts into itself.
+    size_t n = 0;
+    while (n < c.out_length) {
+        const size_t next = command_length(c.out.data() + n, c.out_length - n);
+        if (n + next > room) break;
+        n += next;
+    }
     if (n == 0) return 0;  // dest may be null then
     std::memcpy(dest, c.out.data(), n);
     std::memmove(c.out.data(), c.out.data() + n, c.out_length - n);

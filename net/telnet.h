@@ -115,7 +115,8 @@ inline size_t telnet_escape(uint8_t byte, uint8_t* wire) {
     wire[1] = telnet::IAC;
     return 2;
 }
-// Moves up to room queued bytes into dest; returns how many.
+// Moves the queued commands that fit in room into dest, whole (a command
+// that does not fit waits for more room); returns how many bytes.
 size_t telnet_take(TelnetCodec& codec, uint8_t* dest, size_t room);
 
 // One COM-PORT-OPTION command on the wire: IAC SB COM-PORT command value

@@ -22,8 +22,10 @@ set(TOLVANE_POSIX_SOURCES
   fileservice/dos_path.cpp
   fileservice/find-posix.cpp
   fileservice/names-posix.cpp)
+# A thread of its own for name lookups (posix/socket_line.cpp).
+find_package(Threads REQUIRED)
 add_executable(tolvane ${TOLVANE_POSIX_SOURCES})
-target_link_libraries(tolvane PRIVATE tolvane_link)
+target_link_libraries(tolvane PRIVATE tolvane_link Threads::Threads)
 install(TARGETS tolvane RUNTIME DESTINATION bin)
 
 # Unit-tested here beside the shared code.

@@ -1,6 +1,7 @@
 // The line over the network: rfc2217://HOST:PORT and tcp://HOST:PORT
 // (net/url.h). Connects (every wait seeing keys and signals), sets an
 // rfc2217 line up (net/setup.h) and keeps telnet out of the data.
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -11,7 +12,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/console.h"
@@ -70,7 +74,8 @@ public:
         shutdown(fd, SHUT_WR);
         const deadline until = deadline::in(ms);
         unsigned char sink[4096];
-        for (;;) {
+        // However fast the server sends, the goodbye ends at its deadline.
+        while (!until.passed()) {
             const ssize_t n = ::read(fd, sink, sizeof sink);
             if (n == 0 || (n < 0 && !worth_retrying(errno))) break;
             if (n > 0) continue;
@@ -158,18 +163,70 @@ long setup_receive(void* context, unsigned char* buffer, size_t size, deadline u
 
 void pause_ms(int ms) { poll(nullptr, 0, ms); }
 
-// A connected socket to the URL's host, or -1 after saying why.
-int connect_url(const NetUrl& parts, const char* url, bool quiet) {
+// A name lookup in a thread of its own: the resolver may take seconds or
+// never answer, and Ctrl-Q, signals and the --timeout must not wait for
+// it. A lookup given up frees its own result when it ends.
+struct lookup {
+    std::mutex lock;
+    bool done = false;
+    int result = 0;
+    int error = 0;
+    addrinfo* addresses = nullptr;
+    int ready[2] = {-1, -1};  // a byte when done
+
+    ~lookup() {
+        if (addresses) freeaddrinfo(addresses);
+        for (int fd : ready)
+            if (fd >= 0) close(fd);
+    }
+};
+
+void look_up(std::shared_ptr<lookup> l, std::string host, std::string port) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = AI_NUMERICSERV;
     addrinfo* addresses = nullptr;
-    const int resolved = getaddrinfo(parts.host.c_str(), parts.port.c_str(), &hints, &addresses);
-    if (resolved != 0) {
-        say(quiet, url, resolved == EAI_SYSTEM ? std::strerror(errno) : gai_strerror(resolved));
-        return -1;
+    const int result = getaddrinfo(host.c_str(), port.c_str(), &hints, &addresses);
+    const int error = errno;
+    std::lock_guard<std::mutex> guard(l->lock);
+    l->result = result;
+    l->error = error;
+    l->addresses = addresses;
+    l->done = true;
+    const unsigned char byte = 1;
+    if (write(l->ready[1], &byte, 1) < 0) {
+        // the waiter sees done at its next look all the same
     }
+}
+
+// The addresses of the URL's host (null after saying why, or on Ctrl-Q);
+// the caller frees them.
+addrinfo* resolve(const NetUrl& parts, const char* url, bool quiet) {
+    auto l = std::make_shared<lookup>();
+    if (pipe2(l->ready, O_CLOEXEC) != 0) {
+        say(quiet, url, std::strerror(errno));
+        return nullptr;
+    }
+    std::thread(look_up, l, parts.host, parts.port).detach();
+    wait_fd_ready(l->ready[0], POLLIN, deadline::never());
+    std::lock_guard<std::mutex> guard(l->lock);
+    if (!l->done) {
+        return nullptr;  // Ctrl-Q or the --timeout: the thread finishes alone
+    }
+    if (l->result != 0) {
+        say(quiet, url, l->result == EAI_SYSTEM ? std::strerror(l->error) : gai_strerror(l->result));
+        return nullptr;
+    }
+    addrinfo* addresses = l->addresses;
+    l->addresses = nullptr;
+    return addresses;
+}
+
+// A connected socket to the URL's host, or -1 after saying why.
+int connect_url(const NetUrl& parts, const char* url, bool quiet) {
+    addrinfo* addresses = resolve(parts, url, quiet);
+    if (addresses == nullptr) return -1;
     const deadline until = deadline::in(NET_CONNECT_PATIENCE_MS);
     int fd = -1;
     int error = ECONNREFUSED;

@@ -1,5 +1,6 @@
 // A faulty target against the real program: requests that break the C
 // library's rules for streams must neither crash the host nor lose a byte.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -128,6 +129,14 @@ TEST(FaultyTarget, NamesThatWouldBlockAreAnsweredAtOnce) {
         EXPECT_EQ(host_fread(buf, sizeof buf, r), 0) << confined;
         EXPECT_EQ(host_fgetc(r), EOF) << confined;
         EXPECT_EQ(host_fgets(buf, sizeof buf, r), nullptr) << confined;
+        // A writer that comes later: its bytes are read, the end of file
+        // seen before does not stick.
+        const int writer = open((s.dir + "/fifo").c_str(), O_WRONLY | O_NONBLOCK);
+        ASSERT_GE(writer, 0) << confined;
+        ASSERT_EQ(write(writer, "late", 4), 4);
+        EXPECT_EQ(host_fread(buf, sizeof buf, r), 4) << confined;
+        EXPECT_EQ(std::string(buf, 4), "late") << confined;
+        close(writer);
         EXPECT_EQ(host_fclose(r), 0) << confined;
         EXPECT_EQ(host_fopen("fifo", "w"), 0u) << confined;
         EXPECT_EQ(host_fopen("fifo", "a"), 0u) << confined;

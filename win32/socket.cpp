@@ -2,6 +2,10 @@
 
 #include <ws2tcpip.h>
 
+#include <memory>
+#include <mutex>
+#include <thread>
+
 #include "base/keys.h"
 #include "base/time_limit.h"
 #include "win32/console.h"
@@ -70,6 +74,76 @@ bool happened(SOCKET s, long network_events) {
     return select(0, &readable, &writable, &failed, &now) > 0;
 }
 
+// Waits for event, reading keys meanwhile where the console is taken; false
+// at until, at the --timeout or on Ctrl-Q.
+bool event_or_keys(HANDLE event, deadline until) {
+    while (!quit_requested() && !time_limit_passed()) {
+        const int left = time_limit_cut(until).left_ms();
+        if (left == 0) return false;
+        HANDLE handles[3] = {event};
+        const DWORD n = 1 + static_cast<DWORD>(console_wait_handles(handles + 1));
+        const DWORD woke = WaitForMultipleObjects(n, handles, FALSE, left < 0 ? INFINITE : static_cast<DWORD>(left));
+        if (woke == WAIT_OBJECT_0) return true;
+        if (woke == WAIT_TIMEOUT || woke == WAIT_FAILED) return false;
+        console_read_keys();
+    }
+    return false;
+}
+
+// A name lookup in a thread of its own: the resolver may take seconds or
+// never answer, and Ctrl-Q and the --timeout must not wait for it. A lookup
+// given up frees its own result when it ends.
+struct lookup {
+    std::mutex lock;
+    bool done = false;
+    int result = 0;
+    addrinfo* addresses = nullptr;
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+
+    ~lookup() {
+        if (addresses) freeaddrinfo(addresses);
+        if (ready) CloseHandle(ready);
+    }
+};
+
+void look_up(std::shared_ptr<lookup> l, std::string host, std::string port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* addresses = nullptr;
+    const int result = getaddrinfo(host.c_str(), port.c_str(), &hints, &addresses);
+    std::lock_guard<std::mutex> guard(l->lock);
+    l->result = result;
+    l->addresses = addresses;
+    l->done = true;
+    SetEvent(l->ready);
+}
+
+// The addresses of the URL's host, null with why (or on Ctrl-Q).
+addrinfo* resolve(const NetUrl& url, std::string* why) {
+    auto l = std::make_shared<lookup>();
+    if (l->ready == nullptr) {
+        *why = "no event for the name lookup";
+        return nullptr;
+    }
+    std::thread(look_up, l, url.host, url.port).detach();
+    event_or_keys(l->ready, deadline::never());
+    std::lock_guard<std::mutex> guard(l->lock);
+    if (!l->done) {
+        *why = "Interrupted";  // Ctrl-Q or the --timeout: the thread finishes alone
+        return nullptr;
+    }
+    if (l->result != 0) {
+        *why = reason(l->result);
+        return nullptr;
+    }
+    addrinfo* addresses = l->addresses;
+    l->addresses = nullptr;
+    return addresses;
+}
+
 }  // namespace
 
 SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why) {
@@ -77,17 +151,8 @@ SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why) {
         *why = "Winsock did not start";
         return INVALID_SOCKET;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    hints.ai_flags = AI_NUMERICSERV;
-    addrinfo* addresses = nullptr;
-    const int resolved = getaddrinfo(url.host.c_str(), url.port.c_str(), &hints, &addresses);
-    if (resolved != 0) {
-        *why = reason(resolved);
-        return INVALID_SOCKET;
-    }
+    addrinfo* addresses = resolve(url, why);
+    if (addresses == nullptr) return INVALID_SOCKET;
     int error = WSAECONNREFUSED;
     SOCKET connected = INVALID_SOCKET;
     for (const addrinfo* a = addresses; a && connected == INVALID_SOCKET; a = a->ai_next) {
@@ -115,20 +180,7 @@ bool win_net_wait(SOCKET socket, long network_events, deadline until) {
         if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
         return false;
     }
-    bool ready = happened(socket, network_events);
-    while (!ready && !quit_requested() && !time_limit_passed()) {
-        const int left = time_limit_cut(until).left_ms();
-        if (left == 0) break;
-        HANDLE handles[3] = {event};
-        const DWORD n = 1 + static_cast<DWORD>(console_wait_handles(handles + 1));
-        const DWORD woke = WaitForMultipleObjects(n, handles, FALSE, left < 0 ? INFINITE : static_cast<DWORD>(left));
-        if (woke == WAIT_OBJECT_0) {
-            ready = true;
-            break;
-        }
-        if (woke == WAIT_TIMEOUT || woke == WAIT_FAILED) break;
-        console_read_keys();
-    }
+    const bool ready = happened(socket, network_events) || event_or_keys(event, until);
     // The socket goes back to plain non-blocking use (overlapped I/O).
     WSAEventSelect(socket, nullptr, 0);
     WSACloseEvent(event);
