@@ -47,6 +47,13 @@ struct line_record {
     unsigned long reads = 0;
     bool wait_when_gone = false;
     bool gone = false;
+    // The request being read (line_request_begin): its bytes so far while
+    // it may still be noise, and the silence that would cut it off.
+    bool recording = false;
+    std::string recorded;
+    deadline patience = deadline::never();
+    bool silent = false;
+    bool noise = false;
     bool taking_last_output = false;
     // Set after Ctrl-Q or a decided run: the last output has until then,
     // not the usual patience.
@@ -312,7 +319,34 @@ bool line_wait_room(int ms) {
     return line.gone || line.out_count < before;
 }
 
-bool line_request_cut() { return line.gone || run_ending(); }
+bool line_request_cut() { return line.gone || line.silent || run_ending(); }
+
+void line_request_begin() {
+    line.recording = true;
+    line.recorded.assign(1, static_cast<char>(BYTE_STX));
+    line.patience = deadline::in(REQUEST_PATIENCE_MS);
+    line.silent = false;
+    line.noise = false;
+}
+
+bool line_request_settle() {
+    if (line_request_cut()) return false;
+    line.recording = false;
+    line.recorded.clear();
+    return true;
+}
+
+void line_request_noise() { line.noise = true; }
+
+std::string line_request_end() {
+    std::string shown;
+    if (line.recording && (line.noise || line.silent) && !line.gone && !run_ending()) shown.swap(line.recorded);
+    line.recording = false;
+    line.recorded.clear();
+    line.silent = false;
+    line.noise = false;
+    return shown;
+}
 
 void line_take_last_output() { line.taking_last_output = true; }
 
@@ -348,10 +382,20 @@ int link_get_raw() {
     while (line.in_next == line.in_end) {
         if (line_request_cut()) return BYTE_ETX;
         line_send();  // the target may be waiting for what we queued
-        if (!line.gone && !read_some() && !line.gone)
-            wait_once(WAIT_INPUT | (line.out_count > 0 ? WAIT_OUTPUT : 0u), deadline::never());
+        if (line.gone || read_some() || line.gone) continue;
+        if (line.recording && line.patience.passed()) {
+            line.silent = true;  // the rest of the request never came
+            continue;
+        }
+        wait_once(WAIT_INPUT | (line.out_count > 0 ? WAIT_OUTPUT : 0u),
+                  line.recording ? line.patience : deadline::never());
     }
-    return line.in[line.in_next++];
+    const unsigned char byte = line.in[line.in_next++];
+    if (line.recording) {
+        line.recorded.push_back(static_cast<char>(byte));
+        line.patience = deadline::in(REQUEST_PATIENCE_MS);
+    }
+    return byte;
 }
 
 void link_put_raw(int byte) {
@@ -390,8 +434,13 @@ size_t line_get_data(unsigned char* buffer, size_t size, bool* ended) {
             continue;
         }
         size_t got = 0;
-        line.in_next += block_decode(&decoder, line.in.data() + line.in_next, line.in_end - line.in_next,
-                                     buffer + stored, size - stored, &got);
+        const size_t taken = block_decode(&decoder, line.in.data() + line.in_next, line.in_end - line.in_next,
+                                          buffer + stored, size - stored, &got);
+        if (line.recording) {
+            line.recorded.append(reinterpret_cast<const char*>(line.in.data() + line.in_next), taken);
+            line.patience = deadline::in(REQUEST_PATIENCE_MS);
+        }
+        line.in_next += taken;
         stored += got;
     }
     *ended = decoder.ended;

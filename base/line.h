@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "base/line_transport.h"
 #include "base/settings.h"
@@ -57,8 +58,22 @@ size_t line_put_data(const unsigned char* bytes, size_t count);
 // ETX is taken (a request cut off reads ETX, as link_get_raw does).
 size_t line_get_data(unsigned char* buffer, size_t size, bool* ended);
 
-// True while a request is cut off (see above).
+// True while a request is cut off (see above), or gone silent.
 bool line_request_cut();
+
+// A request as it is read: the bytes it takes from the line are kept, so
+// that one that turns out to be noise (boot text at the wrong speed, say)
+// is shown as text instead of swallowed; and a line silent for
+// REQUEST_PATIENCE_MS in the middle of it cuts it off. begin starts with
+// the STX already taken; settle says every field is there (false, and the
+// request must not act, when it was cut off or went silent); noise marks
+// it as not a request. end returns the bytes to show as text: those of a
+// request that was noise or went silent, else none.
+constexpr int REQUEST_PATIENCE_MS = 1000;
+void line_request_begin();
+bool line_request_settle();
+void line_request_noise();
+std::string line_request_end();
 // After Ctrl-Q, once the request returned: the line takes output again,
 // for the keys typed before it.
 void line_take_last_output();

@@ -33,22 +33,28 @@ constexpr size_t DATA_BLOCK_SIZE = 16384;
 unsigned char data_block[DATA_BLOCK_SIZE];
 
 // A text field into buffer, at most size - 1 bytes and a NUL, read to its
-// ETX: the count, or -1 when it held more. It is then wholly taken, so the
-// stream stays in step, and the request must not act on it.
-int get_text(char* buffer, size_t size) {
+// ETX: false when it held more. No target sends that: it is noise (boot
+// text that held an STX), read no further and shown as text.
+bool get_text(char* buffer, size_t size) {
     unsigned char* kept = reinterpret_cast<unsigned char*>(buffer);
     bool ended = false;
     size_t count = 0;
     while (!ended && count < size - 1) count += line_get_data(kept + count, size - 1 - count, &ended);
     buffer[count] = '\0';
-    bool too_long = false;
-    while (!ended) too_long = line_get_data(data_block, sizeof data_block, &ended) > 0 || too_long;
-    return too_long ? -1 : static_cast<int>(count);
+    unsigned char beyond;
+    if (!ended && line_get_data(&beyond, 1, &ended) > 0) {
+        line_request_noise();
+        return false;
+    }
+    return true;
 }
 
 // A name, pattern or mode: a string field of at most LINK_STRING_MAX bytes.
-// False when it held more: the request then fails without acting.
-bool get_name(char* buffer) { return get_text(buffer, LINK_STRING_MAX + 1) >= 0; }
+bool get_name(char* buffer) { return get_text(buffer, LINK_STRING_MAX + 1); }
+
+// Every field of the request is there: true when it may act. One cut off
+// (Ctrl-Q, the time-out, a line lost) or gone silent does nothing.
+bool whole() { return line_request_settle(); }
 
 int32_t get_s32() { return static_cast<int32_t>(link_get_u32()); }
 int16_t get_s16() { return static_cast<int16_t>(link_get_u16()); }
@@ -60,13 +66,11 @@ FILE* output_stream(host_stream* stream) { return service.read_only ? nullptr : 
 
 void serve_open() {
     ShortText mode;
-    const bool name_fits = get_name(rpc_text);
-    const bool mode_fits = get_name(mode);
+    if (!get_name(rpc_text) || !get_name(mode) || !whole()) return;
     host_file_name(rpc_text);
     if (service.trace) console_print("fopen(%s,%s) = ", rpc_text, mode);
     const open_mode checked = open_mode_parse(mode);
-    const bool allowed = name_fits && mode_fits && checked.valid && !(service.read_only && checked.writes) &&
-                         !line_request_cut();
+    const bool allowed = checked.valid && !(service.read_only && checked.writes);
     FILE* stream = allowed ? confine_fopen(rpc_text, mode, checked) : nullptr;
     // Every append mode starts at the end, in both C libraries, as a target
     // that asks for its log's size expects; writes go there anyway.
@@ -83,6 +87,7 @@ void serve_open() {
 void serve_read() {
     const int32_t count = get_s32();
     const uint32_t handle = link_get_u32();
+    if (!whole()) return;
     if (service.trace) console_print("fread(%lx,%ld) = ", trace_handle(handle), static_cast<long>(count));
     FILE* stream = count > 0 ? stream_for_input(handle_stream(handle)) : nullptr;
     int32_t sent = 0;
@@ -98,8 +103,12 @@ void serve_read() {
 
 void serve_write() {
     const uint32_t handle = link_get_u32();
-    if (service.trace) console_print("fwrite(%lx)\n", trace_handle(handle));
     host_stream* stream = handle_stream(handle);
+    // No reply is owed for a write: data for a handle that names nothing
+    // is no request, and shown as the text it likely is.
+    if (stream == nullptr && !line_request_cut()) line_request_noise();
+    if (stream == nullptr || !whole()) return;
+    if (service.trace) console_print("fwrite(%lx)\n", trace_handle(handle));
     FILE* file = nullptr;
     bool first = true;
     // The data is always read to its ETX, so the stream stays in step. The
@@ -115,6 +124,7 @@ void serve_write() {
 
 void serve_close() {
     const uint32_t handle = link_get_u32();
+    if (!whole()) return;
     if (service.trace) console_print("fclose(%lx) = ", trace_handle(handle));
     const host_stream* stream = handle_stream(handle);
     int result = RESULT_ERROR;
@@ -128,24 +138,35 @@ void serve_close() {
 }
 
 void serve_getc() {
-    FILE* stream = stream_for_input(handle_stream(link_get_u32()));
-    put_s16(stream ? std::fgetc(stream) : RESULT_ERROR);
+    const uint32_t handle = link_get_u32();
+    if (!whole()) return;
+    FILE* stream = stream_for_input(handle_stream(handle));
+    const int result = stream ? std::fgetc(stream) : RESULT_ERROR;
+    put_s16(result);
+    if (service.trace) console_print("fgetc(%lx) = %d\n", trace_handle(handle), result);
 }
 
 void serve_putc() {
-    host_stream* stream = handle_stream(link_get_u32());
+    const uint32_t handle = link_get_u32();
     const int c = get_s16();
-    FILE* file = output_stream(stream);
-    put_s16(file ? std::fputc(c, file) : RESULT_ERROR);
+    if (!whole()) return;
+    FILE* file = output_stream(handle_stream(handle));
+    const int result = file ? std::fputc(c, file) : RESULT_ERROR;
+    put_s16(result);
+    if (service.trace) console_print("fputc(%d,%lx) = %d\n", c, trace_handle(handle), result);
 }
 
 void serve_gets() {
-    host_stream* stream = handle_stream(link_get_u32());
+    const uint32_t handle = link_get_u32();
     const int size = get_s16();
+    if (!whole()) return;
     // fgets with a size of 0 has nothing to give; above the buffer it must
     // not be called at all.
-    FILE* file = size > 0 && size <= RPC_TEXT_SIZE ? stream_for_input(stream) : nullptr;
-    if (!file || !std::fgets(rpc_text, size, file)) {
+    FILE* file = size > 0 && size <= RPC_TEXT_SIZE ? stream_for_input(handle_stream(handle)) : nullptr;
+    const bool got = file && std::fgets(rpc_text, size, file);
+    if (service.trace)
+        console_print("fgets(%d,%lx) = %ld\n", size, trace_handle(handle), got ? static_cast<long>(std::strlen(rpc_text)) : -1L);
+    if (!got) {
         put_s16(0);
         return;
     }
@@ -155,11 +176,11 @@ void serve_gets() {
 }
 
 void serve_puts() {
-    host_stream* stream = handle_stream(link_get_u32());
+    const uint32_t handle = link_get_u32();
     // A text may fill the whole buffer, not only a name's 79 bytes.
-    const bool fits = get_text(rpc_text, RPC_TEXT_SIZE) >= 0;
+    if (!get_text(rpc_text, RPC_TEXT_SIZE) || !whole()) return;
     if (service.trace) console_print("fputs(%s)\n", rpc_text);
-    FILE* file = fits && !line_request_cut() ? output_stream(stream) : nullptr;
+    FILE* file = output_stream(handle_stream(handle));
     put_s16(file ? std::fputs(rpc_text, file) : RESULT_ERROR);
 }
 
@@ -174,59 +195,69 @@ void send_found(int result, const find_record& record) {
 }
 
 void serve_find_first() {
-    const bool fits = get_name(rpc_text);
-    host_file_name(rpc_text);
+    if (!get_name(rpc_text)) return;
     const int attributes = get_s16();
+    if (!whole()) return;
+    host_file_name(rpc_text);
     find_record record{};
-    // A pattern cut short must not list what it did not ask for.
-    if (!fits) find_end();
-    const int result = fits ? find_first(rpc_text, &record) : RESULT_ERROR;
+    const int result = find_first(rpc_text, &record);
     if (service.trace) console_print("findfirst(%s,%d) = ", rpc_text, attributes);
     send_found(result, record);
 }
 
 void serve_find_next() {
+    if (!whole()) return;
     find_record record{};
-    send_found(find_next(&record), record);
+    const int result = find_next(&record);
+    if (service.trace) console_print("findnext() = ");
+    send_found(result, record);
 }
 
 void serve_remove() {
-    const bool fits = get_name(rpc_text);
+    if (!get_name(rpc_text) || !whole()) return;
     host_file_name(rpc_text);
     if (service.trace) console_print("remove(%s)\n", rpc_text);
-    put_s16(!fits || service.read_only || line_request_cut() ? RESULT_ERROR : confine_remove(rpc_text));
+    put_s16(service.read_only ? RESULT_ERROR : confine_remove(rpc_text));
 }
 
 void serve_rename() {
     ShortText new_name;
-    const bool old_fits = get_name(rpc_text);
-    const bool new_fits = get_name(new_name);
+    if (!get_name(rpc_text) || !get_name(new_name) || !whole()) return;
     host_file_name(rpc_text);
     host_file_name(new_name);
     if (service.trace) console_print("rename(%s,%s)\n", rpc_text, new_name);
-    const bool fits = old_fits && new_fits;
-    put_s16(!fits || service.read_only || line_request_cut() ? RESULT_ERROR : confine_rename(rpc_text, new_name));
+    put_s16(service.read_only ? RESULT_ERROR : confine_rename(rpc_text, new_name));
 }
 
 void serve_tell() {
-    const host_stream* stream = handle_stream(link_get_u32());
+    const uint32_t handle = link_get_u32();
+    if (!whole()) return;
+    const host_stream* stream = handle_stream(handle);
     const long position = stream ? std::ftell(stream->file) : RESULT_ERROR;
     link_put_u32(static_cast<uint32_t>(position));
+    if (service.trace) console_print("ftell(%lx) = %ld\n", trace_handle(handle), position);
 }
 
 void serve_seek() {
-    host_stream* stream = handle_stream(link_get_u32());
+    const uint32_t handle = link_get_u32();
     const long offset = get_s32();
     const int origin = get_s16();
+    if (!whole()) return;
+    host_stream* stream = handle_stream(handle);
     const int result = stream ? std::fseek(stream->file, offset, origin) : RESULT_ERROR;
     if (result == 0) stream_positioned(stream);
     put_s16(result);
+    if (service.trace) console_print("fseek(%lx,%ld,%d) = %d\n", trace_handle(handle), offset, origin, result);
 }
 
 void serve_ungetc() {
     const int c = get_s16();
-    FILE* stream = stream_for_push_back(handle_stream(link_get_u32()));
-    put_s16(stream ? std::ungetc(c, stream) : RESULT_ERROR);
+    const uint32_t handle = link_get_u32();
+    if (!whole()) return;
+    FILE* stream = stream_for_push_back(handle_stream(handle));
+    const int result = stream ? std::ungetc(c, stream) : RESULT_ERROR;
+    put_s16(result);
+    if (service.trace) console_print("ungetc(%d,%lx) = %d\n", c, trace_handle(handle), result);
 }
 
 }  // namespace
@@ -236,7 +267,8 @@ bool rpc_start(const service_settings& settings) {
     return confine_open_root(settings.root ? settings.root->c_str() : nullptr);
 }
 
-void rpc_serve() {
+std::string rpc_serve() {
+    line_request_begin();
     link_put(SYM_ETX);
     switch (link_get()) {
     case RPC_OPEN: serve_open(); break;
@@ -254,8 +286,11 @@ void rpc_serve() {
     case RPC_TELL: serve_tell(); break;
     case RPC_SEEK: serve_seek(); break;
     case RPC_UNGETC: serve_ungetc(); break;
-    default: console_print("%s", rpc_unknown_message); break;
+    default:
+        if (whole()) console_print("%s", rpc_unknown_message);
+        break;
     }
+    return line_request_end();
 }
 
 }  // namespace tolvane

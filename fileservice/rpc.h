@@ -1,6 +1,8 @@
 // The file service: the target runs C-library file operations on the host.
 #pragma once
 
+#include <string>
+
 #include "base/settings.h"
 
 namespace tolvane {
@@ -32,7 +34,9 @@ enum RpcCode {
 bool rpc_start(const service_settings& settings);
 
 // Called after an unescaped STX from the line: answers ready, reads one
-// request, carries it out and writes the reply.
-void rpc_serve();
+// request, carries it out when it is whole and writes the reply. Returns
+// the bytes to show as text when they were no request after all (noise
+// that held an STX), the STX first; else none.
+std::string rpc_serve();
 
 }  // namespace tolvane

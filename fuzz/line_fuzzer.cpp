@@ -174,18 +174,66 @@ size_t held() {
     return tolvane::line_request_cut() ? 0 : line_left;
 }
 
+// The request being read, as the line keeps it: its bytes while it may
+// still be noise. The input running out in the middle of it is the line
+// gone silent.
+struct request_record {
+    bool recording = false;
+    bool silent = false;
+    bool noise = false;
+    std::string bytes;
+};
+request_record request;
+
+void record(const uint8_t* bytes, size_t count) {
+    if (request.recording) request.bytes.append(reinterpret_cast<const char*>(bytes), count);
+}
+
+int ran_out() {
+    if (request.recording) request.silent = true;
+    return tolvane::BYTE_ETX;
+}
+
 }  // namespace
 
 namespace tolvane {
 
 int link_get_raw() {
-    if (!events) return line_next < line_size ? line[line_next++] : BYTE_ETX;
+    if (!events) {
+        if (line_next >= line_size) return ran_out();
+        record(line + line_next, 1);
+        return line[line_next++];
+    }
     while (line_left == 0) {
-        if (line_request_cut() || !next_event()) return BYTE_ETX;
+        if (line_request_cut()) return BYTE_ETX;
+        if (!next_event()) return ran_out();
     }
     if (line_request_cut()) return BYTE_ETX;
     --line_left;
+    record(line + line_next, 1);
     return line[line_next++];
+}
+
+void line_request_begin() {
+    request = request_record{};
+    request.recording = true;
+    request.bytes.assign(1, static_cast<char>(BYTE_STX));
+}
+
+bool line_request_settle() {
+    if (line_request_cut()) return false;
+    request.recording = false;
+    request.bytes.clear();
+    return true;
+}
+
+void line_request_noise() { request.noise = true; }
+
+std::string line_request_end() {
+    std::string shown;
+    if (request.recording && (request.noise || request.silent) && !line_away && !quit_requested()) shown.swap(request.bytes);
+    request = request_record{};
+    return shown;
 }
 
 // A line that refuses output makes the write wait, and the wait sees the
@@ -234,6 +282,7 @@ size_t line_get_data(unsigned char* buffer, size_t size, bool* ended) {
         }
         size_t got = 0;
         const size_t used = block_decode(&decoder, line + line_next, n, buffer + stored, size - stored, &got);
+        record(line + line_next, used);
         line_next += used;
         if (events) line_left -= used;
         stored += got;
@@ -252,7 +301,7 @@ bool line_wait_room(int) {
     return false;
 }
 
-bool line_request_cut() { return line_away || (quit_requested() && !taking_last); }
+bool line_request_cut() { return line_away || request.silent || (quit_requested() && !taking_last); }
 
 void line_take_last_output() { taking_last = true; }
 

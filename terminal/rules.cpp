@@ -55,17 +55,31 @@ void print_timed_out() {
     line_end_program(status, patience.left_ms());
 }
 
+// A byte of the target's text: matched as it came, before any display
+// map, and shown; a form feed only in the hex view, which shows every byte.
+void text(int byte) {
+    if (byte != FORM_FEED) {
+        watch_put(byte);
+        display_text(byte);
+    } else if (display_settings().hex) {
+        display_text(FORM_FEED);
+    }
+}
+
 }  // namespace
 
 void term_from_line(int symbol) {
-    if (symbol == SYM_STX) {
-        console_flush();  // the target's text shows before the request's trace
-        rpc_serve();
-    } else if (symbol != FORM_FEED) {
-        watch_put(symbol & 0xFF);  // matched as it came, before any display map
-        display_text(symbol & 0xFF);
-    } else if (display_settings().hex) {
-        display_text(FORM_FEED);  // the hex view shows every byte
+    if (symbol != SYM_STX) {
+        text(symbol & 0xFF);
+        return;
+    }
+    console_flush();  // the target's text shows before the request's trace
+    // Noise that held an STX is text like any other, its DLE pairs decoded
+    // as everywhere (the STX and the ETX among it shown as those bytes).
+    const std::string noise = rpc_serve();
+    for (size_t i = 0; i < noise.size(); ++i) {
+        if (noise[i] == BYTE_DLE && i + 1 < noise.size()) ++i;
+        text(static_cast<unsigned char>(noise[i]));
     }
 }
 

@@ -77,7 +77,7 @@ TEST(FindE2E, PatternsDirectoriesAndTheTrace) {
     // Find next before any find first.
     request(s, 9, Wire());
     EXPECT_EQ(reply(s, 2), "FF FF ");
-    expected += "-1  0\n";
+    expected += "findnext() = -1  0\n";
 
     // *.c in the working directory: a.c and b.c as the directory has them,
     // not .x.c; then the end, and the end again.
@@ -90,10 +90,10 @@ TEST(FindE2E, PatternsDirectoriesAndTheTrace) {
     ASSERT_EQ(host_findnext(&r), 0);
     EXPECT_EQ(r.name, c_files[1]);
     EXPECT_EQ(r.size, c_files[1] == "a.c" ? 1u : 2u);
-    expected += "0 " + c_files[1] + " 0\n";
+    expected += "findnext() = 0 " + c_files[1] + " 0\n";
     EXPECT_EQ(host_findnext(&r), -1);
     EXPECT_EQ(host_findnext(&r), -1);
-    expected += "-1  0\n-1  0\n";
+    expected += "findnext() = -1  0\nfindnext() = -1  0\n";
 
     // Matching is case-sensitive; the answer is FF FF and no record.
     request(s, 8, Wire().text("*.C").u16(0));
@@ -102,7 +102,7 @@ TEST(FindE2E, PatternsDirectoriesAndTheTrace) {
 
     // A leading dot must be matched by a dot.
     EXPECT_EQ(listing(".*.c"), std::vector<std::string>{".x.c"});
-    expected += "findfirst(.*.c,0) = 0 .x.c 0\n-1  0\n";
+    expected += "findfirst(.*.c,0) = 0 .x.c 0\nfindnext() = -1  0\n";
 
     // A directory carries the attribute 0x10; the trace shows it as 10.
     // The attributes of the request select nothing; the trace shows them.
@@ -119,12 +119,12 @@ TEST(FindE2E, PatternsDirectoriesAndTheTrace) {
     expected += "findfirst(sub/x*,0) = 0 x.h 0\n";
     // A new find first ends the search before: no more of *.c or su?.
     EXPECT_EQ(host_findnext(&r), -1);
-    expected += "-1  0\n";
+    expected += "findnext() = -1  0\n";
     const std::vector<std::string> headers = directory_order(s.dir + "/sub", {"x.h", "y.h"});
     EXPECT_EQ(listing("sub/*.h"), headers);
     for (size_t i = 0; i < headers.size(); ++i)
-        expected += (i == 0 ? "findfirst(sub/*.h,0) = 0 " : "0 ") + headers[i] + " 0\n";
-    expected += "-1  0\n";
+        expected += (i == 0 ? "findfirst(sub/*.h,0) = 0 " : "findnext() = 0 ") + headers[i] + " 0\n";
+    expected += "findnext() = -1  0\n";
 
     // The names . and .. as the name part match nothing.
     for (const char* pattern : {"sub/.", "..", "sub/..", "."}) {
@@ -135,7 +135,7 @@ TEST(FindE2E, PatternsDirectoriesAndTheTrace) {
     // A directory that does not exist, and find next after it.
     EXPECT_EQ(host_findfirst("nodir/*", 0, &r), -1);
     EXPECT_EQ(host_findnext(&r), -1);
-    expected += "findfirst(nodir/*,0) = -1  0\n-1  0\n";
+    expected += "findfirst(nodir/*,0) = -1  0\nfindnext() = -1  0\n";
 
     // One search at a time: a new find first lets the old directory go.
     int fds = -1;
@@ -155,8 +155,8 @@ TEST(FindE2E, PatternsDirectoriesAndTheTrace) {
     const std::vector<std::string> dir_order = directory_order(s.dir, {"a.c", "b.c", "notes.txt", "sub"});
     EXPECT_EQ(all, dir_order);
     for (size_t i = 0; i < dir_order.size(); ++i)
-        expected += (i == 0 ? "findfirst(*,0) = 0 " : "0 ") + dir_order[i] + (dir_order[i] == "sub" ? " 10\n" : " 0\n");
-    expected += "-1  0\n";
+        expected += (i == 0 ? "findfirst(*,0) = 0 " : "findnext() = 0 ") + dir_order[i] + (dir_order[i] == "sub" ? " 10\n" : " 0\n");
+    expected += "findnext() = -1  0\n";
 
     expect_console(s, expected);
     finish(s);
