@@ -13,6 +13,7 @@
 #include "link/link.h"
 #include "net/url.h"
 #include "terminal/display.h"
+#include "terminal/rules.h"
 #include "terminal/term_loop.h"
 #include "terminal/watch.h"
 
@@ -44,20 +45,29 @@ int run(int argc, char* argv[]) {
     time_limit_start(s.time_limit_seconds);
     // A log that cannot be written ends the program as a line that cannot be opened.
     if (!s.log_path.empty() && !session_log_open(s.log_path.c_str(), s.line.device.c_str())) {
-        console_print("open: %s: %s\n", s.log_path.c_str(), std::strerror(errno));
+        console_error("open: %s: %s\n", s.log_path.c_str(), std::strerror(errno));
         return -1;
     }
     // A root that is no directory ends the program as a line that cannot be opened.
     if (!rpc_start(s.files)) return -1;
-    if (!line_open(s.line)) return -1;
-    send_reset();
-    send_command_words(s.words);
     watch_start(s.watch);
+    if (!line_open(s.line)) {
+        // -w: the time-out counts while the line is waited for, too.
+        if (!time_limit_passed()) return -1;
+        term_say_timed_out();
+        return EXIT_TIMED_OUT;
+    }
+    if (!s.no_erase) send_reset();
+    send_command_words(s.words);
     while (watch_sends_due() > 0) link_put(watch_take_send());
 
     if (!s.quit_after_send) {
-        // The rate in force, which the driver may have made a little off.
-        console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, s.line.device.c_str(), line_speed());
+        // The rate in force, which the driver may have made a little off; a
+        // raw TCP line has the server's, which tolvane does not know.
+        if (net_url_scheme(s.line.device) == net_scheme::tcp)
+            console_print("RS232 Tolvane %s on %s\n", __DATE__, s.line.device.c_str());
+        else
+            console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, s.line.device.c_str(), line_speed());
         print_line_note(s.line.device);
         print_files_line(s.files);
         console_print("\nExit with Ctrl-Q\n\n");

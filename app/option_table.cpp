@@ -107,13 +107,11 @@ bool set_pulse(const char* arg, settings* s, std::string* message) {
     return true;
 }
 
-bool set_stamps(const char*, settings* s, std::string*) {
-    s->view.stamps = stamp_format::time_of_day;
-    return true;
-}
-
 bool set_stamp_format(const char* arg, settings* s, std::string* message) {
-    if (arg == nullptr) return set_stamps(arg, s, message);
+    if (arg == nullptr) {
+        s->view.stamps = stamp_format::time_of_day;
+        return true;
+    }
     if (display_parse_stamp_format(arg, &s->view.stamps)) return true;
     return refuse(message, "option needs 24hour, 24hour-start, 24hour-delta or iso8601");
 }
@@ -123,7 +121,22 @@ bool set_maps(const char* arg, settings* s, std::string* message) {
     return refuse(message, "option needs INLCRNL, ICRNL, IGNCR, OCRNL or ONLCRNL");
 }
 
+// --timestamp takes the next word as its format when it is one.
+bool is_stamp_format(const char* word) {
+    stamp_format format;
+    return display_parse_stamp_format(word, &format);
+}
+
 bool set_hex(const char*, settings* s, std::string*) { return s->view.hex = true; }
+bool set_no_erase(const char*, settings* s, std::string*) { return s->no_erase = true; }
+void clear_no_erase(settings* s) { s->no_erase = false; }
+
+bool set_backspace(const char* arg, settings* s, std::string* message) {
+    if (std::strcmp(arg, "bs") == 0) s->view.backspace = 0x08;
+    else if (std::strcmp(arg, "del") == 0) s->view.backspace = 0x7F;
+    else return refuse(message, "option needs bs or del");
+    return true;
+}
 bool set_local_echo(const char*, settings* s, std::string*) { return s->view.local_echo = true; }
 
 void clear_quit(settings* s) { s->quit_after_send = false; }
@@ -174,47 +187,69 @@ constexpr long_arg REQUIRED = long_arg::required;
 
 }  // namespace
 
-// In the order of the usage, whose first three lines stay as they always were.
+// In the order of --help and the usage.
 const option_row OPTION_TABLE[] = {
-    {'c', "device", REQUIRED, "c <com> communications device", SET, set_device, nullptr, nullptr},
-    {'b', "baudrate", REQUIRED, "b <nnn> Baudrate", SET, set_baud, nullptr, nullptr},
-    {'q', "quit", NONE, "q       quit, leave program.", SET, set_quit, nullptr, clear_quit},
-    {'r', "trace", NONE, "r       trace each file request", SET, set_trace, nullptr, clear_trace},
-    {'d', "root", REQUIRED, "d <dir> serve the target only the files beneath dir", SET, set_root, nullptr, nullptr},
-    {'p', "read-only", NONE, "p       serve the files read-only", SET, set_read_only, nullptr, clear_read_only},
-    {'w', "wait", NONE, "w       wait for the line, at start and when it goes away", SET, set_wait, nullptr,
-     clear_wait},
-    {'l', "log", REQUIRED, "l <file> append what the console shows to file", SET, set_log, nullptr, nullptr},
-    {'h', "help", NONE, "h       this text", option_action::help, nullptr, nullptr, nullptr},
-    {0, "version", NONE, "--version   the program's version and build date", option_action::version, nullptr,
-     nullptr, nullptr},
-    {0, "list", NONE, "--list      list the serial lines of this machine and the profiles", option_action::list,
-     nullptr, nullptr, nullptr},
-    {0, "config", REQUIRED, "--config <file>  read the profiles from file", option_action::config, nullptr,
-     nullptr, nullptr},
-    {0, "dtr", REQUIRED, "--dtr on|off  hold DTR on or off", SET, set_dtr, nullptr, nullptr},
-    {0, "rts", REQUIRED, "--rts on|off  hold RTS on or off", SET, set_rts, nullptr, nullptr},
-    {0, "pulse", REQUIRED, "--pulse dtr|rts[:MS]  reset the board: the line on for MS ms (100)", SET, set_pulse,
-     nullptr, nullptr},
-    {'t', nullptr, NONE, "t       stamp each line of target text (also --timestamp)", SET, set_stamps, nullptr,
+    {'c', "device", REQUIRED, "DEV", "the line: a device, rfc2217://HOST:PORT, tcp://HOST:PORT, usb:ID or a profile",
+     SET, set_device, nullptr, nullptr, nullptr},
+    {'b', "baudrate", REQUIRED, "BAUD", "the line's speed (115200)", SET, set_baud, nullptr, nullptr, nullptr},
+    {'q', "quit", NONE, nullptr, "send the reset and the command words, then exit", SET, set_quit, nullptr,
+     clear_quit, nullptr},
+    {'r', "trace", NONE, nullptr, "print a trace line for each file request", SET, set_trace, nullptr, clear_trace,
      nullptr},
-    {0, "timestamp", long_arg::optional, "--timestamp=FORMAT  24hour, 24hour-start, 24hour-delta or iso8601", SET,
-     set_stamp_format, nullptr, clear_stamps},
-    {0, "map", REQUIRED, "--map FLAGS  INLCRNL,ICRNL,IGNCR for target text, OCRNL,ONLCRNL for keys", SET, set_maps,
+    {'d', "root", REQUIRED, "DIR", "serve the target only the files beneath DIR", SET, set_root, nullptr, nullptr,
+     nullptr},
+    {'p', "read-only", NONE, nullptr, "serve the files read-only", SET, set_read_only, nullptr, clear_read_only,
+     nullptr},
+    {'w', "wait", NONE, nullptr, "wait for the line, at start and when it goes away", SET, set_wait, nullptr,
+     clear_wait, nullptr},
+    {'l', "log", REQUIRED, "FILE", "append what the console shows to FILE", SET, set_log, nullptr, nullptr, nullptr},
+    {'t', "timestamp", long_arg::optional, "FORMAT",
+     "stamp each line of target text: 24hour (-t), 24hour-start, 24hour-delta or iso8601", SET, set_stamp_format,
+     nullptr, clear_stamps, is_stamp_format},
+    {0, "map", REQUIRED, "FLAGS", "INLCRNL,ICRNL,IGNCR for target text, OCRNL,ONLCRNL for keys", SET, set_maps,
+     nullptr, nullptr, nullptr},
+    {0, "hex", NONE, nullptr, "show target bytes in hex, 16 to a line", SET, set_hex, nullptr, clear_hex, nullptr},
+    {0, "local-echo", NONE, nullptr, "show the keys as they are sent", SET, set_local_echo, nullptr,
+     clear_local_echo, nullptr},
+    {0, "backspace", REQUIRED, "bs|del", "what Backspace sends: 0x08 (bs, the default) or 0x7F (del)", SET,
+     set_backspace, nullptr, nullptr, nullptr},
+    {0, "no-erase", NONE, nullptr, "send no backspaces at start", SET, set_no_erase, nullptr, clear_no_erase,
+     nullptr},
+    {0, "dtr", REQUIRED, "on|off", "hold DTR on or off", SET, set_dtr, nullptr, nullptr, nullptr},
+    {0, "rts", REQUIRED, "on|off", "hold RTS on or off", SET, set_rts, nullptr, nullptr, nullptr},
+    {0, "pulse", REQUIRED, "dtr|rts[:MS]", "reset the board: the line on for MS ms (100)", SET, set_pulse, nullptr,
      nullptr, nullptr},
-    {0, "hex", NONE, "--hex       show target bytes in hex, 16 to a line", SET, set_hex, nullptr, clear_hex},
-    {0, "local-echo", NONE, "--local-echo  show the keys as they are sent", SET, set_local_echo, nullptr,
-     clear_local_echo},
-    {0, "expect", REQUIRED, "--expect <re>  end with status 0 once each such pattern matched, in order", SET,
-     add_expect, always, nullptr},
-    {0, "fail", REQUIRED, "--fail <re>    end with status 1 on a line that matches", SET, add_fail, always, nullptr},
-    {0, "send", REQUIRED, "--send <text>  send text (\\r \\n \\xNN \\\\), after the --expect before it", SET,
-     add_send, nullptr, nullptr},
-    {0, "timeout", REQUIRED, "--timeout <s>  end with status 124 after s seconds", SET, set_timeout,
-     time_limited, nullptr},
+    {0, "expect", REQUIRED, "RE", "end with status 0 once each such pattern matched, in order", SET, add_expect,
+     always, nullptr, nullptr},
+    {0, "fail", REQUIRED, "RE", "end with status 1 on a line that matches", SET, add_fail, always, nullptr, nullptr},
+    {0, "send", REQUIRED, "TEXT", "send TEXT (\\r \\n \\xNN \\\\), after the --expect before it", SET,
+     add_send, nullptr, nullptr, nullptr},
+    {0, "timeout", REQUIRED, "SECONDS", "end with status 124 after SECONDS", SET, set_timeout, time_limited, nullptr,
+     nullptr},
+    {0, "config", REQUIRED, "FILE", "read the profiles from FILE", option_action::config, nullptr, nullptr, nullptr,
+     nullptr},
+    {0, "list", NONE, nullptr, "list the serial lines of this machine and the profiles", option_action::list,
+     nullptr, nullptr, nullptr, nullptr},
+    {'h', "help", NONE, nullptr, "this text", option_action::help, nullptr, nullptr, nullptr, nullptr},
+    {0, "version", NONE, nullptr, "the program's version and build date", option_action::version, nullptr, nullptr,
+     nullptr, nullptr},
 };
 
 const size_t OPTION_COUNT = sizeof OPTION_TABLE / sizeof OPTION_TABLE[0];
+
+std::string option_help_line(const option_row& row) {
+    constexpr size_t HELP_COLUMN = 30;
+    std::string line = row.letter ? std::string("  -") + row.letter + (row.name ? ", " : "") : "      ";
+    if (row.name) line += std::string("--") + row.name;
+    if (row.arg_name) {
+        const bool optional = row.arg == long_arg::optional;
+        line += optional ? "[=" : " ";
+        line += row.arg_name;
+        if (optional) line += "]";
+    }
+    line += line.size() < HELP_COLUMN ? std::string(HELP_COLUMN - line.size(), ' ') : "  ";
+    return line + row.help;
+}
 
 const option_row* option_named(const std::string& name) {
     for (const option_row& row : OPTION_TABLE)

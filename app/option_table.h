@@ -1,5 +1,5 @@
 // The options, one row each: the letter and the long name they are
-// scanned by, their argument, their line in the usage and what they set.
+// scanned by, their argument, their line in --help and what they set.
 // The scan, the usage and the man page check all come from this table, so
 // that a new option is one row.
 #pragma once
@@ -20,10 +20,9 @@ enum class option_action { set, help, version, list, config };
 struct option_row {
     char letter;        // also taken in upper case; 0: none
     const char* name;   // the long name and the config file's key; null: none
-    long_arg arg;       // long_arg::optional only as --name=VALUE
-    // Its line in the usage, without the indentation; a letter's line gets
-    // "(also --name)" after it, but for the first three, kept as they were.
-    const char* usage;
+    long_arg arg;       // long_arg::optional: --name=VALUE, or a next word next_word_takes
+    const char* arg_name;  // the argument as --help shows it; null: none
+    const char* help;      // what it does, on its line of --help and the usage
     option_action action;
     // Sets what the option asks for; false with the usage error's message.
     bool (*apply)(const char* arg, settings* s, std::string* message);
@@ -33,12 +32,15 @@ struct option_row {
     // A flag's "false" in the config file: puts back what the option set.
     // Null: the option takes an argument, or cannot be undone.
     void (*clear)(settings* s);
+    // An optional argument may also be the next word, when this says the
+    // word is one ("--timestamp 24hour-delta"). Null: only as --name=VALUE.
+    bool (*next_word_takes)(const char* word);
 };
 
 extern const option_row OPTION_TABLE[];
 extern const size_t OPTION_COUNT;
-// The first rows, whose usage lines stay as they always were.
-constexpr size_t OPTION_USAGE_KEPT = 3;
+// An option's line in --help and the usage: "  -c, --device DEV  ...".
+std::string option_help_line(const option_row& row);
 
 // The row with this long name; null when none has it.
 const option_row* option_named(const std::string& name);

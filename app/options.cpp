@@ -13,7 +13,7 @@ char* optarg = nullptr;
 int optpos = 1;
 
 int getopt_error(const char* argv0, const char* message, int letter) {
-    if (opterr) console_print("%s: %s -- %c\n", argv0, message, letter);
+    if (opterr) console_error("%s: %s -- %c\n", argv0, message, letter);
     return '?';
 }
 
@@ -58,7 +58,7 @@ int get_long_option(int argc, char* const argv[], const long_option* table, int 
     const size_t length = equals ? static_cast<size_t>(equals - word) : std::strlen(word);
     const std::string name(word, length);
     const auto fail = [&](const char* message) {
-        if (opterr) console_print("%s: %s -- --%s\n", argv[0], message, name.c_str());
+        if (opterr) console_error("%s: %s -- --%s\n", argv[0], message, name.c_str());
         return '?';
     };
     for (int i = 0; i < count; ++i) {

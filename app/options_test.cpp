@@ -27,14 +27,14 @@ Scan scan(std::vector<std::string> words) {
     optpos = 1;
     opterr = 1;
     Scan result{};
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     int c;
     while ((c = getopt(static_cast<int>(words.size()), argv.data(), kOptions)) != -1) {
         result.letters += static_cast<char>(c);
         result.args.push_back(optarg ? optarg : "");
         if (c == '?') break;
     }
-    result.output = testing::internal::GetCapturedStdout();
+    result.output = testing::internal::GetCapturedStderr();
     result.stopped_at = optind;
     return result;
 }
@@ -100,9 +100,9 @@ TEST(Getopt, OpterrZeroKeepsQuiet) {
     optind = 1;
     optpos = 1;
     opterr = 0;
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(getopt(2, argv, kOptions), '?');
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(getopt_error("p", "m", 'z'), '?');
     opterr = 1;
 }
@@ -138,9 +138,9 @@ TEST(LongOptions, ValuesAndErrors) {
         optind = 1;
         optpos = 1;
         ASSERT_TRUE(at_long_option(argc, argv.data())) << c.words[1];
-        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
         EXPECT_EQ(get_long_option(argc, argv.data(), table, 3), c.id) << c.words[1];
-        EXPECT_EQ(testing::internal::GetCapturedStdout(), c.output);
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), c.output);
         EXPECT_EQ(optarg ? std::string(optarg) : "(none)", c.value ? c.value : "(none)") << c.words[1];
         EXPECT_EQ(optind, c.next) << c.words[1];
     }

@@ -24,4 +24,9 @@ bool platform_is_device_name(const std::string& name) {
     return name.find('/') != std::string::npos || stat(name.c_str(), &st) == 0;
 }
 
+bool platform_is_line_here(const std::string& word) {
+    struct stat st;
+    return stat(word.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
 }  // namespace tolvane

@@ -77,7 +77,7 @@ bool profiles_load(const char* argv0, const std::string& path, bool named, profi
     const int error = read_file(path, &text);
     if (error != 0) {
         if (!named && error == ENOENT) return true;
-        console_print("%s: %s: %s\n", argv0, path.c_str(), std::strerror(error));
+        console_error("%s: %s: %s\n", argv0, path.c_str(), std::strerror(error));
         return false;
     }
     int line = 0;
@@ -90,7 +90,7 @@ bool profiles_load(const char* argv0, const std::string& path, bool named, profi
         fine = profile_apply(loaded->sections[i], &scratch, &line, &why, &watching);
     }
     if (!fine) {
-        console_print("%s: %s:%d: %s\n", argv0, path.c_str(), line, why.c_str());
+        console_error("%s: %s:%d: %s\n", argv0, path.c_str(), line, why.c_str());
         loaded->sections.clear();
         return false;
     }
@@ -136,7 +136,7 @@ void print_unknown_profile(const char* argv0, const std::string& name, const pro
     std::string names;
     for (const config_section& section : loaded.sections)
         if (section.name != DEFAULT_SECTION) names += (names.empty() ? "" : ", ") + section.name;
-    console_print("%s: no profile %s in %s (profiles: %s)\n", argv0, name.c_str(), loaded.path.c_str(),
+    console_error("%s: no profile %s in %s (profiles: %s)\n", argv0, name.c_str(), loaded.path.c_str(),
                   names.c_str());
 }
 

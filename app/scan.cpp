@@ -10,6 +10,7 @@
 #include "app/platform.h"
 #include "app/profiles.h"
 #include "base/console.h"
+#include "net/url.h"
 
 namespace tolvane {
 
@@ -53,7 +54,7 @@ const option_row* row_of(int id) {
 
 // A usage error of a long option, in the scanner's form.
 int long_option_error(const char* argv0, const std::string& message, const char* name) {
-    if (opterr) console_print("%s: %s -- --%s\n", argv0, message.c_str(), name);
+    if (opterr) console_error("%s: %s -- --%s\n", argv0, message.c_str(), name);
     print_usage(argv0);
     return EXIT_USAGE;
 }
@@ -66,15 +67,23 @@ settings defaults() {
     return s;
 }
 
-// The long names of the rows whose usage lines stay as they were, on a
-// line of their own after them.
-std::string kept_rows_long_names() {
-    std::string names, letters;
-    for (size_t i = 0; i < OPTION_USAGE_KEPT; ++i) {
-        names += std::string(i ? " " : "") + "--" + OPTION_TABLE[i].name;
-        letters += std::string(i == 0 ? "" : i + 1 == OPTION_USAGE_KEPT ? " and " : ", ") + OPTION_TABLE[i].letter;
-    }
-    return "      " + names + "  the same as " + letters + "\n";
+// Every option's line, as --help and the usage show them.
+std::string option_lines() {
+    std::string text;
+    for (size_t i = 0; i < OPTION_COUNT; ++i) text += option_help_line(OPTION_TABLE[i]) + "\n";
+    return text;
+}
+
+// A command word that names a line that is there, or a URL, with no -c
+// given: the picocom habit ("tolvane -b 115200 /dev/ttyUSB0"). Typed into
+// the board it would do harm; said, it is put right at once.
+bool line_among_the_words(const char* argv0, const settings& s) {
+    if (s.words.empty()) return false;
+    const std::string& word = s.words.front();
+    if (net_url_scheme(word) == net_scheme::none && !platform_is_line_here(word)) return false;
+    console_error("%s: %s is a line, not a word for the board: use -c %s\n", argv0, word.c_str(), word.c_str());
+    print_usage(argv0);
+    return true;
 }
 
 // One option given on the command line, kept to be given again over the
@@ -96,7 +105,7 @@ int settle(const char* argv0, const profiles& loaded, const config_section* prof
         int line = 0;
         std::string why;
         if (section && !profile_apply(*section, &settled, &line, &why, &watching_option)) {
-            console_print("%s: %s:%d: %s\n", argv0, loaded.path.c_str(), line, why.c_str());
+            console_error("%s: %s:%d: %s\n", argv0, loaded.path.c_str(), line, why.c_str());
             return EXIT_USAGE;
         }
     }
@@ -116,18 +125,23 @@ int settle(const char* argv0, const profiles& loaded, const config_section* prof
 
 }  // namespace
 
+// After a usage error, on standard error: the first lines as they always
+// were, then every option.
 void print_usage(const char* argv0) {
-    console_print("%s -[opt] { commands to send }\n", argv0);
-    std::string text;
-    for (size_t i = 0; i < OPTION_COUNT; ++i) {
-        const option_row& row = OPTION_TABLE[i];
-        text += i == 0 ? "opt:      " : row.letter ? "          " : "      ";
-        text += row.usage;
-        if (row.letter && row.name && i >= OPTION_USAGE_KEPT) text += std::string(" (also --") + row.name + ")";
-        text += '\n';
-        if (i + 1 == OPTION_USAGE_KEPT) text += kept_rows_long_names();
-    }
-    console_print("%s", text.c_str());
+    console_error("%s -[opt] { commands to send }\n"
+                  "opt:      c <com> communications device\n"
+                  "          b <nnn> Baudrate\n"
+                  "          q       quit, leave program.\n"
+                  "Options:\n%s",
+                  argv0, option_lines().c_str());
+    console_error(platform_usage_example, argv0);
+}
+
+void print_help(const char* argv0) {
+    console_print("Usage: %s [options] [command words...]\n"
+                  "The command words go to the board after the reset, a space after each, a CR\n"
+                  "after the last. Ctrl-Q ends the program.\n\nOptions:\n%s",
+                  argv0, option_lines().c_str());
     console_print(platform_usage_example, argv0);
 }
 
@@ -150,12 +164,17 @@ int scan_options(int argc, char* argv[], settings* s) {
             return EXIT_USAGE;
         }
         switch (row->action) {
-        case option_action::help: print_usage(argv[0]); return 0;
+        case option_action::help: print_help(argv[0]); return 0;
         case option_action::version: print_version(); return 0;
         case option_action::list: list = true; continue;
         case option_action::config: config_path = optarg; continue;
         case option_action::set: break;
         }
+        // "--timestamp 24hour-delta": the next word is the argument when it
+        // is one, never a command word for the board.
+        if (is_long && row->arg == long_arg::optional && optarg == nullptr && row->next_word_takes &&
+            optind < argc && row->next_word_takes(argv[optind]))
+            optarg = argv[optind++];
         // Taken here, where a mistake is told at its place on the command
         // line; given again over the profile once that is known.
         std::string message;
@@ -180,6 +199,7 @@ int scan_options(int argc, char* argv[], settings* s) {
     const config_section* profile = nullptr;
     bool device_given = false;
     for (const given_option& option : given) device_given = device_given || option.row == option_named("device");
+    if (!device_given && line_among_the_words(argv[0], *s)) return EXIT_USAGE;
     if (device_given) {
         switch (classify_device_name(s->line.device, loaded)) {
         case device_name::profile: profile = profile_named(loaded, s->line.device); break;

@@ -17,6 +17,8 @@ constexpr int GO_ON = -1;
 // asked (--help, --version, --list) or the usage (2).
 int scan_options(int argc, char* argv[], settings* s);
 
+// The usage after a usage error (standard error), and --help.
 void print_usage(const char* argv0);
+void print_help(const char* argv0);
 
 }  // namespace tolvane

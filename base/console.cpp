@@ -28,8 +28,16 @@ struct console_output {
     output_queue screen;
     int last_shown = '\n';  // the last byte shown
     bool crlf = false;
+    bool error_crlf = false;
     bool ended = false;
 };
+
+// LF as CR LF, where the terminal no longer does it.
+std::string with_crlf(const std::string& text) {
+    std::string shown = text;
+    for (size_t at = 0; (at = shown.find('\n', at)) != std::string::npos; at += 2) shown.insert(at, 1, '\r');
+    return shown;
+}
 console_output out;
 
 // The batch into the queues, in the order it came.
@@ -68,8 +76,7 @@ void console_print(const char* format, ...) {
     if (text.empty()) return;
     queue_batch();
     if (out.crlf || console_text_crlf) {
-        std::string shown = text;
-        for (size_t at = 0; (at = shown.find('\n', at)) != std::string::npos; at += 2) shown.insert(at, 1, '\r');
+        const std::string shown = with_crlf(text);
         out.screen.append(shown.data(), shown.size());
     } else {
         out.screen.append(text.data(), text.size());
@@ -80,6 +87,22 @@ void console_print(const char* format, ...) {
     console_flush();
 }
 
+void console_error(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::string text = format_text(format, args);
+    va_end(args);
+    if (text.empty()) return;
+    // What the console shows so far goes first, as far as it is taken now.
+    console_flush();
+    const std::string shown = out.error_crlf || console_text_crlf ? with_crlf(text) : text;
+    console_write_error(shown.data(), shown.size());
+    // A terminal shared with standard output is on a line of its own now.
+    if (out.error_crlf) out.last_shown = static_cast<unsigned char>(text.back());
+    session_log_write(text.data(), text.size());
+    session_log_send();
+}
+
 void console_start_line() {
     if (out.last_shown != '\n') console_print("\n");
 }
@@ -87,6 +110,8 @@ void console_start_line() {
 const char* console_line_end() { return out.crlf ? "\r\n" : "\n"; }
 
 void console_set_crlf(bool crlf) { out.crlf = crlf; }
+
+void console_set_error_crlf(bool crlf) { out.error_crlf = crlf; }
 
 void console_drain(int ms) {
     const deadline until = deadline::in(ms);

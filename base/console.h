@@ -42,6 +42,16 @@ void console_print(const char* format, ...)
 #endif
     ;
 
+// An error message, printf-style: on standard error, after the target's
+// text so far, and in the log. The board's text, the banner, the trace and
+// --help stay on standard output, so that "tolvane >board.log" keeps the
+// errors in sight.
+void console_error(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 // Ends the line the console is on, if the last thing shown did not, so
 // that the next text starts a line of its own.
 void console_start_line();
@@ -54,6 +64,8 @@ const char* console_line_end();
 // keyboard says so when it makes the console raw (and only when standard
 // output is that terminal; a file or pipe gets the lines unchanged).
 void console_set_crlf(bool crlf);
+// The same for standard error, when it is that terminal too.
+void console_set_error_crlf(bool crlf);
 
 // The last thing on every way out, while the console is still as the
 // program had it: the console left at the start of a line, so the shell's

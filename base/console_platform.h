@@ -20,6 +20,10 @@ long console_write_out(const unsigned char* bytes, size_t count);
 // (a writer of its own still at them).
 size_t console_out_in_flight();
 
+// Writes an error message to standard error, waiting at most a moment for
+// it; one that takes nothing gets nothing.
+void console_write_error(const char* text, size_t count);
+
 // The session log's file (-l), opened for appending, never truncating:
 // false with errno set when it cannot be. *ends_line: it is empty or its
 // last byte is LF.

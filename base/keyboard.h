@@ -6,6 +6,10 @@
 
 namespace tolvane {
 
+// The byte the console's Backspace key gives (DEL on a POSIX terminal,
+// BS on a Windows console); --backspace says what it sends.
+extern const unsigned char KEYBOARD_BACKSPACE;
+
 void keyboard_take();
 void keyboard_release();
 

@@ -149,7 +149,7 @@ void line_lost(const char* operation) {
     console_start_line();
     if (line.wait_when_gone && line.transport->went_away) {
         session_log_note("line lost");
-        console_print("%s: %s: %s\n", operation, device, why.c_str());
+        console_error("%s: %s: %s\n", operation, device, why.c_str());
         console_print("waiting for %s (Ctrl-Q ends)\n", device);
         stop_forget(restore_line);
         if (line.transport->let_go()) delete line.transport;
@@ -159,7 +159,7 @@ void line_lost(const char* operation) {
         return;
     }
     stop_restore();  // the message then reads on a cooked console
-    console_print("%s: %s: %s\n", operation, device, why.c_str());
+    console_error("%s: %s: %s\n", operation, device, why.c_str());
     stop_now(-1);
 }
 
@@ -220,7 +220,7 @@ line_transport* open_when_there(const line_settings& settings) {
     open_outcome outcome;
     line_transport* transport = open_device(settings, true, &outcome);
     if (transport != nullptr || outcome.result != open_result::absent) {
-        if (transport == nullptr) console_print("%s", outcome.message.c_str());
+        if (transport == nullptr) console_error("%s", outcome.message.c_str());
         return transport;
     }
     console_print("waiting for %s (Ctrl-Q ends)\n", settings.device.c_str());
@@ -229,9 +229,10 @@ line_transport* open_when_there(const line_settings& settings) {
     deadline denied_grace = deadline::never();
     for (;;) {
         const deadline look = deadline::in(LOOK_MS);
-        while (!look.passed() && !quit_requested()) wait_once(0, look);
+        while (!look.passed() && !quit_requested() && !time_limit_passed()) wait_once(0, look);
         keys_clear();
         if (quit_requested()) stop_now(0);
+        if (time_limit_passed()) break;  // the caller says so
         transport = open_device(settings, true, &outcome);
         if (transport != nullptr) break;
         if (outcome.result == open_result::absent) {
@@ -242,7 +243,7 @@ line_transport* open_when_there(const line_settings& settings) {
             if (denied_grace.is_never()) denied_grace = deadline::in(ACCESS_GRACE_MS);
             if (!denied_grace.passed()) continue;
         }
-        console_print("%s", outcome.message.c_str());
+        console_error("%s", outcome.message.c_str());
         break;
     }
     wait_watch_keyboard(false);
@@ -265,7 +266,7 @@ bool line_open(const line_settings& settings) {
     } else {
         open_outcome outcome;
         transport = open_device(settings, true, &outcome);
-        if (transport == nullptr) console_print("%s", outcome.message.c_str());
+        if (transport == nullptr) console_error("%s", outcome.message.c_str());
     }
     if (transport == nullptr) return false;
     use(transport);

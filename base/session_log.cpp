@@ -67,7 +67,7 @@ void session_log_send() {
     // Said once, on the console only: the log is let go first.
     const int error = errno;
     session_log_close();
-    console_print("log: %s: %s\n", log.path.c_str(), std::strerror(error));
+    console_error("log: %s: %s\n", log.path.c_str(), std::strerror(error));
 }
 
 size_t session_log_pending() { return log.open ? log.queue.pending() : 0; }

@@ -60,6 +60,7 @@ struct view_settings {
     stamp_format stamps = stamp_format::none;
     bool hex = false;         // --hex
     bool local_echo = false;  // --local-echo
+    unsigned char backspace = 0x08;  // --backspace: what the Backspace key sends
 };
 
 // --expect, --fail, --send, in command-line order.
@@ -77,6 +78,7 @@ struct settings {
     double time_limit_seconds = 0;  // --timeout; 0: no limit
     std::string log_path;           // -l; empty: no log
     bool quit_after_send = false;   // -q
+    bool no_erase = false;          // --no-erase: no backspaces at start
     std::vector<std::string> words;  // the command words, sent after the reset
 };
 

@@ -328,7 +328,7 @@ bool confine_open_root(const char* root) {
     root_setting = root ? root : "";
     service_root = root ? root_setting.c_str() : nullptr;
     if (service_root == nullptr || current_root() >= 0) return true;
-    console_print("open: %s: %s\n", service_root, std::strerror(errno));
+    console_error("open: %s: %s\n", service_root, std::strerror(errno));
     return false;
 }
 

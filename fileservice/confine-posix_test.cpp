@@ -204,9 +204,9 @@ TEST_P(Confine, TheRootIsTheSettingOfTheMoment) {
     EXPECT_EQ(read_beneath("file.txt"), "inside");
 
     const std::string file_root = outside + "/secret.txt";
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(confine_open_root(file_root.c_str()));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "open: " + file_root + ": Not a directory\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "open: " + file_root + ": Not a directory\n");
     EXPECT_EQ(open("new.txt", "w"), nullptr);
     EXPECT_EQ(confine_remove("file.txt"), -1);
     EXPECT_EQ(confine_rename("file.txt", "x.txt"), -1);
@@ -214,9 +214,9 @@ TEST_P(Confine, TheRootIsTheSettingOfTheMoment) {
     EXPECT_FALSE(exists("new.txt")) << "no fall back to the working directory";
 
     const std::string missing = base + "/missing";
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(confine_open_root(missing.c_str()));
-    EXPECT_EQ(testing::internal::GetCapturedStdout(), "open: " + missing + ": No such file or directory\n");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "open: " + missing + ": No such file or directory\n");
     EXPECT_EQ(open("new.txt", "w"), nullptr);
 
     EXPECT_TRUE(confine_open_root(nullptr)) << "no root, nothing to open";

@@ -205,10 +205,10 @@ bool confine_open_root(const char* root) {
         // The system's text ends with a line end of its own.
         for (size_t n = std::strlen(text); n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ');)
             text[--n] = '\0';
-        console_print("open: %s: %s\n", service_root, text);
+        console_error("open: %s: %s\n", service_root, text);
         LocalFree(text);
     } else {
-        console_print("open: %s: error %lu\n", service_root, static_cast<unsigned long>(error));
+        console_error("open: %s: error %lu\n", service_root, static_cast<unsigned long>(error));
     }
     return false;
 }

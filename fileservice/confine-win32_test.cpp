@@ -154,9 +154,9 @@ TEST_F(ConfineWin32, SearchesListTheRootWhereverThePatternClimbs) {
 
 TEST_F(ConfineWin32, ARootThatIsNoDirectoryServesNothing) {
     const std::string file_root = kOutside + "\\secret.txt";
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_FALSE(confine_open_root(file_root.c_str()));
-    const std::string said = testing::internal::GetCapturedStdout();
+    const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(said.rfind("open: " + file_root + ": ", 0), 0u) << said;
     EXPECT_GT(said.size(), file_root.size() + 9) << "and the system's text";
     EXPECT_EQ(said.back(), '\n');

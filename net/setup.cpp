@@ -34,7 +34,7 @@ bool net_set_up_line(TelnetCodec& codec, const line_settings& line, bool first, 
                      std::vector<unsigned char>* early, std::string* last_refusal) {
     const char* url = line.device.c_str();
     const auto say = [&](const std::string& why) {
-        if (!quiet && !quit_requested()) console_print("open: %s: %s\n", url, why.c_str());
+        if (!quiet && !quit_requested()) console_error("open: %s: %s\n", url, why.c_str());
     };
     const auto settings = com_port_line_settings(static_cast<uint32_t>(line.baud));
     telnet_start(codec, settings.data(), settings.size());
@@ -53,7 +53,7 @@ bool net_set_up_line(TelnetCodec& codec, const line_settings& line, bool first, 
             return true;
         }
         if (state == com_port_state::refused) {
-            if (!quiet || why != *last_refusal) console_print("open: %s: %s\n", url, why.c_str());
+            if (!quiet || why != *last_refusal) console_error("open: %s: %s\n", url, why.c_str());
             *last_refusal = why;
             return false;
         }

@@ -32,8 +32,6 @@ bool same_terminal(int a, int b) {
 
 namespace {
 
-constexpr int KEY_DEL = 0x7F;
-constexpr int KEY_BACKSPACE = 0x08;
 constexpr size_t KEYS_PER_READ = 4096;
 
 struct termios saved_console_settings;
@@ -45,10 +43,12 @@ void restore_console() { keyboard_release(); }
 }  // namespace
 
 // termios rather than termio, so that every flag comes back exactly.
+const unsigned char KEYBOARD_BACKSPACE = 0x7F;
+
 void keyboard_take() {
     if (!isatty(STDIN_FILENO)) return;  // keys piped in: nothing to set
     if (tcgetattr(STDIN_FILENO, &saved_console_settings) != 0) {
-        console_print("ioctl: %s\n", std::strerror(errno));
+        console_error("ioctl: %s\n", std::strerror(errno));
         return;
     }
     struct termios raw;
@@ -60,11 +60,12 @@ void keyboard_take() {
     cfsetispeed(&raw, cfgetispeed(&saved_console_settings));
     cfsetospeed(&raw, cfgetospeed(&saved_console_settings));
     if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) {
-        console_print("ioctl: %s\n", std::strerror(errno));
+        console_error("ioctl: %s\n", std::strerror(errno));
         return;
     }
     console_raw = true;
     console_set_crlf(same_terminal(STDIN_FILENO, STDOUT_FILENO));
+    console_set_error_crlf(same_terminal(STDIN_FILENO, STDERR_FILENO));
     stop_on_exit(restore_console);
 }
 
@@ -73,8 +74,9 @@ void keyboard_release() {
     console_raw = false;
     stop_forget(restore_console);
     console_set_crlf(false);
+    console_set_error_crlf(false);
     if (tcsetattr(STDIN_FILENO, TCSANOW, &saved_console_settings) != 0)
-        console_print("ioctl: %s\n", std::strerror(errno));
+        console_error("ioctl: %s\n", std::strerror(errno));
 }
 
 namespace {
@@ -98,7 +100,6 @@ void console_read_keys() {
     if (want == 0) return;
     const ssize_t n = read(STDIN_FILENO, keys, want);
     if (n > 0) {
-        std::replace(keys, keys + n, static_cast<unsigned char>(KEY_DEL), static_cast<unsigned char>(KEY_BACKSPACE));
         keys_add(keys, static_cast<size_t>(n));
     } else if (n == 0 || !(errno == EINTR || errno == EAGAIN)) {
         keyboard_open = false;  // end of input, or the console went away: the line is still served

@@ -98,6 +98,22 @@ long console_write_out(const unsigned char* bytes, size_t count) {
     return taken(write(screen.fd, bytes, count));
 }
 
+void console_write_error(const char* text, size_t count) {
+    const deadline patience = deadline::in(500);
+    while (count > 0 && !patience.passed()) {
+        const ssize_t n = write(STDERR_FILENO, text, count);
+        if (n > 0) {
+            text += n;
+            count -= static_cast<size_t>(n);
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd p{STDERR_FILENO, POLLOUT, 0};
+            poll(&p, 1, patience.left_ms());
+        } else if (!(n < 0 && errno == EINTR)) {
+            return;
+        }
+    }
+}
+
 bool log_file_open(const char* path, bool* ends_line) {
     // Read and write: a FIFO then opens without waiting for a reader, and the
     // last byte of an earlier run can be read.

@@ -98,7 +98,7 @@ public:
 std::string last_refusal;  // a reconnect says a refusal once
 
 void say(bool quiet, const char* url, const std::string& why) {
-    if (!quiet) console_print("open: %s: %s\n", url, why.c_str());
+    if (!quiet) console_error("open: %s: %s\n", url, why.c_str());
 }
 
 // A non-blocking socket connected to the address, or -1 with the error.

@@ -102,9 +102,9 @@ int fd_of(const Line& line) { return line ? static_cast<const fd_transport*>(lin
 std::string open_and_say(const std::string& url, long baud, Line* line, line_settings settings = {}) {
     settings.device = url;
     settings.baud = baud;
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     line->reset(network_transport_open(settings, true, false));
-    return testing::internal::GetCapturedStdout();
+    return testing::internal::GetCapturedStderr();
 }
 
 }  // namespace

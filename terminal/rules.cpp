@@ -5,6 +5,7 @@
 
 #include "base/console.h"
 #include "base/deadline.h"
+#include "base/keyboard.h"
 #include "base/keys.h"
 #include "base/line.h"
 #include "base/time_limit.h"
@@ -22,25 +23,25 @@ namespace {
 constexpr size_t KEY_BYTES_MAX = 2;
 
 // The key maps first; the echo shows what went to the line.
+// The Backspace key as --backspace asks; the key maps then; the echo
+// shows what went to the line, a line end as a whole new line.
 void send_key(int key) {
+    if (key == KEYBOARD_BACKSPACE) key = display_settings().backspace;
     unsigned char bytes[DISPLAY_KEY_MAX];
     const size_t count = display_map_key(key, bytes);
     for (size_t i = 0; i < count; ++i) {
         link_put(bytes[i]);
-        if (display_settings().local_echo) console_put(bytes[i]);
+        if (!display_settings().local_echo) continue;
+        if (bytes[i] == '\r' || bytes[i] == '\n') {
+            if (i + 1 < count) continue;  // the CR of CR LF: one new line for both
+            console_put('\r');
+            console_put('\n');
+        } else {
+            console_put(bytes[i]);
+        }
     }
 }
 
-// Seconds as a person writes them: 60, 0.5, 1.25.
-void print_timed_out() {
-    char seconds[64];
-    std::snprintf(seconds, sizeof seconds, "%.3f", time_limit_seconds());
-    char* end = seconds + std::strlen(seconds);
-    while (end[-1] == '0') *--end = '\0';
-    if (end[-1] == '.') end[-1] = '\0';
-    console_start_line();
-    console_print("timed out after %s s\n", seconds);
-}
 
 // Every end of the terminal: what is queued for the line (due texts, keys
 // typed before the end) gets QUIT_PATIENCE_MS to leave.
@@ -67,6 +68,21 @@ void text(int byte) {
 }
 
 }  // namespace
+
+// Seconds as a person writes them: 60, 0.5, 1.25.
+void term_say_timed_out() {
+    char seconds[64];
+    std::snprintf(seconds, sizeof seconds, "%.3f", time_limit_seconds());
+    char* end = seconds + std::strlen(seconds);
+    while (end[-1] == '0') *--end = '\0';
+    if (end[-1] == '.') end[-1] = '\0';
+    console_start_line();
+    const std::string awaited = watch_awaited();
+    if (awaited.empty())
+        console_print("timed out after %s s\n", seconds);
+    else
+        console_print("timed out after %s s (waiting for %s)\n", seconds, awaited.c_str());
+}
 
 void term_from_line(int symbol) {
     if (symbol != SYM_STX) {
@@ -109,7 +125,7 @@ void term_end_run() {
     case watch_result::running:
         break;
     }
-    print_timed_out();
+    term_say_timed_out();
     leave(EXIT_TIMED_OUT);
 }
 

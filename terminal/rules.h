@@ -49,6 +49,8 @@ void term_send_texts();
 // the time-out cuts off a request in progress (host_request_cut), which
 // then runs out before the loop asks.
 bool term_run_decided();
+// "timed out after N s", and the --expect pattern still awaited.
+void term_say_timed_out();
 // Ends a decided run as term_quit does, with "failed: LINE" and status 1,
 // status 0, or "timed out after N s" and status 124.
 [[noreturn]] void term_end_run();

@@ -258,7 +258,7 @@ void watch_clear() {
 }
 
 bool watch_add_expect(const char* text, std::string* error) {
-    step s{false, {}, {}};
+    step s{false, {}, text};  // the pattern's text, for the time-out's message
     if (!compile(text, &s.expect, error)) return false;
     steps.push_back(std::move(s));
     any_expect = true;
@@ -328,6 +328,12 @@ void watch_line_quiet() {
 }
 
 watch_result watch_outcome() { return outcome; }
+
+std::string watch_awaited() {
+    for (size_t i = next_step; i < steps.size(); ++i)
+        if (!steps[i].is_send) return steps[i].text;
+    return "";
+}
 
 const std::string& watch_failed_line() { return failed_line; }
 

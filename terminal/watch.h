@@ -56,6 +56,8 @@ void watch_line_quiet();
 watch_result watch_outcome();
 // The line that matched a --fail pattern, without its line end.
 const std::string& watch_failed_line();
+// The --expect pattern the run waits for now; empty when none.
+std::string watch_awaited();
 
 // Bytes of --send texts that are due, and the next of them (-1: none).
 size_t watch_sends_due();

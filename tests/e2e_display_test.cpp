@@ -106,6 +106,11 @@ TEST(Display, MapsHexAndEchoOnTheConsoleAndTheLine) {
         {{"--hex"}, "\x10\x02\x0c" "0123456789abcd\x10\x10", "02 0C 30 31 32 33 34 35 36 37 38 39 61 62 63 64 \r\n10 ",
          "", ""},
         {{"--local-echo", "--map", "OCRNL,ONLCRNL"}, "", "x\r\n", "x\r", "x\r\n"},
+        // Enter echoed as a new line, not a CR the board's answer overwrites.
+        {{"--local-echo"}, "", "x\r\n", "x\r", "x\r"},
+        // The Backspace key (DEL from a terminal): BS unless --backspace del.
+        {{"--backspace", "bs"}, "", "", "a\x7f", "a\x08"},
+        {{"--backspace", "del"}, "", "", "a\x7f", "a\x7f"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.options;

@@ -68,7 +68,7 @@ TEST(WatchedRun, EachEndHasItsStatus) {
          {"start\r\n", "test 1 ok\r\n"}, "test 2 FAIL\r\n", 1, "failed: test 2 FAIL"},
         {"fail on an unfinished line", {"--fail", "FAIL|panic"}, {"FAI"}, "L", 1, "failed: FAIL"},
         {"time-out", {"--expect", "PASS", "--timeout", "0.5"}, {"working\r\n"}, "", 124,
-         "timed out after 0.5 s", 500},
+         "timed out after 0.5 s (waiting for PASS)", 500},
         {"line lost", {"--expect", "PASS", "--timeout", "30"}, {"PAS"}, CLOSE_LINE, 255},
         {"pattern split across reads", {"--expect", "ALL PASSED"}, {"ALL PA"}, "SSED\r\n", 0},
         {"GNU escapes, and a line a backtracking engine takes minutes for",

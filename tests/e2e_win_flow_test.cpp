@@ -135,7 +135,7 @@ TEST(WinFlow, AWatchedRunEndsWithItsStatus) {
         {{"--expect", "READY", "--expect", "PASS"}, "PASS\r\nREADY\r\nPAS", -1, nullptr},
         {{"--expect", "READY", "--expect", "PASS"}, "READY\r\nall PASS\r\n", 0, nullptr},
         {{"--expect", "PASS", "--fail", "FAIL"}, "test 1 FAIL\r\nPASS\r\n", 1, "failed: test 1 FAIL\n"},
-        {{"--expect", "PASS", "--timeout", "1"}, "nothing\r\n", 124, "timed out after 1 s\n"},
+        {{"--expect", "PASS", "--timeout", "1"}, "nothing\r\n", 124, "timed out after 1 s (waiting for PASS)\n"},
         // The GNU escapes, as tolvane takes them.
         {{"--expect", "\\bPASS\\b", "--fail", "^\\w+: FAILED"}, "PASSED\r\ntest_2: FAILED\r\n", 1,
          "failed: test_2: FAILED\n"},

@@ -26,7 +26,7 @@ for section in NAME SYNOPSIS DESCRIPTION OPTIONS "CONSOLE KEYS" "FILE SERVICE" "
 done
 
 # Called by its bare name, as the page shows it; -x is a usage error.
-usage=$(PATH="$(dirname "$bin"):$PATH" tolvane -x)
+usage=$(PATH="$(dirname "$bin"):$PATH" tolvane -x 2>&1)
 printf '%s\n' "$usage" | sed 1d | sed 's/^[[:space:]]*//' | while IFS= read -r line; do
     [ -z "$line" ] && continue
     if ! printf '%s\n' "$shown" | sed 's/^[[:space:]]*//' | grep -qxF -- "$line"; then

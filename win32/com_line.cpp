@@ -64,7 +64,7 @@ protected:
     }
 
     void write_failed() override {
-        console_print("COM write error\n");
+        console_error("COM write error\n");
         after_failure();
     }
 

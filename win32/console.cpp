@@ -160,6 +160,8 @@ size_t console_key_codes(const KEY_EVENT_RECORD& key, unsigned char codes[2]) {
 
 // Ctrl-C is a key for the target, as in tolvane: with processed input off
 // the console hands it over as the byte 0x03.
+const unsigned char KEYBOARD_BACKSPACE = 0x08;
+
 void keyboard_take() {
     if (input_mode_changed) return;
     console_in = GetStdHandle(STD_INPUT_HANDLE);

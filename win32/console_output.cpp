@@ -101,6 +101,11 @@ long console_write_out(const unsigned char* bytes, size_t count) {
     return static_cast<long>(size);
 }
 
+void console_write_error(const char* text, size_t count) {
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (err != nullptr && err != INVALID_HANDLE_VALUE) write_all(err, reinterpret_cast<const unsigned char*>(text), count);
+}
+
 bool log_file_open(const char* path, bool* ends_line) {
     // Appending, and reading only to see how the last run ended.
     log_file = std::fopen(path, "a+b");

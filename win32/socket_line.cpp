@@ -126,12 +126,12 @@ line_transport* network_transport_open(const line_settings& settings, bool first
     NetUrl parts;
     std::string why;
     if (!net_url_parse(url, &parts, &why)) {
-        if (!quiet) console_print("open: %s: %s\n", url, why.c_str());
+        if (!quiet) console_error("open: %s: %s\n", url, why.c_str());
         return nullptr;
     }
     SOCKET s = win_net_connect(parts, NET_CONNECT_PATIENCE_MS, &why);
     if (s == INVALID_SOCKET) {
-        if (!quiet && !quit_requested()) console_print("open: %s: %s\n", url, why.c_str());
+        if (!quiet && !quit_requested()) console_error("open: %s: %s\n", url, why.c_str());
         return nullptr;
     }
     socket_line* line = new socket_line;
