@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/frame.h"
 #include "base/serial_lines.h"
 #include "net/url.h"
 #include "terminal/display.h"
@@ -107,6 +108,33 @@ bool set_pulse(const char* arg, settings* s, std::string* message) {
     return true;
 }
 
+// --databits and --stopbits: one digit of those the drivers know.
+bool parse_digit(const char* arg, const char* digits, int* value) {
+    if (arg[0] == '\0' || arg[1] != '\0' || std::strchr(digits, arg[0]) == nullptr) return false;
+    *value = arg[0] - '0';
+    return true;
+}
+
+bool set_data_bits(const char* arg, settings* s, std::string* message) {
+    if (!parse_digit(arg, "5678", &s->line.data_bits)) return refuse(message, "option needs 5, 6, 7 or 8");
+    return s->line.frame_given = true;
+}
+
+bool set_parity(const char* arg, settings* s, std::string* message) {
+    if (!parse_parity(arg, &s->line.parity)) return refuse(message, "option needs none, odd, even, mark or space");
+    return s->line.frame_given = true;
+}
+
+bool set_stop_bits(const char* arg, settings* s, std::string* message) {
+    if (!parse_digit(arg, "12", &s->line.stop_bits)) return refuse(message, "option needs 1 or 2");
+    return s->line.frame_given = true;
+}
+
+bool set_flow(const char* arg, settings* s, std::string* message) {
+    if (!parse_flow(arg, &s->line.flow)) return refuse(message, "option needs none, hard or soft");
+    return s->line.frame_given = true;
+}
+
 bool set_stamps(const char*, settings* s, std::string*) {
     s->view.stamps = stamp_format::time_of_day;
     return true;
@@ -195,6 +223,11 @@ const option_row OPTION_TABLE[] = {
     {0, "dtr", REQUIRED, "--dtr on|off  hold DTR on or off", SET, set_dtr, nullptr, nullptr},
     {0, "rts", REQUIRED, "--rts on|off  hold RTS on or off", SET, set_rts, nullptr, nullptr},
     {0, "pulse", REQUIRED, "--pulse dtr|rts[:MS]  reset the board: the line on for MS ms (100)", SET, set_pulse,
+     nullptr, nullptr},
+    {0, "databits", REQUIRED, "--databits 5|6|7|8  data bits (8)", SET, set_data_bits, nullptr, nullptr},
+    {0, "parity", REQUIRED, "--parity none|odd|even|mark|space  parity (none)", SET, set_parity, nullptr, nullptr},
+    {0, "stopbits", REQUIRED, "--stopbits 1|2  stop bits (1)", SET, set_stop_bits, nullptr, nullptr},
+    {0, "flow", REQUIRED, "--flow none|hard|soft  flow control: none, RTS/CTS or XON/XOFF (none)", SET, set_flow,
      nullptr, nullptr},
     {'t', nullptr, NONE, "t       stamp each line of target text (also --timestamp)", SET, set_stamps, nullptr,
      nullptr},

@@ -672,7 +672,9 @@ void telnet_corpus() {
                          IAC, DO, BINARY, IAC, WILL, BINARY, IAC, DO, COM_PORT};
     const Bytes answers = [] {
         Bytes all;
-        for (const auto& s : tolvane::com_port_line_settings(921600)) {
+        tolvane::line_settings line;
+        line.baud = 921600;
+        for (const auto& s : tolvane::com_port_line_settings(line)) {
             const Bytes one = answer(s.command, s.value);
             all.insert(all.end(), one.begin(), one.end());
         }

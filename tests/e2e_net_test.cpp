@@ -181,12 +181,44 @@ TEST(NetLineRfc2217, WaitsForTheServerAndGoesOnWhenItIsBack) {
     quit(s);
 }
 
+// The frame asked for goes to ser2net as SET-DATASIZE, SET-PARITY and
+// SET-STOPSIZE, and ser2net sets the board's pty so: what the pty holds
+// of it shows there (Linux keeps the stop bits of a pty, and forces 8 bits
+// without parity).
+TEST(NetLineRfc2217, TheFrameReachesTheBoardsLine) {
+    PtyLab lab;
+    OPEN_LAB(lab, Kind::rfc2217, "net_frame");
+    Session s = connect(lab, {"--databits", "7", "--parity", "even", "--stopbits", "2", "--flow", "hard"});
+    const struct termios t = settings(lab.board.slave);
+    EXPECT_NE(t.c_cflag & CSTOPB, 0u) << "2 stop bits";
+    EXPECT_NE(t.c_cflag & CRTSCTS, 0u) << "RTS/CTS flow control";
+    EXPECT_EQ(t.c_cflag & PARODD, 0u) << "even parity";
+    if (pty_holds_frame(CS7 | PARENB)) EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), tcflag_t(CS7 | PARENB));
+    quit(s);
+}
+
 TEST(NetLineOpen, NothingListeningEndsWith255AndTheReason) {
     const std::string url = "rfc2217://127.0.0.1:" + std::to_string(free_port());
     Session s = start({"-c", url}, in_dir(scratch_dir("net_refused")));
     EXPECT_EQ(exit_code(wait_exit(s)), 255);
     EXPECT_EQ(s.console_output, "open: " + url + ": Connection refused\r\n");
     close_pty(s.console);
+}
+
+// A raw TCP line carries the bytes as they are: the frame and the flow
+// control asked for cannot reach the server's line, and are refused
+// before anything is connected.
+TEST(NetLineOpen, ATcpLineRefusesTheFrameAndFlowOptions) {
+    for (const char* option : {"--databits=7", "--parity=even", "--stopbits=2", "--flow=none"}) {
+        const std::string url = "tcp://127.0.0.1:" + std::to_string(free_port());
+        Session s = start({"-c", url, option}, in_dir(scratch_dir("net_tcp_frame")));
+        EXPECT_EQ(exit_code(wait_exit(s)), 2) << option;
+        EXPECT_EQ(s.console_output.find(tolvane_path() + ": " + url + " carries the bytes as they are: --databits, "
+                                        "--parity, --stopbits and --flow need rfc2217://\r\n"),
+                  0u)
+            << s.console_output;
+        close_pty(s.console);
+    }
 }
 
 TEST(NetLineOpen, ABadUrlIsAUsageError) {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/console.h"
+#include "base/frame.h"
 #include "win32/modem.h"
 #include "win32/overlapped_line.h"
 
@@ -19,6 +20,11 @@ constexpr int FAILURES_BEFORE_GONE = 8;
 constexpr int EMPTY_TURNS_BEFORE_LOOKING = 3;
 // The port's own queues.
 constexpr DWORD COM_QUEUE_SIZE = 30000;
+// With XON/XOFF: the room left in the input queue that sends XOFF, and what
+// it holds when XON follows.
+constexpr WORD COM_XON_XOFF_LIMIT = COM_QUEUE_SIZE / 4;
+constexpr char XON = 0x11;
+constexpr char XOFF = 0x13;
 
 class com_line : public overlapped_line {
 public:
@@ -72,6 +78,17 @@ protected:
     void purge_output() override { PurgeComm(handle, PURGE_TXABORT | PURGE_TXCLEAR); }
 };
 
+BYTE com_parity(parity_kind parity) {
+    switch (parity) {
+    case parity_kind::none: return NOPARITY;
+    case parity_kind::odd: return ODDPARITY;
+    case parity_kind::even: return EVENPARITY;
+    case parity_kind::mark: return MARKPARITY;
+    case parity_kind::space: return SPACEPARITY;
+    }
+    return NOPARITY;
+}
+
 bool is_c_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 line_transport* refuse(open_outcome* outcome, DWORD error, const char* name) {
@@ -90,29 +107,44 @@ const COMMTIMEOUTS com_timeouts = {
     0,         // WriteTotalTimeoutConstant: a write never gives up on its own
 };
 
-DCB com_settings(long baud) {
+DCB com_settings(const line_settings& line) {
+    const bool hard = line.flow == flow_kind::hard;
+    const bool soft = line.flow == flow_kind::soft;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = static_cast<DWORD>(baud);
+    dcb.BaudRate = static_cast<DWORD>(line.baud);
     dcb.fBinary = 1;
-    dcb.fParity = 0;
-    dcb.fOutxCtsFlow = 1;
+    dcb.fParity = 0;  // parity is sent, not checked: a byte that came with an error is shown as it came
+    dcb.fOutxCtsFlow = hard;
     dcb.fOutxDsrFlow = 0;
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fDsrSensitivity = 0;
-    dcb.fTXContinueOnXoff = 0;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
+    dcb.fTXContinueOnXoff = soft;
+    dcb.fOutX = soft;
+    dcb.fInX = soft;
     dcb.fErrorChar = 0;
     dcb.fNull = 0;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fRtsControl = hard ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
     dcb.fAbortOnError = 1;
-    dcb.XonLim = 0;
-    dcb.XoffLim = 0;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
+    // XOFF once the port's input queue has this little room left, XON once
+    // it holds no more than this.
+    dcb.XonLim = soft ? COM_XON_XOFF_LIMIT : 0;
+    dcb.XoffLim = soft ? COM_XON_XOFF_LIMIT : 0;
+    dcb.ByteSize = static_cast<BYTE>(line.data_bits);
+    dcb.Parity = com_parity(line.parity);
+    dcb.StopBits = line.stop_bits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.XonChar = soft ? XON : 0;
+    dcb.XoffChar = soft ? XOFF : 0;
     return dcb;
+}
+
+std::string com_frame_refused(const line_settings& line, const DCB& asked, const DCB& got) {
+    if (got.ByteSize != asked.ByteSize) return frame_part_text(line, frame_part::data_bits);
+    if (got.Parity != asked.Parity) return frame_part_text(line, frame_part::parity);
+    if (got.StopBits != asked.StopBits) return frame_part_text(line, frame_part::stop_bits);
+    if (got.fOutxCtsFlow != asked.fOutxCtsFlow || got.fOutX != asked.fOutX || got.fInX != asked.fInX)
+        return frame_part_text(line, frame_part::flow);
+    return "";
 }
 
 int com_port_number(const char* device) {
@@ -141,7 +173,7 @@ line_transport* device_transport_open(const line_settings& settings, bool first,
         return refuse(outcome, GetLastError(), name);
     }
     port->baud = settings.baud;
-    DCB dcb = com_settings(settings.baud);
+    DCB dcb = com_settings(settings);
     modem_dcb_levels(&dcb, settings);  // --dtr, --rts
 
     port->handle =
@@ -157,6 +189,16 @@ line_transport* device_transport_open(const line_settings& settings, bool first,
         delete port;
         outcome->result = open_result::failed;
         outcome->message = com_open_error(name, error);
+        return nullptr;
+    }
+    // Drivers take what they can, and say so only in what they read back.
+    DCB got = dcb;
+    const std::string refused = GetCommState(port->handle, &got) ? com_frame_refused(settings, dcb, got) : "";
+    if (!refused.empty()) {
+        CloseHandle(port->handle);
+        delete port;
+        outcome->result = open_result::failed;
+        outcome->message = std::string(name) + ": " + refused + " not supported\n";
         return nullptr;
     }
     COMMTIMEOUTS timeouts = com_timeouts;
