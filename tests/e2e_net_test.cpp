@@ -193,7 +193,9 @@ TEST(NetLineRfc2217, TheFrameReachesTheBoardsLine) {
     EXPECT_NE(t.c_cflag & CSTOPB, 0u) << "2 stop bits";
     EXPECT_NE(t.c_cflag & CRTSCTS, 0u) << "RTS/CTS flow control";
     EXPECT_EQ(t.c_cflag & PARODD, 0u) << "even parity";
-    if (pty_holds_frame(CS7 | PARENB)) EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), tcflag_t(CS7 | PARENB));
+    if (pty_holds_frame(CS7 | PARENB)) {
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), tcflag_t(CS7 | PARENB));
+    }
     quit(s);
 }
 
