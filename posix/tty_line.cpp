@@ -3,6 +3,7 @@
 // and put back on every way out.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -59,6 +60,15 @@ public:
     }
 
     long speed() const override { return baud_in_force; }
+
+    // TIOCSBRK rather than tcsendbreak: the caller times the break, so a
+    // line held back by flow control cannot hold the program in it.
+    bool set_break(bool on) override { return ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0; }
+    bool set_modem_line(modem_line line, bool on) override { return port_set_modem_line(fd, line, on); }
+    void read_modem_lines(modem_state* state) override {
+        if (!port_read_modem_lines(fd, &state->on)) return;
+        state->known = MODEM_DTR | MODEM_RTS | MODEM_CTS | MODEM_DSR | MODEM_CD | MODEM_RI;
+    }
 };
 
 bool device_absent(int error) { return error == ENOENT || error == ENODEV || error == ENXIO || error == EIO; }

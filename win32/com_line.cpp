@@ -33,6 +33,34 @@ public:
 
     long speed() const override { return baud; }
 
+    bool set_break(bool on) override { return (on ? SetCommBreak(handle) : ClearCommBreak(handle)) != 0; }
+    bool set_modem_line(modem_line line, bool on) override {
+        if (!com_set_modem_line(handle, line, on)) return false;
+        (line == modem_line::dtr ? dtr_on : rts_on) = on;
+        return true;
+    }
+    // The inputs as the driver has them; DTR and RTS as they were set
+    // (through the DCB at the open, or since).
+    void read_modem_lines(modem_state* state) override {
+        if (!levels_known) return;
+        state->known = MODEM_DTR | MODEM_RTS;
+        state->on = (dtr_on ? unsigned{MODEM_DTR} : 0u) | (rts_on ? unsigned{MODEM_RTS} : 0u);
+        DWORD status = 0;
+        if (!GetCommModemStatus(handle, &status)) return;
+        state->known |= MODEM_CTS | MODEM_DSR | MODEM_CD | MODEM_RI;
+        const struct {
+            DWORD flag;
+            unsigned modem;
+        } inputs[] = {{MS_CTS_ON, MODEM_CTS}, {MS_DSR_ON, MODEM_DSR}, {MS_RLSD_ON, MODEM_CD}, {MS_RING_ON, MODEM_RI}};
+        for (const auto& input : inputs)
+            if (status & input.flag) state->on |= input.modem;
+    }
+
+    // Set from the DCB the port was opened with.
+    bool levels_known = false;
+    bool dtr_on = false;
+    bool rts_on = false;
+
 protected:
     BOOL start_read_call(unsigned char* buffer, DWORD size, DWORD* got, OVERLAPPED* overlapped) override {
         return ReadFile(handle, buffer, size, got, overlapped);
@@ -207,6 +235,10 @@ line_transport* device_transport_open(const line_settings& settings, bool first,
     line_settings named = settings;
     named.device = name;  // "COM3: no modem lines"
     com_set_modem_lines(port->handle, named, first);  // --dtr, --rts, --pulse
+    // With RTS/CTS flow control the driver drives RTS: its level is not ours to tell.
+    port->levels_known = dcb.fRtsControl != RTS_CONTROL_HANDSHAKE;
+    port->dtr_on = dcb.fDtrControl == DTR_CONTROL_ENABLE;
+    port->rts_on = dcb.fRtsControl == RTS_CONTROL_ENABLE;
     port->poll();  // the first read in flight
     outcome->result = open_result::opened;
     return port;

@@ -27,4 +27,6 @@ void com_set_modem_lines(HANDLE handle, const line_settings& settings, bool firs
     modem_apply(settings, first, set_line, handle, sleep_ms);
 }
 
+bool com_set_modem_line(HANDLE handle, modem_line line, bool on) { return set_line(handle, line, on); }
+
 }  // namespace tolvane
