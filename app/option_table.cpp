@@ -135,6 +135,20 @@ bool set_flow(const char* arg, settings* s, std::string* message) {
     return s->line.frame_given = true;
 }
 
+// --command-key: a letter, for Ctrl and that letter; q is Ctrl-Q, which
+// ends the program.
+bool set_command_key(const char* arg, settings* s, std::string* message) {
+    if (std::strcmp(arg, "none") == 0) {
+        s->view.command_key = NO_COMMAND_KEY;
+        return true;
+    }
+    const int letter = std::tolower(static_cast<unsigned char>(arg[0]));
+    if (arg[0] == '\0' || arg[1] != '\0' || letter < 'a' || letter > 'z' || letter == 'q')
+        return refuse(message, "option needs a letter other than q, or none");
+    s->view.command_key = letter & 0x1F;
+    return true;
+}
+
 bool set_stamps(const char*, settings* s, std::string*) {
     s->view.stamps = stamp_format::time_of_day;
     return true;
@@ -238,6 +252,8 @@ const option_row OPTION_TABLE[] = {
     {0, "hex", NONE, "--hex       show target bytes in hex, 16 to a line", SET, set_hex, nullptr, clear_hex},
     {0, "local-echo", NONE, "--local-echo  show the keys as they are sent", SET, set_local_echo, nullptr,
      clear_local_echo},
+    {0, "command-key", REQUIRED, "--command-key <letter>|none  Ctrl and letter, then a key: a command (t; ? lists)",
+     SET, set_command_key, nullptr, nullptr},
     {0, "expect", REQUIRED, "--expect <re>  end with status 0 once each such pattern matched, in order", SET,
      add_expect, always, nullptr},
     {0, "fail", REQUIRED, "--fail <re>    end with status 1 on a line that matches", SET, add_fail, always, nullptr},

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdarg>
+#include <cstring>
 
 #include "base/console_platform.h"
 #include "base/output_queue.h"
@@ -77,6 +78,13 @@ void console_print(const char* format, ...) {
     out.last_shown = static_cast<unsigned char>(text.back());
     // The log is a text file: its lines end in LF whatever the console needs.
     session_log_write(text.data(), text.size());
+    console_flush();
+}
+
+void console_control(const char* bytes) {
+    queue_batch();
+    out.screen.append(bytes, std::strlen(bytes));
+    out.last_shown = '\n';
     console_flush();
 }
 

@@ -11,6 +11,7 @@
 #include "base/keys.h"
 #include "base/serial_lines.h"
 #include "base/session_log.h"
+#include "base/session_stats.h"
 #include "base/stop.h"
 #include "base/text_format.h"
 #include "base/time_limit.h"
@@ -74,6 +75,7 @@ bool write_queued() {
         const long n = line.transport->write(line.out.data() + done, line.out_count - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
+            stats().bytes_to_line += static_cast<uint64_t>(n);
         } else {
             failed = n == LINE_FAILED;
             break;
@@ -165,6 +167,7 @@ bool read_some() {
         line.in_next = 0;
         line.in_end = static_cast<size_t>(n);
         ++line.reads;
+        stats().bytes_from_line += static_cast<uint64_t>(n);
         return true;
     }
     if (n == LINE_FAILED) line_lost("read");
@@ -234,7 +237,8 @@ line_transport* open_device(const line_settings& settings, bool first, open_outc
 }
 
 // -w at start: a device that is not there yet is looked for a few times a
-// second, the keyboard read for Ctrl-Q (other keys have no line to go to).
+// second, the keyboard read for Ctrl-Q and the commands (keys have no line
+// to go to).
 line_transport* open_when_there(const line_settings& settings) {
     open_outcome outcome;
     line_transport* transport = open_device(settings, true, &outcome);
@@ -249,7 +253,7 @@ line_transport* open_when_there(const line_settings& settings) {
     for (;;) {
         const deadline look = deadline::in(LOOK_MS);
         while (!look.passed() && !quit_requested()) wait_once(0, look);
-        keys_clear();
+        keys_without_line();
         if (quit_requested()) stop_now(0);
         transport = open_device(settings, true, &outcome);
         if (transport != nullptr) break;
@@ -383,6 +387,8 @@ bool line_send_break(int ms) {
 }
 
 bool line_set_modem_line(modem_line which, bool on) {
+    if (!usable()) return false;
+    send_queued_first();
     if (!usable() || !line.transport->set_modem_line(which, on)) return false;
     (which == modem_line::dtr ? line.settings.dtr : line.settings.rts) = on ? line_level::on : line_level::off;
     pass_transport_output();
@@ -393,7 +399,8 @@ bool line_pulse() {
     const modem_line which = line.settings.pulse_line;
     if (which == modem_line::none || !usable()) return false;
     const line_level held = which == modem_line::dtr ? line.settings.dtr : line.settings.rts;
-    if (!line.transport->set_modem_line(which, true)) return false;
+    send_queued_first();
+    if (!usable() || !line.transport->set_modem_line(which, true)) return false;
     pass_transport_output();
     pause_ms(line.settings.pulse_ms);
     if (!usable()) return true;

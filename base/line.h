@@ -83,10 +83,10 @@ bool line_reopen();
 const line_settings& line_settings_now();
 
 // The command keys' operations on the open line. Each is false where the
-// line cannot do it, or while there is none (-w: gone).
+// line cannot do it, or while there is none (-w: gone). What is queued for
+// the line goes out first (within the quit patience).
 //
-// The break condition for ms: what is queued goes out first (within the
-// quit patience), then the break, then the line takes output again.
+// The break condition for ms, then the line takes output again.
 bool line_send_break(int ms);
 // DTR or RTS to a level, kept for the rest of the run (a reopen under -w
 // sets it again).

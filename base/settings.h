@@ -73,7 +73,12 @@ struct view_settings {
     stamp_format stamps = stamp_format::none;
     bool hex = false;         // --hex
     bool local_echo = false;  // --local-echo
+    // --command-key: the key that makes the next one a command (Ctrl-T);
+    // NO_COMMAND_KEY: every key goes to the target.
+    int command_key = 0x14;
 };
+
+constexpr int NO_COMMAND_KEY = -1;
 
 // --expect, --fail, --send, in command-line order.
 struct watch_step {

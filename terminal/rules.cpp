@@ -7,9 +7,11 @@
 #include "base/deadline.h"
 #include "base/keys.h"
 #include "base/line.h"
+#include "base/session_stats.h"
 #include "base/time_limit.h"
 #include "fileservice/rpc.h"
 #include "link/link.h"
+#include "terminal/commands.h"
 #include "terminal/display.h"
 #include "terminal/watch.h"
 
@@ -60,6 +62,7 @@ void print_timed_out() {
 void term_from_line(int symbol) {
     if (symbol == SYM_STX) {
         console_flush();  // the target's text shows before the request's trace
+        ++stats().requests;
         rpc_serve();
     } else if (symbol != FORM_FEED) {
         watch_put(symbol & 0xFF);  // matched as it came, before any display map
@@ -72,7 +75,16 @@ void term_from_line(int symbol) {
 void term_line_quiet() { watch_line_quiet(); }
 
 void term_send_keys() {
-    while (keys_queued() > 0 && line_room() >= KEY_BYTES_MAX) send_key(keys_take());
+    for (int next; (next = keys_peek()) >= 0;) {
+        if (next & KEY_COMMAND) {
+            keys_take();
+            command_run(next & 0xFF);  // in its place among the keys
+        } else if (line_room() >= KEY_BYTES_MAX) {
+            send_key(keys_take());
+        } else {
+            return;
+        }
+    }
 }
 
 void term_send_texts() {

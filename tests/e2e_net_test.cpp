@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "client/hostfs.h"
@@ -196,6 +197,54 @@ TEST(NetLineRfc2217, TheFrameReachesTheBoardsLine) {
     if (pty_holds_frame(CS7 | PARENB)) {
         EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), tcflag_t(CS7 | PARENB));
     }
+    quit(s);
+}
+
+namespace {
+
+// Where needle first appears in haystack from `from` on; npos when not.
+size_t find_bytes(const Bytes& haystack, const Bytes& needle, size_t from = 0) {
+    if (from > haystack.size()) return std::string::npos;
+    const auto at = std::search(haystack.begin() + static_cast<long>(from), haystack.end(), needle.begin(), needle.end());
+    return at == haystack.end() ? std::string::npos : static_cast<size_t>(at - haystack.begin());
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+}  // namespace
+
+// Against a server that records what it gets: the frame and the flow
+// control go out as COM-PORT commands at the open; the command keys'
+// break (on, then off), DTR and RTS as SET-CONTROL in their place among
+// the keys, and the line's state shows the levels set.
+TEST(NetLineRfc2217, TheFrameAndTheCommandKeysReachTheServer) {
+    Rfc2217Recorder server;
+    ASSERT_EQ(start_rfc2217_recorder(server), "");
+    Session s = start({"-c", server.url(), "--databits", "7", "--parity", "even", "--stopbits", "2", "--flow", "soft"},
+                      in_dir(scratch_dir("net_recorded")));
+    ASSERT_TRUE(console_wait_for(s, "Exit with Ctrl-Q\r\n\r\n")) << s.console_output;
+    ASSERT_TRUE(console_wait_raw(s));
+    const Bytes frame = cat({com_port_request(2, 7), com_port_request(3, 3), com_port_request(4, 2),
+                             com_port_request(5, 2)});
+    const Bytes keys = cat({{'a'}, com_port_request(5, 5), com_port_request(5, 6), {'c'}, com_port_request(5, 9),
+                            com_port_request(5, 12), {'e'}});
+    console_type(s, {'a', 0x14, 'b', 'c', 0x14, 'd', 0x14, 'r', 'e', 0x14, 'L'});
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (find_bytes(server.so_far(), keys) == std::string::npos && std::chrono::steady_clock::now() < until)
+        pause_ms(20);
+    const Bytes got = server.so_far();
+    const size_t frame_at = find_bytes(got, frame);
+    EXPECT_NE(frame_at, std::string::npos) << hex(got);
+    const size_t reset_at = find_bytes(got, reset_sequence(), frame_at);
+    EXPECT_NE(reset_at, std::string::npos) << "the reset after the frame: " << hex(got);
+    EXPECT_EQ(find_bytes(got, keys, reset_at), got.size() - keys.size()) << hex(got);
+    EXPECT_TRUE(console_wait_for(s, "break sent (250 ms)\r\nDTR off\r\nRTS off\r\n" + server.url() +
+                                        ": 115200 Baud 7E2, soft flow control (XON/XOFF); DTR off, RTS off\r\n"))
+        << s.console_output;
     quit(s);
 }
 
