@@ -105,6 +105,7 @@ TEST_P(NetLine, EveryByteValueBothWays) {
     Bytes keys, expected;
     for (int k = 0; k < 256; ++k) {
         if (k == 0x11) continue;  // Ctrl-Q
+        if (k == 0x14) keys.push_back(0x14);  // Ctrl-T, the command key: twice sends it
         keys.push_back(static_cast<uint8_t>(k));
         if (k == 0x02 || k == 0x03 || k == 0x10) expected.push_back(0x10);
         expected.push_back(k == 0x7F ? 0x08 : static_cast<uint8_t>(k));  // DEL goes as BS
