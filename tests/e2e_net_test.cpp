@@ -186,7 +186,7 @@ TEST(NetLineRfc2217, WaitsForTheServerAndGoesOnWhenItIsBack) {
 // The frame asked for goes to ser2net as SET-DATASIZE, SET-PARITY and
 // SET-STOPSIZE, and ser2net sets the board's pty so: what the pty holds
 // of it shows there (Linux keeps the stop bits of a pty, and forces 8 bits
-// without parity).
+// without parity). The command keys' requests go there too.
 TEST(NetLineRfc2217, TheFrameReachesTheBoardsLine) {
     PtyLab lab;
     OPEN_LAB(lab, Kind::rfc2217, "net_frame");
@@ -198,6 +198,10 @@ TEST(NetLineRfc2217, TheFrameReachesTheBoardsLine) {
     if (pty_holds_frame(CS7 | PARENB)) {
         EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), tcflag_t(CS7 | PARENB));
     }
+    // ser2net takes the command keys' break and DTR, and the keys go on.
+    console_type(s, {0x14, 'b', 0x14, 'd', 'k'});
+    EXPECT_EQ(hex(pty_io::read_exactly(lab.board.master, 1, 3000)), hex({'k'}));
+    EXPECT_TRUE(console_wait_for(s, "break sent (250 ms)\r\nDTR off\r\n")) << s.console_output;
     quit(s);
 }
 
