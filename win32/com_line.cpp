@@ -42,9 +42,8 @@ public:
     // The inputs as the driver has them; DTR and RTS as they were set
     // (through the DCB at the open, or since).
     void read_modem_lines(modem_state* state) override {
-        if (!levels_known) return;
-        state->known = MODEM_DTR | MODEM_RTS;
-        state->on = (dtr_on ? unsigned{MODEM_DTR} : 0u) | (rts_on ? unsigned{MODEM_RTS} : 0u);
+        state->known = MODEM_DTR | (rts_driven ? 0u : unsigned{MODEM_RTS});
+        state->on = (dtr_on ? unsigned{MODEM_DTR} : 0u) | (rts_on && !rts_driven ? unsigned{MODEM_RTS} : 0u);
         DWORD status = 0;
         if (!GetCommModemStatus(handle, &status)) return;
         state->known |= MODEM_CTS | MODEM_DSR | MODEM_CD | MODEM_RI;
@@ -56,8 +55,9 @@ public:
             if (status & input.flag) state->on |= input.modem;
     }
 
-    // Set from the DCB the port was opened with.
-    bool levels_known = false;
+    // Set from the DCB the port was opened with; RTS is the driver's with
+    // RTS/CTS flow control.
+    bool rts_driven = false;
     bool dtr_on = false;
     bool rts_on = false;
 
@@ -236,9 +236,12 @@ line_transport* device_transport_open(const line_settings& settings, bool first,
     named.device = name;  // "COM3: no modem lines"
     com_set_modem_lines(port->handle, named, first);  // --dtr, --rts, --pulse
     // With RTS/CTS flow control the driver drives RTS: its level is not ours to tell.
-    port->levels_known = dcb.fRtsControl != RTS_CONTROL_HANDSHAKE;
+    port->rts_driven = dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
     port->dtr_on = dcb.fDtrControl == DTR_CONTROL_ENABLE;
     port->rts_on = dcb.fRtsControl == RTS_CONTROL_ENABLE;
+    // The pulse at the first open leaves its line off unless it is held on.
+    if (first && settings.pulse_line == modem_line::dtr) port->dtr_on = settings.dtr == line_level::on;
+    if (first && settings.pulse_line == modem_line::rts) port->rts_on = settings.rts == line_level::on;
     port->poll();  // the first read in flight
     outcome->result = open_result::opened;
     return port;
