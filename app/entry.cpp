@@ -12,6 +12,7 @@
 #include "fileservice/rpc.h"
 #include "link/link.h"
 #include "net/url.h"
+#include "terminal/commands.h"
 #include "terminal/display.h"
 #include "terminal/rules.h"
 #include "terminal/term_loop.h"
@@ -42,6 +43,7 @@ int run(int argc, char* argv[]) {
     const int scanned = scan_options(argc, argv, &s);
     if (scanned != GO_ON) return scanned;
     display_start(s.view);
+    commands_start(s);  // before the line: the waits for it take the commands too
     time_limit_start(s.time_limit_seconds);
     // A log that cannot be written ends the program as a line that cannot be opened.
     if (!s.log_path.empty() && !session_log_open(s.log_path.c_str(), s.line.device.c_str())) {

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/frame.h"
 #include "base/serial_lines.h"
 #include "net/url.h"
 #include "terminal/display.h"
@@ -104,6 +105,47 @@ bool set_pulse(const char* arg, settings* s, std::string* message) {
     if (!named || ms == 0) return refuse(message, "option needs dtr or rts[:MS], MS up to 60000");
     s->line.pulse_line = name == "dtr" ? modem_line::dtr : modem_line::rts;
     s->line.pulse_ms = static_cast<int>(ms);
+    return true;
+}
+
+// --databits and --stopbits: one digit of those the drivers know.
+bool parse_digit(const char* arg, const char* digits, int* value) {
+    if (arg[0] == '\0' || arg[1] != '\0' || std::strchr(digits, arg[0]) == nullptr) return false;
+    *value = arg[0] - '0';
+    return true;
+}
+
+bool set_data_bits(const char* arg, settings* s, std::string* message) {
+    if (!parse_digit(arg, "5678", &s->line.data_bits)) return refuse(message, "option needs 5, 6, 7 or 8");
+    return s->line.frame_given = true;
+}
+
+bool set_parity(const char* arg, settings* s, std::string* message) {
+    if (!parse_parity(arg, &s->line.parity)) return refuse(message, "option needs none, odd, even, mark or space");
+    return s->line.frame_given = true;
+}
+
+bool set_stop_bits(const char* arg, settings* s, std::string* message) {
+    if (!parse_digit(arg, "12", &s->line.stop_bits)) return refuse(message, "option needs 1 or 2");
+    return s->line.frame_given = true;
+}
+
+bool set_flow(const char* arg, settings* s, std::string* message) {
+    if (!parse_flow(arg, &s->line.flow)) return refuse(message, "option needs none, hard or soft");
+    return s->line.frame_given = true;
+}
+
+// --command-key: a letter, for Ctrl and that letter; q is Ctrl-Q, which
+// ends the program.
+bool set_command_key(const char* arg, settings* s, std::string* message) {
+    if (std::strcmp(arg, "none") == 0) {
+        s->view.command_key = NO_COMMAND_KEY;
+        return true;
+    }
+    const int letter = std::tolower(static_cast<unsigned char>(arg[0]));
+    if (arg[0] == '\0' || arg[1] != '\0' || letter < 'a' || letter > 'z' || letter == 'q')
+        return refuse(message, "option needs a letter other than q, or none");
+    s->view.command_key = letter & 0x1F;
     return true;
 }
 
@@ -219,6 +261,13 @@ const option_row OPTION_TABLE[] = {
     {0, "rts", REQUIRED, "on|off", "hold RTS on or off", SET, set_rts, nullptr, nullptr, nullptr},
     {0, "pulse", REQUIRED, "dtr|rts[:MS]", "reset the board: the line on for MS ms (100)", SET, set_pulse, nullptr,
      nullptr, nullptr},
+    {0, "databits", REQUIRED, "5|6|7|8", "data bits (8)", SET, set_data_bits, nullptr, nullptr, nullptr},
+    {0, "parity", REQUIRED, "none|odd|even|mark|space", "parity (none)", SET, set_parity, nullptr, nullptr, nullptr},
+    {0, "stopbits", REQUIRED, "1|2", "stop bits (1)", SET, set_stop_bits, nullptr, nullptr, nullptr},
+    {0, "flow", REQUIRED, "none|hard|soft", "flow control: none, RTS/CTS or XON/XOFF (none)", SET, set_flow, nullptr,
+     nullptr, nullptr},
+    {0, "command-key", REQUIRED, "LETTER|none", "Ctrl and LETTER, then a key, is a command (t; ? lists them)", SET,
+     set_command_key, nullptr, nullptr, nullptr},
     {0, "expect", REQUIRED, "RE", "end with status 0 once each such pattern matched, in order", SET, add_expect,
      always, nullptr, nullptr},
     {0, "fail", REQUIRED, "RE", "end with status 1 on a line that matches", SET, add_fail, always, nullptr, nullptr},

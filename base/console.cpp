@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdarg>
+#include <cstring>
 
 #include "base/console_platform.h"
 #include "base/output_queue.h"
@@ -101,6 +102,13 @@ void console_error(const char* format, ...) {
     if (out.error_crlf) out.last_shown = static_cast<unsigned char>(text.back());
     session_log_write(text.data(), text.size());
     session_log_send();
+}
+
+void console_control(const char* bytes) {
+    queue_batch();
+    out.screen.append(bytes, std::strlen(bytes));
+    out.last_shown = '\n';
+    console_flush();
 }
 
 void console_start_line() {

@@ -52,6 +52,10 @@ void console_error(const char* format, ...)
 #endif
     ;
 
+// Bytes for the screen alone, never the log: a control sequence (the
+// command key's clear screen). The console is then at a line's start.
+void console_control(const char* bytes);
+
 // Ends the line the console is on, if the last thing shown did not, so
 // that the next text starts a line of its own.
 void console_start_line();

@@ -1,56 +1,100 @@
 #include "base/keys.h"
 
-#include <cstring>
+#include <cstdint>
 #include <deque>
 
 #include "base/console.h"
+#include "base/settings.h"
 
 namespace tolvane {
 
 namespace {
 
-std::deque<unsigned char> queue;
-bool quit = false;
-bool said_dropped = false;
+struct key_queue {
+    std::deque<uint16_t> entries;  // keys, and commands with KEY_COMMAND
+    bool quit = false;
+    bool said_dropped = false;
+    int command_key = 0x14;   // Ctrl-T
+    bool after_command_key = false;
+    command_action act = nullptr;
+};
+key_queue keys;
+
+// Queues one entry if there is room; says once that keys are dropped.
+void queue(int entry) {
+    if (keys.entries.size() >= KEY_QUEUE_MAX) {
+        if (!keys.said_dropped) console_print("keys dropped: the line takes none\n");
+        keys.said_dropped = true;
+        return;
+    }
+    keys.entries.push_back(static_cast<uint16_t>(entry));
+}
+
+// The key typed after the command key: itself or Ctrl-Q go as keys, q
+// ends as Ctrl-Q, anything else is a command.
+void after_command_key(int key) {
+    keys.after_command_key = false;
+    if (key == keys.command_key || key == KEY_QUIT)
+        queue(key);
+    else if (key == KEY_COMMAND_QUIT)
+        keys.quit = true;
+    else
+        queue(KEY_COMMAND | key);
+}
 
 }  // namespace
 
-size_t keys_room() { return queue.size() >= KEY_QUEUE_MAX ? 0 : KEY_QUEUE_MAX - queue.size(); }
+void keys_set_command_key(int key) { keys.command_key = key; }
 
-size_t keys_queued() { return queue.size(); }
+size_t keys_room() {
+    return keys.entries.size() >= KEY_QUEUE_MAX ? 0 : KEY_QUEUE_MAX - keys.entries.size();
+}
 
-void keys_add(const unsigned char* keys, size_t count) {
-    if (quit) return;
-    const void* quit_key = std::memchr(keys, KEY_QUIT, count);
-    if (quit_key) {
-        count = static_cast<size_t>(static_cast<const unsigned char*>(quit_key) - keys);
-        quit = true;
+size_t keys_queued() { return keys.entries.size(); }
+
+void keys_add(const unsigned char* typed, size_t count) {
+    for (size_t i = 0; i < count && !keys.quit; ++i) {
+        const int key = typed[i];
+        if (keys.after_command_key)
+            after_command_key(key);
+        else if (key == KEY_QUIT)
+            keys.quit = true;
+        else if (key == keys.command_key)
+            keys.after_command_key = true;
+        else
+            queue(key);
     }
-    if (count > keys_room()) {
-        if (!said_dropped) console_print("keys dropped: the line takes none\n");
-        said_dropped = true;
-        count = keys_room();
-    }
-    queue.insert(queue.end(), keys, keys + count);
 }
 
 int keys_take() {
-    if (queue.empty()) return -1;
-    const int key = queue.front();
-    queue.pop_front();
-    return key;
+    if (keys.entries.empty()) return -1;
+    const int entry = keys.entries.front();
+    keys.entries.pop_front();
+    return entry;
 }
 
-void keys_clear() { queue.clear(); }
+int keys_peek() { return keys.entries.empty() ? -1 : keys.entries.front(); }
 
-bool quit_requested() { return quit; }
+void keys_clear() { keys.entries.clear(); }
 
-void request_quit() { quit = true; }
+void keys_set_command_action(command_action act) { keys.act = act; }
+
+void keys_without_line() {
+    std::deque<uint16_t> entries;
+    entries.swap(keys.entries);
+    for (const int entry : entries)
+        if ((entry & KEY_COMMAND) && keys.act) keys.act(entry & 0xFF);
+}
+
+bool quit_requested() { return keys.quit; }
+
+void request_quit() { keys.quit = true; }
 
 void keys_reset() {
-    queue.clear();
-    quit = false;
-    said_dropped = false;
+    keys.entries.clear();
+    keys.quit = false;
+    keys.said_dropped = false;
+    keys.after_command_key = false;
 }
 
 }  // namespace tolvane

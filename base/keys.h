@@ -1,10 +1,13 @@
-// Keys typed on the host, on their way to the line, and Ctrl-Q.
+// Keys typed on the host, on their way to the line, Ctrl-Q, and the
+// commands of the command key.
 //
 // Keys are read in one place (the console, from any wait of the program)
 // and acted on in another (the terminal loop, after the wait returned). A
 // wait only records: keys go into this queue in the order typed, Ctrl-Q
-// sets the quit flag and the keys typed after it are dropped. Nothing here
-// sends, so a wait never touches what an enclosing loop is working on.
+// sets the quit flag and the keys typed after it are dropped, and a key
+// typed after the command key (Ctrl-T) is queued as a command in its place
+// among the keys. Nothing here sends, so a wait never touches what an
+// enclosing loop is working on.
 #pragma once
 
 #include <cstddef>
@@ -12,11 +15,20 @@
 namespace tolvane {
 
 constexpr int KEY_QUIT = 0x11;  // Ctrl-Q
+// A queued command: the key typed after the command key, with this bit.
+// The command key twice, or it and Ctrl-Q, queue that key itself; it and
+// q set the quit flag as Ctrl-Q does.
+constexpr int KEY_COMMAND = 0x100;
+constexpr int KEY_COMMAND_QUIT = 'q';
 // Keys waiting for a line that takes nothing: once this many are queued,
 // keys piped in wait in their pipe, and keys typed on a terminal are still
 // read for Ctrl-Q but dropped ("keys dropped: the line takes none", once),
 // so memory stays bounded.
 constexpr size_t KEY_QUEUE_MAX = size_t{1} << 20;
+
+// The command key for the rest of the run (Ctrl-T unless changed);
+// NO_COMMAND_KEY (base/settings.h) for none.
+void keys_set_command_key(int key);
 
 // How many keys the queue takes now (what one read may fetch).
 size_t keys_room();
@@ -25,18 +37,29 @@ size_t keys_queued();
 // Records keys read from the console. A Ctrl-Q among them sets the quit
 // flag; it and everything after it are not queued. Keys beyond the room
 // are dropped (said once), so a reader asks for keys_room() at most
-// unless it reads only to see Ctrl-Q.
+// unless it reads only to see Ctrl-Q. A command key at the end waits for
+// the key of the next call.
 void keys_add(const unsigned char* keys, size_t count);
-// The oldest queued key, taken out of the queue; -1 when there is none.
+// The oldest queued key or command (KEY_COMMAND | key), taken out of the
+// queue, or only looked at; -1 when there is none.
 int keys_take();
+int keys_peek();
 // The keys have no line to go to (the line went away): all are dropped.
 void keys_clear();
+
+// While a line is waited for (-w), in place of keys_clear: the keys are
+// dropped and each command is handed to the action the terminal gave
+// (none given: dropped too).
+using command_action = void (*)(int key);
+void keys_set_command_action(command_action act);
+void keys_without_line();
 
 // Ctrl-Q was typed. Once set it stays set for the rest of the run.
 bool quit_requested();
 void request_quit();
 
-// The queue empty and no Ctrl-Q: a run of its own (tests and fuzzing).
+// The queue empty, no Ctrl-Q and no command key half typed: a run of its
+// own (tests and fuzzing). The command key and the action stay.
 void keys_reset();
 
 }  // namespace tolvane

@@ -11,6 +11,7 @@
 #include "base/keys.h"
 #include "base/serial_lines.h"
 #include "base/session_log.h"
+#include "base/session_stats.h"
 #include "base/stop.h"
 #include "base/text_format.h"
 #include "base/time_limit.h"
@@ -81,6 +82,7 @@ bool write_queued() {
         const long n = line.transport->write(line.out.data() + done, line.out_count - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
+            stats().bytes_to_line += static_cast<uint64_t>(n);
         } else {
             failed = n == LINE_FAILED;
             break;
@@ -172,6 +174,7 @@ bool read_some() {
         line.in_next = 0;
         line.in_end = static_cast<size_t>(n);
         ++line.reads;
+        stats().bytes_from_line += static_cast<uint64_t>(n);
         return true;
     }
     if (n == LINE_FAILED) line_lost("read");
@@ -195,6 +198,32 @@ bool make_room(size_t size) {
     return !line_request_cut() && line.out_count + size <= line.out.size();
 }
 
+// What the transport has for the other end (telnet commands) goes out
+// before the next data.
+void pass_transport_output() {
+    line.out_count += line.transport->take_output(line.out.data() + line.out_count, line.out.size() - line.out_count);
+    line_send();
+}
+
+// Sleeps ms, keys recorded as in every wait; a run that ends cuts it short.
+void pause_ms(int ms) {
+    const deadline until = deadline::in(ms);
+    while (!until.passed() && !run_ending()) wait_once(0, until);
+}
+
+// What was queued before a command leaves before it does: written as the
+// line takes it, then out of the driver, each within the patience.
+void send_queued_first() {
+    deadline patience = deadline::in(LAST_OUTPUT_PATIENCE_MS);
+    while (line.out_count > 0 && !line.gone && !patience.passed()) {
+        line_send();
+        if (line.out_count > 0 && !line.gone) wait_once(WAIT_OUTPUT, patience);
+    }
+    while (!line.gone && line.transport->unsent() > 0 && !patience.passed()) pause_ms(DRAIN_LOOK_MS);
+}
+
+bool usable() { return line.transport != nullptr && !line.gone; }
+
 // A device named by its USB ids opens on the line the board has now; one
 // that is not plugged in is absent, as a device path that is not there.
 line_transport* open_device(const line_settings& settings, bool first, open_outcome* outcome) {
@@ -215,7 +244,8 @@ line_transport* open_device(const line_settings& settings, bool first, open_outc
 }
 
 // -w at start: a device that is not there yet is looked for a few times a
-// second, the keyboard read for Ctrl-Q (other keys have no line to go to).
+// second, the keyboard read for Ctrl-Q and the commands (keys have no line
+// to go to).
 line_transport* open_when_there(const line_settings& settings) {
     open_outcome outcome;
     line_transport* transport = open_device(settings, true, &outcome);
@@ -230,7 +260,7 @@ line_transport* open_when_there(const line_settings& settings) {
     for (;;) {
         const deadline look = deadline::in(LOOK_MS);
         while (!look.passed() && !quit_requested() && !time_limit_passed()) wait_once(0, look);
-        keys_clear();
+        keys_without_line();
         if (quit_requested()) stop_now(0);
         if (time_limit_passed()) break;  // the caller says so
         transport = open_device(settings, true, &outcome);
@@ -375,6 +405,57 @@ void line_end_program(int status, int ms) {
     console_flush();
     line_leave_within(ms);
     stop_now(status);
+}
+
+const line_settings& line_settings_now() { return line.settings; }
+
+bool line_send_break(int ms) {
+    if (!usable()) return false;
+    send_queued_first();
+    if (!usable() || !line.transport->set_break(true)) return false;
+    pass_transport_output();
+    pause_ms(ms);
+    if (!usable()) return true;  // gone meanwhile: it takes the break with it
+    line.transport->set_break(false);
+    pass_transport_output();
+    return true;
+}
+
+bool line_set_modem_line(modem_line which, bool on) {
+    if (!usable()) return false;
+    send_queued_first();
+    if (!usable() || !line.transport->set_modem_line(which, on)) return false;
+    (which == modem_line::dtr ? line.settings.dtr : line.settings.rts) = on ? line_level::on : line_level::off;
+    pass_transport_output();
+    return true;
+}
+
+bool line_pulse() {
+    const modem_line which = line.settings.pulse_line;
+    if (which == modem_line::none || !usable()) return false;
+    const line_level held = which == modem_line::dtr ? line.settings.dtr : line.settings.rts;
+    send_queued_first();
+    if (!usable() || !line.transport->set_modem_line(which, true)) return false;
+    pass_transport_output();
+    pause_ms(line.settings.pulse_ms);
+    if (!usable()) return true;
+    line.transport->set_modem_line(which, held == line_level::on);
+    pass_transport_output();
+    return true;
+}
+
+modem_state line_modem_state() {
+    modem_state state;
+    if (!usable()) return state;
+    line.transport->read_modem_lines(&state);
+    const auto fill = [&state](unsigned bit, line_level level) {
+        if ((state.known & bit) || level == line_level::keep) return;
+        state.known |= bit;
+        if (level == line_level::on) state.on |= bit;
+    };
+    fill(MODEM_DTR, line.settings.dtr);
+    fill(MODEM_RTS, line.settings.rts);
+    return state;
 }
 
 line_transport* line_transport_now() { return line.transport; }

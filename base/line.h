@@ -94,6 +94,24 @@ bool line_reopen();
 // the streams the target left open are flushed; exits with status.
 [[noreturn]] void line_end_program(int status, int ms);
 
+// The settings the line was opened with, and the modem levels set since.
+const line_settings& line_settings_now();
+
+// The command keys' operations on the open line. Each is false where the
+// line cannot do it, or while there is none (-w: gone). What is queued for
+// the line goes out first (within the quit patience).
+//
+// The break condition for ms, then the line takes output again.
+bool line_send_break(int ms);
+// DTR or RTS to a level, kept for the rest of the run (a reopen under -w
+// sets it again).
+bool line_set_modem_line(modem_line which, bool on);
+// The reset pulse of --pulse, as at the first open; false without --pulse.
+bool line_pulse();
+// The modem lines: what the driver can tell, and for DTR and RTS beyond
+// that the levels asked for since the open.
+modem_state line_modem_state();
+
 // The open transport, for the platform's wait; null while none is open.
 line_transport* line_transport_now();
 

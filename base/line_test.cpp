@@ -63,6 +63,19 @@ struct fake_transport : line_transport {
     }
     bool let_go() override { return close(false, 0); }
     long speed() const override { return 115200; }
+    // A telnet line's way: each request is queued as the transport's own
+    // bytes ("B1", "R0"), so they show in order among the data written.
+    bool has_modem_lines = true;
+    bool set_break(bool on) override { return queue_request('B', on); }
+    bool set_modem_line(modem_line line, bool on) override {
+        return queue_request(line == modem_line::dtr ? 'D' : 'R', on);
+    }
+    bool queue_request(char what, bool on) {
+        if (!has_modem_lines) return false;
+        answers.push_back(static_cast<unsigned char>(what));
+        answers.push_back(on ? '1' : '0');
+        return true;
+    }
 
     long lost(const char* reason) {
         why = reason;
@@ -95,9 +108,8 @@ struct Line : testing::Test {
     void TearDown() override {
         for (fake_transport* t : opened) delete t;
     }
-    void open(fake_transport* t, bool wait_when_gone) {
+    void open(fake_transport* t, bool wait_when_gone, line_settings settings = {}) {
         to_open.push_back(t);
-        line_settings settings;
         settings.device = "/dev/fake";
         ASSERT_TRUE(line_open(settings));
         line_wait_when_gone(wait_when_gone);
@@ -325,6 +337,46 @@ TEST_F(Line, CtrlQCutsARequestOffUntilTheLastOutputIsLetOut) {
     line_send();
     EXPECT_EQ(t->written, (Bytes{'a'}));
     line_close();
+}
+
+// The command keys' line operations: the output queued before one leaves
+// first, then the requests in order; a line without them says so, and
+// the levels set are the ones a reopen asks for again.
+TEST_F(Line, CommandOperationsFollowTheQueuedOutput) {
+    struct Case {
+        const char* name;
+        bool has_modem_lines;
+        bool (*operation)();
+        bool done;
+        std::string written;
+    } cases[] = {
+        {"a break", true, [] { return line_send_break(5); }, true, "kB1B0"},
+        {"the pulse on RTS, held on", true, [] { return line_pulse(); }, true, "kR1R1"},
+        {"DTR off", true, [] { return line_set_modem_line(modem_line::dtr, false); }, true, "kD0"},
+        {"no break here", false, [] { return line_send_break(5); }, false, "k"},
+        {"no modem lines here", false, [] { return line_set_modem_line(modem_line::rts, true); }, false, "k"},
+    };
+    for (const Case& c : cases) {
+        TearDown();
+        SetUp();
+        fake_transport* t = new fake_transport;
+        t->has_modem_lines = c.has_modem_lines;
+        line_settings settings;
+        settings.pulse_line = modem_line::rts;
+        settings.pulse_ms = 5;
+        settings.rts = line_level::on;
+        open(t, false, settings);
+        t->answers.clear();  // the modem lines set at the open
+        link_put_raw('k');
+        EXPECT_EQ(c.operation(), c.done) << c.name;
+        line_send();
+        EXPECT_EQ(std::string(t->written.begin(), t->written.end()), c.written) << c.name;
+        const modem_state state = line_modem_state();
+        EXPECT_EQ(state.known, unsigned{MODEM_RTS} | (c.name[0] == 'D' ? unsigned{MODEM_DTR} : 0u)) << c.name;
+        EXPECT_EQ(state.on, unsigned{MODEM_RTS}) << c.name;
+        EXPECT_EQ(line_settings_now().dtr, c.name[0] == 'D' ? line_level::off : line_level::keep) << c.name;
+        line_close();
+    }
 }
 
 // Without -w a lost line ends the program, its message on a cooked console.

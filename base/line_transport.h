@@ -16,6 +16,14 @@ namespace tolvane {
 // What a read or a write answers when the line failed.
 constexpr long LINE_FAILED = -1;
 
+// The modem lines, as far as a line can tell: those it knows in known,
+// the ones of them that are on in on.
+enum : unsigned { MODEM_DTR = 1, MODEM_RTS = 2, MODEM_CTS = 4, MODEM_DSR = 8, MODEM_CD = 16, MODEM_RI = 32 };
+struct modem_state {
+    unsigned known = 0;
+    unsigned on = 0;
+};
+
 class line_transport {
 public:
     virtual ~line_transport() = default;
@@ -58,6 +66,23 @@ public:
     // The speed in force, in Baud (the driver's, a little off the one
     // asked for; a network line's as asked).
     virtual long speed() const = 0;
+
+    // The break condition (the output held at space) on or off, at once;
+    // false where the line cannot give one (a pty, a raw TCP line). A
+    // telnet line queues the command for take_output.
+    virtual bool set_break(bool on) {
+        (void)on;
+        return false;
+    }
+    // DTR or RTS to a level now; false where the line has no such line.
+    virtual bool set_modem_line(modem_line line, bool on) {
+        (void)line;
+        (void)on;
+        return false;
+    }
+    // The modem lines as the driver has them now; what it cannot tell is
+    // left out of state->known.
+    virtual void read_modem_lines(modem_state* state) { (void)state; }
 
     // After LINE_FAILED: why (for "read: DEVICE: why"), and whether the
     // line went away (a board reset or unplugged, a connection reset) and

@@ -15,6 +15,11 @@ namespace tolvane {
 enum class line_level { keep, on, off };
 enum class modem_line { none, dtr, rts };
 
+// --parity and --flow, as the drivers know them: flow control by RTS/CTS
+// (hard) or by XON/XOFF (soft).
+enum class parity_kind { none, odd, even, mark, space };
+enum class flow_kind { none, hard, soft };
+
 // How the line is opened.
 struct line_settings {
     std::string device;  // -c: a device the system takes, or a URL (net/url.h)
@@ -26,6 +31,14 @@ struct line_settings {
     // reset the board; then off (or held on by --dtr on or --rts on).
     modem_line pulse_line = modem_line::none;
     int pulse_ms = 100;
+    // The frame and the flow control: --databits, --parity, --stopbits,
+    // --flow. frame_given: one of them was asked for, on the command line
+    // or in a profile (a tcp:// line, which carries none, refuses them).
+    int data_bits = 8;
+    parity_kind parity = parity_kind::none;
+    int stop_bits = 1;
+    flow_kind flow = flow_kind::none;
+    bool frame_given = false;
 };
 
 // What the file service serves.
@@ -61,7 +74,12 @@ struct view_settings {
     bool hex = false;         // --hex
     bool local_echo = false;  // --local-echo
     unsigned char backspace = 0x08;  // --backspace: what the Backspace key sends
+    // --command-key: the key that makes the next one a command (Ctrl-T);
+    // NO_COMMAND_KEY: every key goes to the target.
+    int command_key = 0x14;
 };
+
+constexpr int NO_COMMAND_KEY = -1;
 
 // --expect, --fail, --send, in command-line order.
 struct watch_step {

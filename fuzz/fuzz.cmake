@@ -60,12 +60,16 @@ tolvane_add_fuzzer(line
   base/console.cpp
   base/output_queue.cpp
   base/session_log.cpp
+  terminal/commands.cpp
   terminal/display.cpp
   terminal/rules.cpp
   terminal/watch.cpp
   terminal/matcher.cpp
+  base/frame.cpp
+  base/session_stats.cpp
   base/time_limit.cpp
-  base/text_format.cpp)
+  base/text_format.cpp
+  net/url.cpp)
 target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small (fuzz/line_fuzzer.cpp)
 
 # The device side: the client library decoding a faulty host's replies, and
@@ -84,6 +88,7 @@ tolvane_add_fuzzer(options
   app/profiles.cpp
   app/scan.cpp
   base/deadline.cpp
+  base/frame.cpp
   base/serial_lines.cpp
   link/link.cpp
   net/url.cpp

@@ -14,7 +14,8 @@
 // An event is a tag byte and a length byte n, then (for the first two) n
 // bytes; tag % 4 says what happens:
 //   0: the target sends n bytes
-//   1: n keys are typed (Ctrl-Q among them ends the run as it ends tolvane)
+//   1: n keys are typed (Ctrl-Q among them ends the run as it ends tolvane,
+//      Ctrl-T and a key is a command)
 //   2: the line takes no output for its next n + 1 tries
 //   3: the line goes away and comes back (-w): the request in progress is cut
 // A request that waits for the line takes the events that come meanwhile,
@@ -306,6 +307,20 @@ bool line_request_cut() { return line_away || request.silent || (quit_requested(
 void line_take_last_output() { taking_last = true; }
 
 void line_end_program(int, int) { longjmp(quit_jump, 1); }
+
+// The command keys' part of the line: a line with no break and no modem
+// lines, whose speed and settings are the defaults.
+const line_settings& line_settings_now() {
+    static const line_settings defaults;
+    return defaults;
+}
+long line_speed() { return 115200; }
+bool line_gone() { return line_away; }
+line_transport* line_transport_now() { return nullptr; }
+bool line_send_break(int) { return false; }
+bool line_set_modem_line(modem_line, bool) { return false; }
+bool line_pulse() { return false; }
+modem_state line_modem_state() { return {}; }
 
 }  // namespace tolvane
 

@@ -24,6 +24,7 @@
 #include "base/settings.h"
 #include "fileservice/rpc.h"
 #include "link/link.h"
+#include "terminal/commands.h"
 #include "terminal/term_loop.h"
 
 namespace {
@@ -75,6 +76,8 @@ bool line_open(const line_settings& settings) { return line_opens && !settings.d
 void line_close() {}
 long line_speed() { return 115200; }
 void term_loop(bool) {}
+void term_say_timed_out() {}
+void commands_start(const settings&) {}
 unsigned long line_reads() { return 0; }
 // Reads the name as the real one does, so that a -d argument that no longer
 // lives shows here.

@@ -301,6 +301,18 @@ void line_corpus() {
         type_keys("ab\x11" "cd");
         link_put('x');
     });
+    // The command key among keys, and inside a request: commands, the key
+    // itself and Ctrl-Q sent as keys, an unknown one, then Ctrl-T q.
+    line(dir, "command-keys", EVENTS, [] {
+        type_keys("a\x14?\x14\x14" "b\x14\x11" "c\x14t\x14h\x14" "e\x14Lx");
+        link_put('o');
+        link_put('k');
+        request(RPC_WRITE);
+        link_put_u32(1);
+        type_keys("\x14s\x14" "c\x14" "bd\x14r\x14p\x14v\x14" "l\x14Z\x14");
+        link_put('x');
+        type_keys("q after");
+    });
     line(dir, "line-refuses-output", EVENTS, [] {
         refuse_output(3);
         type_keys(std::string(200, 'k'));
@@ -672,7 +684,9 @@ void telnet_corpus() {
                          IAC, DO, BINARY, IAC, WILL, BINARY, IAC, DO, COM_PORT};
     const Bytes answers = [] {
         Bytes all;
-        for (const auto& s : tolvane::com_port_line_settings(921600)) {
+        tolvane::line_settings line;
+        line.baud = 921600;
+        for (const auto& s : tolvane::com_port_line_settings(line)) {
             const Bytes one = answer(s.command, s.value);
             all.insert(all.end(), one.begin(), one.end());
         }

@@ -27,7 +27,9 @@ using Bytes = std::vector<uint8_t>;
 }
 
 void start(TelnetCodec& codec, bool rfc2217) {
-    const auto settings = com_port_line_settings(921600);
+    line_settings line;
+    line.baud = 921600;
+    const auto settings = com_port_line_settings(line);
     telnet_start(codec, settings.data(), rfc2217 ? settings.size() : 0);
 }
 

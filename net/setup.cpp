@@ -36,7 +36,7 @@ bool net_set_up_line(TelnetCodec& codec, const line_settings& line, bool first, 
     const auto say = [&](const std::string& why) {
         if (!quiet && !quit_requested()) console_error("open: %s: %s\n", url, why.c_str());
     };
-    const auto settings = com_port_line_settings(static_cast<uint32_t>(line.baud));
+    const auto settings = com_port_line_settings(line);
     telnet_start(codec, settings.data(), settings.size());
     const deadline until = deadline::in(NET_SETUP_PATIENCE_MS);
     unsigned char buffer[4096];

@@ -35,7 +35,7 @@ constexpr int NET_CONNECT_PATIENCE_MS = 5000;
 // nothing in this long does not speak the COM-PORT-OPTION.
 constexpr int NET_SETUP_PATIENCE_MS = 3000;
 
-// Sets up the line of settings (its speed, 8N1, no flow control) on
+// Sets up the line of settings (its speed, frame and flow control) on
 // codec's connection, then the modem lines (the reset pulse only at the
 // first open). Data between the server's answers goes to early. False
 // after saying why ("open: URL: reason"; quiet says nothing of a server

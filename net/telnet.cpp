@@ -104,13 +104,16 @@ void subnegotiation(TelnetCodec& c) {
 
 }  // namespace
 
-std::array<ComPortSetting, LINE_SETTINGS> com_port_line_settings(uint32_t baud) {
+std::array<ComPortSetting, LINE_SETTINGS> com_port_line_settings(const line_settings& line) {
+    const uint32_t flow = line.flow == flow_kind::hard   ? rfc2217::CONTROL_HARDWARE
+                          : line.flow == flow_kind::soft ? rfc2217::CONTROL_XON_XOFF
+                                                         : rfc2217::CONTROL_NO_FLOW;
     return {{
-        {rfc2217::SET_BAUDRATE, baud},
-        {rfc2217::SET_DATASIZE, 8},
-        {rfc2217::SET_PARITY, rfc2217::SET_PARITY_NONE},
-        {rfc2217::SET_STOPSIZE, rfc2217::STOPSIZE_1},
-        {rfc2217::SET_CONTROL, rfc2217::CONTROL_NO_FLOW},
+        {rfc2217::SET_BAUDRATE, static_cast<uint32_t>(line.baud)},
+        {rfc2217::SET_DATASIZE, static_cast<uint32_t>(line.data_bits)},
+        {rfc2217::SET_PARITY, rfc2217::SET_PARITY_NONE + static_cast<uint32_t>(line.parity)},
+        {rfc2217::SET_STOPSIZE, line.stop_bits == 2 ? rfc2217::STOPSIZE_2 : rfc2217::STOPSIZE_1},
+        {rfc2217::SET_CONTROL, flow},
     }};
 }
 
@@ -244,6 +247,10 @@ ComPortSetting com_port_modem_line(modem_line line, bool on) {
     return {rfc2217::SET_CONTROL, on ? rfc2217::CONTROL_RTS_ON : rfc2217::CONTROL_RTS_OFF};
 }
 
+ComPortSetting com_port_break(bool on) {
+    return {rfc2217::SET_CONTROL, on ? rfc2217::CONTROL_BREAK_ON : rfc2217::CONTROL_BREAK_OFF};
+}
+
 namespace {
 
 std::string setting_text(uint8_t command, uint32_t value) {
@@ -261,10 +268,10 @@ std::string setting_text(uint8_t command, uint32_t value) {
     case rfc2217::SET_STOPSIZE:
         return value == 1 ? "1 stop bit" : value == 2 ? "2 stop bits" : value == 3 ? "1.5 stop bits" : "stop size " + number;
     case rfc2217::SET_CONTROL:
-        return value == rfc2217::CONTROL_NO_FLOW ? "no flow control"
-               : value == 2                       ? "XON/XOFF flow control"
-               : value == 3                       ? "hardware flow control"
-                                                  : "control " + number;
+        return value == rfc2217::CONTROL_NO_FLOW    ? "no flow control"
+               : value == rfc2217::CONTROL_XON_XOFF ? "XON/XOFF flow control"
+               : value == rfc2217::CONTROL_HARDWARE ? "hardware flow control"
+                                                    : "control " + number;
     }
     return "setting " + std::to_string(command) + " " + number;
 }

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "base/settings.h"  // modem_line
+#include "base/settings.h"  // line_settings, modem_line
 
 namespace tolvane {
 
@@ -44,9 +44,14 @@ constexpr uint8_t SET_CONTROL = 5;
 constexpr uint8_t COMMANDS = 13;  // SIGNATURE .. PURGE-DATA
 constexpr uint8_t SERVER = 100;
 
-constexpr uint8_t SET_PARITY_NONE = 1;
+constexpr uint8_t SET_PARITY_NONE = 1;  // then odd, even, mark, space
 constexpr uint8_t STOPSIZE_1 = 1;
+constexpr uint8_t STOPSIZE_2 = 2;
 constexpr uint8_t CONTROL_NO_FLOW = 1;
+constexpr uint8_t CONTROL_XON_XOFF = 2;
+constexpr uint8_t CONTROL_HARDWARE = 3;
+constexpr uint8_t CONTROL_BREAK_ON = 5;
+constexpr uint8_t CONTROL_BREAK_OFF = 6;
 constexpr uint8_t CONTROL_DTR_ON = 8;
 constexpr uint8_t CONTROL_DTR_OFF = 9;
 constexpr uint8_t CONTROL_RTS_ON = 11;
@@ -59,10 +64,11 @@ struct ComPortSetting {
     uint32_t value;
 };
 
-// The line every rfc2217:// line asks for: the speed, 8 data bits, no
-// parity, 1 stop bit, no flow control.
+// What an rfc2217:// line asks the server for at the open, in this order:
+// the speed, the data bits, the parity, the stop bits and the flow control
+// of the settings.
 constexpr size_t LINE_SETTINGS = 5;
-std::array<ComPortSetting, LINE_SETTINGS> com_port_line_settings(uint32_t baud);
+std::array<ComPortSetting, LINE_SETTINGS> com_port_line_settings(const line_settings& line);
 
 // The whole state of one connection's telnet side.
 struct TelnetCodec {
@@ -127,6 +133,8 @@ size_t com_port_command(uint8_t command, uint32_t value, size_t value_size, uint
 size_t com_port_command(const ComPortSetting& setting, uint8_t* dest);
 // SET-CONTROL for DTR or RTS on or off.
 ComPortSetting com_port_modem_line(modem_line line, bool on);
+// SET-CONTROL for the break condition on or off.
+ComPortSetting com_port_break(bool on);
 // Queues one more setting (a modem line, say) once the server has taken
 // the COM-PORT-OPTION; false (nothing queued) before that, or on a line
 // without it. Its answer is the server's new state, not checked here.

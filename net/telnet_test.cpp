@@ -37,10 +37,16 @@ Bytes cat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
+line_settings line_at(uint32_t baud) {
+    line_settings line;
+    line.baud = baud;
+    return line;
+}
+
 // A connection for the line at 921600 Baud, its offers already taken.
 TelnetCodec started(uint32_t baud = 921600) {
     TelnetCodec c;
-    const auto settings = com_port_line_settings(baud);
+    const auto settings = com_port_line_settings(line_at(baud));
     telnet_start(c, settings.data(), settings.size());
     taken(c);
     return c;
@@ -48,7 +54,7 @@ TelnetCodec started(uint32_t baud = 921600) {
 
 Bytes all_settings(uint32_t baud) {
     Bytes all;
-    for (const ComPortSetting& s : com_port_line_settings(baud)) all = cat({all, command(s)});
+    for (const ComPortSetting& s : com_port_line_settings(line_at(baud))) all = cat({all, command(s)});
     return all;
 }
 
@@ -65,7 +71,7 @@ const Bytes SER2NET_ANSWERS = {IAC, SB, CPO, 101, 0x00, 0x0E, 0x10, 0x00, IAC, S
 
 TEST(Telnet, OffersTheComPortOptionBinaryAndNoGoAhead) {
     TelnetCodec c;
-    const auto settings = com_port_line_settings(115200);
+    const auto settings = com_port_line_settings(line_at(115200));
     telnet_start(c, settings.data(), settings.size());
     EXPECT_EQ(taken(c), (Bytes{IAC, WILL, CPO, IAC, WILL, 0, IAC, DO, 0, IAC, WILL, 3, IAC, DO, 3}));
     TelnetCodec raw;

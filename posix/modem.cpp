@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "base/deadline.h"
+#include "base/line_transport.h"
 #include "base/modem.h"
 
 namespace tolvane {
@@ -37,6 +38,24 @@ void (*modem_sleep)(int ms) = sleep_ms;
 
 void port_set_modem_lines(int fd, const line_settings& settings, bool with_pulse) {
     modem_apply(settings, with_pulse, set_line, &fd, modem_sleep);
+}
+
+bool port_set_modem_line(int fd, modem_line line, bool on) { return set_line(&fd, line, on); }
+
+bool port_read_modem_lines(int fd, unsigned* on) {
+    int bits = 0;
+    while (modem_ioctl(fd, TIOCMGET, &bits) != 0) {
+        if (errno != EINTR) return false;
+    }
+    const struct {
+        int tiocm;
+        unsigned modem;
+    } lines[] = {{TIOCM_DTR, MODEM_DTR}, {TIOCM_RTS, MODEM_RTS}, {TIOCM_CTS, MODEM_CTS},
+                 {TIOCM_DSR, MODEM_DSR}, {TIOCM_CD, MODEM_CD},   {TIOCM_RI, MODEM_RI}};
+    *on = 0;
+    for (const auto& l : lines)
+        if (bits & l.tiocm) *on |= l.modem;
+    return true;
 }
 
 }  // namespace tolvane

@@ -9,6 +9,7 @@ set(TOLVANE_POSIX_LINE_SOURCES
   posix/socket_line.cpp
   posix/speed.cpp
   posix/speed-linux.cpp
+  posix/tty_frame.cpp
   posix/tty_line.cpp
   posix/wait.cpp)
 
@@ -42,6 +43,8 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   posix/modem_test.cpp
   posix/speed.cpp
   posix/speed_test.cpp
+  posix/tty_frame.cpp
+  posix/tty_frame_test.cpp
   fileservice/confine-posix.cpp
   fileservice/confine-posix_test.cpp
   fileservice/dos_path.cpp

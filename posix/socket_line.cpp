@@ -93,6 +93,12 @@ public:
     }
 
     long speed() const override { return baud; }
+
+    // RFC 2217's SET-CONTROL, sent with the next output.
+    bool set_break(bool on) override { return telnet_line && telnet_queue_setting(codec, com_port_break(on)); }
+    bool set_modem_line(modem_line line, bool on) override {
+        return telnet_line && telnet_queue_setting(codec, com_port_modem_line(line, on));
+    }
 };
 
 std::string last_refusal;  // a reconnect says a refusal once

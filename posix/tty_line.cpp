@@ -1,17 +1,21 @@
-// A tty device as the line: raw 8N1 at any speed the driver takes, its
-// settings saved at the open and put back on every way out.
+// A tty device as the line: raw, in the frame and with the flow control
+// asked for, at any speed the driver takes; its settings saved at the open
+// and put back on every way out.
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "base/text_format.h"
 #include "posix/fd_transport.h"
 #include "posix/modem.h"
 #include "posix/speed.h"
+#include "posix/tty_frame.h"
 
 namespace tolvane {
 
@@ -56,6 +60,15 @@ public:
     }
 
     long speed() const override { return baud_in_force; }
+
+    // TIOCSBRK rather than tcsendbreak: the caller times the break, so a
+    // line held back by flow control cannot hold the program in it.
+    bool set_break(bool on) override { return ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0; }
+    bool set_modem_line(modem_line line, bool on) override { return port_set_modem_line(fd, line, on); }
+    void read_modem_lines(modem_state* state) override {
+        if (!port_read_modem_lines(fd, &state->on)) return;
+        state->known = MODEM_DTR | MODEM_RTS | MODEM_CTS | MODEM_DSR | MODEM_CD | MODEM_RI;
+    }
 };
 
 bool device_absent(int error) { return error == ENOENT || error == ENODEV || error == ENXIO || error == EIO; }
@@ -74,25 +87,6 @@ line_transport* give_up(tty_transport* tty, open_outcome* outcome, const std::st
     ::close(tty->fd);
     delete tty;
     return fail(outcome, open_result::failed, message);
-}
-
-// The device as a raw 8N1 line at baud: termios, not the 16-bit termio,
-// so that c_cflag reaches CRTSCTS and CMSPAR.
-struct termios raw_settings(const struct termios& saved, long baud, bool* has_code) {
-    struct termios raw;
-    std::memset(&raw, 0, sizeof raw);
-    raw.c_iflag = IGNBRK | IGNPAR;
-    raw.c_oflag = 0;
-    raw.c_cflag = CS8 | CREAD | CLOCAL;
-    raw.c_lflag = FLUSHO;
-    raw.c_cc[VTIME] = 2;
-    raw.c_cc[VMIN] = 16;
-    // A rate without a code keeps the line's speed until it is set by number.
-    unsigned code;
-    *has_code = speed_code(baud, &code);
-    cfsetispeed(&raw, *has_code ? code : cfgetispeed(&saved));
-    cfsetospeed(&raw, *has_code ? code : cfgetospeed(&saved));
-    return raw;
 }
 
 }  // namespace
@@ -128,9 +122,12 @@ line_transport* device_transport_open(const line_settings& settings, bool first,
         return fail(outcome, open_result::failed, text_printf("ioctl: %s: %s\n", device, std::strerror(error)));
     }
     bool has_code;
-    const struct termios raw = raw_settings(tty->saved, baud, &has_code);
+    const struct termios raw = tty_raw_settings(tty->saved, settings, &has_code);
     if (tcsetattr(fd, TCSANOW, &raw) != 0)
         return give_up(tty, outcome, text_printf("ioctl: %s: %s\n", device, std::strerror(errno)));
+    struct termios got;
+    const std::string refused = tcgetattr(fd, &got) != 0 ? std::strerror(errno) : tty_frame_refused(settings, raw, got);
+    if (!refused.empty()) return give_up(tty, outcome, text_printf("%s: %s not supported\n", device, refused.c_str()));
     // Drivers take what they can and say so only in what they read back.
     const bool speed_set = has_code || speed_set_other(fd, baud);
     tty->baud_in_force = speed_set ? speed_in_force(fd) : 0;

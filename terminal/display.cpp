@@ -154,10 +154,25 @@ bool display_parse_stamp_format(const char* name, stamp_format* format) {
 }
 
 void display_start(const view_settings& settings) {
-    v.settings = settings;
     v.started = steady_clock::now();
     v.last_line_began = v.started;
     v.clock_read = false;
+    display_change(settings);
+}
+
+std::string display_describe(const view_settings& settings) {
+    std::string maps;
+    for (const map_name& m : MAP_NAMES)
+        if (settings.maps & m.flag) maps += std::string(maps.empty() ? "" : ",") + m.name;
+    std::string stamps = "off";
+    for (const format_name& f : FORMAT_NAMES)
+        if (settings.stamps == f.format) stamps = f.name;
+    return "maps " + (maps.empty() ? std::string("none") : maps) + ", timestamps " + stamps + ", hex view " +
+           (settings.hex ? "on" : "off") + ", local echo " + (settings.local_echo ? "on" : "off");
+}
+
+void display_change(const view_settings& settings) {
+    v.settings = settings;
     v.at_line_start = true;
     v.hex_in_line = 0;
     display_text_as_is = !v.settings.hex && v.settings.stamps == stamp_format::none && (v.settings.maps & TEXT_MAPS) == 0;

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <string>
 
 #include "base/console.h"
 #include "base/settings.h"
@@ -23,6 +24,12 @@ bool display_parse_stamp_format(const char* name, stamp_format* format);
 void display_start(const view_settings& settings);
 // The settings in force.
 const view_settings& display_settings();
+// The settings as the command keys show them: "maps INLCRNL,OCRNL,
+// timestamps 24hour, hex view off, local echo on".
+std::string display_describe(const view_settings& settings);
+// New settings mid-session (the command keys), the console at the start
+// of a line: the next byte of text starts a line, a hex line starts afresh.
+void display_change(const view_settings& settings);
 
 // The most one byte of the target's can become on the console: a stamp,
 // three hex characters and a line end.

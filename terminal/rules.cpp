@@ -8,9 +8,11 @@
 #include "base/keyboard.h"
 #include "base/keys.h"
 #include "base/line.h"
+#include "base/session_stats.h"
 #include "base/time_limit.h"
 #include "fileservice/rpc.h"
 #include "link/link.h"
+#include "terminal/commands.h"
 #include "terminal/display.h"
 #include "terminal/watch.h"
 
@@ -92,6 +94,7 @@ void term_from_line(int symbol) {
     console_flush();  // the target's text shows before the request's trace
     // Noise that held an STX is text like any other, its DLE pairs decoded
     // as everywhere (the STX and the ETX among it shown as those bytes).
+    ++stats().requests;
     const std::string noise = rpc_serve();
     for (size_t i = 0; i < noise.size(); ++i) {
         if (noise[i] == BYTE_DLE && i + 1 < noise.size()) ++i;
@@ -102,7 +105,16 @@ void term_from_line(int symbol) {
 void term_line_quiet() { watch_line_quiet(); }
 
 void term_send_keys() {
-    while (keys_queued() > 0 && line_room() >= KEY_BYTES_MAX) send_key(keys_take());
+    for (int next; (next = keys_peek()) >= 0;) {
+        if (next & KEY_COMMAND) {
+            keys_take();
+            command_run(next & 0xFF);  // in its place among the keys
+        } else if (line_room() >= KEY_BYTES_MAX) {
+            send_key(keys_take());
+        } else {
+            return;
+        }
+    }
 }
 
 void term_send_texts() {

@@ -35,7 +35,8 @@ void term_line_quiet();
 
 // Sends the queued keys, oldest first, as far as the line takes them
 // without waiting; the rest stay queued for the next turn. The key maps
-// apply, and with local echo the console shows what was sent.
+// apply, and with local echo the console shows what was sent. A command
+// of the command key is acted on in its turn (terminal/commands.h).
 void term_send_keys();
 // The same for the --send texts that are due.
 void term_send_texts();

@@ -32,14 +32,15 @@ void serve_line() {
 }
 
 // -w: the line went away. Looks for it a few times a second, the keyboard
-// watched for Ctrl-Q (other keys have no line to go to and are dropped).
+// watched for Ctrl-Q and the commands (keys have no line to go to and are
+// dropped).
 void wait_for_line_back() {
     for (;;) {
-        keys_clear();
+        keys_without_line();
         wait_once(0, deadline::in(LINE_LOOK_MS));
         if (quit_requested() || term_run_decided()) return;
         if (line_reopen()) {
-            keys_clear();
+            keys_without_line();
             return;
         }
     }

@@ -1,6 +1,6 @@
-// The line as a board needs it: any speed its driver takes, the modem
-// lines and the reset pulse, the list of lines, and -w waiting for a board
-// that is not plugged in yet.
+// The line as a board needs it: any speed its driver takes, the frame and
+// the flow control, the modem lines and the reset pulse, the list of lines,
+// and -w waiting for a board that is not plugged in yet.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -53,6 +53,75 @@ TEST(LineSetup, SpeedsRefusedBeforeAnythingIsSent) {
         EXPECT_EQ(run.console_output, std::string(baud) + " Baud not supported\r\n");
         EXPECT_TRUE(line_drain(run, 100).empty()) << baud;
         EXPECT_TRUE(same_settings(settings(run.line.slave), run.line_at_start)) << baud;
+        close_all(run);
+    }
+}
+
+namespace {
+
+constexpr tcflag_t FRAME_CFLAGS = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+
+}  // namespace
+
+// Each frame and flow control option as the line's termios shows it while
+// the terminal runs, and back as before at the end. What the pty cannot
+// hold is refused by name with 255 before anything is sent; a value no
+// driver knows is a usage error (2), the line never opened.
+TEST(LineSetup, FrameAndFlowControlAsTheTermiosShowsThem) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;        // 2: a usage error; else 0, or 255 where the pty cannot hold cflags
+        tcflag_t cflags;   // the frame bits asked for
+        tcflag_t iflags;   // IXON and IXOFF asked for
+        std::string said;  // the refusal, or the usage error's first line
+    } cases[] = {
+        {{}, 0, CS8, 0, ""},
+        {{"--stopbits", "2"}, 0, CS8 | CSTOPB, 0, "2 stop bits"},
+        {{"--flow", "hard"}, 0, CS8 | CRTSCTS, 0, "hard flow control"},
+        {{"--flow=soft"}, 0, CS8, IXON | IXOFF, "soft flow control"},
+        {{"--flow", "none", "--stopbits", "1", "--databits", "8", "--parity", "none"}, 0, CS8, 0, ""},
+        {{"--databits", "7", "--parity", "even", "--stopbits", "2"}, 0, CS7 | PARENB | CSTOPB, 0, "7 data bits"},
+        {{"--parity", "odd"}, 0, CS8 | PARENB | PARODD, 0, "odd parity"},
+        {{"--parity", "maybe"}, 2, 0, 0, "option needs none, odd, even, mark or space -- --parity"},
+        {{"--databits", "9"}, 2, 0, 0, "option needs 5, 6, 7 or 8 -- --databits"},
+        {{"--databits", "77"}, 2, 0, 0, "option needs 5, 6, 7 or 8 -- --databits"},
+        {{"--stopbits", "3"}, 2, 0, 0, "option needs 1 or 2 -- --stopbits"},
+        {{"--flow", "sideways"}, 2, 0, 0, "option needs none, hard or soft -- --flow"},
+        {{"--flow", "HARD"}, 2, 0, 0, "option needs none, hard or soft -- --flow"},
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.args.empty() ? "the defaults" : c.args[0] + " " + c.args.back();
+        const bool usage_error = c.status == 2;
+        const bool held = !usage_error && pty_holds_frame(c.cflags);
+        std::vector<std::string> args = {"-c", "{line}"};
+        if (!held) args.insert(args.begin(), "-q");
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Session run = start(args);
+        if (held) {
+            ASSERT_TRUE(console_wait_for(run, "Exit with Ctrl-Q")) << what << ": " << run.console_output;
+            const struct termios during = settings(run.line.slave);
+            EXPECT_EQ(during.c_cflag & FRAME_CFLAGS, c.cflags) << what;
+            EXPECT_EQ(during.c_iflag & (IXON | IXOFF | INPCK), c.iflags) << what;
+            if (c.iflags) {
+                EXPECT_EQ(during.c_cc[VSTART], 0x11) << what;
+                EXPECT_EQ(during.c_cc[VSTOP], 0x13) << what;
+            }
+            EXPECT_EQ(hex(line_read(run, 50)), hex(reset_sequence())) << what;
+            end_with_ctrl_q(run);
+        } else {
+            const int status = exit_code(wait_exit(run));
+            const std::string said = run.console_output.substr(0, run.console_output.find('\r'));
+            if (usage_error) {
+                EXPECT_EQ(status, 2) << what;
+                EXPECT_EQ(said, tolvane_path() + ": " + c.said) << what;
+                EXPECT_NE(run.console_output.find(" -[opt] { commands to send }"), std::string::npos) << what;
+            } else {
+                EXPECT_EQ(status, 255) << what;
+                EXPECT_EQ(said, run.line.path + ": " + c.said + " not supported") << what;
+            }
+            EXPECT_TRUE(line_drain(run, 100).empty()) << what << ": nothing is sent";
+        }
+        EXPECT_TRUE(same_settings(settings(run.line.slave), run.line_at_start)) << what;
         close_all(run);
     }
 }

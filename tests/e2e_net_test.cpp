@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <thread>
 
 #include "client/hostfs.h"
@@ -87,7 +88,10 @@ TEST_P(NetLine, EveryByteValueBothWays) {
     pty_io::write_all(lab.board.master, bytes("booted\r\n"));
     Session s = connect(lab, rfc2217 ? std::vector<std::string>{"-b", "921600"} : std::vector<std::string>{});
     EXPECT_TRUE(console_wait_for(s, "booted\r\n")) << s.console_output;
-    EXPECT_NE(s.console_output.find(" on " + lab.url + " with "), std::string::npos) << s.console_output;
+    // A raw TCP line claims no speed: it has the server's.
+    EXPECT_NE(s.console_output.find(" on " + lab.url + (rfc2217 ? " with 921600 Baud\r\n" : "\r\n")),
+              std::string::npos)
+        << s.console_output;
     const std::string note = lab.url + ": speed and modem lines are the server's\r\n";
     EXPECT_EQ(s.console_output.find(note) != std::string::npos, !rfc2217) << s.console_output;
     if (rfc2217) {
@@ -104,6 +108,7 @@ TEST_P(NetLine, EveryByteValueBothWays) {
     Bytes keys, expected;
     for (int k = 0; k < 256; ++k) {
         if (k == 0x11) continue;  // Ctrl-Q
+        if (k == 0x14) keys.push_back(0x14);  // Ctrl-T, the command key: twice sends it
         keys.push_back(static_cast<uint8_t>(k));
         if (k == 0x02 || k == 0x03 || k == 0x10) expected.push_back(0x10);
         expected.push_back(k == 0x7F ? 0x08 : static_cast<uint8_t>(k));  // DEL goes as BS
@@ -181,12 +186,98 @@ TEST(NetLineRfc2217, WaitsForTheServerAndGoesOnWhenItIsBack) {
     quit(s);
 }
 
+// The frame asked for goes to ser2net as SET-DATASIZE, SET-PARITY and
+// SET-STOPSIZE, and ser2net sets the board's pty so: what the pty holds
+// of it shows there (Linux keeps the stop bits of a pty, and forces 8 bits
+// without parity). The command keys' requests go there too.
+TEST(NetLineRfc2217, TheFrameReachesTheBoardsLine) {
+    PtyLab lab;
+    OPEN_LAB(lab, Kind::rfc2217, "net_frame");
+    Session s = connect(lab, {"--databits", "7", "--parity", "even", "--stopbits", "2", "--flow", "hard"});
+    const struct termios t = settings(lab.board.slave);
+    EXPECT_NE(t.c_cflag & CSTOPB, 0u) << "2 stop bits";
+    EXPECT_NE(t.c_cflag & CRTSCTS, 0u) << "RTS/CTS flow control";
+    EXPECT_EQ(t.c_cflag & PARODD, 0u) << "even parity";
+    if (pty_holds_frame(CS7 | PARENB)) {
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB), tcflag_t(CS7 | PARENB));
+    }
+    // ser2net takes the command keys' break and DTR, and the keys go on.
+    console_type(s, {0x14, 'b', 0x14, 'd', 'k'});
+    EXPECT_EQ(hex(pty_io::read_exactly(lab.board.master, 1, 3000)), hex({'k'}));
+    EXPECT_TRUE(console_wait_for(s, "break sent (250 ms)\r\nDTR off\r\n")) << s.console_output;
+    quit(s);
+}
+
+namespace {
+
+// Where needle first appears in haystack from `from` on; npos when not.
+size_t find_bytes(const Bytes& haystack, const Bytes& needle, size_t from = 0) {
+    if (from > haystack.size()) return std::string::npos;
+    const auto at = std::search(haystack.begin() + static_cast<long>(from), haystack.end(), needle.begin(), needle.end());
+    return at == haystack.end() ? std::string::npos : static_cast<size_t>(at - haystack.begin());
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+}  // namespace
+
+// Against a server that records what it gets: the frame and the flow
+// control go out as COM-PORT commands at the open; the command keys'
+// break (on, then off), DTR and RTS as SET-CONTROL in their place among
+// the keys, and the line's state shows the levels set.
+TEST(NetLineRfc2217, TheFrameAndTheCommandKeysReachTheServer) {
+    Rfc2217Recorder server;
+    ASSERT_EQ(start_rfc2217_recorder(server), "");
+    Session s = start({"-c", server.url(), "--databits", "7", "--parity", "even", "--stopbits", "2", "--flow", "soft"},
+                      in_dir(scratch_dir("net_recorded")));
+    ASSERT_TRUE(console_wait_for(s, "Exit with Ctrl-Q\r\n\r\n")) << s.console_output;
+    ASSERT_TRUE(console_wait_raw(s));
+    const Bytes frame = cat({com_port_request(2, 7), com_port_request(3, 3), com_port_request(4, 2),
+                             com_port_request(5, 2)});
+    const Bytes keys = cat({{'a'}, com_port_request(5, 5), com_port_request(5, 6), {'c'}, com_port_request(5, 9),
+                            com_port_request(5, 12), {'e'}});
+    console_type(s, {'a', 0x14, 'b', 'c', 0x14, 'd', 0x14, 'r', 'e', 0x14, 'L'});
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (find_bytes(server.so_far(), keys) == std::string::npos && std::chrono::steady_clock::now() < until)
+        pause_ms(20);
+    const Bytes got = server.so_far();
+    const size_t frame_at = find_bytes(got, frame);
+    EXPECT_NE(frame_at, std::string::npos) << hex(got);
+    const size_t reset_at = find_bytes(got, reset_sequence(), frame_at);
+    EXPECT_NE(reset_at, std::string::npos) << "the reset after the frame: " << hex(got);
+    EXPECT_EQ(find_bytes(got, keys, reset_at), got.size() - keys.size()) << hex(got);
+    EXPECT_TRUE(console_wait_for(s, "break sent (250 ms)\r\nDTR off\r\nRTS off\r\n" + server.url() +
+                                        ": 115200 Baud 7E2, soft flow control (XON/XOFF); DTR off, RTS off\r\n"))
+        << s.console_output;
+    quit(s);
+}
+
 TEST(NetLineOpen, NothingListeningEndsWith255AndTheReason) {
     const std::string url = "rfc2217://127.0.0.1:" + std::to_string(free_port());
     Session s = start({"-c", url}, in_dir(scratch_dir("net_refused")));
     EXPECT_EQ(exit_code(wait_exit(s)), 255);
     EXPECT_EQ(s.console_output, "open: " + url + ": Connection refused\r\n");
     close_pty(s.console);
+}
+
+// A raw TCP line carries the bytes as they are: the frame and the flow
+// control asked for cannot reach the server's line, and are refused
+// before anything is connected.
+TEST(NetLineOpen, ATcpLineRefusesTheFrameAndFlowOptions) {
+    for (const char* option : {"--databits=7", "--parity=even", "--stopbits=2", "--flow=none"}) {
+        const std::string url = "tcp://127.0.0.1:" + std::to_string(free_port());
+        Session s = start({"-c", url, option}, in_dir(scratch_dir("net_tcp_frame")));
+        EXPECT_EQ(exit_code(wait_exit(s)), 2) << option;
+        EXPECT_EQ(s.console_output.find(tolvane_path() + ": " + url + " carries the bytes as they are: --databits, "
+                                        "--parity, --stopbits and --flow need rfc2217://\r\n"),
+                  0u)
+            << s.console_output;
+        close_pty(s.console);
+    }
 }
 
 TEST(NetLineOpen, ABadUrlIsAUsageError) {

@@ -29,6 +29,9 @@ struct Flood {
     std::thread thread;
 
     explicit Flood(int line_master) {
+        // A pty may say POLLOUT with less room than a block: a blocking
+        // write would then wait for good once tolvane has ended.
+        fcntl(line_master, F_SETFL, fcntl(line_master, F_GETFL) | O_NONBLOCK);
         thread = std::thread([this, line_master] {
             const std::string text(4096, 'x');
             while (!stop) {

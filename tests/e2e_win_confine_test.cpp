@@ -199,7 +199,7 @@ TEST_F(WinConfine, ADirectoryThatCannotBeServedEndsTheProgram) {
     for (const char* root : {"missing", "outside.txt"}) {
         Program bad = start({"-c", "COM45", "-d", root, "word"}, dir);
         EXPECT_EQ(finish(bad), 255) << root;
-        const std::string out = dos_newlines_to_unix(bad.output);
+        const std::string out = dos_newlines_to_unix(bad.errors);
         EXPECT_EQ(out.rfind("open: " + std::string(root) + ": ", 0), 0u) << out;
         EXPECT_GT(out.size(), std::string(root).size() + 9) << "the system's text: " << out;
         EXPECT_EQ(out.find('\n'), out.size() - 1) << out;

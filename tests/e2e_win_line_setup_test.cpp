@@ -1,6 +1,8 @@
-// tolvane-win under Wine: the modem-line requests as Wine's serial driver
-// gets them, -w waiting for a port that does not exist yet, and --list.
+// tolvane-win under Wine: the frame and the flow control as the port's pty
+// shows them, the modem-line requests as Wine's serial driver gets them,
+// -w waiting for a port that does not exist yet, and --list.
 #include <stdlib.h>
+#include <termios.h>
 
 #include <gtest/gtest.h>
 
@@ -22,7 +24,63 @@ std::string modem_requests(const std::string& trace) {
     return found;
 }
 
+constexpr tcflag_t FRAME_CFLAGS = CSIZE | PARENB | PARODD | CSTOPB | CRTSCTS;
+
+// Whether a pty here holds these frame bits (Linux forces CS8 and no
+// parity on every pty).
+bool pty_holds(tcflag_t cflags) {
+    Line probe = line_open(59);
+    struct termios t;
+    tcgetattr(probe.slave, &t);
+    t.c_cflag = (t.c_cflag & ~FRAME_CFLAGS) | cflags;
+    tcsetattr(probe.slave, TCSANOW, &t);
+    tcgetattr(probe.slave, &t);
+    line_close(probe);
+    return (t.c_cflag & FRAME_CFLAGS) == cflags;
+}
+
 }  // namespace
+
+// The port's settings (DCB) as Wine puts them on its pty, which keeps them
+// after the program: no flow control unless asked for (an adapter that
+// leaves CTS unasserted still gets every byte), RTS/CTS with --flow hard,
+// XON/XOFF with soft, the frame asked for, or its refusal by name.
+TEST(WinLineSetup, FrameAndFlowControlReachThePort) {
+    struct Case {
+        std::vector<std::string> args;
+        tcflag_t cflags;
+        tcflag_t iflags;
+        std::string refused;  // what is said where the pty cannot hold cflags
+    } cases[] = {
+        {{}, CS8, 0, ""},
+        {{"--flow", "none"}, CS8, 0, ""},
+        {{"--flow", "hard"}, CS8 | CRTSCTS, 0, ""},
+        {{"--flow=soft"}, CS8, IXON | IXOFF, ""},
+        {{"--stopbits", "2"}, CS8 | CSTOPB, 0, ""},
+        {{"--databits", "7", "--parity", "even", "--stopbits", "2"}, CS7 | PARENB | CSTOPB, 0, "7 data bits"},
+    };
+    for (const Case& c : cases) {
+        const std::string what = c.args.empty() ? "the defaults" : c.args[0] + " " + c.args.back();
+        const bool held = pty_holds(c.cflags);
+        Line line = line_open(54);
+        std::vector<std::string> args = {"-q", "-c", "COM54"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        Program run = start(args);
+        if (held) {
+            EXPECT_EQ(finish(run), 0) << what << run.output << run.errors;
+            struct termios t;
+            ASSERT_EQ(tcgetattr(line.slave, &t), 0);
+            EXPECT_EQ(t.c_cflag & FRAME_CFLAGS, c.cflags) << what;
+            EXPECT_EQ(t.c_iflag & (IXON | IXOFF), c.iflags) << what;
+            EXPECT_EQ(hex(line_drain(line)), hex(reset_sequence())) << what;
+        } else {
+            EXPECT_EQ(finish(run), 255) << what;
+            EXPECT_EQ(dos_newlines_to_unix(run.errors), "COM54: " + c.refused + " not supported\n") << what;
+            EXPECT_EQ(hex(line_drain(line, 100)), "") << what << ": nothing is sent";
+        }
+        line_close(line);
+    }
+}
 
 // Wine's pty-backed port takes no modem request (ERROR_NOT_SUPPORTED), so
 // each one is seen in the trace, the message comes once and the session

@@ -106,5 +106,5 @@ TEST(WinNetLineOpen, NothingListeningEndsWith255AndTheReason) {
     const std::string url = "tcp://127.0.0.1:" + std::to_string(e2e::free_port());
     Program run = start({"-c", url});
     EXPECT_EQ(finish(run), 255);
-    EXPECT_EQ(dos_newlines_to_unix(run.output), "open: " + url + ": Connection refused\n");
+    EXPECT_EQ(dos_newlines_to_unix(run.errors), "open: " + url + ": Connection refused\n");
 }

@@ -53,7 +53,8 @@ TEST(WinStartup, QuitSendsResetAndCommandWords) {
     }
 }
 
-TEST(WinStartup, PortIsSet8N1WithCtsFlowControl) {
+// As tolvane: no flow control unless --flow asks for it.
+TEST(WinStartup, PortIsSet8N1WithoutFlowControl) {
     Line line = line_open(42);
     Program run = start({"-q", "-c", "COM42", "-b", "19200"});
     ASSERT_EQ(finish(run), 0) << run.output << run.errors;
@@ -62,7 +63,7 @@ TEST(WinStartup, PortIsSet8N1WithCtsFlowControl) {
     EXPECT_EQ(cfgetospeed(&t), speed_t(B19200));
     EXPECT_EQ(t.c_cflag & CSIZE, tcflag_t(CS8));
     EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), 0u);
-    EXPECT_NE(t.c_cflag & CRTSCTS, 0u) << "CTS output flow control";
+    EXPECT_EQ(t.c_cflag & CRTSCTS, 0u) << "no CTS output flow control";
     EXPECT_EQ(t.c_iflag & (IXON | IXOFF), 0u);
     line_close(line);
 }
@@ -83,7 +84,9 @@ TEST(WinStartup, ScannerErrorsPrintMessageAndTheWindowsUsage) {
         Line line = line_open(41);
         Program run = start(c.args);
         EXPECT_EQ(finish(run), 2) << c.message;
-        const std::string said = dos_newlines_to_unix(run.output);
+        // A usage error and the usage go to standard error.
+        EXPECT_EQ(run.output, "") << c.message;
+        const std::string said = dos_newlines_to_unix(run.errors);
         const std::string first = windows_path(exe_path()) + ": " + c.message + "\n";
         EXPECT_EQ(said.substr(0, first.size()), first);
         EXPECT_TRUE(is_usage(said.substr(std::min(first.size(), said.size())))) << said;
@@ -102,10 +105,12 @@ TEST(WinStartup, PortsThatCannotBeOpenedExitWith255) {
     // The system's texts end in a line end of their own, which is dropped.
     const std::regex shape("open COM(0|47): ([^\n]+)\n");
     std::smatch m0, m47;
-    const std::string out0 = dos_newlines_to_unix(com0.output);
-    const std::string out47 = dos_newlines_to_unix(missing.output);
-    ASSERT_TRUE(std::regex_match(out0, m0, shape)) << com0.output;
-    ASSERT_TRUE(std::regex_match(out47, m47, shape)) << missing.output;
+    // On standard error; standard output stays empty.
+    EXPECT_EQ(com0.output + missing.output, "");
+    const std::string out0 = dos_newlines_to_unix(com0.errors);
+    const std::string out47 = dos_newlines_to_unix(missing.errors);
+    ASSERT_TRUE(std::regex_match(out0, m0, shape)) << com0.errors;
+    ASSERT_TRUE(std::regex_match(out47, m47, shape)) << missing.errors;
     EXPECT_EQ(m0[1], "0");
     EXPECT_EQ(m47[1], "47");
     EXPECT_EQ(m0[2], m47[2]) << "both: the system's text for a port that is not there";

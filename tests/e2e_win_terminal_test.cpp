@@ -73,6 +73,26 @@ TEST_F(WinTerminal, CtrlCIsAKeyForTheTarget) {
     EXPECT_EQ(pane_exit_status(pane), 0);
 }
 
+// The command key in a Wine console: Ctrl-T twice and Ctrl-T Ctrl-Q send
+// those keys, Ctrl-T v and b are the program's own lines, never sent, and
+// Ctrl-T q ends as Ctrl-Q does.
+TEST_F(WinTerminal, TheCommandKey) {
+    pane_keys(pane, {"C-t"});
+    EXPECT_EQ(typed("C-t"), "14 ");
+    pane_keys(pane, {"C-t"});
+    EXPECT_EQ(typed("C-q"), "11 ") << "sent, and the program goes on";
+    pane_keys(pane, {"C-t"});
+    EXPECT_EQ(typed("v"), "");
+    EXPECT_TRUE(pane_wait_for(pane, "tolvane 1.0 (")) << pane_text(pane);
+    pane_keys(pane, {"C-t"});
+    EXPECT_EQ(typed("L"), "");
+    EXPECT_TRUE(pane_wait_for(pane, "COM45: 115200 Baud 8N1, no flow control; DTR off, RTS on")) << pane_text(pane);
+    EXPECT_EQ(typed("x"), "78 ");
+    pane_keys(pane, {"C-t"});
+    EXPECT_EQ(typed("q"), "");
+    EXPECT_EQ(pane_exit_status(pane), 0);
+}
+
 // A request waiting for the rest of its fields (STX, a get character's
 // code, half a handle): keys wait, Ctrl-Q still ends the program, and the
 // keys go out first.

@@ -54,6 +54,17 @@ void close_pty(Pty& pty) {
     pty.master = pty.slave = -1;
 }
 
+bool pty_holds_frame(tcflag_t cflags) {
+    constexpr tcflag_t FRAME_CFLAGS = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+    Pty pty = open_pty();
+    struct termios t = settings(pty.slave);
+    t.c_cflag = (t.c_cflag & ~FRAME_CFLAGS) | cflags;
+    tcsetattr(pty.slave, TCSANOW, &t);
+    const bool held = (settings(pty.slave).c_cflag & FRAME_CFLAGS) == cflags;
+    close_pty(pty);
+    return held;
+}
+
 Session start(const std::vector<std::string>& args, const Options& options) {
     Session run;
     if (options.line_pty) run.line = open_pty();

@@ -32,6 +32,9 @@ struct Pty {
 // A pty pair whose slave starts raw (no echo), as a quiet serial line would.
 Pty open_pty();
 void close_pty(Pty& pty);
+// Whether a pty here holds these bits of CSIZE, PARENB, PARODD, CMSPAR,
+// CSTOPB and CRTSCTS: Linux forces CS8 and clears PARENB on every pty.
+bool pty_holds_frame(tcflag_t cflags);
 
 struct Session {
     pid_t pid = -1;

@@ -2,14 +2,17 @@
 
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -203,6 +206,89 @@ std::string serve(Lab& lab, Served kind, const std::string& device, const std::s
     const std::string why = start_ser2net(lab.ser2net, device, dir);
     lab.url = kind == Served::rfc2217 ? lab.ser2net.rfc2217_url() : lab.ser2net.tcp_url();
     return why;
+}
+
+namespace {
+
+constexpr uint8_t IAC = 255, SB = 250, SE = 240, DO = 253, COM_PORT = 44;
+// The COM-PORT commands a client sends, SET-BAUDRATE (1) to PURGE-DATA (12).
+constexpr uint8_t FIRST_COMMAND = 1, LAST_COMMAND = 12, SERVER = 100;
+
+// Answers each whole COM-PORT subnegotiation in bytes from `from` on with
+// the same value; returns where to look next time (an unfinished one
+// waits for its end). Data holding IAC SB is not expected here.
+size_t answer_commands(int fd, const std::vector<uint8_t>& bytes, size_t from) {
+    size_t i = from;
+    while (i + 1 < bytes.size()) {
+        if (bytes[i] != IAC || bytes[i + 1] != SB) {
+            ++i;
+            continue;
+        }
+        size_t end = i + 2;
+        while (end + 1 < bytes.size() && !(bytes[end] == IAC && bytes[end + 1] == SE)) ++end;
+        if (end + 1 >= bytes.size()) return i;
+        const bool command = end - i > 3 && bytes[i + 2] == COM_PORT && bytes[i + 3] >= FIRST_COMMAND &&
+                             bytes[i + 3] <= LAST_COMMAND;
+        if (command) {
+            std::vector<uint8_t> answer(bytes.begin() + static_cast<long>(i), bytes.begin() + static_cast<long>(end) + 2);
+            answer[3] = static_cast<uint8_t>(answer[3] + SERVER);
+            send(fd, answer.data(), answer.size(), MSG_NOSIGNAL);
+        }
+        i = end + 2;
+    }
+    return i;
+}
+
+}  // namespace
+
+Rfc2217Recorder::~Rfc2217Recorder() {
+    if (thread.joinable()) thread.join();
+    if (listener >= 0) close(listener);
+}
+
+std::string Rfc2217Recorder::url() const { return "rfc2217://127.0.0.1:" + std::to_string(port); }
+
+std::vector<uint8_t> Rfc2217Recorder::so_far() {
+    std::lock_guard<std::mutex> hold(mutex);
+    return received;
+}
+
+std::string start_rfc2217_recorder(Rfc2217Recorder& r) {
+    r.listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a = loopback(0);
+    socklen_t size = sizeof a;
+    if (bind(r.listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(r.listener, 1) != 0 ||
+        getsockname(r.listener, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+        return std::string("cannot listen: ") + std::strerror(errno);
+    r.port = ntohs(a.sin_port);
+    r.thread = std::thread([&r] {
+        pollfd p{r.listener, POLLIN, 0};
+        if (poll(&p, 1, 10000) <= 0) return;
+        const int fd = accept(r.listener, nullptr, nullptr);
+        const uint8_t take_it[] = {IAC, DO, COM_PORT};
+        send(fd, take_it, sizeof take_it, MSG_NOSIGNAL);
+        std::vector<uint8_t> all;
+        size_t unanswered = 0;
+        for (;;) {
+            pollfd c{fd, POLLIN, 0};
+            if (poll(&c, 1, 10000) <= 0) break;
+            uint8_t buffer[4096];
+            const ssize_t n = read(fd, buffer, sizeof buffer);
+            if (n <= 0) break;
+            all.insert(all.end(), buffer, buffer + n);
+            {
+                std::lock_guard<std::mutex> hold(r.mutex);
+                r.received = all;
+            }
+            unanswered = answer_commands(fd, all, unanswered);
+        }
+        close(fd);
+    });
+    return "";
+}
+
+std::vector<uint8_t> com_port_request(uint8_t command, uint8_t value) {
+    return {IAC, SB, COM_PORT, command, value, IAC, SE};
 }
 
 }  // namespace e2e

@@ -6,7 +6,11 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace e2e {
 
@@ -64,6 +68,26 @@ struct Lab {
 
 // Serves device as kind; "" once the server listens, else why not.
 std::string serve(Lab& lab, Served kind, const std::string& device, const std::string& dir);
+
+// An RFC 2217 server of the test's own that records what the client sends:
+// it takes the COM-PORT-OPTION, answers each COM-PORT command with the
+// value asked (as a server that takes everything), and keeps every byte
+// received, commands and data. One connection, served by a thread until
+// the client closes it.
+struct Rfc2217Recorder {
+    int listener = -1;
+    int port = 0;
+    std::thread thread;
+    std::mutex mutex;
+    std::vector<uint8_t> received;
+    ~Rfc2217Recorder();
+    std::string url() const;
+    std::vector<uint8_t> so_far();  // what came so far
+};
+// Listens on 127.0.0.1; "" once it does, else why not.
+std::string start_rfc2217_recorder(Rfc2217Recorder& recorder);
+// The COM-PORT command as a client sends it: IAC SB 44 command value IAC SE.
+std::vector<uint8_t> com_port_request(uint8_t command, uint8_t value);
 
 // In a test: skipped when the server is not installed, failed when it
 // cannot start.

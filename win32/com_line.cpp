@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "base/console.h"
+#include "base/frame.h"
 #include "win32/modem.h"
 #include "win32/overlapped_line.h"
 
@@ -19,6 +20,11 @@ constexpr int FAILURES_BEFORE_GONE = 8;
 constexpr int EMPTY_TURNS_BEFORE_LOOKING = 3;
 // The port's own queues.
 constexpr DWORD COM_QUEUE_SIZE = 30000;
+// With XON/XOFF: the room left in the input queue that sends XOFF, and what
+// it holds when XON follows.
+constexpr WORD COM_XON_XOFF_LIMIT = COM_QUEUE_SIZE / 4;
+constexpr char XON = 0x11;
+constexpr char XOFF = 0x13;
 
 class com_line : public overlapped_line {
 public:
@@ -26,6 +32,34 @@ public:
     long baud = 0;
 
     long speed() const override { return baud; }
+
+    bool set_break(bool on) override { return (on ? SetCommBreak(handle) : ClearCommBreak(handle)) != 0; }
+    bool set_modem_line(modem_line line, bool on) override {
+        if (!com_set_modem_line(handle, line, on)) return false;
+        (line == modem_line::dtr ? dtr_on : rts_on) = on;
+        return true;
+    }
+    // The inputs as the driver has them; DTR and RTS as they were set
+    // (through the DCB at the open, or since).
+    void read_modem_lines(modem_state* state) override {
+        state->known = MODEM_DTR | (rts_driven ? 0u : unsigned{MODEM_RTS});
+        state->on = (dtr_on ? unsigned{MODEM_DTR} : 0u) | (rts_on && !rts_driven ? unsigned{MODEM_RTS} : 0u);
+        DWORD status = 0;
+        if (!GetCommModemStatus(handle, &status)) return;
+        state->known |= MODEM_CTS | MODEM_DSR | MODEM_CD | MODEM_RI;
+        const struct {
+            DWORD flag;
+            unsigned modem;
+        } inputs[] = {{MS_CTS_ON, MODEM_CTS}, {MS_DSR_ON, MODEM_DSR}, {MS_RLSD_ON, MODEM_CD}, {MS_RING_ON, MODEM_RI}};
+        for (const auto& input : inputs)
+            if (status & input.flag) state->on |= input.modem;
+    }
+
+    // Set from the DCB the port was opened with; RTS is the driver's with
+    // RTS/CTS flow control.
+    bool rts_driven = false;
+    bool dtr_on = false;
+    bool rts_on = false;
 
 protected:
     BOOL start_read_call(unsigned char* buffer, DWORD size, DWORD* got, OVERLAPPED* overlapped) override {
@@ -72,6 +106,17 @@ protected:
     void purge_output() override { PurgeComm(handle, PURGE_TXABORT | PURGE_TXCLEAR); }
 };
 
+BYTE com_parity(parity_kind parity) {
+    switch (parity) {
+    case parity_kind::none: return NOPARITY;
+    case parity_kind::odd: return ODDPARITY;
+    case parity_kind::even: return EVENPARITY;
+    case parity_kind::mark: return MARKPARITY;
+    case parity_kind::space: return SPACEPARITY;
+    }
+    return NOPARITY;
+}
+
 bool is_c_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 line_transport* refuse(open_outcome* outcome, DWORD error, const char* name) {
@@ -90,29 +135,44 @@ const COMMTIMEOUTS com_timeouts = {
     0,         // WriteTotalTimeoutConstant: a write never gives up on its own
 };
 
-DCB com_settings(long baud) {
+DCB com_settings(const line_settings& line) {
+    const bool hard = line.flow == flow_kind::hard;
+    const bool soft = line.flow == flow_kind::soft;
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
-    dcb.BaudRate = static_cast<DWORD>(baud);
+    dcb.BaudRate = static_cast<DWORD>(line.baud);
     dcb.fBinary = 1;
-    dcb.fParity = 0;
-    dcb.fOutxCtsFlow = 1;
+    dcb.fParity = 0;  // parity is sent, not checked: a byte that came with an error is shown as it came
+    dcb.fOutxCtsFlow = hard;
     dcb.fOutxDsrFlow = 0;
     dcb.fDtrControl = DTR_CONTROL_DISABLE;
     dcb.fDsrSensitivity = 0;
-    dcb.fTXContinueOnXoff = 0;
-    dcb.fOutX = 0;
-    dcb.fInX = 0;
+    dcb.fTXContinueOnXoff = soft;
+    dcb.fOutX = soft;
+    dcb.fInX = soft;
     dcb.fErrorChar = 0;
     dcb.fNull = 0;
-    dcb.fRtsControl = RTS_CONTROL_ENABLE;
+    dcb.fRtsControl = hard ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
     dcb.fAbortOnError = 1;
-    dcb.XonLim = 0;
-    dcb.XoffLim = 0;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
+    // XOFF once the port's input queue has this little room left, XON once
+    // it holds no more than this.
+    dcb.XonLim = soft ? COM_XON_XOFF_LIMIT : 0;
+    dcb.XoffLim = soft ? COM_XON_XOFF_LIMIT : 0;
+    dcb.ByteSize = static_cast<BYTE>(line.data_bits);
+    dcb.Parity = com_parity(line.parity);
+    dcb.StopBits = line.stop_bits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    dcb.XonChar = soft ? XON : 0;
+    dcb.XoffChar = soft ? XOFF : 0;
     return dcb;
+}
+
+std::string com_frame_refused(const line_settings& line, const DCB& asked, const DCB& got) {
+    if (got.ByteSize != asked.ByteSize) return frame_part_text(line, frame_part::data_bits);
+    if (got.Parity != asked.Parity) return frame_part_text(line, frame_part::parity);
+    if (got.StopBits != asked.StopBits) return frame_part_text(line, frame_part::stop_bits);
+    if (got.fOutxCtsFlow != asked.fOutxCtsFlow || got.fOutX != asked.fOutX || got.fInX != asked.fInX)
+        return frame_part_text(line, frame_part::flow);
+    return "";
 }
 
 int com_port_number(const char* device) {
@@ -141,7 +201,7 @@ line_transport* device_transport_open(const line_settings& settings, bool first,
         return refuse(outcome, GetLastError(), name);
     }
     port->baud = settings.baud;
-    DCB dcb = com_settings(settings.baud);
+    DCB dcb = com_settings(settings);
     modem_dcb_levels(&dcb, settings);  // --dtr, --rts
 
     port->handle =
@@ -159,12 +219,29 @@ line_transport* device_transport_open(const line_settings& settings, bool first,
         outcome->message = com_open_error(name, error);
         return nullptr;
     }
+    // Drivers take what they can, and say so only in what they read back.
+    DCB got = dcb;
+    const std::string refused = GetCommState(port->handle, &got) ? com_frame_refused(settings, dcb, got) : "";
+    if (!refused.empty()) {
+        CloseHandle(port->handle);
+        delete port;
+        outcome->result = open_result::failed;
+        outcome->message = std::string(name) + ": " + refused + " not supported\n";
+        return nullptr;
+    }
     COMMTIMEOUTS timeouts = com_timeouts;
     SetCommTimeouts(port->handle, &timeouts);
     SetCommMask(port->handle, EV_RXCHAR);
     line_settings named = settings;
     named.device = name;  // "COM3: no modem lines"
     com_set_modem_lines(port->handle, named, first);  // --dtr, --rts, --pulse
+    // With RTS/CTS flow control the driver drives RTS: its level is not ours to tell.
+    port->rts_driven = dcb.fRtsControl == RTS_CONTROL_HANDSHAKE;
+    port->dtr_on = dcb.fDtrControl == DTR_CONTROL_ENABLE;
+    port->rts_on = dcb.fRtsControl == RTS_CONTROL_ENABLE;
+    // The pulse at the first open leaves its line off unless it is held on.
+    if (first && settings.pulse_line == modem_line::dtr) port->dtr_on = settings.dtr == line_level::on;
+    if (first && settings.pulse_line == modem_line::rts) port->rts_on = settings.rts == line_level::on;
     port->poll();  // the first read in flight
     outcome->result = open_result::opened;
     return port;

@@ -1,16 +1,23 @@
-// A COM port as the line of tolvane-win: opened by number, 8N1 with CTS
-// output flow control, RTS on, DTR off, binary; its bytes moved by the
-// overlapped engine (win32/overlapped_line.h).
+// A COM port as the line of tolvane-win: opened by number, in the frame
+// and with the flow control asked for, RTS on, DTR off, binary; its bytes
+// moved by the overlapped engine (win32/overlapped_line.h).
 #pragma once
 
 #include <windows.h>
 
 #include <string>
 
+#include "base/settings.h"
+
 namespace tolvane {
 
-// 8N1 at baud, CTS output flow control, RTS on, DTR off, binary.
-DCB com_settings(long baud);
+// The speed, frame and flow control of the settings (RTS/CTS both ways
+// with --flow hard, XON/XOFF both ways with --flow soft), RTS on unless
+// the flow control drives it, DTR off, binary, parity not checked.
+DCB com_settings(const line_settings& line);
+// What of the frame and flow control asked the driver left out, as the
+// port's settings read back show it ("7 data bits"); empty when none.
+std::string com_frame_refused(const line_settings& line, const DCB& asked, const DCB& got);
 // Reads end with what has arrived; writes have no time limit (the wait
 // sees Ctrl-Q while one is in flight).
 extern const COMMTIMEOUTS com_timeouts;

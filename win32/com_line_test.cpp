@@ -9,26 +9,85 @@
 
 namespace tolvane {
 
+// The frame and the flow control asked for, each as the DCB's fields; the
+// rest of the DCB stays as every line needs it.
 TEST(ComSettings, AreThoseTheLineNeeds) {
-    const DCB dcb = com_settings(57600);
-    EXPECT_EQ(dcb.DCBlength, 28u);
-    EXPECT_EQ(dcb.BaudRate, 57600u);
-    // The flag bits as one word: binary, CTS flow, RTS on, abort on error.
-    DWORD flags;
-    std::memcpy(&flags, reinterpret_cast<const char*>(&dcb) + 8, sizeof flags);
-    EXPECT_EQ(flags, 0x5005u);
-    EXPECT_EQ(dcb.XonLim, 0);
-    EXPECT_EQ(dcb.XoffLim, 0);
-    EXPECT_EQ(dcb.ByteSize, 8);
-    EXPECT_EQ(dcb.Parity, NOPARITY);
-    EXPECT_EQ(dcb.StopBits, ONESTOPBIT);
-    EXPECT_EQ(dcb.XonChar | dcb.XoffChar | dcb.ErrorChar | dcb.EofChar | dcb.EvtChar, 0);
+    struct Case {
+        const char* what;
+        int data_bits;
+        parity_kind parity;
+        int stop_bits;
+        flow_kind flow;
+        // The flag bits as one word: binary, CTS flow, XON/XOFF, the RTS
+        // control, abort on error.
+        DWORD flags;
+        BYTE byte_size, parity_code, stop_code;
+        WORD xon_limit;
+        char xon, xoff;
+    } cases[] = {
+        {"8N1, no flow control", 8, parity_kind::none, 1, flow_kind::none, 0x5001, 8, NOPARITY, ONESTOPBIT, 0, 0, 0},
+        {"hard", 8, parity_kind::none, 1, flow_kind::hard, 0x6005, 8, NOPARITY, ONESTOPBIT, 0, 0, 0},
+        {"soft", 8, parity_kind::none, 1, flow_kind::soft, 0x5381, 8, NOPARITY, ONESTOPBIT, 7500, 0x11, 0x13},
+        {"7E2", 7, parity_kind::even, 2, flow_kind::none, 0x5001, 7, EVENPARITY, TWOSTOPBITS, 0, 0, 0},
+        {"5O1", 5, parity_kind::odd, 1, flow_kind::none, 0x5001, 5, ODDPARITY, ONESTOPBIT, 0, 0, 0},
+        {"6M1", 6, parity_kind::mark, 1, flow_kind::none, 0x5001, 6, MARKPARITY, ONESTOPBIT, 0, 0, 0},
+        {"8S2", 8, parity_kind::space, 2, flow_kind::none, 0x5001, 8, SPACEPARITY, TWOSTOPBITS, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        line_settings line;
+        line.baud = 57600;
+        line.data_bits = c.data_bits;
+        line.parity = c.parity;
+        line.stop_bits = c.stop_bits;
+        line.flow = c.flow;
+        const DCB dcb = com_settings(line);
+        EXPECT_EQ(dcb.DCBlength, 28u);
+        EXPECT_EQ(dcb.BaudRate, 57600u);
+        DWORD flags;
+        std::memcpy(&flags, reinterpret_cast<const char*>(&dcb) + 8, sizeof flags);
+        EXPECT_EQ(flags, c.flags) << c.what;
+        EXPECT_EQ(dcb.XonLim, c.xon_limit) << c.what;
+        EXPECT_EQ(dcb.XoffLim, c.xon_limit) << c.what;
+        EXPECT_EQ(dcb.ByteSize, c.byte_size) << c.what;
+        EXPECT_EQ(dcb.Parity, c.parity_code) << c.what;
+        EXPECT_EQ(dcb.StopBits, c.stop_code) << c.what;
+        EXPECT_EQ(dcb.XonChar, c.xon) << c.what;
+        EXPECT_EQ(dcb.XoffChar, c.xoff) << c.what;
+        EXPECT_EQ(dcb.ErrorChar | dcb.EofChar | dcb.EvtChar, 0) << c.what;
+        EXPECT_EQ(com_frame_refused(line, dcb, dcb), "") << c.what;
+    }
 
     EXPECT_EQ(com_timeouts.ReadIntervalTimeout, MAXDWORD);
     EXPECT_EQ(com_timeouts.ReadTotalTimeoutMultiplier, 0u);
     EXPECT_EQ(com_timeouts.ReadTotalTimeoutConstant, 0u);
     EXPECT_EQ(com_timeouts.WriteTotalTimeoutMultiplier, 0u) << "a write waits for the line, never drops";
     EXPECT_EQ(com_timeouts.WriteTotalTimeoutConstant, 0u);
+}
+
+// A driver that took less than asked shows it in the settings it reads
+// back: the first part it left out is named.
+TEST(ComSettings, WhatTheDriverLeftOutIsNamed) {
+    line_settings line;
+    line.data_bits = 7;
+    line.parity = parity_kind::mark;
+    line.stop_bits = 2;
+    line.flow = flow_kind::hard;
+    const DCB asked = com_settings(line);
+    const struct {
+        void (*change)(DCB*);
+        const char* said;
+    } cases[] = {
+        {[](DCB* d) { d->ByteSize = 8; }, "7 data bits"},
+        {[](DCB* d) { d->Parity = NOPARITY; }, "mark parity"},
+        {[](DCB* d) { d->StopBits = ONESTOPBIT; }, "2 stop bits"},
+        {[](DCB* d) { d->fOutxCtsFlow = 0; }, "hard flow control"},
+        {[](DCB* d) { d->fRtsControl = RTS_CONTROL_ENABLE; }, ""},  // the RTS control is the driver's to keep
+    };
+    for (const auto& c : cases) {
+        DCB got = asked;
+        c.change(&got);
+        EXPECT_EQ(com_frame_refused(line, asked, got), c.said);
+    }
 }
 
 TEST(ComPortNumber, SkipsLettersThenReadsTheNumber) {

@@ -44,6 +44,11 @@ public:
     }
     size_t input_held() const override { return early.size() - early_next; }
     long speed() const override { return baud; }
+    // RFC 2217's SET-CONTROL, sent with the next output.
+    bool set_break(bool on) override { return telnet_line && telnet_queue_setting(codec, com_port_break(on)); }
+    bool set_modem_line(modem_line line, bool on) override {
+        return telnet_line && telnet_queue_setting(codec, com_port_modem_line(line, on));
+    }
 
 protected:
     // WSABUF holds a byte count; WSA_IO_PENDING is ERROR_IO_PENDING.

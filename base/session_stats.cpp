@@ -1,0 +1,10 @@
+#include "base/session_stats.h"
+
+namespace tolvane {
+
+session_stats& stats() {
+    static session_stats record;
+    return record;
+}
+
+}  // namespace tolvane

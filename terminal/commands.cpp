@@ -1,0 +1,252 @@
+#include "terminal/commands.h"
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdio>
+#include <string>
+
+#include "base/console.h"
+#include "base/frame.h"
+#include "base/keys.h"
+#include "base/line.h"
+#include "base/session_stats.h"
+#include "net/url.h"
+#include "terminal/display.h"
+
+namespace tolvane {
+
+namespace {
+
+// A break of about a quarter second: long enough for SysRq, kgdb, U-Boot
+// and the boot ROMs that look for one, at any speed from 300 Baud up.
+constexpr int BREAK_MS = 250;
+constexpr char CLEAR_SCREEN[] = "\x1b[H\x1b[2J";
+
+struct command_record {
+    settings run;  // as the run started; the line's and the view's now come from their owners
+    stamp_format stamps_when_on = stamp_format::time_of_day;
+};
+command_record commands;
+
+// "Ctrl-T", "x", "0xE0": a key as the messages name it; "none" for no
+// command key.
+std::string key_name(int key) {
+    if (key == NO_COMMAND_KEY) return "none";
+    if (key < 0x20) return std::string("Ctrl-") + static_cast<char>(key + '@');
+    if (key < 0x7F) return std::string(1, static_cast<char>(key));
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%02X", key);
+    return hex;
+}
+
+const char* on_off(bool on) { return on ? "on" : "off"; }
+
+// Each command's message starts a line of its own.
+void say_line() { console_start_line(); }
+
+bool line_here() {
+    if (line_transport_now() != nullptr && !line_gone()) return true;
+    say_line();
+    console_print("no line now: waiting for %s\n", commands.run.line.device.c_str());
+    return false;
+}
+
+void list_commands();
+
+void send_break() {
+    if (!line_here()) return;
+    const bool sent = line_send_break(BREAK_MS);
+    say_line();
+    if (sent)
+        console_print("break sent (%d ms)\n", BREAK_MS);
+    else
+        console_print("%s: no break on this line\n", line_settings_now().device.c_str());
+}
+
+// Where the driver cannot tell a line's level, it is taken as on: drivers
+// and ser2net raise DTR and RTS when a line is opened.
+void toggle(modem_line which, unsigned bit, const char* name) {
+    if (!line_here()) return;
+    const modem_state state = line_modem_state();
+    const bool now_on = !(state.known & bit) || (state.on & bit);
+    const bool set = line_set_modem_line(which, !now_on);
+    say_line();
+    if (set)
+        console_print("%s %s\n", name, on_off(!now_on));
+    else
+        console_print("%s: no modem lines\n", line_settings_now().device.c_str());
+}
+
+void toggle_dtr() { toggle(modem_line::dtr, MODEM_DTR, "DTR"); }
+void toggle_rts() { toggle(modem_line::rts, MODEM_RTS, "RTS"); }
+
+void pulse() {
+    const line_settings& line = line_settings_now();
+    if (line.pulse_line == modem_line::none) {
+        say_line();
+        console_print("no reset pulse: --pulse names none\n");
+        return;
+    }
+    if (!line_here()) return;
+    const bool given = line_pulse();
+    say_line();
+    if (given)
+        console_print("reset pulse: %s on for %d ms\n", line.pulse_line == modem_line::dtr ? "DTR" : "RTS",
+                      line.pulse_ms);
+    else
+        console_print("%s: no modem lines\n", line.device.c_str());
+}
+
+// The view's toggles: said first, so the next text starts a line.
+void change_view(const char* what, bool on, const view_settings& view) {
+    say_line();
+    console_print("%s %s\n", what, on_off(on));
+    display_change(view);
+}
+
+void toggle_stamps() {
+    view_settings view = display_settings();
+    view.stamps = view.stamps == stamp_format::none ? commands.stamps_when_on : stamp_format::none;
+    change_view("timestamps", view.stamps != stamp_format::none, view);
+}
+
+void toggle_hex() {
+    view_settings view = display_settings();
+    view.hex = !view.hex;
+    change_view("hex view", view.hex, view);
+}
+
+void toggle_echo() {
+    view_settings view = display_settings();
+    view.local_echo = !view.local_echo;
+    change_view("local echo", view.local_echo, view);
+}
+
+void clear_screen() { console_control(CLEAR_SCREEN); }
+
+std::string flow_text(flow_kind flow) {
+    switch (flow) {
+    case flow_kind::none: return "no flow control";
+    case flow_kind::hard: return "hard flow control (RTS/CTS)";
+    case flow_kind::soft: return "soft flow control (XON/XOFF)";
+    }
+    return "";
+}
+
+// "DTR on, RTS off, CTS on": the lines the driver can tell, or set since.
+std::string modem_text(const modem_state& state) {
+    static const struct {
+        unsigned bit;
+        const char* name;
+    } lines[] = {{MODEM_DTR, "DTR"}, {MODEM_RTS, "RTS"}, {MODEM_CTS, "CTS"},
+                 {MODEM_DSR, "DSR"}, {MODEM_CD, "CD"},   {MODEM_RI, "RI"}};
+    std::string text;
+    for (const auto& l : lines) {
+        if (!(state.known & l.bit)) continue;
+        text += std::string(text.empty() ? "" : ", ") + l.name + " " + on_off(state.on & l.bit);
+    }
+    return text.empty() ? "modem lines not known" : text;
+}
+
+void line_state() {
+    if (!line_here()) return;
+    const line_settings& line = line_settings_now();
+    say_line();
+    if (net_url_scheme(line.device) == net_scheme::tcp) {
+        console_print("%s: speed, frame and modem lines are the server's\n", line.device.c_str());
+        return;
+    }
+    console_print("%s: %ld Baud %s, %s; %s\n", line.device.c_str(), line_speed(), frame_text(line).c_str(),
+                  flow_text(line.flow).c_str(), modem_text(line_modem_state()).c_str());
+}
+
+void statistics() {
+    const session_stats& s = stats();
+    const long long seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - s.started).count();
+    say_line();
+    console_print("since the start (%lld:%02lld:%02lld): %" PRIu64 " bytes from the line, %" PRIu64
+                  " to it, %" PRIu64 " requests served\n",
+                  seconds / 3600, seconds / 60 % 60, seconds % 60, s.bytes_from_line, s.bytes_to_line, s.requests);
+}
+
+std::string level_text(line_level level) {
+    return level == line_level::keep ? "as the driver has it" : std::string("held ") + on_off(level == line_level::on);
+}
+
+void show_settings() {
+    const line_settings& line = line_settings_now();
+    const service_settings& files = commands.run.files;
+    const view_settings& view = display_settings();
+    say_line();
+    console_print("line: %s, %ld Baud %s, %s%s\n", line.device.c_str(), line.baud, frame_text(line).c_str(),
+                  flow_text(line.flow).c_str(), line.wait_for_line ? ", waited for (-w)" : "");
+    console_print("modem lines: DTR %s, RTS %s", level_text(line.dtr).c_str(), level_text(line.rts).c_str());
+    if (line.pulse_line != modem_line::none)
+        console_print(", reset pulse %s %d ms", line.pulse_line == modem_line::dtr ? "DTR" : "RTS", line.pulse_ms);
+    console_print("\nfiles: %s%s%s\n", files.root ? files.root->c_str() : "the host's",
+                  files.read_only ? ", read-only" : "", files.trace ? ", traced" : "");
+    console_print("view: %s\n", display_describe(view).c_str());
+    console_print("log: %s; command key %s\n", commands.run.log_path.empty() ? "none" : commands.run.log_path.c_str(),
+                  key_name(commands.run.view.command_key).c_str());
+}
+
+void version() {
+    say_line();
+    console_print("tolvane %s (%s)\n", TOLVANE_VERSION, __DATE__);
+}
+
+struct command {
+    char key;
+    const char* help;
+    void (*act)();  // null: taken before it comes here
+};
+
+const command COMMANDS[] = {
+    {'?', "this list", list_commands},
+    {'b', "send a break (250 ms)", send_break},
+    {'d', "DTR on or off", toggle_dtr},
+    {'r', "RTS on or off", toggle_rts},
+    {'p', "the reset pulse of --pulse", pulse},
+    {'t', "timestamps on or off", toggle_stamps},
+    {'h', "hex view on or off", toggle_hex},
+    {'e', "local echo on or off", toggle_echo},
+    {'l', "clear the screen", clear_screen},
+    {'L', "the line: speed, frame, flow control, modem lines", line_state},
+    {'s', "statistics since the start", statistics},
+    {'c', "the settings in force", show_settings},
+    {'v', "the version", version},
+    {'q', "quit (as Ctrl-Q)", nullptr},
+};
+
+void list_commands() {
+    const std::string name = key_name(commands.run.view.command_key);
+    say_line();
+    console_print("%s, then:\n", name.c_str());
+    for (const command& c : COMMANDS) console_print("  %c       %s\n", c.key, c.help);
+    console_print("  %-7s send %s\n", name.c_str(), name.c_str());
+    console_print("  Ctrl-Q  send Ctrl-Q\n");
+}
+
+}  // namespace
+
+void commands_start(const settings& s) {
+    commands.run = s;
+    if (s.view.stamps != stamp_format::none) commands.stamps_when_on = s.view.stamps;
+    keys_set_command_key(s.view.command_key);
+    keys_set_command_action(command_run);
+}
+
+void command_run(int key) {
+    for (const command& c : COMMANDS) {
+        if (c.key == key && c.act) {
+            c.act();
+            return;
+        }
+    }
+    say_line();
+    console_print("%s %s: no such command (%s ? lists them)\n", key_name(commands.run.view.command_key).c_str(),
+                  key_name(key).c_str(), key_name(commands.run.view.command_key).c_str());
+}
+
+}  // namespace tolvane

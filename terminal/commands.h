@@ -1,0 +1,20 @@
+// The command key's commands: the command key (Ctrl-T), then one key. One
+// table of keys, help texts and actions, which also makes the list that ?
+// prints. What a command says is the program's own line, on the console
+// and in the log: it never reaches the line or the --expect watch.
+#pragma once
+
+#include "base/settings.h"
+
+namespace tolvane {
+
+// Before the line opens: the command key of the settings, the settings the
+// settings command shows, and the commands handed to the waits for a line
+// (base/keys.h), so that they work there too.
+void commands_start(const settings& s);
+
+// Acts on the key typed after the command key (q and the keys sent as
+// they are never come here: base/keys.cpp takes them).
+void command_run(int key);
+
+}  // namespace tolvane
