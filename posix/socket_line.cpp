@@ -20,6 +20,7 @@
 
 #include "base/console.h"
 #include "base/keys.h"
+#include "net/net_line.h"
 #include "net/setup.h"
 #include "net/telnet.h"
 #include "net/url.h"
@@ -32,25 +33,14 @@ namespace {
 
 class socket_transport : public fd_transport {
 public:
-    bool telnet_line = false;
-    TelnetCodec codec;
-    long baud = 0;
-    // Data that came between the server's answers while the line was set up.
-    std::vector<unsigned char> early;
-    size_t early_next = 0;
+    net_line net;
 
     long read(unsigned char* buffer, size_t size) override {
-        if (early_next < early.size()) {
-            const size_t n = std::min(size, early.size() - early_next);
-            std::memcpy(buffer, early.data() + early_next, n);
-            early_next += n;
-            return static_cast<long>(n);
-        }
+        if (const size_t early = net.take_early(buffer, size)) return static_cast<long>(early);
         const ssize_t n = ::read(fd, buffer, size);
         if (n < 0 && worth_retrying(errno)) return 0;
         if (n <= 0) return failed(n, errno);
-        if (!telnet_line) return n;
-        return static_cast<long>(telnet_decode(codec, buffer, static_cast<size_t>(n)));  // 0: only telnet came
+        return static_cast<long>(net.decode(buffer, static_cast<size_t>(n)));  // 0: only telnet came
     }
 
     // No SIGPIPE when the server has gone.
@@ -61,11 +51,9 @@ public:
         return failed(n, errno);
     }
 
-    int doubled_byte() const override { return telnet_line ? telnet::IAC : NO_DOUBLED_BYTE; }
-    size_t take_output(unsigned char* dest, size_t room) override {
-        return telnet_line ? telnet_take(codec, dest, room) : 0;
-    }
-    size_t input_held() const override { return early.size() - early_next; }
+    int doubled_byte() const override { return net.doubled_byte(); }
+    size_t take_output(unsigned char* dest, size_t room) override { return net.take_output(dest, room); }
+    size_t input_held() const override { return net.early_held(); }
     size_t unsent() override { return queued_in_kernel(); }
 
     // So that the server gets everything sent: our end closed first, then
@@ -92,13 +80,9 @@ public:
         return true;
     }
 
-    long speed() const override { return baud; }
-
-    // RFC 2217's SET-CONTROL, sent with the next output.
-    bool set_break(bool on) override { return telnet_line && telnet_queue_setting(codec, com_port_break(on)); }
-    bool set_modem_line(modem_line line, bool on) override {
-        return telnet_line && telnet_queue_setting(codec, com_port_modem_line(line, on));
-    }
+    long speed() const override { return net.baud; }
+    bool set_break(bool on) override { return net.set_break(on); }
+    bool set_modem_line(modem_line line, bool on) override { return net.set_modem_line(line, on); }
 };
 
 std::string last_refusal;  // a reconnect says a refusal once
@@ -257,10 +241,11 @@ line_transport* network_transport_open(const line_settings& settings, bool first
     if (fd < 0) return nullptr;
     socket_transport* line = new socket_transport;
     line->fd = fd;
-    line->baud = settings.baud;
-    line->telnet_line = parts.scheme == net_scheme::rfc2217;
+    line->net.baud = settings.baud;
+    line->net.telnet = parts.scheme == net_scheme::rfc2217;
     const NetSetupIo io = {&fd, setup_send_all, setup_receive, pause_ms};
-    if (line->telnet_line && !net_set_up_line(line->codec, settings, first, quiet, io, &line->early, &last_refusal)) {
+    if (line->net.telnet &&
+        !net_set_up_line(line->net.codec, settings, first, quiet, io, &line->net.early, &last_refusal)) {
         close(fd);
         delete line;
         return nullptr;

@@ -11,6 +11,7 @@
 
 #include "base/console.h"
 #include "base/keys.h"
+#include "net/net_line.h"
 #include "net/setup.h"
 #include "net/telnet.h"
 #include "net/url.h"
@@ -24,30 +25,19 @@ namespace {
 class socket_line : public overlapped_line {
 public:
     SOCKET socket = INVALID_SOCKET;
-    bool telnet_line = false;
-    TelnetCodec codec;
-    long baud = 0;
-    // Data that came between the server's answers while the line was set up.
-    std::vector<unsigned char> early;
-    size_t early_next = 0;
+    net_line net;
 
     long read(unsigned char* buffer, size_t size) override {
-        if (early_next == early.size()) return overlapped_line::read(buffer, size);
-        const size_t n = std::min(size, early.size() - early_next);
-        std::memcpy(buffer, early.data() + early_next, n);
-        early_next += n;
-        return static_cast<long>(n);
+        if (const size_t early = net.take_early(buffer, size)) return static_cast<long>(early);
+        return overlapped_line::read(buffer, size);
     }
-    int doubled_byte() const override { return telnet_line ? telnet::IAC : NO_DOUBLED_BYTE; }
-    size_t take_output(unsigned char* dest, size_t room) override {
-        return telnet_line ? telnet_take(codec, dest, room) : 0;
-    }
-    size_t input_held() const override { return early.size() - early_next; }
-    long speed() const override { return baud; }
-    // RFC 2217's SET-CONTROL, sent with the next output.
-    bool set_break(bool on) override { return telnet_line && telnet_queue_setting(codec, com_port_break(on)); }
+    int doubled_byte() const override { return net.doubled_byte(); }
+    size_t take_output(unsigned char* dest, size_t room) override { return net.take_output(dest, room); }
+    size_t input_held() const override { return net.early_held(); }
+    long speed() const override { return net.baud; }
+    bool set_break(bool on) override { return net.set_break(on); }
     bool set_modem_line(modem_line line, bool on) override {
-        return telnet_line && telnet_queue_setting(codec, com_port_modem_line(line, on));
+        return net.set_modem_line(line, on);
     }
 
 protected:
@@ -76,7 +66,7 @@ protected:
             set_gone();  // the server closed the connection
             return;
         }
-        const size_t data = telnet_line ? telnet_decode(codec, in_buffer.data(), got) : got;
+        const size_t data = net.decode(in_buffer.data(), got);
         if (data == 0) {
             start_read();  // only telnet came: read on
             return;
@@ -141,11 +131,12 @@ line_transport* network_transport_open(const line_settings& settings, bool first
     }
     socket_line* line = new socket_line;
     line->socket = s;
-    line->baud = settings.baud;
-    line->telnet_line = parts.scheme == net_scheme::rfc2217;
+    line->net.baud = settings.baud;
+    line->net.telnet = parts.scheme == net_scheme::rfc2217;
     const NetSetupIo io = {&s, setup_send_all, setup_receive, pause_ms};
     if (!line->made() ||
-        (line->telnet_line && !net_set_up_line(line->codec, settings, first, quiet, io, &line->early, &last_refusal))) {
+        (line->net.telnet &&
+         !net_set_up_line(line->net.codec, settings, first, quiet, io, &line->net.early, &last_refusal))) {
         win_net_close(s);
         delete line;
         return nullptr;

@@ -1,0 +1,38 @@
+// What a network line keeps beside its connection, the same in both
+// programs' transports (posix/socket_line.cpp, win32/socket_line.cpp):
+// telnet on an rfc2217:// line, and the data that came while it was set up.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "base/settings.h"
+#include "net/telnet.h"
+
+namespace tolvane {
+
+struct net_line {
+    bool telnet = false;
+    TelnetCodec codec;
+    long baud = 0;
+    // Data that came between the server's answers while the line was set up.
+    std::vector<unsigned char> early;
+    size_t early_next = 0;
+
+    // The early data first: how many bytes went into buffer (0: none is held).
+    size_t take_early(unsigned char* buffer, size_t size);
+    size_t early_held() const { return early.size() - early_next; }
+    // Telnet taken out of bytes received, in place: how many data bytes are
+    // left at the front (0: only telnet came).
+    size_t decode(unsigned char* bytes, size_t count) { return telnet ? telnet_decode(codec, bytes, count) : count; }
+    // The transport's own parts of the line_transport interface.
+    int doubled_byte() const;
+    size_t take_output(unsigned char* dest, size_t room) { return telnet ? telnet_take(codec, dest, room) : 0; }
+    // RFC 2217's SET-CONTROL, sent with the next output; false on a raw line.
+    bool set_break(bool on) { return telnet && telnet_queue_setting(codec, com_port_break(on)); }
+    bool set_modem_line(modem_line line, bool on) {
+        return telnet && telnet_queue_setting(codec, com_port_modem_line(line, on));
+    }
+};
+
+}  // namespace tolvane
