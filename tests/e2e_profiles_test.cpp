@@ -71,16 +71,6 @@ protected:
     std::string saved_home;
 };
 
-void end_with_ctrl_q(Session& run) {
-    ASSERT_TRUE(console_wait_raw(run));
-    console_type(run, {0x11});
-    EXPECT_EQ(exit_code(wait_exit(run)), 0);
-}
-
-void close_all(Session& run) {
-    close_pty(run.line);
-    close_pty(run.console);
-}
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "tests/harness.h"
 
+#include <gtest/gtest.h>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -200,5 +202,16 @@ std::string tolvane_path() { return TOLVANE_BINARY; }
 std::string tolvane_walk_path() { return TOLVANE_WALK_BINARY; }
 
 void target_attach(Session& run) { pty_io::target_attach(run.line.master, 3000); }
+
+void end_with_ctrl_q(Session& run) {
+    EXPECT_TRUE(console_wait_raw(run));
+    console_type(run, {0x11});
+    EXPECT_EQ(exit_code(wait_exit(run)), 0);
+}
+
+void close_all(Session& run) {
+    close_pty(run.line);
+    close_pty(run.console);
+}
 
 }  // namespace e2e

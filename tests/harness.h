@@ -87,6 +87,11 @@ void console_type(Session& run, const Bytes& keys);
 // Waits until tolvane has put the console into raw mode.
 bool console_wait_raw(Session& run, int timeout_ms = 3000);
 
+// Ctrl-Q once the console is raw: the program must end with status 0.
+void end_with_ctrl_q(Session& run);
+// Both pty pairs of a run that has ended.
+void close_all(Session& run);
+
 // A fresh empty directory under the build tree's scratch area.
 std::string scratch_dir(const std::string& name);
 
