@@ -31,9 +31,4 @@ void console_read_keys();
 // idle); null where the output is written at once.
 HANDLE console_output_event();
 
-// The codes _getch gives for one key press (DEL stays DEL): one byte for a
-// key with a character, two (0x00 or 0xE0 and a code) for the keys that
-// have none, nothing for the rest (Shift alone, say). Returns how many.
-size_t console_key_codes(const KEY_EVENT_RECORD& key, unsigned char codes[2]);
-
 }  // namespace tolvane

@@ -3,6 +3,7 @@
 set(TOLVANE_WIN32_LINE_SOURCES
   win32/com_line.cpp
   win32/console.cpp
+  win32/console_keys.cpp
   win32/console_output.cpp
   win32/modem.cpp
   win32/overlapped_line.cpp
@@ -31,6 +32,7 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   win32/com_line.cpp
   win32/com_line_test.cpp
   win32/console.cpp
+  win32/console_keys.cpp
   win32/console_output.cpp
   win32/modem.cpp
   win32/overlapped_line.cpp
