@@ -231,12 +231,16 @@ void kill_run(Program& run) {
 }
 
 Pane pane_start(const std::vector<std::string>& args, const std::string& workdir) {
+    return pane_start_program(exe_path(), args, workdir);
+}
+
+Pane pane_start_program(const std::string& exe, const std::vector<std::string>& args, const std::string& workdir) {
     Pane pane;
     pane.socket = workdir + "/tmux.sock";
     pane.status_file = workdir + "/exit-status";
     unlink(pane.status_file.c_str());
     std::string command = "cd " + sh_quote(workdir) + " && env WINEPREFIX=" + sh_quote(kPrefix) +
-                          " WINEDEBUG=-all " + sh_quote(TOLVANE_WINE) + " " + sh_quote(exe_path());
+                          " WINEDEBUG=-all " + sh_quote(TOLVANE_WINE) + " " + sh_quote(exe);
     for (const auto& a : args) command += " " + sh_quote(a);
     command += "; echo $? > " + sh_quote(pane.status_file) + "; sleep 600";
     shell("tmux -S " + sh_quote(pane.socket) + " kill-server 2>/dev/null");
@@ -246,6 +250,10 @@ Pane pane_start(const std::vector<std::string>& args, const std::string& workdir
 
 std::string pane_text(const Pane& pane) {
     return shell("tmux -S " + sh_quote(pane.socket) + " capture-pane -p 2>&1");
+}
+
+std::string pane_styled_text(const Pane& pane) {
+    return shell("tmux -S " + sh_quote(pane.socket) + " capture-pane -p -e 2>&1");
 }
 
 bool pane_wait_for(const Pane& pane, const std::string& text, int timeout_ms) {
@@ -330,6 +338,11 @@ std::string dos_newlines_to_unix(std::string s) {
 }
 
 std::string exe_path() { return TOLVANE_WIN_EXE; }
+
+std::string build_path(const std::string& name) {
+    const std::string exe = exe_path();
+    return exe.substr(0, exe.rfind('/') + 1) + name;
+}
 
 std::string windows_path(const std::string& path) {
     std::string w = "Z:" + path;

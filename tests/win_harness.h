@@ -74,7 +74,11 @@ struct Pane {
 };
 
 Pane pane_start(const std::vector<std::string>& args, const std::string& workdir);
+// Another Windows program of the build in a pane (unit_tests.exe, say).
+Pane pane_start_program(const std::string& exe, const std::vector<std::string>& args, const std::string& workdir);
 std::string pane_text(const Pane& pane);
+// The same with the escapes of its colours and other attributes.
+std::string pane_styled_text(const Pane& pane);
 bool pane_wait_for(const Pane& pane, const std::string& text, int timeout_ms = 10000);
 // tmux key names ("x", "C-b", "Up", "BSpace"), one send-keys each.
 void pane_keys(const Pane& pane, const std::vector<std::string>& keys);
@@ -90,6 +94,7 @@ std::string dos_newlines_to_unix(std::string s);
 double cpu_seconds(const Program& run);
 
 std::string exe_path();                            // the program, as a Linux path
+std::string build_path(const std::string& name);    // another file of its build
 std::string windows_path(const std::string& path);  // as Wine shows it: Z:\...
 std::string scratch_dir(const std::string& name);   // fresh and empty
 

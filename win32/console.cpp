@@ -44,6 +44,7 @@ BOOL WINAPI on_console_event(DWORD event) {
         return TRUE;
     }
     keyboard_release();
+    console_give_back();
     return FALSE;  // and the default handler ends the program
 }
 
@@ -136,6 +137,7 @@ void keyboard_take() {
         InitializeCriticalSection(&key_lock);
         ctrl_c_event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     }
+    console_take_utf8();
     if (!SetConsoleMode(console_in, saved_input_mode & ~DWORD{ENABLE_PROCESSED_INPUT})) return;
     input_mode_changed = true;
     keyboard_open = true;

@@ -5,6 +5,7 @@ set(TOLVANE_WIN32_LINE_SOURCES
   win32/console.cpp
   win32/console_keys.cpp
   win32/console_output.cpp
+  win32/console_text.cpp
   win32/modem.cpp
   win32/overlapped_line.cpp
   win32/serial_lines.cpp
@@ -34,12 +35,14 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   win32/console.cpp
   win32/console_keys.cpp
   win32/console_output.cpp
+  win32/console_text.cpp
   win32/modem.cpp
   win32/overlapped_line.cpp
   win32/serial_lines.cpp
   win32/serial_lines_test.cpp
   win32/socket.cpp
   win32/console_test.cpp
+  win32/console_text_test.cpp
   win32/socket_test.cpp
   fileservice/confine-win32.cpp
   fileservice/confine-win32_test.cpp
