@@ -48,3 +48,12 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   fileservice/confine-win32_test.cpp
   fileservice/find-win32.cpp
   fileservice/find-win32_test.cpp)
+
+# The floors make bench holds tolvane-win to under Wine (bench/): a bare
+# file-service host on a COM port, and a bare 16 KB console writer.
+add_executable(win_bare_host bench/win_bare_host.cpp)
+target_link_libraries(win_bare_host PRIVATE tolvane_link)
+add_executable(win_console_writer bench/win_console_writer.cpp)
+foreach(floor win_bare_host win_console_writer)
+  target_link_options(${floor} PRIVATE -static)
+endforeach()
