@@ -1,8 +1,9 @@
-// tolvane-win's console output and session log file. A console or a file
-// is written at once; a pipe, which may have nobody reading it, is written
-// by a thread of its own, so that the program's one thread never waits for
-// it: a block is handed over while the thread is idle, and the wait sees
-// the thread become idle again.
+// tolvane-win's console output and session log file. A file is written at
+// once; a pipe, which may have nobody reading it, and a console, which
+// stops taking text while someone selects in its window, are written by a
+// thread of their own, so that the program's one thread never waits for
+// them (and reads the line meanwhile): a block is handed over while the
+// thread is idle, and the wait sees the thread become idle again.
 //
 // A console is UTF-8 for the session, with virtual-terminal processing
 // where it has it, and gets its code pages and mode back on every way out.
@@ -99,16 +100,23 @@ bool write_all(HANDLE out, const unsigned char* bytes, size_t count) {
     return true;
 }
 
+long write_console(const unsigned char* bytes, size_t count);
+
+bool to_console() { return session.taken && session.screen == writer.out; }
+
 DWORD WINAPI write_blocks(void*) {
     for (;;) {
         WaitForSingleObject(writer.wake, INFINITE);
-        if (!write_all(writer.out, writer.block.data(), writer.in_flight)) writer.failed = true;
+        const size_t size = writer.in_flight;
+        const bool written = to_console() ? write_console(writer.block.data(), size) == static_cast<long>(size)
+                                          : write_all(writer.out, writer.block.data(), size);
+        if (!written) writer.failed = true;
         writer.in_flight = 0;
         SetEvent(writer.idle);
     }
 }
 
-// A thread for a pipe, the first time one is written to.
+// A thread for a pipe or a console, the first time one is written to.
 bool start_writer() {
     if (writer.wake != nullptr) return true;
     writer.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -127,17 +135,18 @@ void find_output() {
     // A block still on its way goes to the handle it was meant for.
     if (out == writer.out || writer_busy()) return;
     writer.out = out;
-    writer.threaded = out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) == FILE_TYPE_PIPE &&
-                      start_writer();
-    writer.failed = false;
+    const bool valid = out != nullptr && out != INVALID_HANDLE_VALUE;
     DWORD mode;
-    session.screen = out != nullptr && out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode) ? out : nullptr;
+    session.screen = valid && GetConsoleMode(out, &mode) ? out : nullptr;
     if (session.screen) console_take_utf8();
     take_screen_mode();
+    writer.threaded = valid && (GetFileType(out) == FILE_TYPE_PIPE || session.screen) && start_writer();
+    writer.failed = false;
 }
 
 // A block of up to CONSOLE_BLOCK bytes to the console: what the last block
-// cut off first, and what this one cuts off kept for the next.
+// cut off first, and what this one cuts off kept for the next. Only one
+// thread at a time writes (the writer's, where there is one).
 long write_console(const unsigned char* bytes, size_t count) {
     const size_t size = std::min(count, CONSOLE_BLOCK);
     static std::array<unsigned char, CUT_MAX + CONSOLE_BLOCK> block;
@@ -174,7 +183,8 @@ void console_give_back() {
     if (!session.taken) return;
     session.taken = false;
     stop_forget(console_give_back);
-    if (session.cut_count > 0 && session.screen) {
+    // The writer is done by now, unless the console takes nothing.
+    if (session.cut_count > 0 && session.screen && !writer_busy()) {
         session.shown.clear();
         session.text->convert(session.cut.data(), session.cut_count, true, &session.shown);
         session.cut_count = 0;
@@ -197,7 +207,7 @@ size_t console_out_in_flight() { return writer.in_flight; }
 long console_write_out(const unsigned char* bytes, size_t count) {
     find_output();
     if (writer.out == nullptr || writer.out == INVALID_HANDLE_VALUE) return -1;
-    if (session.screen == writer.out && session.taken) return write_console(bytes, count);
+    if (!writer.threaded && to_console()) return write_console(bytes, count);
     if (!writer.threaded) return write_all(writer.out, bytes, count) ? static_cast<long>(count) : -1;
     if (writer.failed) return -1;
     if (writer_busy()) return 0;

@@ -104,6 +104,9 @@ TEST(ConsoleSession, IsUtf8WhileTakenAndAsItWasAfter) {
     const std::string text = "caf\xC3\xA9 \xE2\x9C";
     EXPECT_EQ(console_write_out(reinterpret_cast<const unsigned char*>(text.data()), text.size()),
               static_cast<long>(text.size()));
+    // A thread of its own writes it, as the program's ways out wait for.
+    for (int ms = 0; console_out_in_flight() > 0 && ms < 2000; ++ms) Sleep(1);
+    EXPECT_EQ(console_out_in_flight(), 0u);
     EXPECT_EQ(GetConsoleOutputCP(), static_cast<UINT>(CP_UTF8));
     EXPECT_EQ(GetConsoleCP(), static_cast<UINT>(CP_UTF8));
     ASSERT_TRUE(GetConsoleMode(screen, &mode));
