@@ -136,15 +136,18 @@ Bytes line_drain(Line& line, int quiet_ms) { return pty_io::read_until_quiet(lin
 void line_write(Line& line, const Bytes& b) { write_all(line.master, b); }
 
 Program start(const std::vector<std::string>& args, const std::string& workdir, Keys keys) {
+    std::vector<std::string> argv{TOLVANE_WINE, exe_path()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return start_program(argv, workdir, keys);
+}
+
+Program start_program(const std::vector<std::string>& argv_strings, const std::string& workdir, Keys keys) {
     Program run;
     int out[2], err[2], in[2] = {-1, -1};
     if (pipe(out) != 0 || pipe(err) != 0 || (keys == Keys::piped && pipe(in) != 0)) {
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return run;
     }
-    std::vector<std::string> argv_strings{TOLVANE_WINE, exe_path()};
-    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-
     run.pid = fork();
     if (run.pid == 0) {
         const int keys_in = keys == Keys::piped ? in[0] : open("/dev/null", O_RDONLY);
@@ -155,7 +158,7 @@ Program start(const std::vector<std::string>& args, const std::string& workdir, 
             if (fd >= 0) close(fd);
         if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(121);
         std::vector<char*> argv;
-        for (auto& s : argv_strings) argv.push_back(s.data());
+        for (const auto& s : argv_strings) argv.push_back(const_cast<char*>(s.c_str()));
         argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);

@@ -52,6 +52,9 @@ struct Program {
 
 enum class Keys { none, piped };
 Program start(const std::vector<std::string>& args, const std::string& workdir = "", Keys keys = Keys::none);
+// Any program, argv[0] its path, run the same way (tolvane itself, say).
+Program start_program(const std::vector<std::string>& argv, const std::string& workdir = "",
+                      Keys keys = Keys::none);
 // Writes keys into the pipe (from a thread of its own where they are many);
 // closing it is the end of input.
 void keys_write(Program& run, const std::string& keys);
