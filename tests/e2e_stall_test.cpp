@@ -29,6 +29,9 @@ struct Flood {
     std::thread thread;
 
     explicit Flood(int line_master) {
+        // A write never waits: once tolvane has gone nobody reads the line,
+        // and a blocked write would keep the thread from seeing stop.
+        fcntl(line_master, F_SETFL, fcntl(line_master, F_GETFL) | O_NONBLOCK);
         thread = std::thread([this, line_master] {
             const std::string text(4096, 'x');
             while (!stop) {
