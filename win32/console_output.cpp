@@ -75,7 +75,7 @@ void take_screen_mode() {
 
 // Standard output as it was found; looked at again whenever its handle
 // changed (a test that redirects it, say).
-struct pipe_writer {
+struct block_writer {
     HANDLE out = nullptr;
     bool threaded = false;
     HANDLE wake = nullptr;  // auto reset: a block to write
@@ -86,7 +86,7 @@ struct pipe_writer {
     std::atomic<size_t> in_flight{0};
     std::atomic<bool> failed{false};
 };
-pipe_writer writer;
+block_writer writer;
 
 FILE* log_file = nullptr;
 
