@@ -77,7 +77,8 @@ bench: deps
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default --target tolvane-bench
 	@if command -v x86_64-w64-mingw32-g++ >/dev/null 2>&1; then \
-	    cmake --preset mingw >/dev/null && cmake --build --preset mingw --target tolvane-win || exit 1; \
+	    cmake --preset mingw >/dev/null && \
+	    cmake --build --preset mingw --target tolvane-win win_bare_host win_console_writer || exit 1; \
 	else \
 	    echo "make bench: no MinGW-w64: tolvane-win's rows show as missing"; \
 	fi

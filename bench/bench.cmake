@@ -13,6 +13,7 @@ add_executable(tolvane-bench
   bench/target_line.cpp
   bench/terminals.cpp
   bench/wine.cpp
+  bench/wine_floors.cpp
   tests/net_servers.cpp)
 target_link_libraries(tolvane-bench PRIVATE tolvane_client util)
 # tolvane-win as the mingw preset builds it, under Wine in a prefix of the

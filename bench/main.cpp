@@ -25,6 +25,7 @@
 #include "bench/target_line.h"
 #include "bench/terminals.h"
 #include "bench/wine.h"
+#include "bench/wine_floors.h"
 
 namespace bench {
 
@@ -65,6 +66,8 @@ const char* const ON_THE_PTY = "tolvane on the pty";
 const char* const PIPED_TOLVANE = "tolvane, piped";
 const char* const UNDER_WINE = "tolvane-win under Wine: ";
 constexpr int WINE_PORT = 20;  // COM20 of the benchmark's prefix
+constexpr int WINE_HOST_PORT = 21;     // the bare Windows host's
+constexpr int WINE_CONSOLE_PORT = 22;  // tolvane-win's in a Wine console
 constexpr double IDLE_SPAN_S = 10;  // idle CPU is told per this many seconds
 
 struct Options {
@@ -119,6 +122,7 @@ struct Results {
     // per second, 4096- and 65536-byte reads (MB/s), idle CPU-s per
     // IDLE_SPAN_S.
     Pair wine_pass, wine_keys, wine_requests, wine_read, wine_read_large, wine_idle;
+    WineFloorResults wine_floors;
 };
 
 struct Setup {
@@ -138,6 +142,7 @@ struct Setup {
     Wine wine;
     Piped win;     // tolvane-win under Wine on COM<WINE_PORT>
     Piped piped;   // tolvane, run as tolvane-win is
+    WineFloors floors;  // tolvane-win beside the bare Windows programs
     std::string wine_text;  // every byte value but the three tolvane acts on
     std::string keys;
 };
@@ -288,6 +293,9 @@ void prepare_wine(Setup& s, const Options& o) {
     else
         s.win = start_said("tolvane-win under Wine", {s.wine.wine, s.wine.exe, "-c", "COM" + std::to_string(WINE_PORT)},
                            s.win.line, s.served_dir);
+    const std::string build_dir = o.tolvane_win.substr(0, o.tolvane_win.rfind('/'));
+    s.floors = start_wine_floors(s.wine, build_dir, WINE_HOST_PORT, WINE_CONSOLE_PORT, s.served_dir,
+                                 s.served_dir + "/read.bin", s.passthrough);
 }
 
 Setup prepare(const Options& o) {
@@ -535,6 +543,7 @@ void wine_round(Setup& s, const Options& o, Results& r) {
     record_pair(r.wine_read, win_read, read_speed(s.piped, s.file, REQUEST_SIZES[LRZSZ_SIZE_INDEX]));
     const double win_read_large = read_speed(s.win, s.file, REQUEST_SIZES[SIZES - 1]);
     record_pair(r.wine_read_large, win_read_large, read_speed(s.piped, s.file, REQUEST_SIZES[SIZES - 1]));
+    if (s.win.pid > 0) wine_floor_round(s.floors, s.win.line.master, s.file, o.getc_count, s.passthrough, r.wine_floors);
     if (s.terminals[TOLVANE].pid > 0) target_attach(s.terminals[TOLVANE].line.master, TARGET_WAIT_MS);
 }
 
@@ -600,6 +609,32 @@ Row wine_row(const Setup& s, const std::string& figure, const Pair& p, Goal goal
     return r;
 }
 
+// tolvane-win beside the floors Wine sets (bench/wine_floors.h).
+void add_wine_floor_rows(const Setup& s, const WineFloorResults& f, std::vector<Row>& out) {
+    const bool missing = !s.wine.missing.empty() || !s.floors.missing.empty();
+    const struct {
+        const char* figure;
+        const Series& mine;
+        const char* peer;
+        const Series& theirs;
+        const Series& ratio;
+        Goal goal;
+    } rows[] = {
+        {"get character turnaround p50, µs", f.p50, "bare Windows host (floor)", f.floor_p50, f.p50_ratio, Goal::none},
+        {"get character turnaround p99, µs", f.p99, "bare Windows host (floor)", f.floor_p99, f.p99_ratio, Goal::none},
+        {"in a console: get character p50, µs", f.console_p50, "tolvane-win, piped", f.p50, f.console_p50_ratio,
+         Goal::at_most_1_2},
+        {"output to a console, MB/s", f.console_out, "bare 16 KB writer (floor)", f.writer_out, f.console_out_ratio,
+         Goal::at_least_0_9},
+    };
+    for (const auto& row : rows) {
+        Row r = peer_row(UNDER_WINE + std::string(row.figure), row.mine, row.peer, missing, row.theirs, row.ratio,
+                         row.goal);
+        r.mine_missing = missing;
+        out.push_back(r);
+    }
+}
+
 void add_wine_rows(const Options& o, const Setup& s, const Results& r, std::vector<Row>& out) {
     char idle[96];
     std::snprintf(idle, sizeof idle, "idle CPU-s per %g s (over %g s), with its wineserver", IDLE_SPAN_S,
@@ -610,6 +645,7 @@ void add_wine_rows(const Options& o, const Setup& s, const Results& r, std::vect
     out.push_back(wine_row(s, "get character requests/s", r.wine_requests, Goal::at_least_half));
     out.push_back(wine_row(s, "file read, 4096 B requests, MB/s", r.wine_read, Goal::none));
     out.push_back(wine_row(s, "file read, 65536 B requests, MB/s", r.wine_read_large, Goal::none));
+    add_wine_floor_rows(s, r.wine_floors, out);
 }
 
 std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
@@ -704,7 +740,8 @@ bool stop_said(const char* name, Piped& p) {
 
 bool finish_wine(Setup& s) {
     const bool win_clean = stop_said("tolvane-win under Wine", s.win);
-    const bool clean = stop_said("tolvane, piped", s.piped) && win_clean;
+    const bool floors_clean = stop_wine_floors(s.floors, s.wine, WINE_HOST_PORT, WINE_CONSOLE_PORT);
+    const bool clean = stop_said("tolvane, piped", s.piped) && win_clean && floors_clean;
     if (wine_ready(s.wine)) wine_unmap_port(s.wine, WINE_PORT);
     wine_stop(s.wine);
     close_pty(s.win.line);

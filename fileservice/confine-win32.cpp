@@ -37,6 +37,25 @@ bool root_ready = false;
 
 bool is_separator(char c) { return c == '\\' || c == '/'; }
 
+// A file's name part: after the last separator and a drive.
+const char* last_part(const char* name) {
+    if (name[0] != '\0' && name[1] == ':') name += 2;
+    const char* last = name;
+    for (const char* p = name; *p; ++p)
+        if (is_separator(*p)) last = p + 1;
+    return last;
+}
+
+// COM and LPT take a digit 1 to 9, or a superscript 1, 2 or 3 (one byte in
+// the ANSI code page, two in UTF-8); returns the bytes it took, 0 if none.
+size_t port_digit(const char* p) {
+    const auto b = [p](int i) { return static_cast<unsigned char>(p[i]); };
+    if (b(0) >= '1' && b(0) <= '9') return 1;
+    if (b(0) == 0xB9 || b(0) == 0xB2 || b(0) == 0xB3) return 1;
+    if (b(0) == 0xC2 && (b(1) == 0xB9 || b(1) == 0xB2 || b(1) == 0xB3)) return 2;
+    return 0;
+}
+
 // Where a handle's file really is, links and junctions followed.
 bool final_path(HANDLE handle, wchar_t* path) {
     const DWORD n = GetFinalPathNameByHandleW(handle, path, PATH_SIZE, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
@@ -86,6 +105,36 @@ bool open_root() {
     return true;
 }
 
+// The name part up to its extension (or a colon: "COM1:"), spaces at its
+// end dropped, is a device's, as Windows reads it.
+bool device_part(const char* part) {
+    size_t length = std::strcspn(part, ".:");
+    while (length > 0 && part[length - 1] == ' ') --length;
+    const std::string base(part, length);
+    for (const char* device : {"CON", "CONIN$", "CONOUT$", "PRN", "AUX", "NUL"})
+        if (_stricmp(base.c_str(), device) == 0) return true;
+    if (length < 4 || (_strnicmp(part, "COM", 3) != 0 && _strnicmp(part, "LPT", 3) != 0)) return false;
+    return 3 + port_digit(part + 3) == length;
+}
+
+// joined ends in a device's name (its part from name_at): its full name
+// only where a regular file by that name is there already, reached through
+// \\?\, which Windows takes as it is written.
+bool device_named_file(char* joined, size_t name_at, char* full) {
+    const char kept = joined[name_at];
+    joined[name_at] = '\0';  // the directory, its separator kept ("C:\")
+    char directory[PATH_SIZE];
+    const DWORD n = GetFullPathNameA(joined, PATH_SIZE, directory, nullptr);
+    joined[name_at] = kept;
+    errno = EACCES;
+    if (n == 0 || n >= PATH_SIZE || !full_inside(directory)) return false;
+    const char* prefix = std::strncmp(directory, "\\\\?\\", 4) == 0 ? "" : "\\\\?\\";
+    const int written = std::snprintf(full, PATH_SIZE, "%s%s%s", prefix, directory, joined + name_at);
+    if (written < 0 || written >= static_cast<int>(PATH_SIZE)) return false;
+    const DWORD attributes = GetFileAttributesA(full);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+}
+
 // The full host name a target's name stands for beneath the root; false
 // when it cannot be kept there. *is_root tells a name for the root itself.
 bool join_beneath(const char* name, char* full, bool* is_root) {
@@ -126,6 +175,8 @@ bool join_beneath(const char* name, char* full, bool* is_root) {
     *is_root = length == root_length;
     if (*is_root) joined[length++] = '\\';
     joined[length] = '\0';
+    const size_t name_at = static_cast<size_t>(last_part(joined) - joined);
+    if (!*is_root && device_part(joined + name_at)) return device_named_file(joined, name_at, full);
     // Windows reads a name its own way (devices such as NUL or COM1 in any
     // directory, dots and spaces at the end): its reading must stay inside.
     const DWORD n = GetFullPathNameA(joined, PATH_SIZE, full, nullptr);
@@ -193,6 +244,14 @@ void blank_if_outside(_finddata_t* entry) {
 
 }  // namespace
 
+bool names_dos_device(const char* name) {
+    // The device namespace: \\.\COM5, \\?\CON, either slash.
+    if (is_separator(name[0]) && is_separator(name[1]) && (name[2] == '.' || name[2] == '?') &&
+        (name[3] == '\0' || is_separator(name[3])))
+        return true;
+    return device_part(last_part(name));
+}
+
 bool confine_open_root(const char* root) {
     root_setting = root ? root : "";
     service_root = root ? root_setting.c_str() : nullptr;
@@ -213,8 +272,30 @@ bool confine_open_root(const char* root) {
     return false;
 }
 
+namespace {
+
+// A stream on a file, or null: a device or a pipe that slipped past the
+// names (a UNC path to a pipe, say) is closed again, so that no read of the
+// target's can wait on it.
+FILE* file_only(FILE* stream) {
+    if (stream == nullptr) return nullptr;
+    if (GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)))) == FILE_TYPE_DISK) return stream;
+    std::fclose(stream);
+    errno = EACCES;
+    return nullptr;
+}
+
+}  // namespace
+
+// Without a root the C library opens the name, but never a device's: a
+// read of CON or CONIN$ would wait for the console's keys, Ctrl-Q among
+// them, and COM or LPT would be taken from whatever uses them.
 FILE* confine_fopen(const char* name, const char* c_mode, const open_mode& mode) {
-    if (service_root == nullptr) return std::fopen(name, c_mode);
+    if (service_root == nullptr) {
+        if (!names_dos_device(name)) return file_only(std::fopen(name, c_mode));
+        errno = EACCES;
+        return nullptr;
+    }
     char full[PATH_SIZE];
     bool is_root = false;
     if (!mode.valid || !join_beneath(name, full, &is_root) || is_root || !parent_inside(full)) return nullptr;
@@ -225,7 +306,7 @@ FILE* confine_fopen(const char* name, const char* c_mode, const open_mode& mode)
     const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
     wchar_t where[PATH_SIZE];
     const bool found = final_path(handle, where);
-    if (found && final_inside(where)) return stream;
+    if (found && final_inside(where)) return file_only(stream);
     // A link changed between the check and the open: undo what it made.
     std::fclose(stream);
     if (found && before == place::absent) DeleteFileW(where);

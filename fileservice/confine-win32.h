@@ -1,4 +1,5 @@
-// What the Windows directory search needs beneath the service root.
+// What the Windows file service needs beneath the service root: the
+// device names it never opens as files, and the directory search.
 #pragma once
 
 #include <io.h>
@@ -6,6 +7,11 @@
 #include <cstdint>
 
 namespace tolvane {
+
+// A name Windows opens as a device whatever directory it is in: CON,
+// CONIN$, CONOUT$, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with any
+// extension; or a path in the device namespace (\\.\ or \\?\).
+bool names_dos_device(const char* name);
 
 // _findfirst and _findnext, the pattern's directory taken beneath the root as
 // names are. An entry that leads out of the root is listed with its name

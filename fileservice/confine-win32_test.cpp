@@ -1,6 +1,7 @@
 // Names beneath the service root in tolvane-win: joined to the root, ".."
 // taken lexically, devices and odd names refused. Links that lead out are
 // made by the end-to-end tests, from the Linux side.
+#include <windows.h>
 #include <direct.h>
 #include <sys/stat.h>
 
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "base/settings.h"
+#include "fileservice/confine-win32.h"
 #include "fileservice/confine.h"
 #include "fileservice/find.h"
 
@@ -115,6 +117,69 @@ TEST_F(ConfineWin32, DevicesAndTrimmedNamesAreRefused) {
     ASSERT_NE(f, nullptr) << "an ordinary name";
     std::fclose(f);
     EXPECT_TRUE(exists(kRoot + "\\new.txt"));
+    expect_outside_untouched();
+}
+
+TEST(DosDeviceNames, AreThoseWindowsOpensAsDevicesInAnyDirectory) {
+    const struct {
+        const char* name;
+        bool device;
+    } cases[] = {
+        {"CON", true},           {"con", true},          {"CONIN$", true},        {"conout$", true},
+        {"PRN", true},           {"AUX", true},          {"NUL", true},           {"nul.txt", true},
+        {"Nul.tar.gz", true},    {"sub\\aux.c", true},  {"C:\\tmp\\CON", true},  {"C:con", true},
+        {"a/b/prn.log", true},   {"NUL ", true},         {"nul .txt", true},      {"COM1", true},
+        {"com9.txt", true},      {"COM1:", true},        {"lpt3", true},          {"LPT9.log", true},
+        {"COM\xB9", true},       {"lpt\xC2\xB2.txt", true}, {"\\\\.\\COM5", true}, {"\\\\?\\C:\\x.txt", true},
+        {"//./nul", true},       {"\\\\.\\pipe\\x", true}, {"CONIN$.txt", true},
+        {"console.txt", false},  {"COM10", false},       {"COM0", false},         {"LPT", false},
+        {"lpt0.log", false},     {"nul_x", false},       {"xnul", false},         {"CON\\x.txt", false},
+        {"NULL", false},         {"CONOUT", false},      {"COM1x", false},        {"COM\xB4", false},
+        {"\\\\server\\share\\a.txt", false}, {"", false}, {".", false}, {"..\\nul\\x", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(names_dos_device(c.name), c.device) << c.name;
+}
+
+// Without -d the C library opens the target's names, never a device: the
+// console's input would wait for keys, a port would be taken.
+TEST(ConfineWithoutRoot, OpensFilesButNoDevice) {
+    confine_open_root(nullptr);
+    for (const char* name : {"CON", "CONIN$", "conout$", "NUL", "nul.txt", "sub\\aux.c", "\\\\.\\COM5", "//./CON",
+                             "COM1:", "\\\\.\\CONIN$", "\\\\?\\CON"}) {
+        for (const char* mode : {"rb", "r+b", "w", "a"}) {
+            EXPECT_EQ(confine_fopen(name, mode, open_mode_parse(mode)), nullptr) << name << " " << mode;
+        }
+    }
+    const std::string name = "confine-without-root.txt";
+    FILE* f = confine_fopen(name.c_str(), "wb", open_mode_parse("wb"));
+    ASSERT_NE(f, nullptr) << "an ordinary file";
+    std::fputs("x", f);
+    std::fclose(f);
+    f = confine_fopen(name.c_str(), "rb", open_mode_parse("rb"));
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(std::fgetc(f), 'x');
+    std::fclose(f);
+    std::remove(name.c_str());
+}
+
+// Beneath the root a device's name is a file only where a regular file by
+// that name is there (made here through \\?\, as another program could).
+TEST_F(ConfineWin32, ADeviceNameIsAFileOnlyWhereOneIsThere) {
+    char sub[MAX_PATH];  // the directory: Windows reads sub\con.txt itself as \\.\con
+    ASSERT_NE(GetFullPathNameA((kRoot + "\\sub").c_str(), MAX_PATH, sub, nullptr), 0u);
+    make_file(std::string("\\\\?\\") + sub + "\\con.txt", "a file named con.txt");
+    EXPECT_EQ(read_beneath("sub\\con.txt"), "a file named con.txt");
+    EXPECT_EQ(read_beneath("SUB\\CON.TXT"), "a file named con.txt");
+    FILE* f = open("sub\\con.txt", "ab");
+    ASSERT_NE(f, nullptr) << "written as any file";
+    std::fputs("!", f);
+    std::fclose(f);
+    EXPECT_EQ(read_beneath("sub\\con.txt"), "a file named con.txt!");
+    for (const char* name : {"con.txt", "sub\\con", "sub\\nul.txt", "CONIN$", "\\\\.\\CONIN$", "sub\\COM1"}) {
+        for (const char* mode : {"rb", "wb", "a"}) EXPECT_EQ(open(name, mode), nullptr) << name << " " << mode;
+    }
+    EXPECT_EQ(confine_rename("sub\\con.txt", "sub\\plain.txt"), 0);
+    EXPECT_EQ(read_beneath("sub\\plain.txt"), "a file named con.txt!");
     expect_outside_untouched();
 }
 

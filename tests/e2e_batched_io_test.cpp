@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "tests/harness.h"
@@ -66,11 +67,7 @@ TEST(BatchedIo, ARequestSplitAcrossManyReads) {
 
 TEST(BatchedIo, AKeyGoesOutWhileTheTargetFloods) {
     Session s = open_terminal({"-c", "{line}"});
-    std::atomic<bool> flooding{true};
-    std::thread target([&] {
-        const Bytes block(4096, 'x');
-        while (flooding) line_write(s, block);
-    });
+    auto flood = std::make_unique<LineFlood>(s.line.master);
     std::atomic<bool> reading{true};
     std::thread console([&] {
         while (reading) console_drain(s, 10);
@@ -78,8 +75,7 @@ TEST(BatchedIo, AKeyGoesOutWhileTheTargetFloods) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     console_type(s, {'k'});
     const Bytes got = line_read(s, 1, 2000);
-    flooding = false;
-    target.join();
+    flood.reset();
     reading = false;
     console.join();
     EXPECT_EQ(hex(got), hex({'k'})) << "the key waited for the flood to end";

@@ -23,31 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// The board prints text as fast as the line takes it, until stopped.
-struct Flood {
-    std::atomic<bool> stop{false};
-    std::thread thread;
-
-    explicit Flood(int line_master) {
-        // A pty may say POLLOUT with less room than a block: a blocking
-        // write would then wait for good once tolvane has ended.
-        fcntl(line_master, F_SETFL, fcntl(line_master, F_GETFL) | O_NONBLOCK);
-        thread = std::thread([this, line_master] {
-            const std::string text(4096, 'x');
-            while (!stop) {
-                pollfd p{line_master, POLLOUT, 0};
-                if (poll(&p, 1, 50) > 0 && (p.revents & POLLOUT)) {
-                    if (write(line_master, text.data(), text.size()) < 0 && errno != EAGAIN) return;
-                }
-            }
-        });
-    }
-    ~Flood() {
-        stop = true;
-        thread.join();
-    }
-};
-
 long ms_since(Clock::time_point start) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
@@ -76,7 +51,7 @@ TEST(Stall, AConsoleNobodyReadsStillEndsByTheTimeOutOrASignal) {
         Session s = start(args, options);
         int status;
         {
-            Flood flood(s.line.master);
+            LineFlood flood(s.line.master);
             if (c.signal) {
                 std::this_thread::sleep_for(std::chrono::seconds(1));
                 kill(s.pid, c.signal);
@@ -103,7 +78,7 @@ TEST(Stall, CtrlQEndsASessionWhoseLogFifoIsFull) {
     ASSERT_TRUE(console_wait_raw(s));
     Clock::time_point asked;
     {
-        Flood flood(s.line.master);
+        LineFlood flood(s.line.master);
         std::this_thread::sleep_for(std::chrono::seconds(1));  // the FIFO fills
         asked = Clock::now();
         console_type(s, {0x11});

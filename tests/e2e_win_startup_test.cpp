@@ -42,6 +42,7 @@ TEST(WinStartup, QuitSendsResetAndCommandWords) {
         {{"-Qr", "-C", "41", "-B", "9600", "--", "-x"}, "-x \r"},
         {{"-q", "-c", "COM41", "a\x02" "b"}, "a\x10\x02" "b \r"},
         {{"-q", "-c", "COM41", long_word}, long_word + " \r"},
+        {{"-q", "-c", "\\\\.\\COM41", "x"}, "x \r"},  // the port's device path
     };
     for (const auto& c : cases) {
         Line line = line_open(41);
@@ -114,6 +115,16 @@ TEST(WinStartup, PortsThatCannotBeOpenedExitWith255) {
     EXPECT_EQ(m0[1], "0");
     EXPECT_EQ(m47[1], "47");
     EXPECT_EQ(m0[2], m47[2]) << "both: the system's text for a port that is not there";
+}
+
+// As in tolvane: below 300 Baud the port is not opened, and nothing is sent.
+TEST(WinStartup, RatesBelow300ExitWith255) {
+    Line line = line_open(41);
+    Program run = start({"-q", "-c", "COM41", "-b", "299", "reset"});
+    EXPECT_EQ(finish(run), 255);
+    EXPECT_EQ(dos_newlines_to_unix(run.output), "299 Baud not supported\n");
+    EXPECT_EQ(hex(line_drain(line, 100)), "");
+    line_close(line);
 }
 
 TEST(WinStartup, BannerShowsTheDeviceAsGivenThenServesTheLine) {

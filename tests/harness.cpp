@@ -161,6 +161,24 @@ Bytes line_drain(Session& run, int quiet_ms) { return pty_io::read_until_quiet(r
 
 void line_write(Session& run, const Bytes& b) { pty_io::write_all(run.line.master, b); }
 
+LineFlood::LineFlood(int line_master) {
+    fcntl(line_master, F_SETFL, fcntl(line_master, F_GETFL) | O_NONBLOCK);
+    thread_ = std::thread([this, line_master] {
+        const std::string text(4096, 'x');
+        while (!stop_) {
+            pollfd p{line_master, POLLOUT, 0};
+            if (poll(&p, 1, 50) > 0 && (p.revents & POLLOUT)) {
+                if (write(line_master, text.data(), text.size()) < 0 && errno != EAGAIN) return;
+            }
+        }
+    });
+}
+
+LineFlood::~LineFlood() {
+    stop_ = true;
+    thread_.join();
+}
+
 bool console_wait_for(Session& run, const std::string& text, int timeout_ms) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     while (run.console_output.find(text) == std::string::npos) {

@@ -6,9 +6,11 @@
 #include <sys/types.h>
 #include <termios.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/pty_io.h"
@@ -78,6 +80,19 @@ Bytes line_read(Session& run, size_t n, int timeout_ms = 3000);
 // Everything that arrives on the line until it has been quiet for quiet_ms.
 Bytes line_drain(Session& run, int quiet_ms = 200);
 void line_write(Session& run, const Bytes& bytes);
+
+// The board prints text as fast as the line takes it, until destroyed. Its
+// writes never wait: once tolvane has gone (or never came) nobody reads the
+// line, and a blocked write would keep the test from ending.
+class LineFlood {
+public:
+    explicit LineFlood(int line_master);
+    ~LineFlood();
+
+private:
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
 
 // Reads the console until text has appeared (true) or the time runs out.
 bool console_wait_for(Session& run, const std::string& text, int timeout_ms = 3000);

@@ -17,10 +17,15 @@ if(TOLVANE_WINE AND TOLVANE_WINESERVER)
     tests/e2e_win_line_setup_test.cpp
     tests/e2e_win_flow_test.cpp
     tests/e2e_win_net_test.cpp
+    tests/e2e_win_ways_out_test.cpp
+    tests/e2e_win_console_test.cpp
+    tests/e2e_win_patterns_test.cpp
     tests/net_servers.cpp)
   target_link_libraries(win_e2e_tests PRIVATE tolvane_client GTest::gtest_main util)
+  add_dependencies(win_e2e_tests tolvane)  # beside which some tests hold it
   target_compile_definitions(win_e2e_tests PRIVATE
     TOLVANE_WIN_EXE="${TOLVANE_WIN_BUILD_DIR}/tolvane-win.exe"
+    TOLVANE_BINARY="$<TARGET_FILE:tolvane>"
     TOLVANE_WINEPREFIX="${TOLVANE_WIN_BUILD_DIR}/wine"
     TOLVANE_WINE="${TOLVANE_WINE}"
     TOLVANE_WINESERVER="${TOLVANE_WINESERVER}"

@@ -136,15 +136,18 @@ Bytes line_drain(Line& line, int quiet_ms) { return pty_io::read_until_quiet(lin
 void line_write(Line& line, const Bytes& b) { write_all(line.master, b); }
 
 Program start(const std::vector<std::string>& args, const std::string& workdir, Keys keys) {
+    std::vector<std::string> argv{TOLVANE_WINE, exe_path()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return start_program(argv, workdir, keys);
+}
+
+Program start_program(const std::vector<std::string>& argv_strings, const std::string& workdir, Keys keys) {
     Program run;
     int out[2], err[2], in[2] = {-1, -1};
     if (pipe(out) != 0 || pipe(err) != 0 || (keys == Keys::piped && pipe(in) != 0)) {
         ADD_FAILURE() << "pipe: " << std::strerror(errno);
         return run;
     }
-    std::vector<std::string> argv_strings{TOLVANE_WINE, exe_path()};
-    argv_strings.insert(argv_strings.end(), args.begin(), args.end());
-
     run.pid = fork();
     if (run.pid == 0) {
         const int keys_in = keys == Keys::piped ? in[0] : open("/dev/null", O_RDONLY);
@@ -155,7 +158,7 @@ Program start(const std::vector<std::string>& args, const std::string& workdir, 
             if (fd >= 0) close(fd);
         if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(121);
         std::vector<char*> argv;
-        for (auto& s : argv_strings) argv.push_back(s.data());
+        for (const auto& s : argv_strings) argv.push_back(const_cast<char*>(s.c_str()));
         argv.push_back(nullptr);
         execv(argv[0], argv.data());
         _exit(127);
@@ -231,12 +234,16 @@ void kill_run(Program& run) {
 }
 
 Pane pane_start(const std::vector<std::string>& args, const std::string& workdir) {
+    return pane_start_program(exe_path(), args, workdir);
+}
+
+Pane pane_start_program(const std::string& exe, const std::vector<std::string>& args, const std::string& workdir) {
     Pane pane;
     pane.socket = workdir + "/tmux.sock";
     pane.status_file = workdir + "/exit-status";
     unlink(pane.status_file.c_str());
     std::string command = "cd " + sh_quote(workdir) + " && env WINEPREFIX=" + sh_quote(kPrefix) +
-                          " WINEDEBUG=-all " + sh_quote(TOLVANE_WINE) + " " + sh_quote(exe_path());
+                          " WINEDEBUG=-all " + sh_quote(TOLVANE_WINE) + " " + sh_quote(exe);
     for (const auto& a : args) command += " " + sh_quote(a);
     command += "; echo $? > " + sh_quote(pane.status_file) + "; sleep 600";
     shell("tmux -S " + sh_quote(pane.socket) + " kill-server 2>/dev/null");
@@ -248,6 +255,10 @@ std::string pane_text(const Pane& pane) {
     return shell("tmux -S " + sh_quote(pane.socket) + " capture-pane -p 2>&1");
 }
 
+std::string pane_styled_text(const Pane& pane) {
+    return shell("tmux -S " + sh_quote(pane.socket) + " capture-pane -p -e 2>&1");
+}
+
 bool pane_wait_for(const Pane& pane, const std::string& text, int timeout_ms) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
     while (pane_text(pane).find(text) == std::string::npos) {
@@ -256,6 +267,8 @@ bool pane_wait_for(const Pane& pane, const std::string& text, int timeout_ms) {
     }
     return true;
 }
+
+bool pane_started(const Pane& pane) { return pane_wait_for(pane, "Exit with Ctrl-Q", 30000); }
 
 void pane_keys(const Pane& pane, const std::vector<std::string>& keys) {
     for (const auto& k : keys) shell("tmux -S " + sh_quote(pane.socket) + " send-keys " + sh_quote(k));
@@ -330,6 +343,11 @@ std::string dos_newlines_to_unix(std::string s) {
 }
 
 std::string exe_path() { return TOLVANE_WIN_EXE; }
+
+std::string build_path(const std::string& name) {
+    const std::string exe = exe_path();
+    return exe.substr(0, exe.rfind('/') + 1) + name;
+}
 
 std::string windows_path(const std::string& path) {
     std::string w = "Z:" + path;

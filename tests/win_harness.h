@@ -52,6 +52,9 @@ struct Program {
 
 enum class Keys { none, piped };
 Program start(const std::vector<std::string>& args, const std::string& workdir = "", Keys keys = Keys::none);
+// Any program, argv[0] its path, run the same way (tolvane itself, say).
+Program start_program(const std::vector<std::string>& argv, const std::string& workdir = "",
+                      Keys keys = Keys::none);
 // Writes keys into the pipe (from a thread of its own where they are many);
 // closing it is the end of input.
 void keys_write(Program& run, const std::string& keys);
@@ -74,8 +77,15 @@ struct Pane {
 };
 
 Pane pane_start(const std::vector<std::string>& args, const std::string& workdir);
+// Another Windows program of the build in a pane (unit_tests.exe, say).
+Pane pane_start_program(const std::string& exe, const std::vector<std::string>& args, const std::string& workdir);
 std::string pane_text(const Pane& pane);
+// The same with the escapes of its colours and other attributes.
+std::string pane_styled_text(const Pane& pane);
 bool pane_wait_for(const Pane& pane, const std::string& text, int timeout_ms = 10000);
+// The banner's last line in the pane. A console's start is given longer
+// than a text's arrival: a busy wineserver has been seen to take over 10 s.
+bool pane_started(const Pane& pane);
 // tmux key names ("x", "C-b", "Up", "BSpace"), one send-keys each.
 void pane_keys(const Pane& pane, const std::vector<std::string>& keys);
 // Pastes text into the pane in one go, as a terminal's paste does.
@@ -90,6 +100,7 @@ std::string dos_newlines_to_unix(std::string s);
 double cpu_seconds(const Program& run);
 
 std::string exe_path();                            // the program, as a Linux path
+std::string build_path(const std::string& name);    // another file of its build
 std::string windows_path(const std::string& path);  // as Wine shows it: Z:\...
 std::string scratch_dir(const std::string& name);   // fresh and empty
 

@@ -25,11 +25,14 @@ constexpr DWORD COM_QUEUE_SIZE = 30000;
 constexpr WORD COM_XON_XOFF_LIMIT = COM_QUEUE_SIZE / 4;
 constexpr char XON = 0x11;
 constexpr char XOFF = 0x13;
+// The slowest rate tolvane takes, on either system.
+constexpr long COM_SPEED_MIN = 300;
 
 class com_line : public overlapped_line {
 public:
     HANDLE handle = INVALID_HANDLE_VALUE;
     long baud = 0;
+    std::string name;  // COM<n>, for what is said about it
 
     long speed() const override { return baud; }
 
@@ -98,7 +101,7 @@ protected:
     }
 
     void write_failed() override {
-        console_error("COM write error\n");
+        console_error("%s", com_write_error(name.c_str(), GetLastError()).c_str());
         after_failure();
     }
 
@@ -176,6 +179,9 @@ std::string com_frame_refused(const line_settings& line, const DCB& asked, const
 }
 
 int com_port_number(const char* device) {
+    // The device path a port is opened by, \\.\COM12 (either slash).
+    const auto slash = [](char c) { return c == '\\' || c == '/'; };
+    if (slash(device[0]) && slash(device[1]) && device[2] == '.' && slash(device[3])) device += 4;
     while (is_c_letter(*device)) ++device;
     // As atoi reads it, but held to the range instead of overflowing (long
     // is as wide as int here).
@@ -188,7 +194,16 @@ std::string com_open_error(const char* port_name, DWORD error) {
     return std::string("open ") + port_name + ": " + system_error_text(error) + "\n";
 }
 
+std::string com_write_error(const char* port_name, DWORD error) {
+    return std::string("write: ") + port_name + ": " + system_error_text(error) + "\n";
+}
+
 line_transport* device_transport_open(const line_settings& settings, bool first, open_outcome* outcome) {
+    if (settings.baud < COM_SPEED_MIN) {
+        outcome->result = open_result::failed;
+        outcome->message = std::to_string(settings.baud) + " Baud not supported\n";
+        return nullptr;
+    }
     char name[24];
     std::snprintf(name, sizeof name, "COM%d", com_port_number(settings.device.c_str()));
     // Only COM1..COM9 are known by their bare names; the device path reaches
@@ -201,6 +216,7 @@ line_transport* device_transport_open(const line_settings& settings, bool first,
         return refuse(outcome, GetLastError(), name);
     }
     port->baud = settings.baud;
+    port->name = name;
     DCB dcb = com_settings(settings);
     modem_dcb_levels(&dcb, settings);  // --dtr, --rts
 

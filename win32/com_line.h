@@ -22,13 +22,17 @@ std::string com_frame_refused(const line_settings& line, const DCB& asked, const
 // sees Ctrl-Q while one is in flight).
 extern const COMMTIMEOUTS com_timeouts;
 
-// The port number in a device name: leading letters skipped, then the
-// number as atoi reads it ("com1", "COM1" and "1" give 1; "/dev/ttyS0" 0).
+// The port number in a device name: a leading \\.\ and letters skipped,
+// then the number as atoi reads it ("com1", "COM1", "1" and "\\.\COM1" give
+// 1; "/dev/ttyS0" 0).
 int com_port_number(const char* device);
 
 // What to say when COM<n> could not be opened with error: "line in use by
 // another program" for a port another program holds, else the system's
 // text. A whole line.
 std::string com_open_error(const char* port_name, DWORD error);
+// What to say when a write to COM<n> failed with error: "write: COM3: "
+// and the system's text. A whole line.
+std::string com_write_error(const char* port_name, DWORD error);
 
 }  // namespace tolvane

@@ -27,13 +27,15 @@ bool console_keys_wanted();
 // queue takes (a console is read for Ctrl-Q even when it is full).
 void console_read_keys();
 
+// The console's output and input code pages UTF-8 for the session (once,
+// whichever of standard output and input is a console first), with
+// virtual-terminal processing where standard output is one; given back on
+// every way out, an exit or the console's close included.
+void console_take_utf8();
+void console_give_back();
+
 // Signalled while the console's output takes more (its writer thread is
 // idle); null where the output is written at once.
 HANDLE console_output_event();
-
-// The codes _getch gives for one key press (DEL stays DEL): one byte for a
-// key with a character, two (0x00 or 0xE0 and a code) for the keys that
-// have none, nothing for the rest (Shift alone, say). Returns how many.
-size_t console_key_codes(const KEY_EVENT_RECORD& key, unsigned char codes[2]);
 
 }  // namespace tolvane

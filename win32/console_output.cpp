@@ -1,8 +1,15 @@
-// tolvane-win's console output and session log file. A console or a file
-// is written at once; a pipe, which may have nobody reading it, is written
-// by a thread of its own, so that the program's one thread never waits for
-// it: a block is handed over while the thread is idle, and the wait sees
-// the thread become idle again.
+// tolvane-win's console output and session log file. A file is written at
+// once; a pipe, which may have nobody reading it, and a console, which
+// stops taking text while someone selects in its window, are written by a
+// thread of their own, so that the program's one thread never waits for
+// them (and reads the line meanwhile): a block is handed over while the
+// thread is idle, and the wait sees the thread become idle again.
+//
+// A console is UTF-8 for the session, with virtual-terminal processing
+// where it has it, and gets its code pages and mode back on every way out.
+// It is written as UTF-16, so that a character cut in two by a block's end
+// shows whole, and a byte that is no UTF-8 shows as in the console's old
+// code page. A file or a pipe gets the bytes as they are.
 #include "win32/console.h"
 
 #include <algorithm>
@@ -10,16 +17,65 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
 
 #include "base/console_platform.h"
+#include "base/stop.h"
+#include "win32/console_text.h"
 
 namespace tolvane {
 
 namespace {
 
+// The most bytes one write hands a console.
+constexpr size_t CONSOLE_BLOCK = 16384;
+// The longest UTF-8 sequence, less one: what a block's end may cut off.
+constexpr size_t CUT_MAX = 3;
+
+// The console as the program found it, while it is UTF-8 for the session.
+struct console_session {
+    bool taken = false;
+    UINT output_page = 0;
+    UINT input_page = 0;
+    HANDLE screen = nullptr;  // standard output, where it is a console
+    DWORD screen_mode = 0;
+    bool mode_changed = false;
+    std::unique_ptr<console_text> text;  // bytes that are no UTF-8 in the old page
+    std::array<unsigned char, CUT_MAX> cut{};  // a sequence a block's end cut off
+    size_t cut_count = 0;
+    std::wstring shown;  // one block as UTF-16, kept for its room
+};
+console_session session;
+
+bool write_wide(HANDLE out, const std::wstring& text) {
+    const wchar_t* next = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        DWORD written = 0;
+        if (!WriteConsoleW(out, next, static_cast<DWORD>(left), &written, nullptr) || written == 0) return false;
+        next += written;
+        left -= written;
+    }
+    return true;
+}
+
+void give_back_at_exit() { console_give_back(); }
+
+// Colours and cursor codes from the board work where the console has
+// virtual-terminal processing.
+void take_screen_mode() {
+    DWORD mode;
+    if (!session.taken || session.mode_changed || !session.screen || !GetConsoleMode(session.screen, &mode)) return;
+    session.screen_mode = mode;
+    session.mode_changed = SetConsoleMode(session.screen, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
 // Standard output as it was found; looked at again whenever its handle
 // changed (a test that redirects it, say).
-struct pipe_writer {
+struct block_writer {
     HANDLE out = nullptr;
     bool threaded = false;
     HANDLE wake = nullptr;  // auto reset: a block to write
@@ -30,7 +86,7 @@ struct pipe_writer {
     std::atomic<size_t> in_flight{0};
     std::atomic<bool> failed{false};
 };
-pipe_writer writer;
+block_writer writer;
 
 FILE* log_file = nullptr;
 
@@ -44,16 +100,23 @@ bool write_all(HANDLE out, const unsigned char* bytes, size_t count) {
     return true;
 }
 
+long write_console(const unsigned char* bytes, size_t count);
+
+bool to_console() { return session.taken && session.screen == writer.out; }
+
 DWORD WINAPI write_blocks(void*) {
     for (;;) {
         WaitForSingleObject(writer.wake, INFINITE);
-        if (!write_all(writer.out, writer.block.data(), writer.in_flight)) writer.failed = true;
+        const size_t size = writer.in_flight;
+        const bool written = to_console() ? write_console(writer.block.data(), size) == static_cast<long>(size)
+                                          : write_all(writer.out, writer.block.data(), size);
+        if (!written) writer.failed = true;
         writer.in_flight = 0;
         SetEvent(writer.idle);
     }
 }
 
-// A thread for a pipe, the first time one is written to.
+// A thread for a pipe or a console, the first time one is written to.
 bool start_writer() {
     if (writer.wake != nullptr) return true;
     writer.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -72,12 +135,66 @@ void find_output() {
     // A block still on its way goes to the handle it was meant for.
     if (out == writer.out || writer_busy()) return;
     writer.out = out;
-    writer.threaded = out != nullptr && out != INVALID_HANDLE_VALUE && GetFileType(out) == FILE_TYPE_PIPE &&
-                      start_writer();
+    const bool valid = out != nullptr && out != INVALID_HANDLE_VALUE;
+    DWORD mode;
+    session.screen = valid && GetConsoleMode(out, &mode) ? out : nullptr;
+    if (session.screen) console_take_utf8();
+    take_screen_mode();
+    writer.threaded = valid && (GetFileType(out) == FILE_TYPE_PIPE || session.screen) && start_writer();
     writer.failed = false;
 }
 
+// A block of up to CONSOLE_BLOCK bytes to the console: what the last block
+// cut off first, and what this one cuts off kept for the next. Only one
+// thread at a time writes (the writer's, where there is one).
+long write_console(const unsigned char* bytes, size_t count) {
+    const size_t size = std::min(count, CONSOLE_BLOCK);
+    static std::array<unsigned char, CUT_MAX + CONSOLE_BLOCK> block;
+    std::copy_n(session.cut.begin(), session.cut_count, block.begin());
+    std::copy_n(bytes, size, block.begin() + session.cut_count);
+    const size_t total = session.cut_count + size;
+    session.shown.clear();
+    const size_t taken = session.text->convert(block.data(), total, false, &session.shown);
+    session.cut_count = total - taken;
+    std::copy_n(block.begin() + taken, session.cut_count, session.cut.begin());
+    if (!session.shown.empty() && !write_wide(session.screen, session.shown)) return -1;
+    return static_cast<long>(size);
+}
+
 }  // namespace
+
+void console_take_utf8() {
+    if (session.taken) return;
+    session.output_page = GetConsoleOutputCP();
+    session.input_page = GetConsoleCP();
+    if (session.output_page == 0) return;  // no console
+    session.taken = true;
+    const UINT old_page = session.output_page == CP_UTF8 ? GetOEMCP() : session.output_page;
+    if (!session.text) session.text.reset(new console_text(old_page));
+    SetConsoleOutputCP(CP_UTF8);
+    SetConsoleCP(CP_UTF8);
+    take_screen_mode();
+    stop_on_exit(console_give_back);
+    static bool at_exit = false;  // every exit, a usage error's included
+    if (!at_exit) at_exit = std::atexit(give_back_at_exit) == 0;
+}
+
+void console_give_back() {
+    if (!session.taken) return;
+    session.taken = false;
+    stop_forget(console_give_back);
+    // The writer is done by now, unless the console takes nothing.
+    if (session.cut_count > 0 && session.screen && !writer_busy()) {
+        session.shown.clear();
+        session.text->convert(session.cut.data(), session.cut_count, true, &session.shown);
+        session.cut_count = 0;
+        write_wide(session.screen, session.shown);
+    }
+    if (session.mode_changed) SetConsoleMode(session.screen, session.screen_mode);
+    session.mode_changed = false;
+    SetConsoleOutputCP(session.output_page);
+    SetConsoleCP(session.input_page);
+}
 
 const bool console_text_crlf = true;
 
@@ -90,6 +207,7 @@ size_t console_out_in_flight() { return writer.in_flight; }
 long console_write_out(const unsigned char* bytes, size_t count) {
     find_output();
     if (writer.out == nullptr || writer.out == INVALID_HANDLE_VALUE) return -1;
+    if (!writer.threaded && to_console()) return write_console(bytes, count);
     if (!writer.threaded) return write_all(writer.out, bytes, count) ? static_cast<long>(count) : -1;
     if (writer.failed) return -1;
     if (writer_busy()) return 0;

@@ -86,7 +86,12 @@ void overlapped_line::poll() {
     if (done(write_op.overlapped, write_op.in_flight)) {
         const size_t sent = flight_count;
         flight_count = 0;
-        if (!finished(&write_op, &count) || count < sent) write_failed();
+        if (!finished(&write_op, &count)) {
+            write_failed();
+        } else if (count < sent) {
+            SetLastError(ERROR_WRITE_FAULT);  // ended early without an error of its own
+            write_failed();
+        }
     }
     if (is_gone) return;
     if (held() == 0 && !read_op.in_flight && !event_op.in_flight) start_read();

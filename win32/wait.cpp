@@ -1,6 +1,11 @@
 // tolvane-win's one wait: WaitForMultipleObjects over the line's operations
 // in flight, the keyboard and the --timeout. What a look without sleeping
 // already changed is returned at once.
+//
+// Under Wine every look at the console is a call to its server: the
+// console is read when the wait saw keys there, and while the line keeps
+// the program from sleeping at most every KEY_LOOK_MS, so that a request
+// costs no more with a console than without.
 #include "base/wait.h"
 
 #include "base/console.h"
@@ -14,7 +19,16 @@ namespace tolvane {
 
 namespace {
 
+// While the line keeps the program busy, keys are still looked at this often.
+constexpr int KEY_LOOK_MS = 20;
+
 bool keyboard_watched = false;
+deadline next_key_look = deadline::in(0);
+
+void read_keys() {
+    console_read_keys();
+    next_key_look = deadline::in(KEY_LOOK_MS);
+}
 
 // The line, null while there is none. Every transport of this program is
 // an overlapped_line.
@@ -28,15 +42,19 @@ bool ready(const overlapped_line* line, unsigned events) {
 
 // Sleeps until one of handles is signalled or until passes (never: no
 // end, never with no handle); the line's own look-again time counts.
-void sleep_on(const overlapped_line* line, HANDLE* handles, int n, deadline until) {
+// Returns the index of the first handle signalled, or n.
+int sleep_on(const overlapped_line* line, HANDLE* handles, int n, deadline until) {
     int ms = until.left_ms();
     const int look = line ? line->wait_ms() : -1;
     if (look >= 0 && (ms < 0 || look < ms)) ms = look;
-    if (n == 0 && ms < 0) return;
-    if (n == 0)
+    if (n == 0 && ms < 0) return n;
+    if (n == 0) {
         Sleep(static_cast<DWORD>(ms));
-    else
+        return n;
+    }
+    const DWORD woke =
         WaitForMultipleObjects(static_cast<DWORD>(n), handles, FALSE, ms < 0 ? INFINITE : static_cast<DWORD>(ms));
+    return woke < WAIT_OBJECT_0 + static_cast<DWORD>(n) ? static_cast<int>(woke - WAIT_OBJECT_0) : n;
 }
 
 }  // namespace
@@ -44,21 +62,24 @@ void sleep_on(const overlapped_line* line, HANDLE* handles, int n, deadline unti
 void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
 bool wait_once(unsigned events, deadline until) {
-    console_flush();  // what the target said so far shows while we wait
     overlapped_line* line = line_now();
+    if (line) line->poll();
+    // What the target said so far shows while we wait; what has arrived
+    // already joins it first, so that the console gets it in one write.
+    if (!(line && (events & WAIT_INPUT) && line->held() > 0)) console_flush();
     const size_t keys = keys_queued();
     const bool quit = quit_requested();
     const bool watch_keys = keyboard_watched && console_keys_wanted();
-    if (line) line->poll();
-    if (watch_keys) console_read_keys();
+    if (watch_keys && next_key_look.passed()) read_keys();
     if (ready(line, events) || keys_queued() != keys || quit_requested() != quit) return ready(line, events);
 
+    // The keyboard's handles first: the wait names the first one signalled.
     HANDLE handles[6];
-    int n = line ? line->wait_handles(handles) : 0;
-    if (watch_keys) n += console_wait_handles(handles + n);
+    const int key_handles = watch_keys ? console_wait_handles(handles) : 0;
+    int n = key_handles + (line ? line->wait_handles(handles + key_handles) : 0);
     if (console_screen_pending() > 0 && console_output_event()) handles[n++] = console_output_event();
-    sleep_on(line, handles, n, time_limit_cut(until));
-    if (watch_keys) console_read_keys();
+    const int woke = sleep_on(line, handles, n, time_limit_cut(until));
+    if (woke < key_handles || (watch_keys && next_key_look.passed())) read_keys();
     if (line) line->poll();
     return ready(line, events);
 }
@@ -70,7 +91,7 @@ bool wait_line_only(unsigned events, deadline until) {
     HANDLE handles[4];
     int n = line ? line->wait_handles(handles) : 0;
     if (console_screen_pending() > 0 && console_output_event()) handles[n++] = console_output_event();
-    sleep_on(line, handles, n, until);
+    (void)sleep_on(line, handles, n, until);
     if (line) line->poll();
     return ready(line, events);
 }

@@ -3,7 +3,9 @@
 set(TOLVANE_WIN32_LINE_SOURCES
   win32/com_line.cpp
   win32/console.cpp
+  win32/console_keys.cpp
   win32/console_output.cpp
+  win32/console_text.cpp
   win32/modem.cpp
   win32/overlapped_line.cpp
   win32/serial_lines.cpp
@@ -31,15 +33,27 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   win32/com_line.cpp
   win32/com_line_test.cpp
   win32/console.cpp
+  win32/console_keys.cpp
   win32/console_output.cpp
+  win32/console_text.cpp
   win32/modem.cpp
   win32/overlapped_line.cpp
   win32/serial_lines.cpp
   win32/serial_lines_test.cpp
   win32/socket.cpp
   win32/console_test.cpp
+  win32/console_text_test.cpp
   win32/socket_test.cpp
   fileservice/confine-win32.cpp
   fileservice/confine-win32_test.cpp
   fileservice/find-win32.cpp
   fileservice/find-win32_test.cpp)
+
+# The floors make bench holds tolvane-win to under Wine (bench/): a bare
+# file-service host on a COM port, and a bare 16 KB console writer.
+add_executable(win_bare_host bench/win_bare_host.cpp)
+target_link_libraries(win_bare_host PRIVATE tolvane_link)
+add_executable(win_console_writer bench/win_console_writer.cpp)
+foreach(floor win_bare_host win_console_writer)
+  target_link_options(${floor} PRIVATE -static)
+endforeach()
