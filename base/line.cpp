@@ -1,5 +1,6 @@
 #include "base/line.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <string>
@@ -323,6 +324,14 @@ unsigned long line_reads() { return line.reads; }
 size_t line_buffered() {
     return line.in_end - line.in_next + (line.transport ? line.transport->input_held() : 0);
 }
+
+size_t line_in_hand(const unsigned char** bytes) {
+    if (line.recording) return 0;
+    *bytes = line.in.data() + line.in_next;
+    return line.in_end - line.in_next;
+}
+
+void line_take(size_t count) { line.in_next += std::min(count, line.in_end - line.in_next); }
 
 void line_fill() {
     if (line.in_next == line.in_end && !line.gone) read_some();

@@ -33,6 +33,11 @@ unsigned long line_reads();
 
 // Bytes received and not yet taken.
 size_t line_buffered();
+// The received bytes that lie in the line's buffer, for taking text in
+// runs rather than byte by byte; none inside a request. line_take(count)
+// takes the first count of them.
+size_t line_in_hand(const unsigned char** bytes);
+void line_take(size_t count);
 // Takes into the buffer what the line holds now, without waiting.
 void line_fill();
 // Writes what the line takes now of the queued output, without waiting.

@@ -162,6 +162,30 @@ TEST_F(Line, BytesComeInReadsAndGoOutWithTheTransportsAnswersFirst) {
     EXPECT_EQ(t->written, (Bytes{0xFF, 0xFB, 0x00, 'k'}));
 }
 
+// Text taken in runs from what is in hand, and symbol by symbol, comes in
+// the order it was received; inside a request nothing is in hand, so every
+// byte of it is kept for showing as noise.
+TEST_F(Line, TextInHandIsTakenInRunsInOrder) {
+    fake_transport* t = new fake_transport;
+    t->chunks = {{'a', 'b', 'c', 'd'}, {'e', 'f'}};
+    open(t, false);
+    EXPECT_EQ(received(1), "a");
+    const unsigned char* run = nullptr;
+    ASSERT_EQ(line_in_hand(&run), 3u) << "the rest of the first read";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(run), 2), "bc");
+    line_take(2);
+    EXPECT_EQ(received(2), "de") << "the last byte in hand, then the next read";
+    line_take(5);
+    EXPECT_EQ(line_in_hand(&run), 0u) << "no more taken than is in hand";
+    line_request_begin();
+    t->chunks = {{'g'}};
+    line_fill();
+    EXPECT_EQ(line_in_hand(&run), 0u) << "a request's bytes go through its record";
+    EXPECT_EQ(received(1), "g");
+    line_request_noise();
+    EXPECT_EQ(line_request_end(), "\x02g") << "the STX begin was given, then the byte";
+}
+
 TEST_F(Line, OutputThatTheLineTakesInPartsLeavesWholeAndInOrder) {
     fake_transport* t = new fake_transport;
     t->room = 3;

@@ -102,6 +102,16 @@ void term_from_line(int symbol) {
     }
 }
 
+size_t term_text_run(const unsigned char* bytes, size_t count) {
+    size_t taken = 0;
+    for (; taken < count && !term_text_decided() && !console_backed_up(); ++taken) {
+        const unsigned char byte = bytes[taken];
+        if (byte == BYTE_STX || byte == BYTE_ETX || byte == BYTE_DLE) break;
+        text(byte);
+    }
+    return taken;
+}
+
 void term_line_quiet() { watch_line_quiet(); }
 
 void term_send_keys() {

@@ -25,6 +25,10 @@ constexpr int EXIT_TIMED_OUT = 124;
 // console as its low 8 bits, shown as the display settings say, and is
 // matched, as it came, against --expect and --fail.
 void term_from_line(int symbol);
+// The same for a run of received bytes, up to the first one with a meaning
+// on the line (STX, ETX, DLE), the run decided, or the console backed up.
+// Returns how many it took.
+size_t term_text_run(const unsigned char* bytes, size_t count);
 // True once the text has decided the run: the loop then takes nothing more
 // from the line. Inline: it is asked after every symbol.
 inline bool term_text_decided() { return watch_decided(); }

@@ -26,8 +26,16 @@ constexpr int LINE_LOOK_MS = 250;
 // rest is left unread (the time-out is looked at once the buffer is done).
 // A console that takes nothing holds the rest back: the board then waits.
 void serve_line() {
-    while (line_buffered() > 0 && !quit_requested() && !term_text_decided() && !console_backed_up())
-        term_from_line(link_get());
+    while (line_buffered() > 0 && !quit_requested() && !term_text_decided() && !console_backed_up()) {
+        // Plain text in hand goes in one run; the rest symbol by symbol.
+        const unsigned char* run = nullptr;
+        const size_t in_hand = line_in_hand(&run);
+        const size_t taken = in_hand > 0 ? term_text_run(run, in_hand) : 0;
+        if (taken > 0)
+            line_take(taken);
+        else
+            term_from_line(link_get());
+    }
     if (line_buffered() == 0) term_line_quiet();
 }
 
