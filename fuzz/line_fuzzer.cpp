@@ -357,10 +357,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     line_away = false;
     taking_last = false;
     keys_reset();
-    if (events)
+    // Plain text taken in runs, as the terminal loop takes what is in hand.
+    const bool text_runs = data[0] & 32;
+    if (events) {
         run_loop();
-    else
-        while (line_next < line_size) term_from_line(link_get());
+    } else {
+        while (line_next < line_size) {
+            const size_t taken = text_runs ? term_text_run(line + line_next, line_size - line_next) : 0;
+            if (taken > 0)
+                line_next += taken;
+            else
+                term_from_line(link_get());
+        }
+    }
 
     // What the program would hold until it exits ends with the input here.
     handle_close_all();
