@@ -15,7 +15,7 @@ constexpr int NOT_MATCHED = 1;  // the --fail line after the text came first
 
 struct Outcome {
     int status;
-    std::string said;  // the first line, without the program's name
+    std::string said;  // the first line of its errors, without the program's name
 };
 
 // One program with the pattern, the board's text then "END" on its line
@@ -29,7 +29,7 @@ Outcome run_with(bool windows, const std::string& pattern, const std::string& bo
     if (!refused && output_wait_for(run, "Exit with Ctrl-Q", 10000)) line_write(line, bytes(board + "\r\nEND\r\n"));
     const int status = finish(run);
     line_close(line);
-    const std::string out = dos_newlines_to_unix(run.output);
+    const std::string out = dos_newlines_to_unix(run.errors);
     const std::string first = out.substr(0, out.find('\n'));
     const size_t name_end = first.find(": ");
     return {status, status == REFUSED && name_end != std::string::npos ? first.substr(name_end + 2) : ""};

@@ -122,7 +122,8 @@ TEST(WinStartup, RatesBelow300ExitWith255) {
     Line line = line_open(41);
     Program run = start({"-q", "-c", "COM41", "-b", "299", "reset"});
     EXPECT_EQ(finish(run), 255);
-    EXPECT_EQ(dos_newlines_to_unix(run.output), "299 Baud not supported\n");
+    EXPECT_EQ(dos_newlines_to_unix(run.errors), "299 Baud not supported\n");
+    EXPECT_EQ(run.output, "");
     EXPECT_EQ(hex(line_drain(line, 100)), "");
     line_close(line);
 }
