@@ -36,7 +36,7 @@ function(tolvane_add_fuzzer name)
   add_test(NAME fuzz_${name}_runs_${TOLVANE_FUZZ_SECONDS}s
     COMMAND sh ${run} fuzz $<TARGET_FILE:fuzz_${name}> ${name} ${work} ${TOLVANE_FUZZ_SECONDS})
   set_tests_properties(fuzz_${name}_runs_${TOLVANE_FUZZ_SECONDS}s PROPERTIES
-    RUN_SERIAL TRUE TIMEOUT ${TOLVANE_FUZZ_TIMEOUT} LABELS fuzz)
+    TIMEOUT ${TOLVANE_FUZZ_TIMEOUT} LABELS fuzz)
   set_tests_properties(fuzz_${name}_replays_its_corpus PROPERTIES TIMEOUT 300 LABELS fuzz)
 endfunction()
 
