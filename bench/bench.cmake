@@ -2,6 +2,7 @@
 # lrzsz, with the benchmark as the target through the client library.
 add_executable(tolvane-bench
   bench/bare_host.cpp
+  bench/bare_requests.cpp
   bench/file_service.cpp
   bench/lrzsz.cpp
   bench/main.cpp

@@ -1,8 +1,8 @@
 // The floor of a file-service exchange under Wine: a bare Windows program
-// on a COM port that serves one file from memory (open, read, get
-// character, close), as bench/bare_host.cpp does on a pty. It pays Wine's
-// cost of a port read and write and nothing else; tolvane-win's
-// turnaround beside it shows what tolvane-win itself adds.
+// on a COM port that serves one file from memory (bench/bare_requests.cpp),
+// as bench/bare_host.cpp does on a pty. It pays Wine's cost of a port read
+// and write and nothing else; tolvane-win's turnaround beside it shows what
+// tolvane-win itself adds.
 //
 //     win_bare_host.exe PORT FILE     (PORT: 20 for COM20)
 #include <windows.h>
@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "bench/bare_requests.h"
 #include "link/link.h"
 
 namespace {
@@ -56,42 +57,14 @@ extern "C" void link_put_raw(int byte) {
 
 namespace {
 
-constexpr uint32_t HANDLE_ONE = 1;
+// A port that fails ends the program (finish), so the line is up while it runs.
+bool line_up() { return true; }
 
 [[noreturn]] void serve(const std::string& content) {
-    using namespace tolvane;
-    size_t at = 0;
+    bench::BareFile file;
+    file.content = &content;
     for (;;) {
-        if (link_get() != SYM_STX) continue;
-        link_put(SYM_ETX);
-        switch (link_get()) {
-        case 0: {  // open: the name and mode are not looked at
-            char text[LINK_STRING_MAX + 1];
-            link_get_string(text);
-            link_get_string(text);
-            at = 0;
-            link_put_u32(HANDLE_ONE);
-            break;
-        }
-        case 1: {  // read
-            const int32_t count = static_cast<int32_t>(link_get_u32());
-            link_get_u32();
-            int32_t sent = 0;
-            for (; sent < count && at < content.size(); ++sent) link_put(static_cast<unsigned char>(content[at++]));
-            if (sent < count) link_put(SYM_ETX);
-            break;
-        }
-        case 3:  // close
-            link_get_u32();
-            link_put_u16(0);
-            break;
-        case 4:  // get character
-            link_get_u32();
-            link_put_u16(at < content.size() ? static_cast<unsigned char>(content[at++]) : 0xFFFF);
-            break;
-        default:
-            break;
-        }
+        if (tolvane::link_get() == tolvane::SYM_STX) bench::bare_answer(file, line_up);
     }
 }
 
