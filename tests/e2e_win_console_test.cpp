@@ -12,23 +12,9 @@ using namespace win_e2e;
 
 namespace {
 
-class WinConsole : public testing::Test {
+class WinConsole : public PaneTest {
 protected:
-    void SetUp() override {
-        dir = scratch_dir("win-console");
-        line = line_open(50);
-        pane = pane_start({"-c", "COM50"}, dir);
-        ASSERT_TRUE(pane_started(pane)) << pane_text(pane);
-        ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
-    }
-    void TearDown() override {
-        pane_close(pane);
-        line_close(line);
-    }
-
-    std::string dir;
-    Line line;
-    Pane pane;
+    WinConsole() : PaneTest("win-console", 50) {}
 };
 
 }  // namespace

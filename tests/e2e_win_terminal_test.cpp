@@ -8,29 +8,15 @@ using namespace win_e2e;
 
 namespace {
 
-class WinTerminal : public testing::Test {
+class WinTerminal : public PaneTest {
 protected:
-    void SetUp() override {
-        dir = scratch_dir("win-terminal");
-        line = line_open(45);
-        pane = pane_start({"-c", "COM45"}, dir);
-        ASSERT_TRUE(pane_started(pane)) << pane_text(pane);
-        ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
-    }
-    void TearDown() override {
-        pane_close(pane);
-        line_close(line);
-    }
+    WinTerminal() : PaneTest("win-terminal", 45) {}
 
     // One key, and what it put on the line.
     std::string typed(const std::string& key) {
         pane_keys(pane, {key});
         return hex(line_drain(line, 500));
     }
-
-    std::string dir;
-    Line line;
-    Pane pane;
 };
 
 }  // namespace

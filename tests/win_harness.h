@@ -4,6 +4,7 @@
 // where the console matters, to a tmux pane.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -107,5 +108,31 @@ std::string scratch_dir(const std::string& name);   // fresh and empty
 // The test as the target, through the target library, on this line. A read
 // that waits over five seconds yields ETX and marks a time-out.
 void target_attach(Line& line);
+
+// A test in a Wine console: tolvane-win on COM<port> in a tmux pane, its
+// banner shown and its reset bytes read; closed after the test.
+class PaneTest : public testing::Test {
+protected:
+    PaneTest(const char* name, int port) : name_(name), port_(port) {}
+    void SetUp() override {
+        dir = scratch_dir(name_);
+        line = line_open(port_);
+        pane = pane_start({"-c", "COM" + std::to_string(port_)}, dir);
+        ASSERT_TRUE(pane_started(pane)) << pane_text(pane);
+        ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
+    }
+    void TearDown() override {
+        pane_close(pane);
+        line_close(line);
+    }
+
+    std::string dir;
+    Line line;
+    Pane pane;
+
+private:
+    const char* name_;
+    int port_;
+};
 
 }  // namespace win_e2e
