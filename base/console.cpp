@@ -11,11 +11,18 @@
 #include <cstring>
 
 #include "base/console_platform.h"
+#include "base/wait.h"
 #include "base/output_queue.h"
 #include "base/session_log.h"
 #include "base/text_format.h"
 
 namespace tolvane {
+
+unsigned wait_events_now(unsigned events) {
+    if (!(events & WAIT_TEXT)) return events;
+    if (console_backed_up()) console_flush();
+    return console_backed_up() ? events : events | WAIT_INPUT;
+}
 
 namespace console_state {
 bool backed_up = false;

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/block_codec.h"
 #include "base/console.h"
@@ -24,8 +25,9 @@ namespace tolvane {
 
 namespace {
 
-// One read takes whatever a fast USB line has delivered; one write takes a
-// whole reply to a 4096-byte read, escapes and all.
+// One read takes whatever a fast USB line has delivered. Keys and texts
+// are queued while the output queue holds less than this; a reply is
+// queued whole (a read's data as the line takes it, fileservice/rpc.h).
 constexpr size_t LINE_BUFFER_SIZE = 16384;
 // On a way out a line that takes nothing for this long gets no more.
 constexpr int LAST_OUTPUT_PATIENCE_MS = 500;
@@ -44,18 +46,10 @@ struct line_record {
     std::array<unsigned char, LINE_BUFFER_SIZE> in;
     size_t in_next = 0;
     size_t in_end = 0;
-    std::array<unsigned char, LINE_BUFFER_SIZE> out;
-    size_t out_count = 0;
+    std::vector<unsigned char> out;
     unsigned long reads = 0;
     bool wait_when_gone = false;
     bool gone = false;
-    // The request being read (line_request_begin): its bytes so far while
-    // it may still be noise, and the silence that would cut it off.
-    bool recording = false;
-    std::string recorded;
-    deadline patience = deadline::never();
-    bool silent = false;
-    bool noise = false;
     bool taking_last_output = false;
     // Set after Ctrl-Q or a decided run: the last output has until then,
     // not the usual patience.
@@ -67,7 +61,7 @@ line_record line;
 bool is_network() { return net_url_scheme(line.settings.device) != net_scheme::none; }
 
 // Ctrl-Q came or the --timeout passed, and the last output is not yet
-// being let out: a request in progress is cut off.
+// being let out: a pause for a command is cut short.
 bool run_ending() { return (quit_requested() || time_limit_passed()) && !line.taking_last_output; }
 
 // Milliseconds to wait on the way out: up to the deadline after Ctrl-Q,
@@ -79,8 +73,8 @@ int leaving_wait_ms() { return line.leave_by_deadline ? line.leave.left_ms() : L
 bool write_queued() {
     size_t done = 0;
     bool failed = false;
-    while (done < line.out_count) {
-        const long n = line.transport->write(line.out.data() + done, line.out_count - done);
+    while (done < line.out.size()) {
+        const long n = line.transport->write(line.out.data() + done, line.out.size() - done);
         if (n > 0) {
             done += static_cast<size_t>(n);
             stats().bytes_to_line += static_cast<uint64_t>(n);
@@ -89,19 +83,21 @@ bool write_queued() {
             break;
         }
     }
-    std::memmove(line.out.data(), line.out.data() + done, line.out_count - done);
-    line.out_count = failed ? 0 : line.out_count - done;
+    if (failed)
+        line.out.clear();
+    else
+        line.out.erase(line.out.begin(), line.out.begin() + static_cast<std::ptrdiff_t>(done));
     return !failed;
 }
 
 // On the ways out: sends what the line still takes, but never hangs on a
 // line that takes nothing.
 void flush_before_leaving() {
-    while (line.out_count > 0 && write_queued() && line.out_count > 0) {
+    while (!line.out.empty() && write_queued() && !line.out.empty()) {
         const int ms = leaving_wait_ms();
         if (ms == 0 || !wait_line_only(WAIT_OUTPUT, deadline::in(ms))) break;
     }
-    line.out_count = 0;
+    line.out.clear();
 }
 
 // The transport's own queue drained, within the same patience: true when
@@ -132,11 +128,18 @@ void restore_line() {
     line.transport = nullptr;
 }
 
+// What the transport has for the other end (telnet answers) joins the queue.
+void take_transport_output() {
+    std::array<unsigned char, 256> answers;
+    for (size_t n; (n = line.transport->take_output(answers.data(), answers.size())) > 0;)
+        line.out.insert(line.out.end(), answers.data(), answers.data() + n);
+}
+
 void use(line_transport* transport) {
     line.transport = transport;
     line.doubled = transport->doubled_byte();
     line.in_next = line.in_end = 0;
-    line.out_count = 0;
+    line.out.clear();
     line.gone = false;
     stop_on_exit(restore_line);
 }
@@ -146,7 +149,7 @@ void use(line_transport* transport) {
 // dropped, so a request in progress runs out by itself. Otherwise the
 // program ends.
 void line_lost(const char* operation) {
-    line.out_count = 0;  // nothing more can leave
+    line.out.clear();  // nothing more can leave
     const std::string why = line.transport->why;
     const char* device = line.settings.device.c_str();
     console_start_line();
@@ -170,7 +173,7 @@ void line_lost(const char* operation) {
 // gone). The transport's own answers go out before the next data.
 bool read_some() {
     const long n = line.transport->read(line.in.data(), line.in.size());
-    line.out_count += line.transport->take_output(line.out.data() + line.out_count, line.out.size() - line.out_count);
+    take_transport_output();
     if (n > 0) {
         line.in_next = 0;
         line.in_end = static_cast<size_t>(n);
@@ -182,27 +185,10 @@ bool read_some() {
     return false;
 }
 
-// Writes the queued output, waiting as long as the line needs (or until
-// the request is cut off).
-void flush_all() {
-    while (line.out_count > 0 && !line.gone && !line_request_cut()) {
-        line_send();
-        if (line.out_count > 0 && !line.gone) wait_once(WAIT_OUTPUT, deadline::never());
-    }
-}
-
-// Room in the queue for size more bytes: when it is short, everything
-// queued is sent first, as long as the line needs. False while a request
-// is cut off (the line gone among it): its output is dropped.
-bool make_room(size_t size) {
-    if (line.out_count + size > line.out.size()) flush_all();
-    return !line_request_cut() && line.out_count + size <= line.out.size();
-}
-
 // What the transport has for the other end (telnet commands) goes out
 // before the next data.
 void pass_transport_output() {
-    line.out_count += line.transport->take_output(line.out.data() + line.out_count, line.out.size() - line.out_count);
+    take_transport_output();
     line_send();
 }
 
@@ -216,9 +202,9 @@ void pause_ms(int ms) {
 // line takes it, then out of the driver, each within the patience.
 void send_queued_first() {
     deadline patience = deadline::in(LAST_OUTPUT_PATIENCE_MS);
-    while (line.out_count > 0 && !line.gone && !patience.passed()) {
+    while (!line.out.empty() && !line.gone && !patience.passed()) {
         line_send();
-        if (line.out_count > 0 && !line.gone) wait_once(WAIT_OUTPUT, patience);
+        if (!line.out.empty() && !line.gone) wait_once(WAIT_OUTPUT, patience);
     }
     while (!line.gone && line.transport->unsent() > 0 && !patience.passed()) pause_ms(DRAIN_LOOK_MS);
 }
@@ -308,9 +294,9 @@ void line_close() {
     if (line.transport == nullptr) return;  // it went away and did not come back
     // Sent as long as the line takes it; a line that takes nothing for the
     // patience gets no more.
-    while (line.out_count > 0 && !line.gone && !line_request_cut()) {
+    while (!line.out.empty() && !line.gone && !run_ending()) {
         line_send();
-        if (line.out_count == 0 || line.gone) break;
+        if (line.out.empty() || line.gone) break;
         if (!wait_once(WAIT_OUTPUT, deadline::in(LAST_OUTPUT_PATIENCE_MS))) break;
     }
     stop_forget(restore_line);
@@ -326,7 +312,6 @@ size_t line_buffered() {
 }
 
 size_t line_in_hand(const unsigned char** bytes) {
-    if (line.recording) return 0;
     *bytes = line.in.data() + line.in_next;
     return line.in_end - line.in_next;
 }
@@ -338,54 +323,26 @@ void line_fill() {
 }
 
 void line_send() {
-    if (line.out_count == 0 || line.gone) return;
+    if (line.out.empty() || line.gone) return;
     if (!write_queued()) line_lost("write");
 }
 
-size_t line_pending() { return line.out_count; }
+size_t line_pending() { return line.out.size(); }
 
 size_t line_room() {
-    const size_t room = line.gone ? line.out.size() : line.out.size() - line.out_count;
+    const size_t queued = line.out.size();
+    const size_t room = line.gone ? LINE_BUFFER_SIZE : queued < LINE_BUFFER_SIZE ? LINE_BUFFER_SIZE - queued : 0;
     return line.transport ? room / line.transport->wire_bytes_max() : room;
 }
 
 bool line_wait_room(int ms) {
     if (line.gone) return true;
-    const size_t before = line.out_count;
+    const size_t before = line.out.size();
     line_send();
-    if (line.gone || line.out_count < before || line.out_count == 0) return true;
+    if (line.gone || line.out.size() < before || line.out.empty()) return true;
     if (ms <= 0 || !wait_line_only(WAIT_OUTPUT, deadline::in(ms))) return false;
     line_send();
-    return line.gone || line.out_count < before;
-}
-
-bool line_request_cut() { return line.gone || line.silent || run_ending(); }
-
-void line_request_begin() {
-    line.recording = true;
-    line.recorded.assign(1, static_cast<char>(BYTE_STX));
-    line.patience = deadline::in(REQUEST_PATIENCE_MS);
-    line.silent = false;
-    line.noise = false;
-}
-
-bool line_request_settle() {
-    if (line_request_cut()) return false;
-    line.recording = false;
-    line.recorded.clear();
-    return true;
-}
-
-void line_request_noise() { line.noise = true; }
-
-std::string line_request_end() {
-    std::string shown;
-    if (line.recording && (line.noise || line.silent) && !line.gone && !run_ending()) shown.swap(line.recorded);
-    line.recording = false;
-    line.recorded.clear();
-    line.silent = false;
-    line.noise = false;
-    return shown;
+    return line.gone || line.out.size() < before;
 }
 
 void line_take_last_output() { line.taking_last_output = true; }
@@ -469,73 +426,24 @@ modem_state line_modem_state() {
 
 line_transport* line_transport_now() { return line.transport; }
 
-int link_get_raw() {
-    while (line.in_next == line.in_end) {
-        if (line_request_cut()) return BYTE_ETX;
-        line_send();  // the target may be waiting for what we queued
-        if (line.gone || read_some() || line.gone) continue;
-        if (line.recording && line.patience.passed()) {
-            line.silent = true;  // the rest of the request never came
-            continue;
-        }
-        wait_once(WAIT_INPUT | (line.out_count > 0 ? WAIT_OUTPUT : 0u),
-                  line.recording ? line.patience : deadline::never());
-    }
-    const unsigned char byte = line.in[line.in_next++];
-    if (line.recording) {
-        line.recorded.push_back(static_cast<char>(byte));
-        line.patience = deadline::in(REQUEST_PATIENCE_MS);
-    }
-    return byte;
-}
-
 void link_put_raw(int byte) {
-    const bool doubled = byte == line.doubled;
-    if (!make_room(doubled ? 2 : 1)) return;
-    if (doubled) line.out[line.out_count++] = static_cast<unsigned char>(byte);
-    line.out[line.out_count++] = static_cast<unsigned char>(byte);
+    if (line.gone) return;
+    if (byte == line.doubled) line.out.push_back(static_cast<unsigned char>(byte));
+    line.out.push_back(static_cast<unsigned char>(byte));
 }
 
-size_t line_put_data(const unsigned char* bytes, size_t count) {
+void line_put_data(const unsigned char* bytes, size_t count) {
+    if (line.gone) return;
     size_t taken = 0;
-    // Two bytes of room take the next byte, whatever it is; the cut is
-    // looked at once per block that fills the queue.
     while (taken < count) {
-        if (!make_room(2)) return taken + 1;
+        // Each byte takes at most two on the wire.
+        const size_t at = line.out.size();
+        line.out.resize(at + 2 * (count - taken));
         size_t written = 0;
-        taken += block_escape(bytes + taken, count - taken, line.doubled, line.out.data() + line.out_count,
-                              line.out.size() - line.out_count, &written);
-        line.out_count += written;
+        taken += block_escape(bytes + taken, count - taken, line.doubled, line.out.data() + at, line.out.size() - at,
+                              &written);
+        line.out.resize(at + written);
     }
-    return taken;
-}
-
-size_t line_get_data(unsigned char* buffer, size_t size, bool* ended) {
-    block_decoder decoder;
-    size_t stored = 0;
-    while (stored < size && !decoder.ended) {
-        if (line.in_next == line.in_end) {
-            // What came is handed on before the next wait; only a DLE waits
-            // for the byte it makes data.
-            if (stored > 0 && !decoder.after_dle) break;
-            const unsigned char next = static_cast<unsigned char>(link_get_raw());
-            size_t one = 0;
-            block_decode(&decoder, &next, 1, buffer + stored, size - stored, &one);
-            stored += one;
-            continue;
-        }
-        size_t got = 0;
-        const size_t taken = block_decode(&decoder, line.in.data() + line.in_next, line.in_end - line.in_next,
-                                          buffer + stored, size - stored, &got);
-        if (line.recording) {
-            line.recorded.append(reinterpret_cast<const char*>(line.in.data() + line.in_next), taken);
-            line.patience = deadline::in(REQUEST_PATIENCE_MS);
-        }
-        line.in_next += taken;
-        stored += got;
-    }
-    *ended = decoder.ended;
-    return stored;
 }
 
 }  // namespace tolvane

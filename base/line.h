@@ -1,13 +1,12 @@
 // The process's one line, whatever carries it (base/line_transport.h).
-// Bytes from it are read in blocks into a buffer that link_get_raw and
-// line_get_data take from; bytes for it are queued (link_put_raw,
-// line_put_data) and written in blocks, whenever the line takes them, in
-// every wait and on every way out.
+// Bytes from it are read in blocks into a buffer, which the terminal takes
+// from as it is (line_in_hand); bytes for it are queued (link_put_raw,
+// line_put_data) without waiting and written in blocks whenever the line
+// takes them, in the terminal's wait and on every way out.
 //
 // The line's states live here once: gone (-w: it went away and is waited
-// for), back, a request cut off (Ctrl-Q or the --timeout came: reads
-// answer ETX at once and writes are dropped, so the request runs out by
-// itself), and the last output on the way out.
+// for; what is queued for it is dropped), back, and the last output on the
+// way out.
 #pragma once
 
 #include <cstddef>
@@ -33,9 +32,8 @@ unsigned long line_reads();
 
 // Bytes received and not yet taken.
 size_t line_buffered();
-// The received bytes that lie in the line's buffer, for taking text in
-// runs rather than byte by byte; none inside a request. line_take(count)
-// takes the first count of them.
+// The received bytes that lie in the line's buffer, for the terminal to
+// take as they are; line_take(count) takes the first count of them.
 size_t line_in_hand(const unsigned char** bytes);
 void line_take(size_t count);
 // Takes into the buffer what the line holds now, without waiting.
@@ -44,7 +42,8 @@ void line_fill();
 void line_send();
 // Queued output not yet written.
 size_t line_pending();
-// Data bytes the queue takes now (one may go doubled on the wire).
+// Data bytes the queue takes now for keys and texts (one may go doubled on
+// the wire); a reply is queued whatever this says.
 size_t line_room();
 // Waits at most ms for the line to take some of the queued output; false
 // when it took none (true at once when nothing is queued). Keys and
@@ -52,35 +51,11 @@ size_t line_room();
 bool line_wait_room(int ms);
 
 // A field's data bytes for the target, escaped for the link and the wire
-// straight into the queue, a block at a time, waiting while the line takes
-// nothing. Returns the bytes taken: all of them; or, when the request is
-// cut off meanwhile, those queued and the one it was cut off at (dropped,
-// as all output is then).
-size_t line_put_data(const unsigned char* bytes, size_t count);
-// A field's data bytes from the target into buffer, at most size, DLE
-// pairs decoded straight from the input buffer: what has arrived, or the
-// next read's worth when nothing has. *ended is set once the field's bare
-// ETX is taken (a request cut off reads ETX, as link_get_raw does).
-size_t line_get_data(unsigned char* buffer, size_t size, bool* ended);
+// straight into the queue, however many; dropped while the line is gone.
+void line_put_data(const unsigned char* bytes, size_t count);
 
-// True while a request is cut off (see above), or gone silent.
-bool line_request_cut();
-
-// A request as it is read: the bytes it takes from the line are kept, so
-// that one that turns out to be noise (boot text at the wrong speed, say)
-// is shown as text instead of swallowed; and a line silent for
-// REQUEST_PATIENCE_MS in the middle of it cuts it off. begin starts with
-// the STX already taken; settle says every field is there (false, and the
-// request must not act, when it was cut off or went silent); noise marks
-// it as not a request. end returns the bytes to show as text: those of a
-// request that was noise or went silent, else none.
-constexpr int REQUEST_PATIENCE_MS = 1000;
-void line_request_begin();
-bool line_request_settle();
-void line_request_noise();
-std::string line_request_end();
-// After Ctrl-Q, once the request returned: the line takes output again,
-// for the keys typed before it.
+// After Ctrl-Q: a command's pause is no longer cut short, so the keys typed
+// before it leave as they would have.
 void line_take_last_output();
 // On the way out: what is queued, here and in the driver, gets at most ms
 // to leave; the rest is dropped.

@@ -1,6 +1,6 @@
 // The line's states over a fake transport and a fake wait: what the target
 // sends and what is sent to it, a line that goes away and comes back (-w),
-// a request cut off, the transport's own answers and wire encoding.
+// the output queue, the transport's own answers and wire encoding.
 #include "base/line.h"
 
 #include <gtest/gtest.h>
@@ -114,9 +114,16 @@ struct Line : testing::Test {
         ASSERT_TRUE(line_open(settings));
         line_wait_when_gone(wait_when_gone);
     }
+    // The next n bytes received, read by read as the terminal takes them.
     std::string received(size_t n) {
         std::string got;
-        for (size_t i = 0; i < n; ++i) got += static_cast<char>(link_get_raw());
+        while (got.size() < n && !line_gone()) {
+            line_fill();
+            const unsigned char* bytes = nullptr;
+            const size_t take = std::min(n - got.size(), line_in_hand(&bytes));
+            got.append(reinterpret_cast<const char*>(bytes), take);
+            line_take(take);
+        }
         return got;
     }
 };
@@ -162,9 +169,8 @@ TEST_F(Line, BytesComeInReadsAndGoOutWithTheTransportsAnswersFirst) {
     EXPECT_EQ(t->written, (Bytes{0xFF, 0xFB, 0x00, 'k'}));
 }
 
-// Text taken in runs from what is in hand, and symbol by symbol, comes in
-// the order it was received; inside a request nothing is in hand, so every
-// byte of it is kept for showing as noise.
+// What is in hand is taken in parts, in the order it was received; the
+// next read comes only once it is all taken.
 TEST_F(Line, TextInHandIsTakenInRunsInOrder) {
     fake_transport* t = new fake_transport;
     t->chunks = {{'a', 'b', 'c', 'd'}, {'e', 'f'}};
@@ -175,15 +181,13 @@ TEST_F(Line, TextInHandIsTakenInRunsInOrder) {
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(run), 2), "bc");
     line_take(2);
     EXPECT_EQ(received(2), "de") << "the last byte in hand, then the next read";
-    line_take(5);
-    EXPECT_EQ(line_in_hand(&run), 0u) << "no more taken than is in hand";
-    line_request_begin();
+    EXPECT_EQ(line_in_hand(&run), 1u);
     t->chunks = {{'g'}};
     line_fill();
-    EXPECT_EQ(line_in_hand(&run), 0u) << "a request's bytes go through its record";
+    EXPECT_EQ(line_in_hand(&run), 1u) << "no read while bytes are in hand";
+    line_take(5);
+    EXPECT_EQ(line_in_hand(&run), 0u) << "no more taken than is in hand";
     EXPECT_EQ(received(1), "g");
-    line_request_noise();
-    EXPECT_EQ(line_request_end(), "\x02g") << "the STX begin was given, then the byte";
 }
 
 TEST_F(Line, OutputThatTheLineTakesInPartsLeavesWholeAndInOrder) {
@@ -233,75 +237,34 @@ TEST_F(Line, DataBlocksGoOutAsTheLinkSendsThemByteForByte) {
         open(t, false);
         Bytes data(c.bytes);
         for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 7 + i / 256);
-        EXPECT_EQ(line_put_data(data.data(), data.size()), data.size()) << c.name;
+        line_put_data(data.data(), data.size());
         while (line_pending() > 0) line_send();
         EXPECT_TRUE(t->written == wire_of(data, c.doubles_ff)) << c.name;
         line_close();
     }
 }
 
-// Ctrl-Q typed while the queue waits for the line: the reply's rest is
-// dropped, the byte it was cut off at counted as taken.
-TEST_F(Line, DataBlocksStopWhenTheRequestIsCutOff) {
+// A reply is queued whole, whatever the line takes now; keys and texts
+// then find no room until the line has taken it down below the limit.
+TEST_F(Line, AReplyIsQueuedWholeAndKeysWaitBehindIt) {
     fake_transport* t = new fake_transport;
     t->room = 100;
     open(t, false);
-    typed = "\x11";
     const Bytes data(20000, 'x');
-    EXPECT_EQ(line_put_data(data.data(), data.size()), 16384u + 1);
-    EXPECT_EQ(line_pending(), 16384u - 100);
-    EXPECT_TRUE(line_request_cut());
-    EXPECT_EQ(line_put_data(data.data(), 5), 1u) << "nothing more is queued";
-    EXPECT_EQ(line_pending(), 16384u - 100);
-    line_take_last_output();
+    line_put_data(data.data(), data.size());
+    line_send();
+    EXPECT_EQ(line_pending(), 20000u - 100);
+    EXPECT_EQ(line_room(), 0u) << "no room for keys";
+    t->room = 20000 - 100 - 16000;
+    line_send();
+    EXPECT_EQ(line_room(), 16384u - 16000);
     t->room = 1 << 20;
     line_close();
-    EXPECT_EQ(t->written, Bytes(16384, 'x')) << "what was queued before is let out";
+    EXPECT_EQ(t->written, Bytes(20000, 'x'));
 }
 
-// A write's data field as reads of the line bring it: each call hands on
-// what has arrived, a DLE at the end of a read takes the next read's first
-// byte, the bare ETX ends the field and what follows stays for the next.
-TEST_F(Line, DataFieldsComeInDecodedAcrossReads) {
-    struct Case {
-        const char* name;
-        std::deque<Bytes> chunks;
-        std::string typed;
-        std::vector<Bytes> calls;  // what each call hands on
-        bool ended;
-        int next;  // what link_get_raw gives then
-    } cases[] = {
-        {"a DLE split across two reads", {{'a', 0x10}, {0x02, 'b', 0x03, 'z'}}, "", {{'a', 0x02, 'b'}}, true, 'z'},
-        {"each read handed on as it came", {{'a', 'b'}, {}, {'c', 0x03}, {'n'}}, "", {{'a', 'b'}, {'c'}}, true, 'n'},
-        {"a bare STX is data, DLE DLE the byte 10", {{0x02, 0x10, 0x10, 0x03, 'n'}}, "", {{0x02, 0x10}}, true, 'n'},
-        {"more than the buffer takes", {{'a', 'b', 'c', 'd', 'e', 0x03, 'n'}}, "", {{'a', 'b', 'c', 'd'}, {'e'}}, true,
-         'n'},
-        {"cut off while waiting: ETX", {{'a'}, {}}, "\x11", {{'a'}, {}}, true, BYTE_ETX},
-        {"cut off after a DLE: ETX as its data, as link_get takes it", {{'a', 0x10}, {}}, "\x11",
-         {{'a', 0x03}, {}}, true, BYTE_ETX},
-    };
-    for (const Case& c : cases) {
-        TearDown();
-        SetUp();
-        fake_transport* t = new fake_transport;
-        t->chunks = c.chunks;
-        open(t, false);
-        typed = c.typed;
-        bool ended = false;
-        for (const Bytes& expected : c.calls) {
-            unsigned char buffer[4];
-            const size_t n = line_get_data(buffer, sizeof buffer, &ended);
-            EXPECT_EQ(Bytes(buffer, buffer + n), expected) << c.name;
-        }
-        EXPECT_EQ(ended, c.ended) << c.name;
-        EXPECT_EQ(link_get_raw(), c.next) << c.name;
-        line_take_last_output();
-        line_close();
-    }
-}
-
-// -w: a line lost in a read or in a write is let go and said so; a request
-// in progress reads ETX and sends nothing until the line is back.
+// -w: a line lost in a read or in a write is let go and said so; nothing
+// is queued for it until it is back.
 TEST_F(Line, ALineLostIsWaitedForAndComesBack) {
     struct Case {
         const char* name;
@@ -322,11 +285,10 @@ TEST_F(Line, ALineLostIsWaitedForAndComesBack) {
         testing::internal::CaptureStdout();
         link_put_raw('k');
         if (c.in_write) line_send();
-        EXPECT_EQ(link_get_raw(), BYTE_ETX) << c.name;
+        line_fill();
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.said) << c.name;
         EXPECT_TRUE(line_gone()) << c.name;
         EXPECT_TRUE(t->closed) << c.name;
-        EXPECT_TRUE(line_request_cut()) << c.name;
         link_put_raw('x');  // dropped
         EXPECT_EQ(line_pending(), 0u) << c.name;
 
@@ -341,26 +303,6 @@ TEST_F(Line, ALineLostIsWaitedForAndComesBack) {
         line_close();
         EXPECT_TRUE(back->closed) << c.name;
     }
-}
-
-// Ctrl-Q typed while a request waits for the target: the request reads ETX
-// at once and its replies are dropped, until the last output is let out.
-TEST_F(Line, CtrlQCutsARequestOffUntilTheLastOutputIsLetOut) {
-    fake_transport* t = new fake_transport;
-    t->chunks = {{}, {}, {'z'}};
-    open(t, false);
-    typed = "ab\x11";
-    EXPECT_EQ(link_get_raw(), BYTE_ETX);
-    EXPECT_TRUE(line_request_cut());
-    link_put_raw('r');
-    EXPECT_EQ(line_pending(), 0u) << "a reply of the request cut off";
-    EXPECT_EQ(keys_queued(), 2u) << "the keys before Ctrl-Q stay queued";
-    line_take_last_output();
-    EXPECT_FALSE(line_request_cut());
-    link_put_raw('a');
-    line_send();
-    EXPECT_EQ(t->written, (Bytes{'a'}));
-    line_close();
 }
 
 // The command keys' line operations: the output queued before one leaves
@@ -409,7 +351,7 @@ TEST_F(Line, ALineLostWithoutWaitingEndsTheProgram) {
         {
             fake_transport* t = new fake_transport;
             open(t, false);
-            link_get_raw();
+            line_fill();
         },
         testing::ExitedWithCode(255), "");
 }

@@ -12,6 +12,13 @@ namespace tolvane {
 
 constexpr unsigned WAIT_INPUT = 1u << 0;   // the line has bytes
 constexpr unsigned WAIT_OUTPUT = 1u << 1;  // the line takes more
+// The line has bytes, watched only while the console keeps up with the
+// text: decided once the console has been flushed, inside the wait.
+constexpr unsigned WAIT_TEXT = 1u << 2;
+
+// WAIT_TEXT as it stands now: the console flushed while it is backed up,
+// then WAIT_INPUT if it keeps up.
+unsigned wait_events_now(unsigned events);
 
 // Sleeps until the line is ready for one of events (none: only the rest),
 // keys came, the console or the log takes more of what waits for them, or

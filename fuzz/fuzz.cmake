@@ -61,6 +61,7 @@ tolvane_add_fuzzer(line
   base/output_queue.cpp
   base/session_log.cpp
   terminal/commands.cpp
+  terminal/demux.cpp
   terminal/display.cpp
   terminal/rules.cpp
   terminal/watch.cpp
@@ -74,7 +75,8 @@ target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small 
 
 # The device side: the client library decoding a faulty host's replies, and
 # newlib's system calls above it.
-tolvane_add_fuzzer(client fuzz/client_fuzzer.cpp client/hostfs.cpp link/link.cpp client/hostfs_newlib.c)
+tolvane_add_fuzzer(client fuzz/client_fuzzer.cpp client/hostfs.cpp link/link.cpp link/link_get.cpp
+  client/hostfs_newlib.c)
 
 # The command line: the option scanner and the entry.
 tolvane_add_fuzzer(options
@@ -120,4 +122,4 @@ tolvane_add_fuzzer(matcher
 tolvane_add_fuzzer(telnet fuzz/telnet_fuzzer.cpp net/telnet.cpp)
 
 # Writes the seed corpus and the regression inputs; run by hand (fuzz/README.md).
-add_executable(tolvane-fuzz-seeds fuzz/seeds.cpp link/link.cpp net/telnet.cpp)
+add_executable(tolvane-fuzz-seeds fuzz/seeds.cpp link/link.cpp link/link_get.cpp net/telnet.cpp)

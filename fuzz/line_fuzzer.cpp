@@ -1,7 +1,7 @@
-// The host's whole line path: every byte the target sends goes through the
-// terminal rules, and each STX is served by the file service, which really
-// opens, writes, renames and removes files beneath a scratch root
-// (fuzz/scratch.h) made afresh for every input.
+// The host's whole line path: every byte the target sends is pushed through
+// the terminal's frame demultiplexer, and each STX is served by the file
+// service, which really opens, writes, renames and removes files beneath a
+// scratch root (fuzz/scratch.h) made afresh for every input.
 //
 // An input is one byte of switches, then what the target sends:
 //   bit 0: the trace (-r)   bit 1: read-only (-p)
@@ -9,7 +9,9 @@
 //   bit 3: events: the rest is a list of events (below), and the terminal
 //          loop's part that is the same on every platform runs as well
 //   bit 4: a telnet line: the data blocks going out double 0xFF
-// After its last byte the line gives ETX, so a request cut short ends there.
+//   bit 5: the bytes are handed over one at a time, not as one piece
+// After its last byte the line falls silent: a request cut short is then
+// shown as the text it was.
 //
 // An event is a tag byte and a length byte n, then (for the first two) n
 // bytes; tag % 4 says what happens:
@@ -17,9 +19,10 @@
 //   1: n keys are typed (Ctrl-Q among them ends the run as it ends tolvane,
 //      Ctrl-T and a key is a command)
 //   2: the line takes no output for its next n + 1 tries
-//   3: the line goes away and comes back (-w): the request in progress is cut
-// A request that waits for the line takes the events that come meanwhile,
-// as the program's waits do: keys are recorded, the loop acts on them.
+//   3: the line goes away and comes back (-w): the request in progress is
+//      given up
+// Keys wait while a request or a read's data is in progress, as in the
+// program's loop.
 #include <setjmp.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -44,6 +47,7 @@
 #include "fileservice/rpc.h"
 #include "fuzz/scratch.h"
 #include "link/link.h"
+#include "terminal/demux.h"
 #include "terminal/rules.h"
 
 namespace {
@@ -69,8 +73,9 @@ bool events = false;
 size_t line_left = 0;
 int refusing = 0;         // tries the line still takes no output
 bool line_away = false;   // away until the loop has waited for it (-w)
-bool taking_last = false;  // after Ctrl-Q, once the loop turned to it
 bool doubles_ff = false;   // bit 4
+bool one_at_a_time = false;  // bit 5
+size_t queued = 0;        // bytes in the fake output queue
 jmp_buf quit_jump;
 
 std::string root_path;
@@ -131,6 +136,38 @@ bool next_event() {
     return true;
 }
 
+// One try of the line: it takes what is queued, unless it refuses.
+void line_takes() {
+    if (refusing > 0)
+        --refusing;
+    else
+        queued = 0;
+}
+
+// A read's data goes out as the line takes it.
+void reply_goes_out() {
+    line_takes();
+    tolvane::rpc_reply_more();
+}
+
+// Hands the target's bytes to the demultiplexer as the terminal does, in
+// one piece or a byte at a time; a request's STX waits for a read's data
+// to leave. Returns the bytes taken.
+size_t push(const uint8_t* bytes, size_t count) {
+    using namespace tolvane;
+    size_t used = 0;
+    while (used < count) {
+        const size_t piece = one_at_a_time ? 1 : count - used;
+        const size_t took = demux_feed(bytes + used, piece);
+        used += took;
+        if (took > 0) continue;
+        if (!rpc_replying()) fault("the demultiplexer took nothing with no read in progress");
+        if (events) break;  // the loop turns to the line's output
+        reply_goes_out();
+    }
+    return used;
+}
+
 // The terminal loop's shared part over the events, as both programs run it.
 void run_loop() {
     using namespace tolvane;
@@ -138,12 +175,16 @@ void run_loop() {
     for (;;) {
         if (quit_requested()) term_quit();
         if (line_away) {  // the loop waited for the line; keys for the old one go
+            demux_reset();
             keys_clear();
             line_away = false;
         }
-        term_send_keys();
+        if (!demux_busy()) term_send_keys();
+        if (rpc_replying()) reply_goes_out();
         if (line_left > 0) {
-            term_from_line(link_get());
+            const size_t used = push(line + line_next, line_left);
+            line_next += used;
+            line_left -= used;
         } else if (!next_event()) {
             return;
         }
@@ -167,130 +208,28 @@ void check_escaped(const unsigned char* data, size_t count, const unsigned char*
         fault("an escaped block decodes to other bytes");
 }
 
-// The target's bytes held now: the rest of the input, or of the current
-// "target sends" event (none while a request is cut off, as link_get_raw
-// below gives them).
-size_t held() {
-    if (!events) return line_size - line_next;
-    return tolvane::line_request_cut() ? 0 : line_left;
-}
-
-// The request being read, as the line keeps it: its bytes while it may
-// still be noise. The input running out in the middle of it is the line
-// gone silent.
-struct request_record {
-    bool recording = false;
-    bool silent = false;
-    bool noise = false;
-    std::string bytes;
-};
-request_record request;
-
-void record(const uint8_t* bytes, size_t count) {
-    if (request.recording) request.bytes.append(reinterpret_cast<const char*>(bytes), count);
-}
-
-int ran_out() {
-    if (request.recording) request.silent = true;
-    return tolvane::BYTE_ETX;
-}
-
 }  // namespace
 
 namespace tolvane {
 
-int link_get_raw() {
-    if (!events) {
-        if (line_next >= line_size) return ran_out();
-        record(line + line_next, 1);
-        return line[line_next++];
-    }
-    while (line_left == 0) {
-        if (line_request_cut()) return BYTE_ETX;
-        if (!next_event()) return ran_out();
-    }
-    if (line_request_cut()) return BYTE_ETX;
-    --line_left;
-    record(line + line_next, 1);
-    return line[line_next++];
-}
+void link_put_raw(int) { ++queued; }
 
-void line_request_begin() {
-    request = request_record{};
-    request.recording = true;
-    request.bytes.assign(1, static_cast<char>(BYTE_STX));
-}
-
-bool line_request_settle() {
-    if (line_request_cut()) return false;
-    request.recording = false;
-    request.bytes.clear();
-    return true;
-}
-
-void line_request_noise() { request.noise = true; }
-
-std::string line_request_end() {
-    std::string shown;
-    if (request.recording && (request.noise || request.silent) && !line_away && !quit_requested()) shown.swap(request.bytes);
-    request = request_record{};
-    return shown;
-}
-
-// A line that refuses output makes the write wait, and the wait sees the
-// keys and the line lost meanwhile; the target's bytes wait for a read.
-// False once the request is cut off: its output is dropped.
-bool output_taken() {
-    while (events && refusing > 0 && !line_request_cut()) {
-        --refusing;
-        if (line_left == 0 && !next_event()) break;
-    }
-    return !line_request_cut();
-}
-
-void link_put_raw(int) { output_taken(); }
-
-// Blocks escaped by the program's own codec into the small queue; each
-// queue full is one try of the line, as a byte is above.
-size_t line_put_data(const unsigned char* bytes, size_t count) {
+// Blocks escaped by the program's own codec, checked a small queue at a
+// time, so that escapes fall on its ends.
+void line_put_data(const unsigned char* bytes, size_t count) {
     unsigned char queue[QUEUE_SIZE];
     size_t taken = 0;
     while (taken < count) {
-        if (!output_taken()) return taken + 1;  // the byte it was cut off at, dropped
         size_t written = 0;
         const size_t n = block_escape(bytes + taken, count - taken, doubles_ff ? 0xFF : NO_DOUBLED_BYTE, queue,
                                       sizeof queue, &written);
         check_escaped(bytes + taken, n, queue, written);
         taken += n;
+        queued += written;
     }
-    return taken;
 }
 
-// As the line: what is held decoded straight from the input, a wait (the
-// fake's link_get_raw) only when nothing is, or for a DLE's byte.
-size_t line_get_data(unsigned char* buffer, size_t size, bool* ended) {
-    block_decoder decoder;
-    size_t stored = 0;
-    while (stored < size && !decoder.ended) {
-        const size_t n = held();
-        if (n == 0) {
-            if (stored > 0 && !decoder.after_dle) break;
-            const unsigned char next = static_cast<unsigned char>(link_get_raw());
-            size_t one = 0;
-            block_decode(&decoder, &next, 1, buffer + stored, size - stored, &one);
-            stored += one;
-            continue;
-        }
-        size_t got = 0;
-        const size_t used = block_decode(&decoder, line + line_next, n, buffer + stored, size - stored, &got);
-        record(line + line_next, used);
-        line_next += used;
-        if (events) line_left -= used;
-        stored += got;
-    }
-    *ended = decoder.ended;
-    return stored;
-}
+size_t line_pending() { return queued; }
 
 size_t line_room() { return refusing > 0 ? 0 : 1u << 20; }
 
@@ -302,9 +241,7 @@ bool line_wait_room(int) {
     return false;
 }
 
-bool line_request_cut() { return line_away || request.silent || (quit_requested() && !taking_last); }
-
-void line_take_last_output() { taking_last = true; }
+void line_take_last_output() {}
 
 void line_end_program(int, int) { longjmp(quit_jump, 1); }
 
@@ -352,23 +289,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     line_next = 0;
     events = data[0] & 8;
     doubles_ff = data[0] & 16;
+    one_at_a_time = data[0] & 32;
     line_left = 0;
     refusing = 0;
     line_away = false;
-    taking_last = false;
+    queued = 0;
     keys_reset();
-    // Plain text taken in runs, as the terminal loop takes what is in hand.
-    const bool text_runs = data[0] & 32;
-    if (events) {
+    demux_reset();
+    if (events)
         run_loop();
-    } else {
-        while (line_next < line_size) {
-            const size_t taken = text_runs ? term_text_run(line + line_next, line_size - line_next) : 0;
-            if (taken > 0)
-                line_next += taken;
-            else
-                term_from_line(link_get());
-        }
+    else
+        push(line, line_size);
+    // The line falls silent: a request cut short is text, a read's data
+    // goes out to its end.
+    if (!quit_requested()) demux_silence();
+    while (rpc_replying()) {
+        refusing = 0;
+        reply_goes_out();
     }
 
     // What the program would hold until it exits ends with the input here.

@@ -11,6 +11,7 @@
 
 #include <csignal>
 
+#include "base/wait.h"
 #include "link/link.h"
 #include "posix/fd_transport.h"
 #include "posix/signals.h"
@@ -51,7 +52,7 @@ TEST(LineWait, SignalBeforeAReadWaitEndsByTheSignal) {
     EXPECT_EXIT(
         {
             open_line_and_signal(p);
-            tolvane::link_get_raw();  // nothing on the line
+            tolvane::wait_once(tolvane::WAIT_INPUT, tolvane::deadline::never());  // nothing on the line
             _exit(2);
         },
         testing::KilledBySignal(SIGTERM), "");

@@ -10,9 +10,9 @@
 #include "base/line.h"
 #include "base/session_stats.h"
 #include "base/time_limit.h"
-#include "fileservice/rpc.h"
 #include "link/link.h"
 #include "terminal/commands.h"
+#include "terminal/demux.h"
 #include "terminal/display.h"
 #include "terminal/watch.h"
 
@@ -49,6 +49,7 @@ void send_key(int key) {
 // typed before the end) gets QUIT_PATIENCE_MS to leave.
 [[noreturn]] void leave(int status) {
     const deadline patience = deadline::in(QUIT_PATIENCE_MS);
+    demux_reset();  // a request in progress is given up, its reply too
     line_take_last_output();
     for (;;) {
         term_send_texts();
@@ -56,17 +57,6 @@ void send_key(int key) {
         if ((keys_queued() == 0 && watch_sends_due() == 0) || !line_wait_room(patience.left_ms())) break;
     }
     line_end_program(status, patience.left_ms());
-}
-
-// A byte of the target's text: matched as it came, before any display
-// map, and shown; a form feed only in the hex view, which shows every byte.
-void text(int byte) {
-    if (byte != FORM_FEED) {
-        watch_put(byte);
-        display_text(byte);
-    } else if (display_settings().hex) {
-        display_text(FORM_FEED);
-    }
 }
 
 }  // namespace
@@ -86,19 +76,14 @@ void term_say_timed_out() {
         console_print("timed out after %s s (waiting for %s)\n", seconds, awaited.c_str());
 }
 
-void term_from_line(int symbol) {
-    if (symbol != SYM_STX) {
-        text(symbol & 0xFF);
-        return;
-    }
-    console_flush();  // the target's text shows before the request's trace
-    // Noise that held an STX is text like any other, its DLE pairs decoded
-    // as everywhere (the STX and the ETX among it shown as those bytes).
-    ++stats().requests;
-    const std::string noise = rpc_serve();
-    for (size_t i = 0; i < noise.size(); ++i) {
-        if (noise[i] == BYTE_DLE && i + 1 < noise.size()) ++i;
-        text(static_cast<unsigned char>(noise[i]));
+// Matched as it came, before any display map, and shown; a form feed only
+// in the hex view, which shows every byte.
+void term_text(int byte) {
+    if (byte != FORM_FEED) {
+        watch_put(byte);
+        display_text(byte);
+    } else if (display_settings().hex) {
+        display_text(FORM_FEED);
     }
 }
 
@@ -107,7 +92,7 @@ size_t term_text_run(const unsigned char* bytes, size_t count) {
     for (; taken < count && !term_text_decided() && !console_backed_up(); ++taken) {
         const unsigned char byte = bytes[taken];
         if (byte == BYTE_STX || byte == BYTE_ETX || byte == BYTE_DLE) break;
-        text(byte);
+        term_text(byte);
     }
     return taken;
 }

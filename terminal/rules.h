@@ -20,11 +20,10 @@ constexpr int QUIT_PATIENCE_MS = 500;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_TIMED_OUT = 124;
 
-// A symbol from the line: SYM_STX serves a file-service request, a form
-// feed is dropped (the hex view shows it), anything else goes to the
-// console as its low 8 bits, shown as the display settings say, and is
-// matched, as it came, against --expect and --fail.
-void term_from_line(int symbol);
+// A byte of the target's text: a form feed is dropped (the hex view shows
+// it), anything else goes to the console, shown as the display settings
+// say, and is matched, as it came, against --expect and --fail.
+void term_text(int byte);
 // The same for a run of received bytes, up to the first one with a meaning
 // on the line (STX, ETX, DLE), the run decided, or the console backed up.
 // Returns how many it took.
@@ -33,8 +32,8 @@ size_t term_text_run(const unsigned char* bytes, size_t count);
 // from the line. Inline: it is asked after every symbol.
 inline bool term_text_decided() { return watch_decided(); }
 
-// Every symbol received so far went to term_from_line: the unfinished
-// line of text is matched too (a prompt that waits for its answer).
+// Every byte received so far was taken: the unfinished line of text is
+// matched too (a prompt that waits for its answer).
 void term_line_quiet();
 
 // Sends the queued keys, oldest first, as far as the line takes them

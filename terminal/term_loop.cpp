@@ -10,7 +10,8 @@
 #include "base/keys.h"
 #include "base/line.h"
 #include "base/wait.h"
-#include "link/link.h"
+#include "fileservice/rpc.h"
+#include "terminal/demux.h"
 #include "terminal/rules.h"
 #include "terminal/watch.h"
 
@@ -21,22 +22,26 @@ namespace {
 // How often a line that went away is looked for (-w).
 constexpr int LINE_LOOK_MS = 250;
 
-// Every byte already received, before the next key. A request may see
-// Ctrl-Q and end early; the loop then quits. Once the run is decided the
-// rest is left unread (the time-out is looked at once the buffer is done).
-// A console that takes nothing holds the rest back: the board then waits.
+// Every byte already received, before the next key, pushed through the
+// demultiplexer; a read's data queued as far as the line's queue takes it.
+// Once the run is decided the rest is left unread (the time-out is looked
+// at once the buffer is done). A console that takes nothing holds the
+// text back: the board then waits.
 void serve_line() {
-    while (line_buffered() > 0 && !quit_requested() && !term_text_decided() && !console_backed_up()) {
-        // Plain text in hand goes in one run; the rest symbol by symbol.
-        const unsigned char* run = nullptr;
-        const size_t in_hand = line_in_hand(&run);
-        const size_t taken = in_hand > 0 ? term_text_run(run, in_hand) : 0;
-        if (taken > 0)
-            line_take(taken);
-        else
-            term_from_line(link_get());
+    while (!quit_requested() && !term_text_decided()) {
+        if (rpc_replying()) rpc_reply_more();
+        const unsigned char* bytes = nullptr;
+        size_t in_hand = line_in_hand(&bytes);
+        if (in_hand == 0 && line_buffered() > 0) {
+            line_fill();
+            in_hand = line_in_hand(&bytes);
+        }
+        if (in_hand == 0) break;
+        const size_t used = demux_feed(bytes, in_hand);
+        line_take(used);
+        if (used == 0) break;
     }
-    if (line_buffered() == 0) term_line_quiet();
+    if (line_buffered() == 0 && !demux_in_request()) term_line_quiet();
 }
 
 // -w: the line went away. Looks for it a few times a second, the keyboard
@@ -65,21 +70,30 @@ void term_loop(bool wait_when_gone) {
         if (quit_requested()) term_quit();
         if (term_run_decided()) term_end_run();
         if (line_gone()) {
+            demux_reset();  // the request in progress went with it
             wait_for_line_back();
             continue;
         }
         serve_line();  // what a network line received while it was set up
         if (quit_requested() || term_run_decided()) continue;
-        term_send_texts();
-        term_send_keys();
+        // Keys and texts take their turn between requests, never inside one.
+        const bool busy = demux_busy();
+        if (!busy) {
+            term_send_texts();
+            term_send_keys();
+        }
         line_send();
         if (line_gone()) continue;
-        // Keys and texts still queued go out as soon as the line takes more;
-        // the line is read only while the console keeps up.
-        const bool output_waits = line_pending() > 0 || keys_queued() > 0 || watch_sends_due() > 0;
-        const bool console_keeps_up = !console_backed_up();
-        wait_once((console_keeps_up ? WAIT_INPUT : 0u) | (output_waits ? WAIT_OUTPUT : 0u), deadline::never());
-        if (console_keeps_up) line_fill();
+        // Keys and texts still queued go out as soon as the line takes more.
+        // The line is read once what was read is taken: while the console
+        // keeps up, and always inside a request (its bytes are no text).
+        const bool keys_wait = !busy && (keys_queued() > 0 || watch_sends_due() > 0);
+        const bool output_waits = line_pending() > 0 || keys_wait;
+        const unsigned char* unused = nullptr;
+        const unsigned input = line_in_hand(&unused) > 0 ? 0u : demux_in_request() ? WAIT_INPUT : WAIT_TEXT;
+        wait_once(input | (output_waits ? WAIT_OUTPUT : 0u), demux_patience());
+        line_fill();
+        if (line_buffered() == 0) demux_look_at_silence();
     }
 }
 

@@ -29,7 +29,7 @@ status=0
 
 for cpu in cortex-m0 cortex-m3; do
     arch="-mcpu=$cpu -mthumb"
-    for f in client/hostfs link/link; do
+    for f in client/hostfs link/link link/link_get; do
         arm-none-eabi-g++ $arch $headers -std=c++17 -Os -fno-exceptions -fno-rtti \
             -Wall -Wextra -Werror -c "$src/$f.cpp" -o "$work/$cpu-${f#*/}.o"
     done
@@ -37,7 +37,7 @@ for cpu in cortex-m0 cortex-m3; do
         arm-none-eabi-gcc $arch $headers -std=c99 -pedantic-errors -Wall -Wextra -Werror \
             -x c -c - -o "$work/$cpu-c99.o"
     lib=$work/$cpu-client.o
-    arm-none-eabi-ld -r -o "$lib" "$work/$cpu-hostfs.o" "$work/$cpu-link.o"
+    arm-none-eabi-ld -r -o "$lib" "$work/$cpu-hostfs.o" "$work/$cpu-link.o" "$work/$cpu-link_get.o"
 
     undefined=$(arm-none-eabi-nm -u "$lib" | awk '{print $2}' | sort | tr '\n' ' ')
     for symbol in $undefined; do

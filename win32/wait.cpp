@@ -62,6 +62,7 @@ int sleep_on(const overlapped_line* line, HANDLE* handles, int n, deadline until
 void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
 bool wait_once(unsigned events, deadline until) {
+    events = wait_events_now(events);
     overlapped_line* line = line_now();
     if (line) line->poll();
     // What the target said so far shows while we wait; what has arrived

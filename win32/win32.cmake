@@ -51,7 +51,7 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
 
 # The floors make bench holds tolvane-win to under Wine (bench/): a bare
 # file-service host on a COM port, and a bare 16 KB console writer.
-add_executable(win_bare_host bench/win_bare_host.cpp bench/bare_requests.cpp)
+add_executable(win_bare_host bench/win_bare_host.cpp bench/bare_requests.cpp link/link_get.cpp)
 target_link_libraries(win_bare_host PRIVATE tolvane_link)
 add_executable(win_console_writer bench/win_console_writer.cpp)
 foreach(floor win_bare_host win_console_writer)

@@ -1,0 +1,35 @@
+// The board's byte stream, pushed in as the line delivers it, in whatever
+// pieces: runs of text go to the terminal's text sinks (the display, the
+// log, the --expect watch); an unescaped STX starts a file-service request,
+// whose bytes go to the file service (fileservice/rpc.h) until it is over.
+// A request that turns out to be noise is shown as the text it was. This
+// is the one place that tells text from requests; nothing here waits.
+#pragma once
+
+#include <cstddef>
+
+#include "base/deadline.h"
+
+namespace tolvane {
+
+// Takes what it can of count received bytes and returns how many: text
+// stops when the console backs up or the run is decided, and a request's
+// STX waits while a read's data is still going out. The rest stays with
+// the line for the next turn.
+size_t demux_feed(const unsigned char* bytes, size_t count);
+
+// A request is being received: keys and texts wait for its end.
+bool demux_in_request();
+// A request, or a read's data, is in progress: keys and texts wait.
+bool demux_busy();
+// When the line's silence would make the request in progress noise.
+deadline demux_patience();
+// After a wait: a request whose patience ran out is shown as text.
+void demux_look_at_silence();
+// The line fell silent in the middle of a request: it is shown as text.
+void demux_silence();
+// Gives up what is in progress, showing nothing: the line went away, or
+// the run ends.
+void demux_reset();
+
+}  // namespace tolvane
