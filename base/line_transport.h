@@ -13,6 +13,11 @@
 
 namespace tolvane {
 
+// What the platform's one wait watches (posix/wait.h, win32/wait.h): each
+// transport hands in its own handles, so the wait never needs to know
+// which kind of line it has.
+struct wait_set;
+
 // What a read or a write answers when the line failed.
 constexpr long LINE_FAILED = -1;
 
@@ -83,6 +88,8 @@ public:
     // The modem lines as the driver has them now; what it cannot tell is
     // left out of state->known.
     virtual void read_modem_lines(modem_state* state) { (void)state; }
+    // Puts what the wait must watch for this line into set.
+    virtual void add_waits(wait_set* set) { (void)set; }
 
     // After LINE_FAILED: why (for "read: DEVICE: why"), and whether the
     // line went away (a board reset or unplugged, a connection reset) and

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <set>
 #include <string>
@@ -14,7 +15,12 @@ namespace tolvane {
 
 namespace {
 
-const std::string kDir = "find-win32-test";
+// The fixture's folder, made afresh in the temporary directory.
+std::string temporary_folder() {
+    const char* temp = std::getenv("TEMP");
+    return std::string(temp && *temp ? temp : ".") + "\\tolvane-find-win32-test";
+}
+const std::string kDir = temporary_folder();
 
 void make_file(const std::string& name, const std::string& content) {
     FILE* f = std::fopen((kDir + "\\" + name).c_str(), "wb");
@@ -26,7 +32,7 @@ void make_file(const std::string& name, const std::string& content) {
 class FindWin32 : public testing::Test {
 protected:
     void SetUp() override {
-        std::system(("rmdir /s /q " + kDir + " 2>nul").c_str());
+        std::system(("rmdir /s /q \"" + kDir + "\" 2>nul").c_str());
         ASSERT_EQ(_mkdir(kDir.c_str()), 0);
         make_file("a.txt", "1234");
         make_file("B.TXT", "");

@@ -5,7 +5,11 @@
 #include <cerrno>
 #include <cstring>
 
+#include "posix/wait.h"
+
 namespace tolvane {
+
+void fd_transport::add_waits(wait_set* set) { set->fd = fd; }
 
 namespace {
 

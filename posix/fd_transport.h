@@ -10,6 +10,8 @@ class fd_transport : public line_transport {
 public:
     int fd = -1;
 
+    void add_waits(wait_set* set) override;
+
 protected:
     // A failed read or write: result 0 is the other end closing.
     long failed(long result, int error);

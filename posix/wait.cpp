@@ -22,11 +22,12 @@ namespace {
 
 bool keyboard_watched = false;
 
-// The line's descriptor, -1 while there is none. Every transport of this
-// program is an fd_transport.
+// The line's descriptor, as its transport hands it in; -1 while there is
+// none.
 int line_fd() {
-    const line_transport* line = line_transport_now();
-    return line ? static_cast<const fd_transport*>(line)->fd : -1;
+    wait_set set;
+    if (line_transport* line = line_transport_now()) line->add_waits(&set);
+    return set.fd;
 }
 
 short poll_events(unsigned events) {

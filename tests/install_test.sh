@@ -11,7 +11,7 @@ work=$2
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
-page=$src/doc/tolvane.1
+page=$src/docs/tolvane.1
 failures=0
 
 fail() {

@@ -1,10 +1,14 @@
 #include "win32/overlapped_line.h"
 
+#include "win32/wait.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
 
 namespace tolvane {
+
+void overlapped_line::add_waits(wait_set* set) { set->line = this; }
 
 namespace {
 

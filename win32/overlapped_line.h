@@ -26,6 +26,7 @@ class overlapped_line : public line_transport {
 public:
     overlapped_line();
     ~overlapped_line() override;
+    void add_waits(wait_set* set) override;
     // False when the operations' events could not be made.
     bool made() const;
 

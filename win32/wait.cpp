@@ -14,6 +14,7 @@
 #include "base/time_limit.h"
 #include "win32/console.h"
 #include "win32/overlapped_line.h"
+#include "win32/wait.h"
 
 namespace tolvane {
 
@@ -30,9 +31,13 @@ void read_keys() {
     next_key_look = deadline::in(KEY_LOOK_MS);
 }
 
-// The line, null while there is none. Every transport of this program is
-// an overlapped_line.
-overlapped_line* line_now() { return static_cast<overlapped_line*>(line_transport_now()); }
+// The line's operations in flight, as its transport hands them in; null
+// while there is none.
+overlapped_line* line_now() {
+    wait_set set;
+    if (line_transport* line = line_transport_now()) line->add_waits(&set);
+    return set.line;
+}
 
 bool ready(const overlapped_line* line, unsigned events) {
     if (line == nullptr) return false;
