@@ -15,6 +15,7 @@
 #include "terminal/commands.h"
 #include "terminal/display.h"
 #include "terminal/rules.h"
+#include "terminal/session.h"
 #include "terminal/term_loop.h"
 #include "terminal/watch.h"
 
@@ -51,7 +52,8 @@ int run(int argc, char* argv[]) {
         return -1;
     }
     // A root that is no directory ends the program as a line that cannot be opened.
-    if (!rpc_start(s.files)) return -1;
+    session terminal;
+    if (!rpc_start(terminal.files, s.files)) return -1;
     watch_start(s.watch);
     if (!line_open(s.line)) {
         // -w: the time-out counts while the line is waited for, too.
@@ -73,7 +75,7 @@ int run(int argc, char* argv[]) {
         print_line_note(s.line.device);
         print_files_line(s.files);
         console_print("\nExit with Ctrl-Q\n\n");
-        term_loop(s.line.wait_for_line);
+        term_loop(terminal, s.line.wait_for_line);
     }
     line_close();
     return 0;

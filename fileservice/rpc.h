@@ -13,16 +13,18 @@
 // the STX first, are then given back to be shown as text.
 #pragma once
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <string>
 
+#include "base/block_codec.h"
 #include "base/deadline.h"
 #include "base/settings.h"
+#include "link/link.h"
 
 namespace tolvane {
-
-constexpr int RPC_TEXT_SIZE = 4096;
-extern char rpc_text[RPC_TEXT_SIZE];
 
 // Request codes, one per C operation.
 enum RpcCode {
@@ -46,10 +48,6 @@ enum RpcCode {
 // Silence this long before a request is whole makes it noise.
 constexpr int REQUEST_PATIENCE_MS = 1000;
 
-// Serves the files the settings say from now on: opens the -d directory,
-// printing "open: DIR: reason" and returning false when it is no directory.
-bool rpc_start(const service_settings& settings);
-
 // What became of the bytes handed to rpc_feed.
 enum class rpc_status {
     more,   // the request goes on: hand it the next bytes
@@ -61,25 +59,81 @@ struct rpc_step {
     rpc_status status;
 };
 
+constexpr int RPC_TEXT_SIZE = 4096;
+constexpr size_t RPC_FIELDS_MAX = 3;
+// Read and write data move between the stream and the line a block at a
+// time; a 4096-byte request is one block, a 65536-byte one four.
+constexpr size_t RPC_DATA_BLOCK_SIZE = 16384;
+
+struct host_stream;
+
+// The file service's state: what it serves, the request being parsed and
+// a read's reply going out. One per session, handed to every call.
+struct file_service {
+    service_settings settings;
+
+    enum class phase { idle, code, fields, data };
+    // The request being parsed. Its raw bytes are kept until it is whole,
+    // so that one that turns out to be noise (boot text at the wrong
+    // speed, say) is shown as text instead of swallowed.
+    struct request {
+        phase at = phase::idle;
+        bool code_after_dle = false;
+        int code = 0;
+        size_t field_index = 0;
+        block_decoder decoder;
+        size_t stored = 0;  // bytes of the current field so far
+        std::array<unsigned char, 4> number_bytes{};
+        std::array<uint32_t, RPC_FIELDS_MAX> numbers{};
+        size_t texts = 0;  // string fields done: the first in text, the second in short_text
+        char short_text[LINK_STRING_MAX + 1] = {};
+        std::string recorded;
+        deadline patience = deadline::never();
+        // The write's stream, and whether it was made ready by a first byte.
+        host_stream* write_stream = nullptr;
+        FILE* write_file = nullptr;
+        bool wrote = false;
+    };
+    // A read whose data is still going out.
+    struct read_reply {
+        bool active = false;
+        FILE* stream = nullptr;
+        int32_t count = 0;
+        int32_t sent = 0;
+    };
+
+    request req;
+    read_reply reply;
+    std::string noise;  // the bytes of the last request that was noise
+    // The first text field of a request (a name, a pattern, put text's
+    // text) and the line get line reads.
+    char text[RPC_TEXT_SIZE] = {};
+    std::array<unsigned char, RPC_DATA_BLOCK_SIZE> block;
+};
+
+// Serves the files the settings say from now on: opens the -d directory,
+// printing "open: DIR: reason" and returning false when it is no directory.
+bool rpc_start(file_service& fs, const service_settings& settings);
+
 // An unescaped STX came: answers ready (a bare ETX into the output queue)
 // and starts a new request.
-void rpc_begin();
+void rpc_begin(file_service& fs);
 // The request's next bytes. Stops at its end: what follows is text.
-rpc_step rpc_feed(const unsigned char* bytes, size_t count);
+rpc_step rpc_feed(file_service& fs, const unsigned char* bytes, size_t count);
 // The bytes of a request that turned out to be noise, its STX first.
-const std::string& rpc_noise();
+const std::string& rpc_noise(const file_service& fs);
 // Until a request is whole, the line falling silent past this makes it
 // noise; never once it is whole (a write's data waits as long as it takes).
-deadline rpc_patience();
+deadline rpc_patience(const file_service& fs);
 // The patience ran out: the request is noise (rpc_noise).
-void rpc_silence();
+void rpc_silence(file_service& fs);
 // The request in progress, and a read's reply still going out, are given
 // up: Ctrl-Q, the time-out, or a line that went away. Nothing is shown.
-void rpc_abandon();
+void rpc_abandon(file_service& fs);
 
 // A read's data is still going out: the next request waits for it.
-bool rpc_replying();
+bool rpc_replying(const file_service& fs);
 // Queues as much of that data as the line's queue takes now.
-void rpc_reply_more();
+void rpc_reply_more(file_service& fs);
 
 }  // namespace tolvane

@@ -25,6 +25,7 @@ namespace tolvane {
 namespace {
 
 std::string wire;  // what the host sent, as the line would carry it
+file_service service;
 
 using Request = std::string;  // what the target sends after its STX
 
@@ -52,18 +53,18 @@ struct Fed {
     size_t left = 0;
 };
 Fed feed(const Request& request, const std::vector<size_t>& cuts) {
-    rpc_begin();
+    rpc_begin(service);
     const auto* bytes = reinterpret_cast<const unsigned char*>(request.data());
     Fed fed;
     size_t at = 0;
     for (size_t i = 0; i <= cuts.size() && fed.status == rpc_status::more; ++i) {
         const size_t end = i < cuts.size() ? cuts[i] : request.size();
-        const rpc_step step = rpc_feed(bytes + at, end - at);
+        const rpc_step step = rpc_feed(service, bytes + at, end - at);
         fed.status = step.status;
         at += step.used;
         if (step.status == rpc_status::more && at != end) ADD_FAILURE() << "a request stopped short of its piece";
     }
-    while (rpc_replying()) rpc_reply_more();  // the test's queue is never full
+    while (rpc_replying(service)) rpc_reply_more(service);  // the test's queue is never full
     fed.left = request.size() - at;
     return fed;
 }
@@ -94,9 +95,9 @@ struct RequestParser : testing::Test {
         char name[] = "/tmp/rpc-test-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
         dir = name;
-        service_settings service;
-        service.root = dir;
-        ASSERT_TRUE(rpc_start(service));
+        service_settings settings;
+        settings.root = dir;
+        ASSERT_TRUE(rpc_start(service, settings));
         std::ofstream(dir + "/in.txt", std::ios::binary) << std::string("ab\x02\x10", 4) << "cd\nline two\n";
     }
     void TearDown() override {
@@ -218,7 +219,7 @@ TEST_F(RequestParser, NoiseIsDecidedInOnePlace) {
          code(RPC_WRITE) + u32(77), 6, ""},
         {"silent before it was whole", code(RPC_OPEN) + text("a.txt") + "r", true, rpc_status::noise,
          code(RPC_OPEN) + text("a.txt") + "r", 0, ""},
-        {"an unknown code is no noise: it is told, and what follows is text", code(15) + "abc", false,
+        {"an unknown code is no noise: it is told, and what follows is text", code(0x7F) + "abc", false,
          rpc_status::done, "", 3, ""},
         {"a bare ETX where the code belongs", "\x03" + u32(1), false, rpc_status::done, "", 4, ""},
     };
@@ -228,13 +229,13 @@ TEST_F(RequestParser, NoiseIsDecidedInOnePlace) {
         Fed fed = feed(c.request, {});
         if (c.silent) {
             EXPECT_EQ(fed.status, rpc_status::more) << c.name;
-            EXPECT_FALSE(rpc_patience().is_never()) << c.name;
-            rpc_silence();
+            EXPECT_FALSE(rpc_patience(service).is_never()) << c.name;
+            rpc_silence(service);
             fed.status = rpc_status::noise;
         }
         const std::string said = testing::internal::GetCapturedStdout();
         EXPECT_EQ(fed.status, c.status) << c.name;
-        if (c.status == rpc_status::noise) EXPECT_EQ(rpc_noise(), "\x02" + c.noise) << c.name;
+        if (c.status == rpc_status::noise) EXPECT_EQ(rpc_noise(service), "\x02" + c.noise) << c.name;
         EXPECT_EQ(fed.left, c.left) << c.name;
         EXPECT_EQ(wire, "\x03" + c.reply) << c.name;
         EXPECT_EQ(said.find("nicht implementierter RPC") != std::string::npos, c.left > 0 && c.status == rpc_status::done)
@@ -246,13 +247,13 @@ TEST_F(RequestParser, NoiseIsDecidedInOnePlace) {
 // as the target needs (a breakpoint in the middle of it).
 TEST_F(RequestParser, AWholeRequestWaitsForItsDataWithoutPatience) {
     feed(code(RPC_OPEN) + text("slow.txt") + text("w"), {});
-    rpc_begin();
+    rpc_begin(service);
     const Request write = code(RPC_WRITE) + u32(1) + "part";
     const auto* bytes = reinterpret_cast<const unsigned char*>(write.data());
-    EXPECT_EQ(rpc_feed(bytes, write.size()).status, rpc_status::more);
-    EXPECT_TRUE(rpc_patience().is_never());
+    EXPECT_EQ(rpc_feed(service, bytes, write.size()).status, rpc_status::more);
+    EXPECT_TRUE(rpc_patience(service).is_never());
     const unsigned char rest[] = {'!', BYTE_ETX};
-    EXPECT_EQ(rpc_feed(rest, 2).status, rpc_status::done);
+    EXPECT_EQ(rpc_feed(service, rest, 2).status, rpc_status::done);
     feed(code(RPC_CLOSE) + u32(1), {});
     EXPECT_EQ(file(dir + "/slow.txt"), "part!");
 }

@@ -49,6 +49,7 @@
 #include "link/link.h"
 #include "terminal/demux.h"
 #include "terminal/rules.h"
+#include "terminal/session.h"
 
 namespace {
 
@@ -79,6 +80,7 @@ size_t queued = 0;        // bytes in the fake output queue
 jmp_buf quit_jump;
 
 std::string root_path;
+tolvane::session terminal;
 
 [[noreturn]] void fault(const char* what) {
     std::fprintf(stderr, "line fuzzer: %s\n", what);
@@ -147,7 +149,7 @@ void line_takes() {
 // A read's data goes out as the line takes it.
 void reply_goes_out() {
     line_takes();
-    tolvane::rpc_reply_more();
+    tolvane::rpc_reply_more(terminal.files);
 }
 
 // Hands the target's bytes to the demultiplexer as the terminal does, in
@@ -158,10 +160,10 @@ size_t push(const uint8_t* bytes, size_t count) {
     size_t used = 0;
     while (used < count) {
         const size_t piece = one_at_a_time ? 1 : count - used;
-        const size_t took = demux_feed(bytes + used, piece);
+        const size_t took = demux_feed(terminal, bytes + used, piece);
         used += took;
         if (took > 0) continue;
-        if (!rpc_replying()) fault("the demultiplexer took nothing with no read in progress");
+        if (!rpc_replying(terminal.files)) fault("the demultiplexer took nothing with no read in progress");
         if (events) break;  // the loop turns to the line's output
         reply_goes_out();
     }
@@ -173,14 +175,14 @@ void run_loop() {
     using namespace tolvane;
     if (setjmp(quit_jump) != 0) return;  // Ctrl-Q ended the run
     for (;;) {
-        if (quit_requested()) term_quit();
+        if (quit_requested()) term_quit(terminal);
         if (line_away) {  // the loop waited for the line; keys for the old one go
-            demux_reset();
+            demux_reset(terminal);
             keys_clear();
             line_away = false;
         }
-        if (!demux_busy()) term_send_keys();
-        if (rpc_replying()) reply_goes_out();
+        if (!demux_busy(terminal)) term_send_keys();
+        if (rpc_replying(terminal.files)) reply_goes_out();
         if (line_left > 0) {
             const size_t used = push(line + line_next, line_left);
             line_next += used;
@@ -281,9 +283,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     service.trace = data[0] & 1;
     service.read_only = data[0] & 2;
     service.root = root_path;
-    rpc_start(service);
+    rpc_start(terminal.files, service);
     confine_walk_only = data[0] & 4;
-    std::memset(rpc_text, 0, sizeof rpc_text);  // nothing carried over from the input before
+    std::memset(terminal.files.text, 0, sizeof terminal.files.text);  // nothing carried over from the input before
     line = data + 1;
     line_size = size - 1;
     line_next = 0;
@@ -295,15 +297,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     line_away = false;
     queued = 0;
     keys_reset();
-    demux_reset();
+    demux_reset(terminal);
     if (events)
         run_loop();
     else
         push(line, line_size);
     // The line falls silent: a request cut short is text, a read's data
     // goes out to its end.
-    if (!quit_requested()) demux_silence();
-    while (rpc_replying()) {
+    if (!quit_requested()) demux_silence(terminal);
+    while (rpc_replying(terminal.files)) {
         refusing = 0;
         reply_goes_out();
     }

@@ -25,6 +25,7 @@
 #include "fileservice/rpc.h"
 #include "link/link.h"
 #include "terminal/commands.h"
+#include "terminal/session.h"
 #include "terminal/term_loop.h"
 
 namespace {
@@ -75,13 +76,13 @@ namespace tolvane {
 bool line_open(const line_settings& settings) { return line_opens && !settings.device.empty(); }
 void line_close() {}
 long line_speed() { return 115200; }
-void term_loop(bool) {}
+void term_loop(session&, bool) {}
 void term_say_timed_out() {}
 void commands_start(const settings&) {}
 unsigned long line_reads() { return 0; }
 // Reads the name as the real one does, so that a -d argument that no longer
 // lives shows here.
-bool rpc_start(const service_settings& settings) {
+bool rpc_start(file_service&, const service_settings& settings) {
     if (!settings.root) return true;
     const volatile size_t length = std::strlen(settings.root->c_str());
     (void)length;
@@ -92,7 +93,6 @@ bool rpc_start(const service_settings& settings) {
 int list_serial_lines() { return 0; }
 std::vector<serial_line> find_serial_lines() { return {}; }
 
-int link_get_raw() { return BYTE_ETX; }  // the entry only sends
 void link_put_raw(int) {}
 
 }  // namespace tolvane

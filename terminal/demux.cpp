@@ -7,16 +7,11 @@
 #include "fileservice/rpc.h"
 #include "link/link.h"
 #include "terminal/rules.h"
+#include "terminal/session.h"
 
 namespace tolvane {
 
 namespace {
-
-struct demux_state {
-    bool in_request = false;
-    bool text_after_dle = false;  // a DLE in the text: the next byte is text as it is
-};
-demux_state demux;
 
 // Noise that held an STX is text like any other, its DLE pairs decoded as
 // everywhere (the STX and the ETX among it shown as those bytes).
@@ -27,33 +22,33 @@ void show_noise(const std::string& noise) {
     }
 }
 
-size_t feed_request(const unsigned char* bytes, size_t count) {
-    const rpc_step step = rpc_feed(bytes, count);
+size_t feed_request(session& s, const unsigned char* bytes, size_t count) {
+    const rpc_step step = rpc_feed(s.files, bytes, count);
     if (step.status == rpc_status::more) return step.used;
-    demux.in_request = false;
-    if (step.status == rpc_status::noise) show_noise(rpc_noise());
+    s.demux.in_request = false;
+    if (step.status == rpc_status::noise) show_noise(rpc_noise(s.files));
     return step.used;
 }
 
-void begin_request() {
+void begin_request(session& s) {
     console_flush();  // the target's text shows before the request's trace
     ++stats().requests;
-    demux.in_request = true;
-    rpc_begin();
+    s.demux.in_request = true;
+    rpc_begin(s.files);
 }
 
 }  // namespace
 
-size_t demux_feed(const unsigned char* bytes, size_t count) {
+size_t demux_feed(session& s, const unsigned char* bytes, size_t count) {
     size_t used = 0;
     while (used < count) {
-        if (demux.in_request) {
-            used += feed_request(bytes + used, count - used);
+        if (s.demux.in_request) {
+            used += feed_request(s, bytes + used, count - used);
             continue;
         }
         if (term_text_decided() || console_backed_up()) break;
-        if (demux.text_after_dle) {
-            demux.text_after_dle = false;
+        if (s.demux.text_after_dle) {
+            s.demux.text_after_dle = false;
             term_text(bytes[used++]);
             continue;
         }
@@ -62,14 +57,14 @@ size_t demux_feed(const unsigned char* bytes, size_t count) {
         if (run > 0 || used == count) continue;
         const unsigned char mark = bytes[used];
         if (mark == BYTE_DLE) {
-            demux.text_after_dle = true;
+            s.demux.text_after_dle = true;
             ++used;
         } else if (mark == BYTE_ETX) {
             term_text(mark);
             ++used;
-        } else if (mark == BYTE_STX && !rpc_replying()) {
+        } else if (mark == BYTE_STX && !rpc_replying(s.files)) {
             ++used;
-            begin_request();
+            begin_request(s);
         } else {
             break;  // the next request waits for the read's data to leave
         }
@@ -77,26 +72,26 @@ size_t demux_feed(const unsigned char* bytes, size_t count) {
     return used;
 }
 
-bool demux_in_request() { return demux.in_request; }
+bool demux_in_request(const session& s) { return s.demux.in_request; }
 
-bool demux_busy() { return demux.in_request || rpc_replying(); }
+bool demux_busy(const session& s) { return s.demux.in_request || rpc_replying(s.files); }
 
-deadline demux_patience() { return demux.in_request ? rpc_patience() : deadline::never(); }
+deadline demux_patience(const session& s) { return s.demux.in_request ? rpc_patience(s.files) : deadline::never(); }
 
-void demux_look_at_silence() {
-    if (demux.in_request && rpc_patience().passed()) demux_silence();
+void demux_look_at_silence(session& s) {
+    if (s.demux.in_request && rpc_patience(s.files).passed()) demux_silence(s);
 }
 
-void demux_silence() {
-    if (!demux.in_request || rpc_patience().is_never()) return;
-    rpc_silence();
-    demux.in_request = false;
-    show_noise(rpc_noise());
+void demux_silence(session& s) {
+    if (!s.demux.in_request || rpc_patience(s.files).is_never()) return;
+    rpc_silence(s.files);
+    s.demux.in_request = false;
+    show_noise(rpc_noise(s.files));
 }
 
-void demux_reset() {
-    demux = demux_state{};
-    rpc_abandon();
+void demux_reset(session& s) {
+    s.demux = frame_demux{};
+    rpc_abandon(s.files);
 }
 
 }  // namespace tolvane

@@ -12,24 +12,32 @@
 
 namespace tolvane {
 
+struct session;
+
+// Where the stream stands between two pieces.
+struct frame_demux {
+    bool in_request = false;
+    bool text_after_dle = false;  // a DLE in the text: the next byte is text as it is
+};
+
 // Takes what it can of count received bytes and returns how many: text
 // stops when the console backs up or the run is decided, and a request's
 // STX waits while a read's data is still going out. The rest stays with
 // the line for the next turn.
-size_t demux_feed(const unsigned char* bytes, size_t count);
+size_t demux_feed(session& s, const unsigned char* bytes, size_t count);
 
 // A request is being received: keys and texts wait for its end.
-bool demux_in_request();
+bool demux_in_request(const session& s);
 // A request, or a read's data, is in progress: keys and texts wait.
-bool demux_busy();
+bool demux_busy(const session& s);
 // When the line's silence would make the request in progress noise.
-deadline demux_patience();
+deadline demux_patience(const session& s);
 // After a wait: a request whose patience ran out is shown as text.
-void demux_look_at_silence();
+void demux_look_at_silence(session& s);
 // The line fell silent in the middle of a request: it is shown as text.
-void demux_silence();
+void demux_silence(session& s);
 // Gives up what is in progress, showing nothing: the line went away, or
 // the run ends.
-void demux_reset();
+void demux_reset(session& s);
 
 }  // namespace tolvane

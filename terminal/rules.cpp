@@ -13,6 +13,7 @@
 #include "link/link.h"
 #include "terminal/commands.h"
 #include "terminal/demux.h"
+#include "terminal/session.h"
 #include "terminal/display.h"
 #include "terminal/watch.h"
 
@@ -47,9 +48,9 @@ void send_key(int key) {
 
 // Every end of the terminal: what is queued for the line (due texts, keys
 // typed before the end) gets QUIT_PATIENCE_MS to leave.
-[[noreturn]] void leave(int status) {
+[[noreturn]] void leave(session& s, int status) {
     const deadline patience = deadline::in(QUIT_PATIENCE_MS);
-    demux_reset();  // a request in progress is given up, its reply too
+    demux_reset(s);  // a request in progress is given up, its reply too
     line_take_last_output();
     for (;;) {
         term_send_texts();
@@ -116,24 +117,24 @@ void term_send_texts() {
     while (watch_sends_due() > 0 && line_room() >= KEY_BYTES_MAX) link_put(watch_take_send());
 }
 
-void term_quit() { leave(0); }
+void term_quit(session& s) { leave(s, 0); }
 
 bool term_run_decided() { return watch_outcome() != watch_result::running || time_limit_passed(); }
 
-void term_end_run() {
+void term_end_run(session& s) {
     switch (watch_outcome()) {
     case watch_result::failed:
         console_start_line();
         console_print("failed: %s\n", watch_failed_line().c_str());
-        leave(EXIT_FAILED);
+        leave(s, EXIT_FAILED);
     case watch_result::passed:
         console_start_line();  // the expected text may have come without its line end
-        leave(0);
+        leave(s, 0);
     case watch_result::running:
         break;
     }
     term_say_timed_out();
-    leave(EXIT_TIMED_OUT);
+    leave(s, EXIT_TIMED_OUT);
 }
 
 }  // namespace tolvane

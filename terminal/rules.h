@@ -11,6 +11,10 @@
 #include "terminal/watch.h"
 
 namespace tolvane {
+struct session;
+}
+
+namespace tolvane {
 
 constexpr int FORM_FEED = 0x0C;
 // Ctrl-Q to exit: the keys typed before it and the queued output get this
@@ -46,7 +50,7 @@ void term_send_texts();
 
 // Ends the program after Ctrl-Q: the queued keys and output leave within
 // QUIT_PATIENCE_MS or are dropped, then the settings come back, status 0.
-[[noreturn]] void term_quit();
+[[noreturn]] void term_quit(session& s);
 
 // True once the run is decided: a line matched --fail, every --expect
 // matched, or the --timeout passed. Text is matched only between requests;
@@ -57,6 +61,6 @@ bool term_run_decided();
 void term_say_timed_out();
 // Ends a decided run as term_quit does, with "failed: LINE" and status 1,
 // status 0, or "timed out after N s" and status 124.
-[[noreturn]] void term_end_run();
+[[noreturn]] void term_end_run(session& s);
 
 }  // namespace tolvane

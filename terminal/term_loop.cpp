@@ -1,7 +1,8 @@
 // The terminal: one wait over the line, the keyboard and the signals, up to
-// the --timeout. Keys are read into the key queue in every wait (here and
-// in the line's waits inside a request); this loop acts on them, and on a
-// run that is decided, once a wait returned.
+// the --timeout. What the line brings is pushed through the demultiplexer;
+// keys are read into the key queue in every wait, and this loop acts on
+// them between requests, and on a run that is decided, once a wait
+// returned.
 #include "terminal/term_loop.h"
 
 #include "base/console.h"
@@ -13,6 +14,7 @@
 #include "fileservice/rpc.h"
 #include "terminal/demux.h"
 #include "terminal/rules.h"
+#include "terminal/session.h"
 #include "terminal/watch.h"
 
 namespace tolvane {
@@ -27,9 +29,9 @@ constexpr int LINE_LOOK_MS = 250;
 // Once the run is decided the rest is left unread (the time-out is looked
 // at once the buffer is done). A console that takes nothing holds the
 // text back: the board then waits.
-void serve_line() {
+void serve_line(session& s) {
     while (!quit_requested() && !term_text_decided()) {
-        if (rpc_replying()) rpc_reply_more();
+        if (rpc_replying(s.files)) rpc_reply_more(s.files);
         const unsigned char* bytes = nullptr;
         size_t in_hand = line_in_hand(&bytes);
         if (in_hand == 0 && line_buffered() > 0) {
@@ -37,11 +39,11 @@ void serve_line() {
             in_hand = line_in_hand(&bytes);
         }
         if (in_hand == 0) break;
-        const size_t used = demux_feed(bytes, in_hand);
+        const size_t used = demux_feed(s, bytes, in_hand);
         line_take(used);
         if (used == 0) break;
     }
-    if (line_buffered() == 0 && !demux_in_request()) term_line_quiet();
+    if (line_buffered() == 0 && !demux_in_request(s)) term_line_quiet();
 }
 
 // -w: the line went away. Looks for it a few times a second, the keyboard
@@ -61,23 +63,23 @@ void wait_for_line_back() {
 
 }  // namespace
 
-void term_loop(bool wait_when_gone) {
+void term_loop(session& s, bool wait_when_gone) {
     keyboard_take();
     wait_watch_keyboard(true);
     line_wait_when_gone(wait_when_gone);
 
     for (;;) {
-        if (quit_requested()) term_quit();
-        if (term_run_decided()) term_end_run();
+        if (quit_requested()) term_quit(s);
+        if (term_run_decided()) term_end_run(s);
         if (line_gone()) {
-            demux_reset();  // the request in progress went with it
+            demux_reset(s);  // the request in progress went with it
             wait_for_line_back();
             continue;
         }
-        serve_line();  // what a network line received while it was set up
+        serve_line(s);  // what a network line received while it was set up
         if (quit_requested() || term_run_decided()) continue;
         // Keys and texts take their turn between requests, never inside one.
-        const bool busy = demux_busy();
+        const bool busy = demux_busy(s);
         if (!busy) {
             term_send_texts();
             term_send_keys();
@@ -90,10 +92,10 @@ void term_loop(bool wait_when_gone) {
         const bool keys_wait = !busy && (keys_queued() > 0 || watch_sends_due() > 0);
         const bool output_waits = line_pending() > 0 || keys_wait;
         const unsigned char* unused = nullptr;
-        const unsigned input = line_in_hand(&unused) > 0 ? 0u : demux_in_request() ? WAIT_INPUT : WAIT_TEXT;
-        wait_once(input | (output_waits ? WAIT_OUTPUT : 0u), demux_patience());
+        const unsigned input = line_in_hand(&unused) > 0 ? 0u : demux_in_request(s) ? WAIT_INPUT : WAIT_TEXT;
+        wait_once(input | (output_waits ? WAIT_OUTPUT : 0u), demux_patience(s));
         line_fill();
-        if (line_buffered() == 0) demux_look_at_silence();
+        if (line_buffered() == 0) demux_look_at_silence(s);
     }
 }
 

@@ -4,8 +4,10 @@
 
 namespace tolvane {
 
+struct session;
+
 // Runs until Ctrl-Q or a decided run (neither returns); with -w
 // (wait_when_gone) a line that goes away is waited for.
-void term_loop(bool wait_when_gone);
+void term_loop(session& s, bool wait_when_gone);
 
 }  // namespace tolvane
