@@ -18,7 +18,7 @@ add_custom_command(OUTPUT ${TOLVANE_COMPLETIONS}
   COMMAND tolvane-completions ${TOLVANE_COMPLETIONS_DIR}
   DEPENDS tolvane-completions
   COMMENT "Writing the shell completions from the option table")
-add_custom_target(completions ALL DEPENDS ${TOLVANE_COMPLETIONS})
+add_custom_target(shell-completions ALL DEPENDS ${TOLVANE_COMPLETIONS})
 
 # bash-completion looks a command's completion up by its name; zsh in its
 # fpath, where Debian's zsh has vendor-completions under /usr and

@@ -35,8 +35,9 @@ set(CPACK_PACKAGE_NAME tolvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "tolvane developers <dev@tolvane.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "console terminal for a board on a serial line, with a file service")
-set(CPACK_PACKAGE_DESCRIPTION
-  "tolvane shows what a board (the target) sends on an RS-232 line and sends it the keys typed. Over the same line the firmware can open, read, write and list the host's files through tolvane's client library.")
+set(CPACK_PACKAGE_DESCRIPTION "tolvane shows what a board (the target) sends on an RS-232 line and sends
+it the keys typed; Ctrl-Q ends it. Over the same line the firmware can open,
+read, write and list the host's files through tolvane's client library.")
 set(CPACK_PACKAGE_DIRECTORY ${TOLVANE_PACKAGE_DIR})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
