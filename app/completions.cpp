@@ -5,6 +5,7 @@
 //
 // usage: tolvane-completions DIR
 //        (writes DIR/tolvane.bash, DIR/_tolvane and DIR/tolvane.fish)
+#include <cctype>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -47,7 +48,7 @@ bool check_row(const option_row& row, std::string* why) {
         return false;
     }
     if (row.values.kind != arg_kind::words) return true;
-    const std::vector<std::string> words = row.values.words ? split_words(row.values.words) : std::vector<std::string>();
+    const std::vector<std::string> words = split_words(row.values.words ? row.values.words : "");
     if (words.empty()) {
         *why = name + " offers no words";
         return false;
@@ -205,7 +206,7 @@ std::string bash_script() {
             options += std::string(options.empty() ? "" : " ") + "-" + row.letter;
             if (row.arg == long_arg::required) {
                 patterns.push_back(std::string("-") + row.letter);
-                patterns.push_back(std::string("-") + static_cast<char>(row.letter - 'a' + 'A'));
+                patterns.push_back(std::string("-") + static_cast<char>(std::toupper(row.letter)));
             }
         }
         if (row.name) {
@@ -285,30 +286,31 @@ std::string zsh_script() {
     std::string specs;
     for (size_t i = 0; i < OPTION_COUNT; ++i) {
         const option_row& row = OPTION_TABLE[i];
+        const std::string description = "[" + zsh_description(row.help) + "]";
+        // A letter with an optional argument is a flag: the argument goes
+        // with the long name only, as --name=VALUE.
+        const bool letter_is_flag = row.arg == long_arg::optional;
+        if (row.letter && letter_is_flag)
+            specs += "    " + single_quoted(std::string("*-") + row.letter + description) + " \\\n";
         // After each option's names: "+" an argument in the same word or
         // the next, "=" after "=" or in the next, "=-" after "=" only.
         std::vector<std::string> names;
-        if (row.letter) names.push_back(std::string("-") + row.letter + (row.arg == long_arg::required ? "+" : ""));
+        if (row.letter && !letter_is_flag)
+            names.push_back(std::string("-") + row.letter + (row.arg == long_arg::required ? "+" : ""));
         if (row.name) {
             const char* takes = row.arg == long_arg::required ? "=" : row.arg == long_arg::optional ? "=-" : "";
             names.push_back(std::string("--") + row.name + takes);
         }
-        std::string tail = "[" + zsh_description(row.help) + "]";
+        if (names.empty()) continue;
+        std::string tail = description;
         if (row.arg != long_arg::none) {
             const std::string message = replace_all(row.arg_name ? row.arg_name : "value", ":", "\\:");
             tail += (row.arg == long_arg::optional ? "::" : ":") + message + ":" + zsh_action(row.values);
         }
-        // A letter with an optional argument is a flag: --name=VALUE only.
-        if (row.arg == long_arg::optional && names.size() == 2) {
-            specs += "    " + single_quoted("*" + names[0].substr(0, 2) + "[" + zsh_description(row.help) + "]") +
-                     " \\\n";
-            names.erase(names.begin());
-        }
-        const std::string quoted_tail = single_quoted(tail);
         if (names.size() == 2)
-            specs += "    '*'{" + names[0] + "," + names[1] + "}" + quoted_tail + " \\\n";
+            specs += "    '*'{" + names[0] + "," + names[1] + "}" + single_quoted(tail) + " \\\n";
         else
-            specs += "    " + single_quoted("*" + names[0]) + quoted_tail + " \\\n";
+            specs += "    " + single_quoted("*" + names[0] + tail) + " \\\n";
     }
     // The command words: nothing to offer (a message instead would keep
     // zsh from putting in an option that is the only match).
@@ -367,14 +369,13 @@ std::string fish_script() {
     for (size_t i = 0; i < OPTION_COUNT; ++i) {
         const option_row& row = OPTION_TABLE[i];
         const std::string description = " -d " + fish_quoted(row.help);
-        std::string names;
         // A letter with an optional argument is a flag; the long name takes
         // the next word when the scan does.
-        if (row.letter && row.name && row.arg == long_arg::optional) {
+        const bool letter_is_flag = row.arg == long_arg::optional;
+        if (row.letter && letter_is_flag)
             lines += std::string("complete -c tolvane -s ") + row.letter + description + "\n";
-        } else if (row.letter) {
-            names += std::string(" -s ") + row.letter;
-        }
+        std::string names;
+        if (row.letter && !letter_is_flag) names += std::string(" -s ") + row.letter;
         if (row.name) names += std::string(" -l ") + row.name;
         if (names.empty()) continue;
         const std::string arguments = takes_next_word(row) ? fish_arguments(row.values) : "";

@@ -80,4 +80,4 @@ if [ "$failures" -ne 0 ]; then
     exit 1
 fi
 rm -rf "$work"
-echo "make install PREFIX= and DESTDIR=: bin/tolvane, share/man/man1/tolvane.1, the completions; make uninstall removed them"
+echo "make install PREFIX= and DESTDIR=: bin/tolvane, the man page, the completions; make uninstall removed them"

@@ -15,4 +15,9 @@ endforeach()
 add_test(NAME debian_package
   COMMAND sh ${CMAKE_SOURCE_DIR}/tests/package_test.sh ${CMAKE_CPACK_COMMAND} ${CMAKE_BINARY_DIR} ${TOLVANE_MAN_PAGE}
           ${CMAKE_BINARY_DIR}/scratch/package)
-set_tests_properties(debian_package PROPERTIES TIMEOUT 120)
+# cpack installs from this tree, which make install configures and builds
+# again: never both at once.
+set_tests_properties(debian_package PROPERTIES TIMEOUT 120 RESOURCE_LOCK build_tree)
+if(TEST make_install_and_uninstall)
+  set_tests_properties(make_install_and_uninstall PROPERTIES RESOURCE_LOCK build_tree)
+endif()
