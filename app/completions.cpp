@@ -129,6 +129,8 @@ _tolvane_words() {
 # file (the one --config names on this command line, if any).
 _tolvane_lines() {
     local program=${words[0]} config="" i out line
+    # The program as typed: a ~/ in it is not expanded yet.
+    # shellcheck disable=SC2088
     [[ $program == "~/"* ]] && program=$HOME/${program#"~/"}
     for ((i = 1; i < ${#words[@]} - 1; i++)); do
         case ${words[i]} in

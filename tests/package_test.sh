@@ -2,7 +2,7 @@
 # The Debian package as make package builds it: the program, the man page,
 # the three completions, the README and the licence; its version is the one
 # tolvane --version prints; it needs only the C and C++ libraries; unpacked
-# into a scratch root, its tolvane runs.
+# into a scratch root, its tolvane runs. Exits 77 (skipped) without dpkg.
 #
 # usage: tests/package_test.sh CPACK BUILD_DIR MAN_PAGE WORK_DIR
 set -u
@@ -10,6 +10,12 @@ cpack=$1
 build=$2
 page=$3
 work=$4
+for tool in dpkg-deb dpkg-shlibdeps; do
+    if ! command -v "$tool" >/dev/null 2>&1; then
+        echo "SKIP: no $tool here (Debian: dpkg-dev; scripts/install-deps.sh build installs it)"
+        exit 77
+    fi
+done
 rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
