@@ -7,15 +7,15 @@ if(WIN32)
   # tolvane-win.exe stripped, the Windows README and the licence, with
   # Windows line ends, in one folder named after the version.
   set(TOLVANE_ZIP_NAME tolvane-win-${PROJECT_VERSION})
-  set(stage ${CMAKE_BINARY_DIR}/package-windows)
-  configure_file(win32/README.txt ${stage}/${TOLVANE_ZIP_NAME}/README.txt @ONLY NEWLINE_STYLE CRLF)
-  configure_file(LICENSE ${stage}/${TOLVANE_ZIP_NAME}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
+  set(TOLVANE_ZIP_STAGE ${CMAKE_BINARY_DIR}/package-windows)
+  configure_file(win32/README.txt ${TOLVANE_ZIP_STAGE}/${TOLVANE_ZIP_NAME}/README.txt @ONLY NEWLINE_STYLE CRLF)
+  configure_file(LICENSE ${TOLVANE_ZIP_STAGE}/${TOLVANE_ZIP_NAME}/LICENSE.txt @ONLY NEWLINE_STYLE CRLF)
   add_custom_target(package-windows
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tolvane-win> ${stage}/${TOLVANE_ZIP_NAME}/
-    COMMAND ${CMAKE_STRIP} ${stage}/${TOLVANE_ZIP_NAME}/$<TARGET_FILE_NAME:tolvane-win>
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:tolvane-win> ${TOLVANE_ZIP_STAGE}/${TOLVANE_ZIP_NAME}/
+    COMMAND ${CMAKE_STRIP} ${TOLVANE_ZIP_STAGE}/${TOLVANE_ZIP_NAME}/$<TARGET_FILE_NAME:tolvane-win>
     COMMAND ${CMAKE_COMMAND} -E make_directory ${TOLVANE_PACKAGE_DIR}
     COMMAND ${CMAKE_COMMAND} -E rm -f ${TOLVANE_PACKAGE_DIR}/${TOLVANE_ZIP_NAME}.zip
-    COMMAND ${CMAKE_COMMAND} -E chdir ${stage}
+    COMMAND ${CMAKE_COMMAND} -E chdir ${TOLVANE_ZIP_STAGE}
             ${CMAKE_COMMAND} -E tar cf ${TOLVANE_PACKAGE_DIR}/${TOLVANE_ZIP_NAME}.zip --format=zip ${TOLVANE_ZIP_NAME}
     DEPENDS tolvane-win
     COMMENT "Writing ${TOLVANE_PACKAGE_DIR}/${TOLVANE_ZIP_NAME}.zip"
