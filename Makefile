@@ -1,5 +1,6 @@
 # The two commands a new user types: `make demo` and `make test`.
-.PHONY: all deps deps-build build test test-native test-sanitize test-fuzz test-windows demo bench install uninstall clean fuzz
+.PHONY: all deps deps-build build test test-native test-sanitize test-fuzz test-windows demo bench install uninstall clean fuzz \
+	package package-windows
 
 all: build
 
@@ -89,11 +90,26 @@ bench: deps
 PREFIX ?= /usr/local
 install: deps-build
 	@cmake --preset default >/dev/null
-	@cmake --build --preset default --target tolvane
+	@cmake --build --preset default --target tolvane shell-completions
 	@DESTDIR="$(DESTDIR)" scripts/install.sh install build/default "$(PREFIX)"
 
 uninstall:
 	@DESTDIR="$(DESTDIR)" scripts/install.sh uninstall build/default "$(PREFIX)"
+
+# A Debian package of tolvane, its man page, completions and README in
+# build/default/package: sudo apt install ./build/default/package/tolvane_*.deb
+package: deps-build
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default --target tolvane shell-completions
+	@cpack --config build/default/CPackConfig.cmake
+
+# tolvane-win.exe, its README.txt and the licence in a zip, in
+# build/mingw/package.
+package-windows: deps-build
+	@command -v x86_64-w64-mingw32-g++-posix >/dev/null 2>&1 || \
+	    { echo "make package-windows: no MinGW-w64 (Debian: g++-mingw-w64-x86-64; make deps installs it)"; exit 1; }
+	@cmake --preset mingw >/dev/null
+	@cmake --build --preset mingw --target package-windows
 
 clean:
 	rm -rf build

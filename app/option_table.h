@@ -17,6 +17,15 @@ namespace tolvane {
 // key of the config file.
 enum class option_action { set, help, version, list, config };
 
+// What the shell completions (app/completions.cpp) offer for an option's
+// argument: the words, a file, a directory, or a line (the ttys and the
+// profiles that --list shows). none: nothing, the user types it.
+enum class arg_kind { none, words, file, directory, line };
+struct arg_values {
+    arg_kind kind;
+    const char* words;  // arg_kind::words: each one the option takes, a space between
+};
+
 struct option_row {
     char letter;        // also taken in upper case; 0: none
     const char* name;   // the long name and the config file's key; null: none
@@ -35,6 +44,7 @@ struct option_row {
     // An optional argument may also be the next word, when this says the
     // word is one ("--timestamp 24hour-delta"). Null: only as --name=VALUE.
     bool (*next_word_takes)(const char* word);
+    arg_values values;  // what a completion offers for the argument
 };
 
 extern const option_row OPTION_TABLE[];

@@ -4,12 +4,13 @@
 # Prints nothing and exits 0 when everything is there; safe to run again.
 #
 # usage: scripts/install-deps.sh [build|all]
-#   build  make, make demo, make install: cmake, ninja, g++, make,
-#          GoogleTest, groff and man (the man-page check)
+#   build  make, make demo, make install, make package: cmake, ninja, g++,
+#          make, GoogleTest, groff and man (the man-page check),
+#          dpkg-shlibdeps (the package's dependencies)
 #   all    (the default) make test, make bench, make fuzz, make example-qemu:
 #          the build set and MinGW-w64, Wine, tmux, picocom, lrzsz, ser2net,
 #          socat, the Arm compiler and newlib, QEMU, xmllint, clang with
-#          libFuzzer
+#          libFuzzer, zsh and fish (their completions' tests)
 #
 # Without apt-get it names what is missing and exits 1. As a user other
 # than root it does the same, with the command that would install it.
@@ -104,6 +105,7 @@ check() {
     need GoogleTest "libgtest-dev googletest" has_gtest
     need groff groff-base on_path groff
     need man man-db on_path man
+    need dpkg-shlibdeps dpkg-dev on_path dpkg-shlibdeps
     [ "$set_name" = all ] || return 0
     need "GoogleTest sources" googletest has_gtest_sources
     need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64 on_path x86_64-w64-mingw32-g++-posix
@@ -120,6 +122,8 @@ check() {
     need xmllint libxml2-utils on_path xmllint
     need clang clang on_path clang
     need libFuzzer "$(libfuzzer_package)" has_libfuzzer
+    need zsh zsh on_path zsh
+    need fish fish on_path fish
 }
 
 # Names the missing tools and their Debian packages on standard error.

@@ -20,8 +20,8 @@ fail() {
     failures=$((failures + 1))
 }
 
-tools="cmake ninja gcc g++ make groff man x86_64-w64-mingw32-g++-posix wine wine64
-tmux picocom sz rz ser2net socat arm-none-eabi-gcc qemu-system-arm xmllint"
+tools="cmake ninja gcc g++ make groff man dpkg-shlibdeps x86_64-w64-mingw32-g++-posix wine wine64
+tmux picocom sz rz ser2net socat arm-none-eabi-gcc qemu-system-arm xmllint zsh fish"
 
 # A tool that does nothing and succeeds.
 stub() {
@@ -135,12 +135,12 @@ done
 [ -z "$(apt_log complete)" ] || fail "all present: apt-get was called: $(apt_log complete)"
 
 # The full set's tools do not matter to the build set.
-machine builder wine wine64 tmux qemu-system-arm clang newlib
+machine builder wine wine64 tmux qemu-system-arm clang newlib zsh fish
 run builder build
 expect_silent "build set with the full set's tools missing"
 run builder all
 [ "$status" -ne 0 ] || fail "full set with tools missing: status 0"
-for t in wine64 tmux qemu-system-arm clang libFuzzer newlib libnewlib-arm-none-eabi; do
+for t in wine64 tmux qemu-system-arm clang libFuzzer newlib libnewlib-arm-none-eabi zsh fish; do
     says "full set, no apt-get" "$t"
 done
 

@@ -1,8 +1,9 @@
 #!/bin/sh
-# make install PREFIX=... puts the program in bin and its man page in
-# share/man/man1, DESTDIR stages it, and make uninstall with the same
-# variables removes those files and no others, also after another
-# cmake --install has rewritten CMake's manifest.
+# make install PREFIX=... puts the program in bin, its man page in
+# share/man/man1 and its completions where bash, zsh and fish look for
+# them, DESTDIR stages it, and make uninstall with the same variables
+# removes those files and no others, also after another cmake --install
+# has rewritten CMake's manifest.
 #
 # usage: tests/install_test.sh SOURCE_DIR WORK_DIR
 set -u
@@ -12,6 +13,9 @@ rm -rf "$work"
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 page=$src/docs/tolvane.1
+# Outside /usr, zsh looks in site-functions.
+completions="share/bash-completion/completions/tolvane share/zsh/site-functions/_tolvane
+share/fish/vendor_completions.d/tolvane.fish"
 failures=0
 
 fail() {
@@ -35,10 +39,16 @@ installed() { # installed DIR WHAT
         fail "$2: no $1/bin/tolvane"
     fi
     cmp -s "$page" "$1/share/man/man1/tolvane.1" || fail "$2: no man page in $1/share/man/man1"
+    for file in $completions; do
+        [ -s "$1/$file" ] || fail "$2: no $1/$file"
+    done
 }
 gone() { # gone DIR WHAT
     [ ! -e "$1/bin/tolvane" ] || fail "$2: $1/bin/tolvane is still there"
     [ ! -e "$1/share/man/man1/tolvane.1" ] || fail "$2: $1/share/man/man1/tolvane.1 is still there"
+    for file in $completions; do
+        [ ! -e "$1/$file" ] || fail "$2: $1/$file is still there"
+    done
 }
 
 prefix=$(mktemp -d "$work/prefix.XXXXXX")
@@ -70,4 +80,4 @@ if [ "$failures" -ne 0 ]; then
     exit 1
 fi
 rm -rf "$work"
-echo "make install PREFIX= and DESTDIR=: bin/tolvane, share/man/man1/tolvane.1; make uninstall removed them"
+echo "make install PREFIX= and DESTDIR=: bin/tolvane, the man page, the completions; make uninstall removed them"

@@ -49,7 +49,7 @@ add_dependencies(e2e_sim_tests tolvane-sim)
 
 # The man page renders cleanly.
 add_test(NAME man_page_renders_cleanly
-  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/man_page_test.sh ${CMAKE_SOURCE_DIR}/docs/tolvane.1 $<TARGET_FILE:tolvane>)
+  COMMAND sh ${CMAKE_SOURCE_DIR}/tests/man_page_test.sh ${TOLVANE_MAN_PAGE} $<TARGET_FILE:tolvane>)
 
 # The set-up scripts: install-deps.sh on a PATH of stand-ins; make install
 # and make uninstall, which work on build/default and so are tested there.
