@@ -2,11 +2,9 @@
 # by tolvane-completions at build time, and where make install and the
 # Debian package put them.
 
-# The option table needs the whole program behind its rows' functions.
-set(TOLVANE_COMPLETIONS_SOURCES ${TOLVANE_POSIX_SOURCES})
-list(REMOVE_ITEM TOLVANE_COMPLETIONS_SOURCES app/main-posix.cpp)
-add_executable(tolvane-completions app/completions.cpp ${TOLVANE_COMPLETIONS_SOURCES})
-target_link_libraries(tolvane-completions PRIVATE tolvane_link Threads::Threads)
+# The option table's rows apply to the settings of the whole program.
+add_executable(tolvane-completions app/completions.cpp)
+target_link_libraries(tolvane-completions PRIVATE tolvane_app)
 
 set(TOLVANE_COMPLETIONS_DIR ${CMAKE_CURRENT_BINARY_DIR}/completions)
 set(TOLVANE_COMPLETIONS

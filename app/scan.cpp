@@ -117,6 +117,7 @@ int settle(const char* argv0, const profiles& loaded, const config_section* prof
             watching_option = option.row->name;
     }
     settled.words = s->words;
+    settled.line.network = net_url_scheme(settled.line.device) != net_scheme::none;
     *s = settled;
     // -q leaves before the target says anything.
     if (s->quit_after_send && watching_option) return long_option_error(argv0, "option cannot go with -q", watching_option);

@@ -19,7 +19,6 @@
 #include "base/time_limit.h"
 #include "base/wait.h"
 #include "link/link.h"
-#include "net/url.h"
 
 namespace tolvane {
 
@@ -58,7 +57,7 @@ struct line_record {
 };
 line_record line;
 
-bool is_network() { return net_url_scheme(line.settings.device) != net_scheme::none; }
+bool is_network() { return line.settings.network; }
 
 // Ctrl-Q came or the --timeout passed, and the last output is not yet
 // being let out: a pause for a command is cut short.

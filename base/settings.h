@@ -23,6 +23,7 @@ enum class flow_kind { none, hard, soft };
 // How the line is opened.
 struct line_settings {
     std::string device;  // -c: a device the system takes, or a URL (net/url.h)
+    bool network = false;  // device is a URL: set where the settings are settled
     long baud = 115200;  // -b
     bool wait_for_line = false;  // -w: a line not there, or gone, is waited for
     line_level dtr = line_level::keep;

@@ -21,9 +21,10 @@ tolvane_add_e2e(e2e_tests tests/e2e_startup_test.cpp tests/e2e_terminal_test.cpp
   tests/e2e_watch_test.cpp tests/e2e_stall_test.cpp tests/e2e_noise_test.cpp)
 
 # tolvane as on a kernel without openat2: -d resolves names by its own walk.
-add_executable(tolvane-walk ${TOLVANE_POSIX_SOURCES})
+# Its own build of the confinement, ahead of the library's.
+add_executable(tolvane-walk app/main-posix.cpp fileservice/confine-posix.cpp)
 target_compile_definitions(tolvane-walk PRIVATE TOLVANE_CONFINE_WALK_ONLY=true)
-target_link_libraries(tolvane-walk PRIVATE tolvane_link Threads::Threads)
+target_link_libraries(tolvane-walk PRIVATE tolvane_app)
 
 # The line over the network: a real ser2net and socat serving a pty.
 tolvane_add_e2e(e2e_net_tests tests/e2e_net_test.cpp tests/e2e_hostile_server_test.cpp tests/net_servers.cpp)

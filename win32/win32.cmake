@@ -1,6 +1,6 @@
-# The Windows program's lines (a COM port, a socket, both overlapped), its
-# wait and its console.
-set(TOLVANE_WIN32_LINE_SOURCES
+# The Windows program's platform: its lines (a COM port, a socket, both
+# overlapped), its wait and its console.
+add_library(tolvane_platform STATIC
   win32/com_line.cpp
   win32/console.cpp
   win32/console_keys.cpp
@@ -12,47 +12,29 @@ set(TOLVANE_WIN32_LINE_SOURCES
   win32/socket.cpp
   win32/socket_line.cpp
   win32/wait.cpp)
+target_link_libraries(tolvane_platform PUBLIC tolvane_net tolvane_base setupapi cfgmgr32 ws2_32)
 
 # The Windows program: a COM port as the line, the C run-time's wildcard
 # search.
-add_executable(tolvane-win
-  app/main-win32.cpp
-  app/platform-win32.cpp
-  ${TOLVANE_SHARED_SOURCES}
-  ${TOLVANE_WIN32_LINE_SOURCES}
-  fileservice/confine-win32.cpp
-  fileservice/find-win32.cpp
-  fileservice/names-win32.cpp)
-target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi cfgmgr32 ws2_32)
+add_executable(tolvane-win app/main-win32.cpp)
+target_link_libraries(tolvane-win PRIVATE tolvane_app)
 target_link_options(tolvane-win PRIVATE -static)
 install(TARGETS tolvane-win RUNTIME DESTINATION bin)
 
 # Unit-tested under Wine beside the shared code.
-set(TOLVANE_PLATFORM_UNIT_SOURCES
-  app/platform-win32.cpp
-  win32/com_line.cpp
+set(TOLVANE_PLATFORM_UNIT_TESTS
   win32/com_line_test.cpp
-  win32/console.cpp
-  win32/console_keys.cpp
-  win32/console_output.cpp
-  win32/console_text.cpp
-  win32/modem.cpp
-  win32/overlapped_line.cpp
-  win32/serial_lines.cpp
   win32/serial_lines_test.cpp
-  win32/socket.cpp
   win32/console_test.cpp
   win32/console_text_test.cpp
   win32/socket_test.cpp
-  fileservice/confine-win32.cpp
   fileservice/confine-win32_test.cpp
-  fileservice/find-win32.cpp
   fileservice/find-win32_test.cpp)
 
 # The floors make bench holds tolvane-win to under Wine (bench/): a bare
 # file-service host on a COM port, and a bare 16 KB console writer.
-add_executable(win_bare_host bench/win_bare_host.cpp bench/bare_requests.cpp link/link_get.cpp)
-target_link_libraries(win_bare_host PRIVATE tolvane_link)
+add_executable(win_bare_host bench/win_bare_host.cpp bench/bare_requests.cpp)
+target_link_libraries(win_bare_host PRIVATE tolvane_client)
 add_executable(win_console_writer bench/win_console_writer.cpp)
 foreach(floor win_bare_host win_console_writer)
   target_link_options(${floor} PRIVATE -static)
