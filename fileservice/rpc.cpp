@@ -12,6 +12,7 @@
 #include "fileservice/handles.h"
 #include "fileservice/names.h"
 #include "fileservice/open_mode.h"
+#include "fileservice/runtime_requests.h"
 #include "link/link.h"
 
 namespace tolvane {
@@ -270,7 +271,8 @@ bool rpc_start(const service_settings& settings) {
 std::string rpc_serve() {
     line_request_begin();
     link_put(SYM_ETX);
-    switch (link_get()) {
+    const int code = link_get();
+    switch (code) {
     case RPC_OPEN: serve_open(); break;
     case RPC_READ: serve_read(); break;
     case RPC_WRITE: serve_write(); break;
@@ -287,10 +289,17 @@ std::string rpc_serve() {
     case RPC_SEEK: serve_seek(); break;
     case RPC_UNGETC: serve_ungetc(); break;
     default:
+        if (runtime_request_serve(code)) break;
         if (whole()) console_print("%s", rpc_unknown_message);
         break;
     }
     return line_request_end();
 }
+
+bool rpc_get_name(char* buffer) { return get_name(buffer); }
+bool rpc_whole() { return whole(); }
+int32_t rpc_get_s32() { return get_s32(); }
+void rpc_put_s16(int value) { put_s16(value); }
+const service_settings& rpc_service() { return service; }
 
 }  // namespace tolvane

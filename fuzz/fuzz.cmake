@@ -56,6 +56,8 @@ tolvane_add_fuzzer(line
   fileservice/names-posix.cpp
   fileservice/open_mode.cpp
   fileservice/rpc.cpp
+  fileservice/runtime_requests.cpp
+  fileservice/runtime_requests-posix.cpp
   link/link.cpp
   base/console.cpp
   base/output_queue.cpp

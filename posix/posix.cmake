@@ -22,7 +22,8 @@ set(TOLVANE_POSIX_SOURCES
   fileservice/confine-posix.cpp
   fileservice/dos_path.cpp
   fileservice/find-posix.cpp
-  fileservice/names-posix.cpp)
+  fileservice/names-posix.cpp
+  fileservice/runtime_requests-posix.cpp)
 # A thread of its own for name lookups (posix/socket_line.cpp).
 find_package(Threads REQUIRED)
 add_executable(tolvane ${TOLVANE_POSIX_SOURCES})

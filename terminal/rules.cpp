@@ -11,6 +11,7 @@
 #include "base/session_stats.h"
 #include "base/time_limit.h"
 #include "fileservice/rpc.h"
+#include "fileservice/runtime_requests.h"
 #include "link/link.h"
 #include "terminal/commands.h"
 #include "terminal/display.h"
@@ -19,6 +20,21 @@
 namespace tolvane {
 
 namespace {
+
+// The status the target exited with, for a run that ends with it; -1 none.
+int board_status = -1;
+
+// Headless (keys not from a terminal, or a watched run) the target's exit
+// status ends the run with it, held to 0..255 (255 for any other); at a
+// terminal it is told, and the terminal goes on.
+void board_exited(long status) {
+    if (keyboard_is_terminal() && !watch_has_patterns() && time_limit_seconds() <= 0) {
+        console_start_line();
+        console_print("the board exited with status %ld\n", status);
+        return;
+    }
+    board_status = status >= 0 && status <= 255 ? static_cast<int>(status) : 255;
+}
 
 // A key may take two bytes on the line: DLE and the byte, or CR LF for
 // an LF (--map ONLCRNL), never both.
@@ -96,6 +112,8 @@ void term_from_line(int symbol) {
     // as everywhere (the STX and the ETX among it shown as those bytes).
     ++stats().requests;
     const std::string noise = rpc_serve();
+    long status;
+    if (runtime_take_exit_status(&status)) board_exited(status);
     for (size_t i = 0; i < noise.size(); ++i) {
         if (noise[i] == BYTE_DLE && i + 1 < noise.size()) ++i;
         text(static_cast<unsigned char>(noise[i]));
@@ -133,7 +151,9 @@ void term_send_texts() {
 
 void term_quit() { leave(0); }
 
-bool term_run_decided() { return watch_outcome() != watch_result::running || time_limit_passed(); }
+bool term_run_decided() {
+    return watch_outcome() != watch_result::running || board_status >= 0 || time_limit_passed();
+}
 
 void term_end_run() {
     switch (watch_outcome()) {
@@ -147,6 +167,7 @@ void term_end_run() {
     case watch_result::running:
         break;
     }
+    if (board_status >= 0) leave(board_status);
     term_say_timed_out();
     leave(EXIT_TIMED_OUT);
 }

@@ -22,7 +22,8 @@ add_executable(tolvane-win
   ${TOLVANE_WIN32_LINE_SOURCES}
   fileservice/confine-win32.cpp
   fileservice/find-win32.cpp
-  fileservice/names-win32.cpp)
+  fileservice/names-win32.cpp
+  fileservice/runtime_requests-win32.cpp)
 target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi cfgmgr32 ws2_32)
 target_link_options(tolvane-win PRIVATE -static)
 install(TARGETS tolvane-win RUNTIME DESTINATION bin)
