@@ -64,6 +64,7 @@
 #define TOLVANE_CLIENT_HOSTFS_NEWLIB_H
 
 #include <stddef.h>
+#include <sys/types.h> /* mode_t, clock_t */
 
 #ifdef __cplusplus
 extern "C" {
@@ -71,6 +72,16 @@ extern "C" {
 
 struct stat;
 struct _reent;
+struct timeval;
+struct tms;
+
+/* The host's own C library has mkdir, rmdir and _exit: the tests build
+ * these three under other names. */
+#ifdef HOSTFS_NEWLIB_TEST_NAMES
+#define HOSTFS_NEWLIB_NAME(name) hostfs_test##name
+#else
+#define HOSTFS_NEWLIB_NAME(name) name
+#endif
 
 /* newlib calls these; they are declared here for tests and the curious. */
 int _open(const char* name, int flags, ...);
@@ -82,6 +93,12 @@ int _fstat(int fd, struct stat* status);
 int _isatty(int fd);
 int _unlink(const char* name);
 int _rename_r(struct _reent* reent, const char* old_name, const char* new_name);
+int _stat(const char* name, struct stat* status);
+int HOSTFS_NEWLIB_NAME(mkdir)(const char* name, mode_t mode);
+int HOSTFS_NEWLIB_NAME(rmdir)(const char* name);
+int _gettimeofday(struct timeval* now, void* zone);
+clock_t _times(struct tms* buffer);
+void HOSTFS_NEWLIB_NAME(_exit)(int status) __attribute__((noreturn));
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -77,6 +77,7 @@ target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small 
 # The device side: the client library decoding a faulty host's replies, and
 # newlib's system calls above it.
 tolvane_add_fuzzer(client fuzz/client_fuzzer.cpp client/hostfs.cpp link/link.cpp client/hostfs_newlib.c)
+target_compile_definitions(fuzz_client PRIVATE HOSTFS_NEWLIB_TEST_NAMES)
 
 # The command line: the option scanner and the entry.
 tolvane_add_fuzzer(options
