@@ -173,7 +173,7 @@ TEST_F(WinFileService, BadArgumentsFromTheTargetFailWithoutEndingTheProgram) {
 TEST_F(WinFileService, UnknownRequestPrintsTheGermanMessageInCodePage437) {
     line_write(line, {0x02});
     ASSERT_EQ(hex(line_read(line, 1)), "03 ");
-    line_write(line, {15});
+    line_write(line, {0x7F});  // no such request
     EXPECT_TRUE(output_wait_for(run, "up-to-date"));
     EXPECT_EQ(dos_newlines_to_unix(run.output),
               "nicht implementierter RPC - \x9A"
