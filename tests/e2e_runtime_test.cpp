@@ -30,12 +30,18 @@ long host_seconds_now() {
 
 }  // namespace
 
-TEST(Runtime, VersionSaysEveryCodeServed) {
+// The bytes of docs/protocol.md's examples.
+TEST(Runtime, VersionAndStatOnTheWire) {
     Served s;
     ASSERT_NO_FATAL_FAILURE(serve(s, "rt_version", true));
     request(s, 15, Wire());
     EXPECT_EQ(reply(s, 6), "00 01 00 3F FF FF ") << "version 1, codes 0 to 21";
-    expect_console(s, "version() = 1 3fffff\n");
+    write_file(s.dir + "/a.txt", Bytes(16, 'a'));
+    const timeval changed[2] = {{1700000000, 0}, {1700000000, 0}};
+    ASSERT_EQ(utimes((s.dir + "/a.txt").c_str(), changed), 0);
+    request(s, 16, Wire().text("a.txt"));  // the code goes out as 10 10
+    EXPECT_EQ(reply(s, 13), "00 00 00 01 00 00 00 10 10 65 53 F1 00 ");
+    expect_console(s, "version() = 1 3fffff\nstat(a.txt) = 0 file 16\n");
     finish(s);
 }
 
