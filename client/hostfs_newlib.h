@@ -67,8 +67,8 @@
  *   directory search of hostfs.h (host_findfirst) is there.
  * - Calls must not overlap (one thread, or a lock around stdio).
  *
- * The first request (open, unlink, rename, stat...) hands keys that come during a request
- * to stdin (host_set_stray_byte_handler); set your own handler after it to
+ * The first request (open, unlink, rename, stat...) hands keys that come
+ * during a request to stdin (host_set_stray_byte_handler); set your own handler after it to
  * take them instead.
  */
 #ifndef TOLVANE_CLIENT_HOSTFS_NEWLIB_H
