@@ -20,7 +20,8 @@ constexpr int QUIT_PATIENCE_MS = 500;
 constexpr int EXIT_FAILED = 1;
 constexpr int EXIT_TIMED_OUT = 124;
 
-// A symbol from the line: SYM_STX serves a file-service request, a form
+// A symbol from the line: SYM_STX serves a file-service request (an exit
+// request at a terminal prints "the board exited with status N"), a form
 // feed is dropped (the hex view shows it), anything else goes to the
 // console as its low 8 bits, shown as the display settings say, and is
 // matched, as it came, against --expect and --fail.
@@ -50,14 +51,16 @@ void term_send_texts();
 [[noreturn]] void term_quit();
 
 // True once the run is decided: a line matched --fail, every --expect
-// matched, or the --timeout passed. Text is matched only between requests;
+// matched, the target's exit request came without a terminal (keys not
+// from one, or a watched run), or the --timeout passed. Text is matched only between requests;
 // the time-out cuts off a request in progress (host_request_cut), which
 // then runs out before the loop asks.
 bool term_run_decided();
 // "timed out after N s", and the --expect pattern still awaited.
 void term_say_timed_out();
 // Ends a decided run as term_quit does, with "failed: LINE" and status 1,
-// status 0, or "timed out after N s" and status 124.
+// status 0, the target's exit status, or "timed out after N s" and status
+// 124.
 [[noreturn]] void term_end_run();
 
 }  // namespace tolvane
