@@ -72,12 +72,15 @@ static int fail_host(int result) {
     return fail(i >= 0 && i < (int)sizeof host_errors ? host_errors[i] : EIO);
 }
 
-static void fill_status(const host_status* from, struct stat* status) {
+/* 0, or -1 with EOVERFLOW for a size that a 32-bit off_t cannot hold. */
+static int fill_status(const host_status* from, struct stat* status) {
     memset(status, 0, sizeof *status);
+    if (sizeof(off_t) < 8 && from->size > 0x7FFFFFFFu) return fail(EOVERFLOW);
     status->st_mode = from->kind == HOST_KIND_FILE ? S_IFREG | 0666 : from->kind == HOST_KIND_DIRECTORY ? S_IFDIR | 0777 : 0;
     status->st_nlink = 1;
     status->st_size = (off_t)from->size;
     status->st_mtime = status->st_atime = status->st_ctime = (time_t)from->modified;
+    return 0;
 }
 
 static int fits(const char* name) { return strlen(name) <= HOST_NAME_MAX_LENGTH; }
@@ -200,8 +203,7 @@ int _fstat(int fd, struct stat* status) {
     result = host_fstat(files[i].handle, &host);
     if (result == HOST_ENOSYS) return 0; /* an older host: a file of no type */
     if (result != 0) return fail_host(result);
-    fill_status(&host, status);
-    return 0;
+    return fill_status(&host, status);
 }
 
 int _stat(const char* name, struct stat* status) {
@@ -210,8 +212,7 @@ int _stat(const char* name, struct stat* status) {
     attach_keys();
     result = host_stat(name, &host);
     if (result != 0) return fail_host(result);
-    fill_status(&host, status);
-    return 0;
+    return fill_status(&host, status);
 }
 
 int HOSTFS_NEWLIB_NAME(mkdir)(const char* name, mode_t mode) {

@@ -53,8 +53,9 @@
  *   on the line, so nothing beyond 2 GiB - 1.
  * - stat and fstat give the kind (S_IFREG, S_IFDIR, else no type), the
  *   size and the modification time (st_mtime, st_atime and st_ctime alike)
- *   from the host, one request each; st_blksize stays 0, so newlib keeps
- *   to plain seeks. An older host's file has no type and size 0. Console
+ *   from the host, one request each (EOVERFLOW for 2 GiB and more where
+ *   off_t has 32 bits); st_blksize stays 0, so newlib keeps to plain
+ *   seeks. An older host's file has no type and size 0. Console
  *   descriptors are S_IFCHR and isatty.
  * - mkdir ignores the mode (the host's own); rmdir takes an empty directory.
  * - gettimeofday (and time) is the host's clock in UTC; the time zone, if
@@ -68,8 +69,8 @@
  * - Calls must not overlap (one thread, or a lock around stdio).
  *
  * The first request (open, unlink, rename, stat...) hands keys that come
- * during a request to stdin (host_set_stray_byte_handler); set your own handler after it to
- * take them instead.
+ * during a request to stdin (host_set_stray_byte_handler); set your own
+ * handler after it to take them instead.
  */
 #ifndef TOLVANE_CLIENT_HOSTFS_NEWLIB_H
 #define TOLVANE_CLIENT_HOSTFS_NEWLIB_H
