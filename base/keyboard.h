@@ -11,6 +11,8 @@ namespace tolvane {
 extern const unsigned char KEYBOARD_BACKSPACE;
 
 void keyboard_take();
+// Keys come from a terminal (a console), not a pipe or a file.
+bool keyboard_is_terminal();
 void keyboard_release();
 
 }  // namespace tolvane

@@ -97,6 +97,54 @@ int get_record(host_find_record* record) {
     return 0;
 }
 
+// The requests beyond the table: codes 15 (the version) to 21. served
+// holds a bit per code, once the host was asked.
+enum : int { VERSION = 15, STAT, FSTAT, MKDIR, RMDIR, TIME, EXIT };
+bool asked = false;
+uint32_t served = 0;
+
+// begin for a request beyond the table, asking the host first what it
+// serves: 0, or the failure to return.
+int begin_beyond(int code) {
+    if (!asked) {
+        if (!begin(VERSION)) return HOST_EIO;  // no host: ask again next time
+        get_number(2);                         // the version; the bits say it all
+        const uint32_t codes = get_number(4);
+        served = gone ? 0 : codes;  // silence after the ETX: a host without them
+        asked = true;
+    }
+    if (!(served >> code & 1)) return HOST_ENOSYS;
+    return begin(code) ? 0 : HOST_EIO;
+}
+
+// A result: 0 or a reason; a positive one from a faulty host is no success.
+int get_result() {
+    const int result = get_s16();
+    return result > 0 ? HOST_EIO : result;
+}
+
+int begin_named(int code, const char* name) {
+    if (!fits(name)) return HOST_ENAMETOOLONG;
+    const int failed = begin_beyond(code);
+    if (failed == 0) link_put_text(name);
+    return failed;
+}
+
+// The result, then the status when it is 0. The status is left as it was
+// unless the whole reply came.
+int get_status(host_status* status) {
+    const int result = get_result();
+    if (result != 0) return result;
+    const uint32_t kind = get_number(2);
+    const uint32_t size = get_number(4);
+    const uint32_t modified = get_number(4);
+    if (gone) return HOST_EIO;
+    status->kind = static_cast<uint16_t>(kind);
+    status->size = size;
+    status->modified = modified;
+    return 0;
+}
+
 }  // namespace
 
 void host_set_stray_byte_handler(void (*handler)(int byte)) {
@@ -220,3 +268,44 @@ int host_ungetc(int c, host_file file) {
     link_put_u32(file);
     return get_s16();
 }
+
+int host_stat(const char* name, host_status* status) {
+    const int failed = begin_named(STAT, name);
+    return failed ? failed : get_status(status);
+}
+
+int host_fstat(host_file file, host_status* status) {
+    const int failed = begin_beyond(FSTAT);
+    if (failed) return failed;
+    link_put_u32(file);
+    return get_status(status);
+}
+
+int host_mkdir(const char* name) {
+    const int failed = begin_named(MKDIR, name);
+    return failed ? failed : get_result();
+}
+
+int host_rmdir(const char* name) {
+    const int failed = begin_named(RMDIR, name);
+    return failed ? failed : get_result();
+}
+
+int host_time(uint32_t* seconds, uint32_t* microseconds) {
+    const int failed = begin_beyond(TIME);
+    if (failed) return failed;
+    const uint32_t s = get_number(4);
+    const uint32_t us = get_number(4);
+    if (gone) return HOST_EIO;
+    *seconds = s;
+    *microseconds = us;
+    return 0;
+}
+
+int host_exit(long status) {
+    const int failed = begin_beyond(EXIT);
+    if (failed == 0) link_put_u32(static_cast<uint32_t>(status));
+    return failed;
+}
+
+void host_forget_host(void) { asked = false; }

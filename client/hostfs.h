@@ -73,6 +73,56 @@ long host_ftell(host_file file);
 int host_fseek(host_file file, long offset, int origin);
 int host_ungetc(int c, host_file file);
 
+/* The C runtime beyond the streams. These calls return 0, or one of the
+ * negative HOST_E numbers below: the host's reason (as errno), HOST_EIO
+ * when no host answered, HOST_ENOSYS when the host does not serve the call.
+ *
+ * The first of them asks the host which requests it serves. An older
+ * tolvane answers that with nothing at all, so these calls need a
+ * link_get_raw that gives -1 once a deadline of yours has passed: the
+ * answer "none" is then kept, and the calls fail with HOST_ENOSYS at once
+ * from then on. Without a deadline the first call waits forever on such
+ * a host. host_forget_host makes the next call ask again (a new host). */
+typedef struct host_status {
+    uint16_t kind;     /* HOST_KIND_FILE, HOST_KIND_DIRECTORY, HOST_KIND_OTHER */
+    uint32_t size;     /* in bytes; 0xFFFFFFFF for 4 GiB and more */
+    uint32_t modified; /* seconds since 1970-01-01 00:00 UTC */
+} host_status;
+
+enum {
+    HOST_KIND_OTHER = 0,
+    HOST_KIND_FILE = 1,
+    HOST_KIND_DIRECTORY = 2
+};
+
+enum {
+    HOST_EIO = -1, /* no host, or a reason not below */
+    HOST_ENOENT = -2,
+    HOST_EEXIST = -3,
+    HOST_ENOTDIR = -4,
+    HOST_ENOTEMPTY = -5,
+    HOST_EACCES = -6,
+    HOST_EROFS = -7, /* the host serves read-only (tolvane -p) */
+    HOST_ENAMETOOLONG = -8,
+    HOST_ENOSPC = -9,
+    HOST_EBUSY = -10,
+    HOST_EINVAL = -11,
+    HOST_EBADF = -12,
+    HOST_ENOSYS = -13 /* the host does not serve the call */
+};
+
+int host_stat(const char* name, host_status* status);
+/* Output the host still holds for the stream counts in its size. */
+int host_fstat(host_file file, host_status* status);
+int host_mkdir(const char* name);
+int host_rmdir(const char* name); /* an empty directory */
+/* The host's clock: seconds since 1970-01-01 00:00 UTC, and microseconds. */
+int host_time(uint32_t* seconds, uint32_t* microseconds);
+/* Tells the host the program's exit status; the host answers nothing (a
+ * tolvane without a terminal ends with it). */
+int host_exit(long status);
+void host_forget_host(void);
+
 #ifdef __cplusplus
 } /* extern "C" */
 
@@ -96,6 +146,14 @@ using ::host_remove;
 using ::host_rename;
 using ::host_set_stray_byte_handler;
 using ::host_ungetc;
+using ::host_exit;
+using ::host_forget_host;
+using ::host_fstat;
+using ::host_mkdir;
+using ::host_rmdir;
+using ::host_stat;
+using ::host_status;
+using ::host_time;
 using ::HOST_LINE_MAX;
 using ::HOST_NAME_MAX_LENGTH;
 }  // namespace tolvane

@@ -9,6 +9,8 @@
 #include <fcntl.h>
 #include <string.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/times.h>
 #include <unistd.h>
 
 #include "client/hostfs.h"
@@ -41,7 +43,8 @@ static void keep_key(int byte) {
     if (keys_in - keys_out < sizeof keys) keys[keys_in++ % sizeof keys] = (unsigned char)byte;
 }
 
-/* Every request starts from open, unlink or rename: they call this first. */
+/* Every request starts from open, unlink, rename or a call beyond the
+ * streams: they call this first. */
 static void attach_keys(void) {
     if (!keys_attached) host_set_stray_byte_handler(keep_key);
     keys_attached = 1;
@@ -58,6 +61,26 @@ static int entry_of(int fd) {
     const int i = fd - CONSOLE_FDS;
     if (i < 0 || i >= HOSTFS_NEWLIB_FILES || files[i].handle == 0) return -1;
     return i;
+}
+
+/* errno for a HOST_E result of hostfs.h, -1 to HOST_ENOSYS in turn. */
+static const unsigned char host_errors[] = {EIO,    ENOENT,    EEXIST, ENOTDIR, ENOTEMPTY, EACCES, EROFS,
+                                            ENAMETOOLONG, ENOSPC, EBUSY,  EINVAL,  EBADF,     ENOSYS};
+
+static int fail_host(int result) {
+    const int i = -1 - result;
+    return fail(i >= 0 && i < (int)sizeof host_errors ? host_errors[i] : EIO);
+}
+
+/* 0, or -1 with EOVERFLOW for a size that a 32-bit off_t cannot hold. */
+static int fill_status(const host_status* from, struct stat* status) {
+    memset(status, 0, sizeof *status);
+    if (sizeof(off_t) < 8 && from->size > 0x7FFFFFFFu) return fail(EOVERFLOW);
+    status->st_mode = from->kind == HOST_KIND_FILE ? S_IFREG | 0666 : from->kind == HOST_KIND_DIRECTORY ? S_IFDIR | 0777 : 0;
+    status->st_nlink = 1;
+    status->st_size = (off_t)from->size;
+    status->st_mtime = status->st_atime = status->st_ctime = (time_t)from->modified;
+    return 0;
 }
 
 static int fits(const char* name) { return strlen(name) <= HOST_NAME_MAX_LENGTH; }
@@ -166,11 +189,86 @@ long _lseek(int fd, long offset, int whence) {
     return position >= 0 ? position : fail(EIO);
 }
 
+/* st_blksize stays 0: newlib then keeps to plain seeks, one request each. */
 int _fstat(int fd, struct stat* status) {
-    if (fd < 0 || (fd >= CONSOLE_FDS && entry_of(fd) < 0)) return fail(EBADF);
+    const int i = entry_of(fd);
+    host_status host;
+    int result;
+    if (fd < 0 || (fd >= CONSOLE_FDS && i < 0)) return fail(EBADF);
     memset(status, 0, sizeof *status);
-    if (fd < CONSOLE_FDS) status->st_mode = S_IFCHR;
+    if (fd < CONSOLE_FDS) {
+        status->st_mode = S_IFCHR;
+        return 0;
+    }
+    result = host_fstat(files[i].handle, &host);
+    if (result == HOST_ENOSYS) return 0; /* an older host: a file of no type */
+    if (result != 0) return fail_host(result);
+    return fill_status(&host, status);
+}
+
+int _stat(const char* name, struct stat* status) {
+    host_status host;
+    int result;
+    attach_keys();
+    result = host_stat(name, &host);
+    if (result != 0) return fail_host(result);
+    return fill_status(&host, status);
+}
+
+int HOSTFS_NEWLIB_NAME(mkdir)(const char* name, mode_t mode) {
+    int result;
+    (void)mode; /* the host's own */
+    attach_keys();
+    result = host_mkdir(name);
+    return result == 0 ? 0 : fail_host(result);
+}
+
+int HOSTFS_NEWLIB_NAME(rmdir)(const char* name) {
+    int result;
+    attach_keys();
+    result = host_rmdir(name);
+    return result == 0 ? 0 : fail_host(result);
+}
+
+__attribute__((weak)) int _gettimeofday(struct timeval* now, void* zone) {
+    uint32_t seconds, microseconds;
+    int result;
+    attach_keys();
+    result = host_time(&seconds, &microseconds);
+    if (result != 0) return fail_host(result);
+    if (now) {
+        now->tv_sec = (time_t)seconds;
+        now->tv_usec = (suseconds_t)microseconds;
+    }
+    if (zone) memset(zone, 0, 2 * sizeof(int)); /* struct timezone: UTC */
     return 0;
+}
+
+/* The host's clock in milliseconds since the first call, as user time. */
+__attribute__((weak)) clock_t _times(struct tms* buffer) {
+    static uint32_t start_seconds, start_microseconds, started;
+    uint32_t seconds, microseconds;
+    clock_t ticks;
+    int result;
+    attach_keys();
+    result = host_time(&seconds, &microseconds);
+    if (result != 0) return (clock_t)fail_host(result);
+    if (!started) {
+        start_seconds = seconds;
+        start_microseconds = microseconds;
+        started = 1;
+    }
+    ticks = (clock_t)((seconds - start_seconds) * 1000u + microseconds / 1000u - start_microseconds / 1000u);
+    memset(buffer, 0, sizeof *buffer);
+    buffer->tms_utime = ticks;
+    return ticks;
+}
+
+__attribute__((weak, noreturn)) void HOSTFS_NEWLIB_NAME(_exit)(int status) {
+    attach_keys();
+    host_exit(status);
+    for (;;) {
+    }
 }
 
 int _isatty(int fd) {

@@ -9,8 +9,9 @@
  * with client/hostfs.cpp and link/link.cpp, and no other set of system
  * calls for these names (no rdimon; nosys.specs is fine, it fills in the
  * rest). Yours to supply, as newlib needs them: _sbrk (the heap: stdio's
- * buffers and FILE objects come from malloc), and _exit, _kill, _getpid if
- * you use exit or abort.
+ * buffers and FILE objects come from malloc), and _kill, _getpid if you
+ * use abort. _exit, _gettimeofday and _times are weak here: your own take
+ * their place.
  *
  * Descriptors 0, 1 and 2 are the console. Writing them sends terminal text:
  * each 0x02, 0x03 and 0x10 goes after a DLE (the protocol's escape; the host
@@ -37,33 +38,45 @@
  * - O_TRUNC or O_APPEND without O_CREAT create a missing file all the same;
  *   O_TRUNC is ignored with O_RDONLY; O_TRUNC|O_APPEND and
  *   O_EXCL|O_APPEND are refused (EINVAL); the permission bits are ignored.
- * - errno is a guess, as the host sends no reason: a failed open or remove
- *   is ENOENT (EEXIST with O_EXCL), a failed rename ENOENT, a failed
- *   seek EINVAL, a failed close EIO; a name over HOST_NAME_MAX_LENGTH bytes
- *   is ENAMETOOLONG. Write errors on the host are not reported at all.
+ * - errno of the stream calls is a guess, as the host sends no reason: a
+ *   failed open or unlink is ENOENT (EEXIST with O_EXCL), a failed rename
+ *   ENOENT, a failed seek EINVAL, a failed close EIO; a name over
+ *   HOST_NAME_MAX_LENGTH bytes is ENAMETOOLONG. Write errors on the host
+ *   are not reported at all. stat, fstat, mkdir, rmdir, gettimeofday and
+ *   times set the host's reason; ENOSYS where the host does not serve
+ *   them (an older tolvane: the first such call waits for link_get_raw's
+ *   time-out), EIO where no host answered.
  * - read and write are one request each. read returns what came: 0 at the
  *   end of the file, and also when the host is gone (link_get_raw gave -1)
  *   before a byte came; write fails (EIO) only when the host is gone.
  * - lseek is the host's fseek then its ftell: positions are 32-bit signed
  *   on the line, so nothing beyond 2 GiB - 1.
- * - fstat gives no size and no file type for a host file (the protocol has
- *   no stat; finding the size would take four requests). newlib's
- *   buffered-seek shortcut needs both, so it falls back to plain seeks,
- *   which keeps fseek to SEEK_END right. Console descriptors are S_IFCHR
- *   and isatty.
+ * - stat and fstat give the kind (S_IFREG, S_IFDIR, else no type), the
+ *   size and the modification time (st_mtime, st_atime and st_ctime alike)
+ *   from the host, one request each (EOVERFLOW for 2 GiB and more where
+ *   off_t has 32 bits); st_blksize stays 0, so newlib keeps to plain
+ *   seeks. An older host's file has no type and size 0. Console
+ *   descriptors are S_IFCHR and isatty.
+ * - mkdir ignores the mode (the host's own); rmdir takes an empty directory.
+ * - gettimeofday (and time) is the host's clock in UTC; the time zone, if
+ *   asked, is UTC. times (and clock) counts milliseconds of the host's
+ *   clock since its first call, as user time: each call is a request.
+ * - exit sends its status to the host (stdio flushed first, by newlib),
+ *   then waits forever.
  * - rename is the host's rename, one request (this file supplies newlib's
- *   _rename_r; newlib's own would link and unlink). No link, stat, mkdir,
- *   opendir: the directory search of hostfs.h (host_findfirst) is there.
+ *   _rename_r; newlib's own would link and unlink). No link, opendir: the
+ *   directory search of hostfs.h (host_findfirst) is there.
  * - Calls must not overlap (one thread, or a lock around stdio).
  *
- * The first open, unlink or rename hands keys that come during a request
- * to stdin (host_set_stray_byte_handler); set your own handler after it to
- * take them instead.
+ * The first request (open, unlink, rename, stat...) hands keys that come
+ * during a request to stdin (host_set_stray_byte_handler); set your own
+ * handler after it to take them instead.
  */
 #ifndef TOLVANE_CLIENT_HOSTFS_NEWLIB_H
 #define TOLVANE_CLIENT_HOSTFS_NEWLIB_H
 
 #include <stddef.h>
+#include <sys/types.h> /* mode_t, clock_t */
 
 #ifdef __cplusplus
 extern "C" {
@@ -71,6 +84,16 @@ extern "C" {
 
 struct stat;
 struct _reent;
+struct timeval;
+struct tms;
+
+/* The host's own C library has mkdir, rmdir and _exit: the tests build
+ * these three under other names. */
+#ifdef HOSTFS_NEWLIB_TEST_NAMES
+#define HOSTFS_NEWLIB_NAME(name) hostfs_test##name
+#else
+#define HOSTFS_NEWLIB_NAME(name) name
+#endif
 
 /* newlib calls these; they are declared here for tests and the curious. */
 int _open(const char* name, int flags, ...);
@@ -82,6 +105,12 @@ int _fstat(int fd, struct stat* status);
 int _isatty(int fd);
 int _unlink(const char* name);
 int _rename_r(struct _reent* reent, const char* old_name, const char* new_name);
+int _stat(const char* name, struct stat* status);
+int HOSTFS_NEWLIB_NAME(mkdir)(const char* name, mode_t mode);
+int HOSTFS_NEWLIB_NAME(rmdir)(const char* name);
+int _gettimeofday(struct timeval* now, void* zone);
+clock_t _times(struct tms* buffer);
+void HOSTFS_NEWLIB_NAME(_exit)(int status) __attribute__((noreturn));
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -4,12 +4,16 @@
 #include "client/hostfs_newlib.h"
 
 #include <fcntl.h>
+#include <sys/time.h>
+#include <sys/times.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -29,6 +33,20 @@ Bytes handle_reply(uint32_t handle) {
 }
 const Bytes RESULT_0 = {0x03, 0x00, 0x00};
 const Bytes RESULT_MINUS_1 = {0x03, 0xFF, 0xFF};
+// The version reply of a host that serves codes 0..21, and a stat's reply:
+// a file of 16 bytes changed at second 9.
+const Bytes SERVES_ALL = {0x03, 0x00, 0x01, 0x00, 0x3F, 0xFF, 0xFF};
+const Bytes STATUS_FILE_16 = {0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10, 0x10, 0x00, 0x00, 0x00, 0x09};
+
+std::string hex(const Bytes& bytes) {
+    std::string text;
+    char one[4];
+    for (uint8_t b : bytes) {
+        std::snprintf(one, sizeof one, "%02X ", b);
+        text += one;
+    }
+    return text;
+}
 
 Bytes operator+(Bytes a, const Bytes& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -65,6 +83,7 @@ int requests_sent() {
 // Each test starts and ends with every descriptor free.
 class NewlibCalls : public ::testing::Test {
 protected:
+    void SetUp() override { host_forget_host(); }
     void TearDown() override {
         Bytes replies;
         for (int i = 0; i < FILES; ++i) replies = replies + RESULT_0;
@@ -281,20 +300,109 @@ TEST_F(NewlibCalls, LseekIsTheHostsSeekThenItsTell) {
 
 TEST_F(NewlibCalls, FstatAndIsattyTellTheConsoleFromFiles) {
     struct stat status;
+    fake_line::reset();
     for (int console : {0, 1, 2}) {
         ASSERT_EQ(_fstat(console, &status), 0);
         EXPECT_TRUE(S_ISCHR(status.st_mode));
         EXPECT_EQ(_isatty(console), 1);
     }
-    fake_line::reset(handle_reply(1));
+    EXPECT_TRUE(fake_line::sent().empty()) << "the console asks the host nothing";
+    // A host file: its type and size from the host; st_blksize 0 keeps
+    // newlib to plain seeks.
+    fake_line::reset(handle_reply(1) + SERVES_ALL + STATUS_FILE_16);
     const int fd = _open("f", O_RDONLY);
     ASSERT_EQ(_fstat(fd, &status), 0);
-    EXPECT_EQ(status.st_mode & S_IFMT, 0u) << "no file type: newlib seeks plainly";
-    EXPECT_EQ(status.st_size, 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_size, 16);
+    EXPECT_EQ(status.st_mtime, 9);
+    EXPECT_EQ(status.st_blksize, 0);
     errno = 0;
     EXPECT_EQ(_isatty(fd), 0);
     EXPECT_EQ(errno, ENOTTY);
-    EXPECT_TRUE(modes_sent().size() == 1 && requests_sent() == 1) << "fstat and isatty ask the host nothing";
+    EXPECT_EQ(requests_sent(), 3) << "open, the version, fstat; isatty asks nothing";
+    EXPECT_EQ(fake_line::unread(), 0u);
+
+    // An older host: a file of no type, as before, and no error.
+    host_forget_host();
+    fake_line::reset_no_host({0x03});
+    ASSERT_EQ(_fstat(fd, &status), 0);
+    EXPECT_EQ(status.st_mode & S_IFMT, 0u);
+    EXPECT_EQ(status.st_size, 0);
+}
+
+TEST_F(NewlibCalls, StatTellsFilesFromDirectories) {
+    struct stat status;
+    fake_line::reset(SERVES_ALL + STATUS_FILE_16);
+    ASSERT_EQ(_stat("f", &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_size, 16);
+    EXPECT_EQ(status.st_mtime, 9);
+    fake_line::reset({0x03, 0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
+    ASSERT_EQ(_stat("d", &status), 0);
+    EXPECT_TRUE(S_ISDIR(status.st_mode));
+}
+
+// The host's reason is the errno; ENOSYS where the host serves none of it.
+TEST_F(NewlibCalls, FailuresSetErrnoFromTheHostsReason) {
+    struct stat status;
+    timeval now;
+    const struct {
+        const char* call;
+        std::function<int()> run;
+        Bytes reply;  // after the host's ETX
+        int error;
+    } cases[] = {
+        {"stat", [&] { return _stat("x", &status); }, {0xFF, 0xFE}, ENOENT},
+        {"stat", [&] { return _stat("x/y", &status); }, {0xFF, 0xFC}, ENOTDIR},
+        {"mkdir", [] { return hostfs_testmkdir("d", 0755); }, {0xFF, 0xFD}, EEXIST},
+        {"mkdir", [] { return hostfs_testmkdir("d", 0755); }, {0xFF, 0xF9}, EROFS},
+        {"rmdir", [] { return hostfs_testrmdir("d"); }, {0xFF, 0xFB}, ENOTEMPTY},
+        {"rmdir", [] { return hostfs_testrmdir("d"); }, {0xFF, 0xF6}, EBUSY},
+        {"rmdir", [] { return hostfs_testrmdir("d"); }, {0x80, 0x00}, EIO},  // no reason known here
+        {"gettimeofday", [&] { return _gettimeofday(&now, nullptr); }, {0x00}, EIO},  // cut short
+    };
+    for (const auto& c : cases) {
+        host_forget_host();
+        fake_line::reset_no_host(SERVES_ALL + Bytes{0x03} + c.reply);
+        errno = 0;
+        EXPECT_EQ(c.run(), -1) << c.call;
+        EXPECT_EQ(errno, c.error) << c.call << " " << hex(c.reply);
+    }
+    errno = 0;
+    fake_line::reset();
+    EXPECT_EQ(_stat(std::string(80, 'n').c_str(), &status), -1);
+    EXPECT_EQ(errno, ENAMETOOLONG);
+
+    host_forget_host();
+    fake_line::reset_no_host({0x03});  // an older host: nothing after its ETX
+    for (const auto& c : cases) {
+        errno = 0;
+        EXPECT_EQ(c.run(), -1) << c.call;
+        EXPECT_EQ(errno, ENOSYS) << c.call;
+    }
+    tms times;
+    EXPECT_EQ(_times(&times), static_cast<clock_t>(-1));
+    EXPECT_EQ(errno, ENOSYS);
+}
+
+TEST_F(NewlibCalls, TheTimeIsTheHosts) {
+    timeval now{};
+    struct timezone zone{-1, -1};
+    fake_line::reset(SERVES_ALL + Bytes{0x03, 0x65, 0x53, 0xF1, 0x00, 0x00, 0x07, 0xA1, 0x20});
+    ASSERT_EQ(_gettimeofday(&now, &zone), 0);
+    EXPECT_EQ(now.tv_sec, 0x6553F100);
+    EXPECT_EQ(now.tv_usec, 500000);
+    EXPECT_EQ(zone.tz_minuteswest, 0);
+    EXPECT_EQ(zone.tz_dsttime, 0);
+
+    // times: milliseconds of the host's clock since its first call.
+    tms first, later;
+    fake_line::reset({0x03, 0x00, 0x00, 0x00, 0x64, 0x00, 0x07, 0xA1, 0x20,    // 100.5 s
+                      0x03, 0x00, 0x00, 0x00, 0x66, 0x00, 0x00, 0x00, 0x00});  // 102 s
+    EXPECT_EQ(_times(&first), 0);
+    EXPECT_EQ(_times(&later), 1500);
+    EXPECT_EQ(later.tms_utime, 1500);
+    EXPECT_EQ(later.tms_stime, 0);
 }
 
 TEST_F(NewlibCalls, UnlinkAndRenameAreOneRequestEach) {

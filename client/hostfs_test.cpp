@@ -27,6 +27,8 @@ std::vector<Call> every_call() {
     static char line[16];
     static char data[4] = {1, 2, 3, 4};
     static host_find_record record;
+    static host_status status;
+    static uint32_t seconds, microseconds;
     return {
         {"fopen", [] { return host_fopen("a", "r") == 0; }},
         {"fread", [] { return host_fread(data, 4, 7) == 0; }},
@@ -43,6 +45,12 @@ std::vector<Call> every_call() {
         {"ftell", [] { return host_ftell(7) == -1; }},
         {"fseek", [] { return host_fseek(7, 0, 0) == -1; }},
         {"ungetc", [] { return host_ungetc('x', 7) == -1; }},
+        {"stat", [] { return host_stat("a", &status) == HOST_EIO; }},
+        {"fstat", [] { return host_fstat(7, &status) == HOST_EIO; }},
+        {"mkdir", [] { return host_mkdir("d") == HOST_EIO; }},
+        {"rmdir", [] { return host_rmdir("d") == HOST_EIO; }},
+        {"time", [] { return host_time(&seconds, &microseconds) == HOST_EIO; }},
+        {"exit", [] { return host_exit(3) == HOST_EIO; }},
     };
 }
 
@@ -52,6 +60,7 @@ std::vector<Call> every_call() {
 // nothing after its STX and asks the line no more.
 TEST(ClientNoHost, EveryCallSendsOnlyItsStxAndFails) {
     for (const Call& call : every_call()) {
+        host_forget_host();
         fake_line::reset_no_host();
         EXPECT_TRUE(call.fails()) << call.name;
         EXPECT_EQ(fake_line::sent(), Bytes{0x02}) << call.name;
@@ -190,4 +199,139 @@ TEST(ClientFromC, SaveAndFindThroughTheCInterface) {
     EXPECT_EQ(Bytes(sent.begin(), sent.begin() + open_request.size()), open_request);
     EXPECT_EQ(fake_line::unread(), 0u);
     EXPECT_FALSE(fake_line::underrun());
+}
+
+// The requests beyond the table. The first call asks the host what it
+// serves (code 15, no fields): version 1 and a bit per code.
+namespace {
+
+const Bytes VERSION_REQUEST = {0x02, 0x0F};
+const Bytes SERVES_ALL = {0x03, 0x00, 0x01, 0x00, 0x3F, 0xFF, 0xFF};  // codes 0..21
+
+Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// Starts each test as a firmware does: nothing known of the host.
+class ClientBeyond : public ::testing::Test {
+protected:
+    void SetUp() override { host_forget_host(); }
+    void TearDown() override { host_forget_host(); }
+};
+
+}  // namespace
+
+TEST_F(ClientBeyond, EachCallSendsItsFieldsAndReadsItsReply) {
+    host_status status{};
+    uint32_t seconds = 0, microseconds = 0;
+    const struct {
+        const char* name;
+        std::function<int()> call;
+        Bytes reply;     // after the host's ETX
+        Bytes request;   // after the STX
+        int result;
+    } cases[] = {
+        // Code 16 travels as DLE 0x10; the size 0x10 too.
+        {"stat", [&] { return host_stat("a.txt", &status); },
+         {0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10, 0x10, 0x65, 0x53, 0xF1, 0x00},
+         {0x10, 0x10, 'a', '.', 't', 'x', 't', 0x03}, 0},
+        {"fstat", [&] { return host_fstat(0x0102, &status); },
+         {0x00, 0x00, 0x00, 0x02, 0x00, 0x00, 0x10, 0x10, 0x00, 0x00, 0x00, 0x00, 0x01},
+         {0x11, 0x00, 0x00, 0x01, 0x10, 0x02}, 0},
+        {"mkdir", [] { return host_mkdir("d"); }, {0xFF, 0xFD}, {0x12, 'd', 0x03}, HOST_EEXIST},
+        {"rmdir", [] { return host_rmdir("d"); }, {0xFF, 0xFB}, {0x13, 'd', 0x03}, HOST_ENOTEMPTY},
+        {"time", [&] { return host_time(&seconds, &microseconds); },
+         {0x65, 0x53, 0xF1, 0x00, 0x00, 0x0F, 0x42, 0x3F}, {0x14}, 0},
+        // No reply: the call is done once the status is sent.
+        {"exit", [] { return host_exit(-2); }, {}, {0x15, 0xFF, 0xFF, 0xFF, 0xFE}, 0},
+    };
+    for (const auto& c : cases) {
+        host_forget_host();
+        fake_line::reset(SERVES_ALL + Bytes{0x03} + c.reply);
+        EXPECT_EQ(c.call(), c.result) << c.name;
+        EXPECT_EQ(fake_line::sent(), VERSION_REQUEST + Bytes{0x02} + c.request) << c.name;
+        EXPECT_EQ(fake_line::unread(), 0u) << c.name;
+        EXPECT_FALSE(fake_line::underrun()) << c.name;
+    }
+    // The last stat and fstat, and the time.
+    EXPECT_EQ(status.kind, HOST_KIND_DIRECTORY);
+    EXPECT_EQ(status.size, 0x1000u);
+    EXPECT_EQ(status.modified, 1u);
+    EXPECT_EQ(seconds, 0x6553F100u);
+    EXPECT_EQ(microseconds, 999999u);
+
+    host_forget_host();
+    fake_line::reset(SERVES_ALL + Bytes{0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x10, 0x10, 0, 0, 0, 9});
+    ASSERT_EQ(host_stat("a.txt", &status), 0);
+    EXPECT_EQ(status.kind, HOST_KIND_FILE);
+    EXPECT_EQ(status.size, 16u);
+    EXPECT_EQ(status.modified, 9u);
+}
+
+TEST_F(ClientBeyond, TheHostIsAskedOnceWhatItServes) {
+    host_status status{};
+    fake_line::reset(SERVES_ALL + Bytes{0x03, 0x00, 0x00} + Bytes{0x03, 0xFF, 0xFE});
+    EXPECT_EQ(host_mkdir("d"), 0);
+    EXPECT_EQ(host_stat("d", &status), HOST_ENOENT);
+    const Bytes requests = {0x02, 0x12, 'd', 0x03, 0x02, 0x10, 0x10, 'd', 0x03};
+    EXPECT_EQ(fake_line::sent(), VERSION_REQUEST + requests);
+    EXPECT_EQ(fake_line::unread(), 0u);
+}
+
+// An older host prints its unknown-code message and answers nothing after
+// its ETX: once the line gives -1 the calls fail with HOST_ENOSYS, and ask
+// no more, until the host is forgotten.
+TEST_F(ClientBeyond, AHostWithoutThemFailsEveryCallWithEnosysWithoutAskingAgain) {
+    host_status status{};
+    uint32_t seconds = 0, microseconds = 0;
+    fake_line::reset_no_host({0x03});
+    EXPECT_EQ(host_stat("a", &status), HOST_ENOSYS);
+    EXPECT_EQ(fake_line::sent(), VERSION_REQUEST);
+    fake_line::reset_no_host();
+    EXPECT_EQ(host_fstat(1, &status), HOST_ENOSYS);
+    EXPECT_EQ(host_mkdir("d"), HOST_ENOSYS);
+    EXPECT_EQ(host_rmdir("d"), HOST_ENOSYS);
+    EXPECT_EQ(host_time(&seconds, &microseconds), HOST_ENOSYS);
+    EXPECT_EQ(host_exit(0), HOST_ENOSYS);
+    EXPECT_TRUE(fake_line::sent().empty()) << "nothing more goes out";
+    EXPECT_EQ(fake_line::reads_past_end(), 0);
+
+    // The calls of the table still go to that host.
+    fake_line::reset({0x03, 0x00, 0x00});
+    EXPECT_EQ(host_fclose(7), 0);
+
+    // A host that serves only some of them.
+    host_forget_host();
+    fake_line::reset({0x03, 0x00, 0x01, 0x00, 0x10, 0x10, 0x7F, 0xFF, 0x03, 0x00, 0x00});  // codes 0..14 and 20
+    EXPECT_EQ(host_mkdir("d"), HOST_ENOSYS);
+    EXPECT_EQ(host_time(&seconds, &microseconds), 0);
+    EXPECT_EQ(seconds, 0u) << "an ETX cut the seconds short: the rest are zeros";
+}
+
+// Whatever the host answers, a call reports success only for a whole
+// reply with result 0, and leaves the status as it was otherwise.
+TEST_F(ClientBeyond, AFaultyReplyIsNoSuccess) {
+    host_status status{};
+    status.size = 77;
+    uint32_t seconds = 5, microseconds = 6;
+    fake_line::reset(SERVES_ALL + Bytes{0x03, 0x00, 0x07});
+    EXPECT_EQ(host_mkdir("d"), HOST_EIO) << "a positive result";
+    fake_line::reset_no_host({0x03, 0x00, 0x00, 0x00, 0x01, 0x00});
+    EXPECT_EQ(host_stat("a", &status), HOST_EIO) << "a status cut short";
+    EXPECT_EQ(status.size, 77u);
+    fake_line::reset_no_host({0x03, 0x00, 0x00, 0x00});
+    EXPECT_EQ(host_time(&seconds, &microseconds), HOST_EIO);
+    EXPECT_EQ(seconds, 5u);
+    EXPECT_EQ(microseconds, 6u);
+}
+
+TEST_F(ClientBeyond, NamesTooLongAreRefusedBeforeAnythingIsSent) {
+    host_status status{};
+    const std::string too_long(HOST_NAME_MAX_LENGTH + 1, 'n');
+    fake_line::reset();
+    EXPECT_EQ(host_stat(too_long.c_str(), &status), HOST_ENAMETOOLONG);
+    EXPECT_EQ(host_mkdir(too_long.c_str()), HOST_ENAMETOOLONG);
+    EXPECT_EQ(host_rmdir(too_long.c_str()), HOST_ENAMETOOLONG);
+    EXPECT_TRUE(fake_line::sent().empty());
 }

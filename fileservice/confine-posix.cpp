@@ -42,6 +42,7 @@ constexpr int SYMLINKS_MAX = 40;  // as the kernel: more is a loop
 constexpr int WALK_DEPTH_MAX = 256;
 constexpr int KERNEL_TRIES = 32;  // openat2 asks for a retry when a rename races a ".."
 constexpr mode_t NEW_FILE_MODE = 0666;
+constexpr mode_t NEW_DIRECTORY_MODE = 0777;
 
 // Directories on the way: only looked up in, never read.
 #ifdef O_PATH
@@ -382,6 +383,33 @@ int confine_rename(const char* old_name, const char* new_name) {
         close_keeping_errno(to_dir);
     }
     close_keeping_errno(from_dir);
+    return result;
+}
+
+// The final component in its directory, opened beneath the root: a link
+// there is made or removed itself, never followed.
+int confine_mkdir(const char* name) {
+    if (service_root == nullptr) return mkdir(name, NEW_DIRECTORY_MODE);
+    split_name s;
+    if (!split(name, &s)) {
+        if (errno == EBUSY || errno == EINVAL) errno = EEXIST;  // the root, ".", "..": all there
+        return -1;
+    }
+    const int dir = open_beneath(s.dir, LOOKUP_FLAGS);
+    if (dir < 0) return -1;
+    const int result = mkdirat(dir, s.last, NEW_DIRECTORY_MODE);
+    close_keeping_errno(dir);
+    return result;
+}
+
+int confine_rmdir(const char* name) {
+    if (service_root == nullptr) return rmdir(name);
+    split_name s;
+    if (!split(name, &s)) return -1;
+    const int dir = open_beneath(s.dir, LOOKUP_FLAGS);
+    if (dir < 0) return -1;
+    const int result = unlinkat(dir, s.last, AT_REMOVEDIR);
+    close_keeping_errno(dir);
     return result;
 }
 

@@ -7,6 +7,7 @@
 // file before and after an open. Between the check and the call a link
 // could still be changed; the check after an open undoes an open that went
 // out, but what the open did there (w truncates) stays done.
+#include <direct.h>
 #include <windows.h>
 
 #include <cerrno>
@@ -326,6 +327,69 @@ int confine_rename(const char* old_name, const char* new_name) {
     if (!entry_beneath(old_name, old_full) || !entry_beneath(new_name, new_full)) return -1;
     if (!stays_inside(old_full) || !stays_inside(new_full)) return -1;
     return std::rename(old_full, new_full);
+}
+
+// The C run-time's _mkdir and _rmdir set errno from Windows' reason.
+int confine_mkdir(const char* name) {
+    if (service_root == nullptr) {
+        if (!names_dos_device(name)) return _mkdir(name);
+        errno = EACCES;
+        return -1;
+    }
+    char full[PATH_SIZE];
+    bool is_root = false;
+    errno = EACCES;
+    if (!join_beneath(name, full, &is_root)) return -1;
+    if (is_root) errno = EEXIST;
+    else if (!parent_inside(full)) errno = ENOENT;
+    else if (where_is(full) == place::absent) return _mkdir(full);
+    else errno = EEXIST;
+    return -1;
+}
+
+int confine_rmdir(const char* name) {
+    if (service_root == nullptr) {
+        if (!names_dos_device(name)) return _rmdir(name);
+        errno = EACCES;
+        return -1;
+    }
+    char full[PATH_SIZE];
+    bool is_root = false;
+    errno = EACCES;
+    if (!join_beneath(name, full, &is_root)) return -1;
+    if (is_root) errno = EBUSY;
+    else if (!parent_inside(full)) errno = ENOENT;
+    else if (stays_inside(full)) return _rmdir(full);
+    return -1;
+}
+
+int confine_attributes(const char* name, confine_entry* entry) {
+    char full[PATH_SIZE];
+    const char* at = name;
+    bool is_root = false;
+    errno = EACCES;
+    if (service_root == nullptr && names_dos_device(name)) return -1;
+    if (service_root != nullptr) {
+        if (!join_beneath(name, full, &is_root)) return -1;
+        const place p = where_is(full);
+        if (p != place::inside) {
+            errno = p == place::absent ? ENOENT : EACCES;
+            return -1;
+        }
+        at = full;
+    }
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(at, GetFileExInfoStandard, &data)) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_INVALID_NAME ? ENOENT
+                : error == ERROR_ACCESS_DENIED ? EACCES
+                                               : EIO;
+        return -1;
+    }
+    entry->attributes = data.dwFileAttributes;
+    entry->size = uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow;
+    entry->write_time = uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32 | data.ftLastWriteTime.dwLowDateTime;
+    return 0;
 }
 
 intptr_t confine_findfirst(const char* pattern, _finddata_t* entry) {

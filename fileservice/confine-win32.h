@@ -16,6 +16,16 @@ bool names_dos_device(const char* name);
 // _findfirst and _findnext, the pattern's directory taken beneath the root as
 // names are. An entry that leads out of the root is listed with its name
 // only: no attributes, times or size.
+// What GetFileAttributesEx says of a name (its attributes, size and
+// FILETIME of the last write), taken beneath the root as names are; 0, or
+// -1 with errno. Never a device's name.
+struct confine_entry {
+    unsigned long attributes;
+    uint64_t size;
+    uint64_t write_time;
+};
+int confine_attributes(const char* name, confine_entry* entry);
+
 intptr_t confine_findfirst(const char* pattern, _finddata_t* entry);
 int confine_findnext(intptr_t handle, _finddata_t* entry);
 

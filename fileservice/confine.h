@@ -29,5 +29,9 @@ FILE* confine_fopen(const char* name, const char* c_mode, const open_mode& mode)
 // takes one.
 int confine_remove(const char* name);
 int confine_rename(const char* old_name, const char* new_name);
+// mkdir(name) and rmdir(name): 0, or -1 with errno. The root itself is
+// there already and is never removed.
+int confine_mkdir(const char* name);
+int confine_rmdir(const char* name);
 
 }  // namespace tolvane

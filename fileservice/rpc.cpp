@@ -15,6 +15,7 @@
 #include "fileservice/handles.h"
 #include "fileservice/names.h"
 #include "fileservice/open_mode.h"
+#include "fileservice/runtime_requests.h"
 #include "link/link.h"
 
 namespace tolvane {
@@ -31,7 +32,7 @@ enum class field : unsigned char { none, u16, u32, name, text, data };
 using request_shape = std::array<field, RPC_FIELDS_MAX>;
 constexpr field N = field::none, U16 = field::u16, U32 = field::u32, NAME = field::name, TEXT = field::text,
                 DATA = field::data;
-constexpr std::array<request_shape, 15> SHAPES = {{
+constexpr std::array<request_shape, RPC_CODES> SHAPES = {{
     {NAME, NAME, N},   // 0 open: name, mode
     {U32, U32, N},     // 1 read: count, handle
     {U32, DATA, N},    // 2 write: handle, data
@@ -47,6 +48,13 @@ constexpr std::array<request_shape, 15> SHAPES = {{
     {U32, N, N},       // 12 tell: handle
     {U32, U32, U16},   // 13 seek: handle, offset, origin
     {U16, U32, N},     // 14 push back: character, handle
+    {N, N, N},         // 15 version
+    {NAME, N, N},      // 16 stat: name
+    {U32, N, N},       // 17 stat of a stream: handle
+    {NAME, N, N},      // 18 make directory: name
+    {NAME, N, N},      // 19 remove directory: name
+    {N, N, N},         // 20 time
+    {U32, N, N},       // 21 exit: status
 }};
 
 // A read's data is queued while the line's queue holds less than this.
@@ -279,7 +287,10 @@ rpc_status whole(file_service& fs) {
         fs.req.decoder = block_decoder{};
         return rpc_status::more;
     }
-    HANDLERS[fs.req.code](fs);
+    if (fs.req.code < static_cast<int>(HANDLERS.size()))
+        HANDLERS[fs.req.code](fs);
+    else
+        runtime_request_serve(fs, fs.req.code);
     end_request(fs);
     return rpc_status::done;
 }
@@ -425,6 +436,13 @@ void rpc_abandon(file_service& fs) {
     fs.req.recorded.clear();
     end_request(fs);
     fs.reply = file_service::read_reply{};
+}
+
+bool rpc_take_exit_status(file_service& fs, long* status) {
+    if (!fs.exited) return false;
+    fs.exited = false;
+    *status = fs.exit_status;
+    return true;
 }
 
 bool rpc_replying(const file_service& fs) { return fs.reply.active; }

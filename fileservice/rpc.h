@@ -43,7 +43,16 @@ enum RpcCode {
     RPC_TELL = 12,
     RPC_SEEK = 13,
     RPC_UNGETC = 14,
+    // The C runtime beyond the streams (fileservice/runtime_requests.h).
+    RPC_VERSION = 15,
+    RPC_STAT = 16,
+    RPC_FSTAT = 17,
+    RPC_MKDIR = 18,
+    RPC_RMDIR = 19,
+    RPC_TIME = 20,
+    RPC_EXIT = 21,
 };
+constexpr int RPC_CODES = 22;  // 0 .. RPC_CODES - 1 are served
 
 // Silence this long before a request is whole makes it noise.
 constexpr int REQUEST_PATIENCE_MS = 1000;
@@ -104,6 +113,9 @@ struct file_service {
 
     request req;
     read_reply reply;
+    // The target's exit request: its status, until the terminal takes it.
+    bool exited = false;
+    long exit_status = 0;
     std::string noise;  // the bytes of the last request that was noise
     // The first text field of a request (a name, a pattern, put text's
     // text) and the line get line reads.
@@ -130,6 +142,10 @@ void rpc_silence(file_service& fs);
 // The request in progress, and a read's reply still going out, are given
 // up: Ctrl-Q, the time-out, or a line that went away. Nothing is shown.
 void rpc_abandon(file_service& fs);
+
+// The status of the target's exit request, once: true the first time it is
+// asked after one came.
+bool rpc_take_exit_status(file_service& fs, long* status);
 
 // A read's data is still going out: the next request waits for it.
 bool rpc_replying(const file_service& fs);

@@ -235,7 +235,9 @@ TEST_F(RequestParser, NoiseIsDecidedInOnePlace) {
         }
         const std::string said = testing::internal::GetCapturedStdout();
         EXPECT_EQ(fed.status, c.status) << c.name;
-        if (c.status == rpc_status::noise) EXPECT_EQ(rpc_noise(service), "\x02" + c.noise) << c.name;
+        if (c.status == rpc_status::noise) {
+            EXPECT_EQ(rpc_noise(service), "\x02" + c.noise) << c.name;
+        }
         EXPECT_EQ(fed.left, c.left) << c.name;
         EXPECT_EQ(wire, "\x03" + c.reply) << c.name;
         EXPECT_EQ(said.find("nicht implementierter RPC") != std::string::npos, c.left > 0 && c.status == rpc_status::done)

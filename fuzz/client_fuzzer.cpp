@@ -12,6 +12,8 @@
 // was opened and closed, their results in range, errno set on -1.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/times.h>
 
 #include <cerrno>
 #include <cstddef>
@@ -26,8 +28,13 @@
 
 namespace {
 
-// 0..14 the library's calls, 15 the stray byte handler, 16..22 newlib's.
-constexpr int CALL_KINDS = 24;
+// 0..14 the library's calls, 15 the stray byte handler, 16..23 newlib's;
+// beyond the streams 24..30 the library's (30 forgets the host), 31..33
+// newlib's.
+constexpr int CALL_KINDS = 34;
+constexpr int BEYOND_FIRST = 24;
+constexpr int BEYOND_NEWLIB_FIRST = 31;
+bool library_call(int kind) { return kind < 16 || (kind >= BEYOND_FIRST && kind < BEYOND_NEWLIB_FIRST); }
 constexpr int TEXT_LENGTH_MAX = 100;  // past HOST_NAME_MAX_LENGTH, so refusals are tried
 constexpr int PUTS_LENGTH_MAX = 400;  // several parts
 
@@ -212,7 +219,64 @@ void newlib_call(int kind) {
     }
 }
 
+// A result beyond the streams: 0, or a negative reason.
+void check_beyond(const char* call, int result) {
+    if (result > 0) fault(call, "a positive result");
+}
+
+// The calls beyond the streams. A status or time is filled only on 0.
+void beyond_call(int kind) {
+    host_status status{0xEEEE, 0xEEEEEEEE, 0xEEEEEEEE};
+    uint32_t seconds = 0xEEEEEEEE, microseconds = 0xEEEEEEEE;
+    int result = 0;
+    switch (kind) {
+    case 24: result = host_stat(choose_text().data(), &status); break;
+    case 25: result = host_fstat(choose_handle(), &status); break;
+    case 26: check_beyond("host_mkdir", host_mkdir(choose_text().data())); return;
+    case 27: check_beyond("host_rmdir", host_rmdir(choose_text().data())); return;
+    case 28:
+        result = host_time(&seconds, &microseconds);
+        check_beyond("host_time", result);
+        if (result != 0 && (seconds != 0xEEEEEEEE || microseconds != 0xEEEEEEEE))
+            fault("host_time", "time filled on failure");
+        return;
+    case 29: check_beyond("host_exit", host_exit(static_cast<int32_t>(choose32()))); return;
+    default: host_forget_host(); return;
+    }
+    check_beyond("host_stat/fstat", result);
+    if (result != 0 && (status.kind != 0xEEEE || status.size != 0xEEEEEEEE || status.modified != 0xEEEEEEEE))
+        fault("host_stat/fstat", "status filled on failure");
+}
+
+void beyond_newlib_call(int kind) {
+    errno = 0;
+    if (kind == BEYOND_NEWLIB_FIRST) {
+        struct stat status;
+        check_result("_stat", _stat(choose_text().data(), &status), -1);
+    } else if (kind == BEYOND_NEWLIB_FIRST + 1) {
+        const std::vector<char> name = choose_text();
+        if (choose() & 1)
+            check_result("mkdir", hostfs_testmkdir(name.data(), 0755), -1);
+        else
+            check_result("rmdir", hostfs_testrmdir(name.data()), -1);
+    } else if (choose() & 1) {
+        timeval now;
+        check_result("_gettimeofday", _gettimeofday(&now, nullptr), -1);
+    } else {
+        tms times;
+        check_result("_times", static_cast<long>(_times(&times)), -1);
+    }
+}
+
 void one_call(int kind) {
+    if (kind >= BEYOND_NEWLIB_FIRST) {
+        beyond_newlib_call(kind);
+        return;
+    }
+    if (kind >= BEYOND_FIRST) {
+        beyond_call(kind);
+        return;
+    }
     if (kind >= 16) {
         newlib_call(kind);
         return;
@@ -296,8 +360,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // -1 ends the call at once: the line is not asked again, and
         // nothing more goes out. newlib's calls make up to two requests
         // (open's second try, lseek's tell), each ended so.
-        if (kind < 16 && ends_seen > 1) fault("a call", "asked the line again after -1");
-        if (kind < 16 && sent_after_end) fault("a call", "sent after the line gave -1");
+        if (library_call(kind) && ends_seen > 1) fault("a call", "asked the line again after -1");
+        if (library_call(kind) && sent_after_end) fault("a call", "sent after the line gave -1");
         if (ends_seen > 2) fault("a newlib call", "asked the line again after -1");
     }
     return 0;

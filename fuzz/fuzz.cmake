@@ -56,6 +56,8 @@ tolvane_add_fuzzer(line
   fileservice/names-posix.cpp
   fileservice/open_mode.cpp
   fileservice/rpc.cpp
+  fileservice/runtime_requests.cpp
+  fileservice/runtime_requests-posix.cpp
   link/link.cpp
   base/console.cpp
   base/output_queue.cpp
@@ -77,6 +79,7 @@ target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small 
 # newlib's system calls above it.
 tolvane_add_fuzzer(client fuzz/client_fuzzer.cpp client/hostfs.cpp link/link.cpp link/link_get.cpp
   client/hostfs_newlib.c)
+target_compile_definitions(fuzz_client PRIVATE HOSTFS_NEWLIB_TEST_NAMES)
 
 # The command line: the option scanner and the entry.
 tolvane_add_fuzzer(options

@@ -18,6 +18,8 @@ void console_write_error(const char*, size_t) {}
 extern const unsigned char KEYBOARD_BACKSPACE;
 const unsigned char KEYBOARD_BACKSPACE = 0x7F;
 void console_wait_writable(bool, bool, deadline) {}
+// Keys never come from a terminal here: the target's exit status ends the run.
+bool keyboard_is_terminal() { return false; }
 
 namespace {
 // The program's own text goes through stdio; here it goes nowhere.

@@ -255,8 +255,45 @@ void line_corpus() {
         const char* modes[] = {"r", "rb", "r+b", "wx", "w+", "a", "w+t", "rw", "w,ccs=UTF-8", "", "we", "rbb"};
         for (const char* mode : modes) open_file("m.txt", mode);
     });
+    line(dir, "runtime", TRACE, [] {
+        request(RPC_VERSION);
+        open_file("r.txt", "w");
+        put_text(1, "hello");
+        request(RPC_FSTAT);
+        link_put_u32(1);
+        request(RPC_FSTAT);
+        link_put_u32(9);
+        request(RPC_STAT);
+        link_put_text("r.txt");
+        request(RPC_STAT);
+        link_put_text("none/x");
+        request(RPC_MKDIR);
+        link_put_text("made");
+        request(RPC_MKDIR);
+        link_put_text("made");
+        request(RPC_STAT);
+        link_put_text("made");
+        request(RPC_RMDIR);
+        link_put_text("made");
+        request(RPC_RMDIR);
+        link_put_text("r.txt");
+        request(RPC_TIME);
+        request(RPC_EXIT);
+        link_put_u32(3);
+        link_put('x');
+    });
+    line(dir, "runtime-read-only", TRACE | READ_ONLY, [] {
+        request(RPC_MKDIR);
+        link_put_text("made");
+        request(RPC_RMDIR);
+        link_put_text("/");
+        request(RPC_STAT);
+        link_put_text("../..");
+        request(RPC_EXIT);
+        link_put_u32(300);
+    });
     line(dir, "unknown-codes", TRACE, [] {
-        request(15);
+        request(0x7F);
         link_put(SYM_STX);
         link_put(SYM_ETX);  // a close sent unescaped is no close
         link_put_u32(1);
@@ -473,6 +510,22 @@ void client_input(const std::string& name) {
 // Call kinds as the client target numbers them; from 16 newlib's calls.
 enum { OPEN, READ, WRITE, CLOSE, GETC, PUTC, GETS, PUTS, FIRST, NEXT, REMOVE, RENAME, TELL, SEEK, UNGETC, STRAY };
 enum { NL_OPEN = 16, NL_CLOSE, NL_READ, NL_WRITE, NL_LSEEK, NL_STAT, NL_UNLINK, NL_RENAME };
+// Beyond the streams: the library's from 24, newlib's from 31.
+enum { STAT = 24, FSTAT, MKDIR, RMDIR, TIME, EXIT, FORGET, NL_PATH_STAT, NL_DIRECTORY, NL_CLOCK };
+
+// The version reply of a host that serves codes 0..21; a stat's reply.
+void serves_all() {
+    ready();
+    answer16(1);
+    answer32(0x3FFFFF);
+}
+void status_reply(int kind, uint32_t size, uint32_t modified) {
+    ready();
+    answer16(0);
+    answer16(kind);
+    answer32(size);
+    answer32(modified);
+}
 
 void client_corpus() {
     choose({OPEN});
@@ -584,6 +637,8 @@ void client_corpus() {
     ready();
     answer_bytes("\x10\n", true);
     choose({NL_STAT, 4});
+    serves_all();  // fstat of a host file asks the host
+    status_reply(1, 16, 9);
     choose({NL_CLOSE, 4});
     ready();
     answer16(0);
@@ -597,6 +652,53 @@ void client_corpus() {
     ready();
     answer16(0);
     client_input("newlib-calls");
+
+    // Every call beyond the streams against a host that serves them.
+    choose({STAT});
+    choose_text("a.txt");
+    serves_all();
+    status_reply(1, 0x10, 1700000000);
+    choose({FSTAT, 1});
+    status_reply(2, 4096, 0);
+    choose({MKDIR});
+    choose_text("d");
+    ready();
+    answer16(-3);
+    choose({RMDIR});
+    choose_text("d");
+    ready();
+    answer16(-5);
+    choose({TIME});
+    ready();
+    answer32(1700000000);
+    answer32(999999);
+    choose({NL_PATH_STAT});
+    choose_text("a.txt");
+    ready();
+    answer16(-2);
+    choose({NL_DIRECTORY});
+    choose_text("d");
+    choose({1});  // mkdir
+    ready();
+    answer16(0);
+    choose({NL_CLOCK, 0});  // times
+    ready();
+    answer32(100);
+    answer32(500000);
+    choose({NL_CLOCK, 1});  // gettimeofday
+    ready();
+    answer32(101);
+    answer32(0);
+    choose({EXIT, 0, 0, 0, 3});
+    ready();
+    client_input("beyond-calls");
+
+    // A host without them: its ETX, then silence.
+    choose({FORGET, MKDIR});
+    choose_text("d");
+    choose({TIME});
+    ready();
+    client_input("beyond-older-host");
 }
 
 // --- Command lines (the options target) ---

@@ -69,6 +69,8 @@ void keyboard_take() {
     stop_on_exit(restore_console);
 }
 
+bool keyboard_is_terminal() { return isatty(STDIN_FILENO); }
+
 void keyboard_release() {
     if (!console_raw) return;
     console_raw = false;

@@ -27,6 +27,8 @@ size_t feed_request(session& s, const unsigned char* bytes, size_t count) {
     if (step.status == rpc_status::more) return step.used;
     s.demux.in_request = false;
     if (step.status == rpc_status::noise) show_noise(rpc_noise(s.files));
+    long status = 0;
+    if (rpc_take_exit_status(s.files, &status)) term_board_exited(status);
     return step.used;
 }
 

@@ -21,6 +21,9 @@ namespace tolvane {
 
 namespace {
 
+// The status the target exited with, for a run that ends with it; -1 none.
+int board_status = -1;
+
 // A key may take two bytes on the line: DLE and the byte, or CR LF for
 // an LF (--map ONLCRNL), never both.
 constexpr size_t KEY_BYTES_MAX = 2;
@@ -100,6 +103,15 @@ size_t term_text_run(const unsigned char* bytes, size_t count) {
 
 void term_line_quiet() { watch_line_quiet(); }
 
+void term_board_exited(long status) {
+    if (keyboard_is_terminal() && !watch_has_patterns() && time_limit_seconds() <= 0) {
+        console_start_line();
+        console_print("the board exited with status %ld\n", status);
+        return;
+    }
+    board_status = status >= 0 && status <= 255 ? static_cast<int>(status) : 255;
+}
+
 void term_send_keys() {
     for (int next; (next = keys_peek()) >= 0;) {
         if (next & KEY_COMMAND) {
@@ -119,7 +131,9 @@ void term_send_texts() {
 
 void term_quit(session& s) { leave(s, 0); }
 
-bool term_run_decided() { return watch_outcome() != watch_result::running || time_limit_passed(); }
+bool term_run_decided() {
+    return watch_outcome() != watch_result::running || board_status >= 0 || time_limit_passed();
+}
 
 void term_end_run(session& s) {
     switch (watch_outcome()) {
@@ -133,6 +147,7 @@ void term_end_run(session& s) {
     case watch_result::running:
         break;
     }
+    if (board_status >= 0) leave(s, board_status);
     term_say_timed_out();
     leave(s, EXIT_TIMED_OUT);
 }

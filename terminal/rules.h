@@ -36,6 +36,12 @@ size_t term_text_run(const unsigned char* bytes, size_t count);
 // from the line. Inline: it is asked after every symbol.
 inline bool term_text_decided() { return watch_decided(); }
 
+// The target's exit request came. Headless (keys not from a terminal, or a
+// watched run) it decides the run, which ends with the status held to
+// 0..255 (255 for any other); at a terminal "the board exited with status
+// N" is told and the terminal goes on.
+void term_board_exited(long status);
+
 // Every byte received so far was taken: the unfinished line of text is
 // matched too (a prompt that waits for its answer).
 void term_line_quiet();
@@ -53,14 +59,15 @@ void term_send_texts();
 [[noreturn]] void term_quit(session& s);
 
 // True once the run is decided: a line matched --fail, every --expect
-// matched, or the --timeout passed. Text is matched only between requests;
-// the time-out cuts off a request in progress (host_request_cut), which
-// then runs out before the loop asks.
+// matched, the target's exit request came without a terminal, or the
+// --timeout passed. Text is matched only between requests;
+// the time-out gives up a request in progress.
 bool term_run_decided();
 // "timed out after N s", and the --expect pattern still awaited.
 void term_say_timed_out();
 // Ends a decided run as term_quit does, with "failed: LINE" and status 1,
-// status 0, or "timed out after N s" and status 124.
+// status 0, the target's exit status, or "timed out after N s" and status
+// 124.
 [[noreturn]] void term_end_run(session& s);
 
 }  // namespace tolvane

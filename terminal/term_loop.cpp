@@ -90,7 +90,9 @@ void term_loop(session& s, bool wait_when_gone) {
         // The line is read once what was read is taken: while the console
         // keeps up, and always inside a request (its bytes are no text).
         const bool keys_wait = !busy && (keys_queued() > 0 || watch_sends_due() > 0);
-        const bool output_waits = line_pending() > 0 || keys_wait;
+        // A read's data goes on as soon as the line takes more, even when
+        // the queue went out whole.
+        const bool output_waits = line_pending() > 0 || keys_wait || rpc_replying(s.files);
         const unsigned char* unused = nullptr;
         const unsigned input = line_in_hand(&unused) > 0 ? 0u : demux_in_request(s) ? WAIT_INPUT : WAIT_TEXT;
         wait_once(input | (output_waits ? WAIT_OUTPUT : 0u), demux_patience(s));

@@ -241,9 +241,9 @@ TEST(FileService, UnknownCodesPrintTheMessageAndReadNothingMore) {
     ASSERT_NE(four, 0u);
 
     std::string expected;
-    // Code 15, the same escaped, a byte far out, and a bare STX where the
+    // Code 0x7F, the same escaped, a byte far out, and a bare STX where the
     // code belongs: each prints the message, with or without the trace.
-    for (const Bytes& code : {Bytes{0x0F}, Bytes{0x10, 0x0F}, Bytes{0xFF}, Bytes{0x02}}) {
+    for (const Bytes& code : {Bytes{0x7F}, Bytes{0x10, 0x7F}, Bytes{0xFF}, Bytes{0x02}}) {
         request_raw(s, code);
         expected += unknown_code_message;
         ASSERT_TRUE(console_wait_tail(s, expected)) << hex(code) << console_since_banner(s);
@@ -252,7 +252,7 @@ TEST(FileService, UnknownCodesPrintTheMessageAndReadNothingMore) {
         EXPECT_EQ(reply(s, 4), "00 00 00 00 ");
     }
     // What the target sends after the code is terminal text again.
-    request_raw(s, {0x0F});
+    request_raw(s, {0x7F});
     line_write(s.run, bytes("after"));
     expected += unknown_code_message + "after";
     EXPECT_TRUE(console_wait_tail(s, expected));

@@ -251,7 +251,7 @@ TEST(Terminal, OwnLinesAreCrLfOnTheRawConsoleAndLfInAPipe) {
         EXPECT_EQ(hex(line_read(s, 4)), hex({0, 0, 0, 0}));
         line_write(s, {0x02});
         ASSERT_EQ(hex(line_read(s, 1)), hex({0x03}));
-        line_write(s, {0x0F});  // no such request
+        line_write(s, {0x7F});  // no such request
         pause_ms(100);
         console_type(s, {0x11});
         EXPECT_EQ(exit_code(wait_exit(s)), 0);

@@ -195,6 +195,44 @@ TEST_F(WinConfine, ReadOnlyRefusesEveryChange) {
     expect_outside_untouched();
 }
 
+// stat, mkdir and rmdir take names as every request does: links that
+// lead out show nothing and are never made in or removed.
+TEST_F(WinConfine, StatMkdirAndRmdirStayInTheDirectory) {
+    ASSERT_NO_FATAL_FAILURE(start_serving({"-d", "board"}));
+    host_forget_host();
+    host_status status{};
+    const struct {
+        const char* name;
+        int result;
+    } stats[] = {
+        {"\\", 0}, {"C:\\sub", 0}, {"..\\..\\inside.txt", 0}, {"..\\outside.txt", HOST_ENOENT},
+        {"up\\secret.txt", HOST_EACCES}, {"leak.txt", HOST_EACCES}, {"NUL", HOST_EACCES},
+    };
+    for (const auto& c : stats) EXPECT_EQ(host_stat(c.name, &status), c.result) << c.name;
+    EXPECT_EQ(host_mkdir("..\\made"), 0);
+    EXPECT_TRUE(exists(board + "/made"));
+    EXPECT_NE(host_mkdir("up\\made"), 0);
+    EXPECT_EQ(host_mkdir("\\"), HOST_EEXIST);
+    EXPECT_NE(host_rmdir("up"), 0) << "a link that leads out";
+    EXPECT_NE(host_rmdir("\\"), 0);
+    EXPECT_EQ(host_rmdir("made"), 0);
+    EXPECT_FALSE(exists(board + "/made"));
+    expect_outside_untouched();
+    EXPECT_TRUE(exists(board + "/up"));
+}
+
+TEST_F(WinConfine, ReadOnlyRefusesMkdirAndRmdir) {
+    ASSERT_NO_FATAL_FAILURE(start_serving({"-p", "-d", "board"}));
+    host_forget_host();
+    host_status status{};
+    EXPECT_EQ(host_mkdir("made"), HOST_EROFS);
+    EXPECT_EQ(host_rmdir("sub"), HOST_EROFS);
+    EXPECT_FALSE(exists(board + "/made"));
+    EXPECT_TRUE(exists(board + "/sub"));
+    EXPECT_EQ(host_stat("sub", &status), 0);
+    EXPECT_EQ(status.kind, HOST_KIND_DIRECTORY);
+}
+
 TEST_F(WinConfine, ADirectoryThatCannotBeServedEndsTheProgram) {
     for (const char* root : {"missing", "outside.txt"}) {
         Program bad = start({"-c", "COM45", "-d", root, "word"}, dir);

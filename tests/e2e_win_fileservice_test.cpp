@@ -173,7 +173,7 @@ TEST_F(WinFileService, BadArgumentsFromTheTargetFailWithoutEndingTheProgram) {
 TEST_F(WinFileService, UnknownRequestPrintsTheGermanMessageInCodePage437) {
     line_write(line, {0x02});
     ASSERT_EQ(hex(line_read(line, 1)), "03 ");
-    line_write(line, {15});
+    line_write(line, {0x7F});  // no such request
     EXPECT_TRUE(output_wait_for(run, "up-to-date"));
     EXPECT_EQ(dos_newlines_to_unix(run.output),
               "nicht implementierter RPC - \x9A"
@@ -181,4 +181,56 @@ TEST_F(WinFileService, UnknownRequestPrintsTheGermanMessageInCodePage437) {
     EXPECT_EQ(hex(line_drain(line, 200)), "") << "nothing is answered";
     // The program goes on serving.
     EXPECT_EQ(host_fopen("missing.txt", "rb"), 0u);
+}
+
+// The requests beyond the streams from the Windows calls: kinds from the
+// attributes, sizes, and times from FILETIMEs as seconds since 1970.
+TEST_F(WinFileService, StatMkdirRmdirAndTheTime) {
+    host_forget_host();
+    {
+        std::ofstream(dir + "/16.bin", std::ios::binary) << std::string(16, 'x');
+    }
+    struct stat on_host;
+    ASSERT_EQ(stat((dir + "/16.bin").c_str(), &on_host), 0);
+    host_status status{};
+    ASSERT_EQ(host_stat("16.bin", &status), 0);
+    EXPECT_EQ(status.kind, HOST_KIND_FILE);
+    EXPECT_EQ(status.size, 16u);
+    EXPECT_EQ(status.modified, static_cast<uint32_t>(on_host.st_mtime));
+    EXPECT_EQ(host_stat("none.txt", &status), HOST_ENOENT);
+
+    EXPECT_EQ(host_mkdir("made"), 0);
+    ASSERT_EQ(host_stat("made", &status), 0);
+    EXPECT_EQ(status.kind, HOST_KIND_DIRECTORY);
+    EXPECT_EQ(host_mkdir("made"), HOST_EEXIST);
+    const host_file f = host_fopen("made\\f.txt", "w");
+    ASSERT_NE(f, 0u);
+    EXPECT_GE(host_fputs("hello", f), 0);
+    ASSERT_EQ(host_fstat(f, &status), 0);
+    EXPECT_EQ(status.size, 5u) << "what the host still held counts";
+    EXPECT_EQ(host_fclose(f), 0);
+    EXPECT_EQ(host_rmdir("made"), HOST_ENOTEMPTY);
+    EXPECT_EQ(host_remove("made\\f.txt"), 0);
+    EXPECT_EQ(host_rmdir("made"), 0);
+    EXPECT_FALSE(exists(dir + "/made"));
+
+    uint32_t seconds = 0, microseconds = 0;
+    const long before = static_cast<long>(std::time(nullptr));
+    ASSERT_EQ(host_time(&seconds, &microseconds), 0);
+    EXPECT_GE(static_cast<long>(seconds), before);
+    EXPECT_LE(static_cast<long>(seconds), static_cast<long>(std::time(nullptr)));
+    EXPECT_LT(microseconds, 1000000u);
+
+    const std::string shown = printed();
+    for (const char* line : {"stat(16.bin) = 0 file 16\n", "stat(none.txt) = -2\n", "mkdir(made) = 0\n",
+                             "rmdir(made) = -5\n", "rmdir(made) = 0\n", "time() = "})
+        EXPECT_NE(shown.find(line), std::string::npos) << line << "\n" << shown;
+}
+
+// Keys not from a console: the target's exit status ends the program.
+TEST_F(WinFileService, ExitStatusEndsTheRunWithoutAConsole) {
+    line_write(line, {0x02});
+    ASSERT_EQ(hex(line_read(line, 1)), "03 ");
+    line_write(line, {21, 0x00, 0x00, 0x01, 0x2C});  // 300
+    EXPECT_EQ(finish(run), 255);
 }

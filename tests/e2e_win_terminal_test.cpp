@@ -34,7 +34,7 @@ TEST_F(WinTerminal, ShowsTheTargetsTextWithoutFormFeeds) {
 TEST_F(WinTerminal, BareStxStartsARequest) {
     line_write(line, {0x02});
     EXPECT_EQ(hex(line_read(line, 1)), "03 ");
-    line_write(line, {15});
+    line_write(line, {0x7F});  // no such request
     // The message's byte 0x9A is code page 437's U with diaeresis, and shows
     // as one on the UTF-8 console (the pipe test sees the byte itself).
     EXPECT_TRUE(pane_wait_for(pane, "nicht implementierter RPC - \xC3\x9C" "bertragungsfehler oder"))

@@ -4,7 +4,10 @@
 # fprintf, fscanf, fseek, rename, remove, open and printf unchanged on top
 # of client/hostfs_newlib.c. Checks tolvane's status and console (the
 # framing bytes printed as text arrive as they are, a line typed reaches
-# fgets on stdin) and the host files byte for byte.
+# fgets on stdin) and the host files byte for byte. Then the runtime
+# firmware (examples/mps2-an385/runtime.c) under tolvane -d without a
+# terminal: stat sees the host file's size, time the host's clock, the
+# directory it makes is gone again, and tolvane ends with its exit(3).
 # Exits 77 (skipped) only when QEMU, the Arm compiler or newlib is missing.
 #
 # usage: tests/qemu_newlib_test.sh SOURCE_DIR TOLVANE WORK_DIR
@@ -82,3 +85,35 @@ if [ "$failed" -ne 0 ]; then
 fi
 printf '%s\n' "$shown" | sed -n '/^mps2-an385/,$p' | tr -d '\002\003\020'
 echo "host files as newlib left them: bytes.bin, kept.txt, raw.bin; notes.txt and scratch.tmp gone"
+
+# The runtime firmware: no --expect, keys from /dev/null; only its exit
+# status ends tolvane (the --timeout is the safety net: status 124).
+runtime=$work/runtime
+rm -rf "$runtime"
+mkdir -p "$runtime"
+head -c 1234 /dev/zero >"$runtime/given.txt"
+start_qemu "$work/firmware/firmware-runtime.elf" "$work/qemu-runtime.log"
+before=$(date +%s)
+status=0
+"$tolvane" -c "$qemu_line" -d "$runtime" --timeout 60 </dev/null >"$work/runtime.log" 2>&1 || status=$?
+after=$(date +%s)
+stop_qemu
+shown=$(tr -d '\r' <"$work/runtime.log")
+[ "$status" -eq 3 ] || fail "the runtime firmware: tolvane's status $status, not the board's 3"
+printf '%s\n' "$shown" | grep -qx 'given.txt: 1234 bytes' || fail "stat did not see given.txt's 1234 bytes"
+board_time=$(printf '%s\n' "$shown" | sed -n 's/^time: \([0-9]*\)$/\1/p')
+[ -n "$board_time" ] && [ "$board_time" -ge "$before" ] && [ "$board_time" -le "$after" ] ||
+    fail "the board's time '$board_time' is not the host's ($before..$after)"
+printf '%s\n' "$shown" | grep -q '^gettimeofday: [0-9]*\.[0-9]\{6\}$' || fail "no gettimeofday line"
+printf '%s\n' "$shown" | grep -qx 'directory made and removed: yes' || fail "mkdir, unlink and rmdir did not all work"
+left=$(cd "$runtime" && ls | tr '\n' ' ')
+[ "$left" = "given.txt " ] || fail "the runtime firmware left more than given.txt: $left"
+if [ "$failed" -ne 0 ]; then
+    echo "--- tolvane's console (runtime):"
+    printf '%s\n' "$shown"
+    cat "$work/qemu-runtime.log"
+    exit 1
+fi
+printf '%s\n' "$shown" | sed -n '/^mps2-an385/,$p'
+echo "the runtime firmware: tolvane ended with the board's exit status 3"
+

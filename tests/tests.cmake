@@ -35,7 +35,8 @@ tolvane_add_e2e(e2e_fileservice_tests
   tests/e2e_fileservice_test.cpp
   tests/e2e_find_test.cpp
   tests/e2e_faulty_target_test.cpp
-  tests/e2e_confine_test.cpp)
+  tests/e2e_confine_test.cpp
+  tests/e2e_runtime_test.cpp)
 add_dependencies(e2e_fileservice_tests tolvane-walk)
 
 # What the console shows: maps, stamps, hex, echo; the ways out and the log.

@@ -147,6 +147,11 @@ void keyboard_take() {
     stop_on_exit(keyboard_release);
 }
 
+bool keyboard_is_terminal() {
+    DWORD mode;
+    return GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode) != 0;
+}
+
 void keyboard_release() {
     if (!input_mode_changed) return;
     input_mode_changed = false;

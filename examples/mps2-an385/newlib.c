@@ -1,12 +1,16 @@
 /* The example board with newlib: plain C library calls, fopen, fprintf,
- * fscanf, fseek, rename, remove, printf and fgets on stdin, reach the host
- * through tolvane (client/hostfs_newlib.c underneath). One line per step,
- * "ok" or "not ok", then PASS or FAIL; nothing before holds either word.
+ * fscanf, fseek, rename, remove, stat, mkdir, time, printf and fgets on
+ * stdin, reach the host through tolvane (client/hostfs_newlib.c
+ * underneath). One line per step, "ok" or "not ok", then PASS or FAIL;
+ * nothing before holds either word. Then exit tells the host the status.
  * It asks for a line on stdin: tolvane --expect 'type a line' --send 'hi\r'. */
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "uart.h"
@@ -119,6 +123,17 @@ static int descriptors(void) {
     return ok;
 }
 
+/* The rest of the C runtime: a host file's size, a directory made and
+ * removed, the host's clock (any time after 2020 will do). */
+static int runtime(void) {
+    struct stat st;
+    int ok = stat("bytes.bin", &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 512;
+    ok = ok && mkdir("made", 0755) == 0 && stat("made", &st) == 0 && S_ISDIR(st.st_mode);
+    ok = ok && mkdir("made", 0755) == -1 && errno == EEXIST;
+    ok = ok && rmdir("made") == 0 && stat("made", &st) == -1 && errno == ENOENT;
+    return ok && time(NULL) > 1577836800;
+}
+
 /* A line typed on the host's keyboard: Enter ends it. */
 static int read_stdin(void) {
     char line[40];
@@ -146,7 +161,8 @@ int main(void) {
     report("rename notes.txt to kept.txt", rename_notes());
     report("remove scratch.tmp", remove_scratch());
     report("open, write, lseek, read, close raw.bin", descriptors());
+    report("stat, mkdir, rmdir and time", runtime());
     report("a line from stdin", read_stdin());
     printf("%s\n", failures ? "FAIL" : "PASS");
-    return 0;
+    exit(failures ? 1 : 0);
 }

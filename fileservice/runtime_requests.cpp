@@ -1,0 +1,128 @@
+#include "fileservice/runtime_requests.h"
+
+#include <cerrno>
+
+#include "base/console.h"
+#include "fileservice/confine.h"
+#include "fileservice/handles.h"
+#include "fileservice/names.h"
+#include "fileservice/rpc.h"
+#include "link/link.h"
+
+namespace tolvane {
+
+namespace {
+
+bool tracing(const file_service& fs) { return fs.settings.trace; }
+
+void put_s16(int value) { link_put_u16(static_cast<uint32_t>(value) & 0xFFFF); }
+
+const char* kind_name(uint16_t kind) {
+    return kind == KIND_FILE ? "file" : kind == KIND_DIRECTORY ? "directory" : "other";
+}
+
+// result, then the status when it is 0.
+void send_status(const file_service& fs, const char* what, int result, const runtime_status& status) {
+    put_s16(result);
+    if (result == RUNTIME_OK) {
+        link_put_u16(status.kind);
+        link_put_u32(status.size);
+        link_put_u32(status.modified);
+    }
+    if (!tracing(fs)) return;
+    if (result == RUNTIME_OK)
+        console_print("%s = 0 %s %lu\n", what, kind_name(status.kind), static_cast<unsigned long>(status.size));
+    else
+        console_print("%s = %d\n", what, result);
+}
+
+void serve_version(const file_service& fs) {
+    const uint32_t served = (uint32_t{1} << RPC_CODES) - 1;
+    link_put_u16(RPC_PROTOCOL_VERSION);
+    link_put_u32(served);
+    if (tracing(fs)) console_print("version() = %d %lx\n", RPC_PROTOCOL_VERSION, static_cast<unsigned long>(served));
+}
+
+void serve_stat(file_service& fs) {
+    host_file_name(fs.text);
+    runtime_status status{};
+    const int result = runtime_stat(fs.text, &status);
+    char what[LINK_STRING_MAX + 8];
+    std::snprintf(what, sizeof what, "stat(%.*s)", LINK_STRING_MAX, fs.text);
+    send_status(fs, what, result, status);
+}
+
+void serve_fstat(const file_service& fs) {
+    const uint32_t handle = fs.req.numbers[0];
+    const host_stream* stream = handle_stream(handle);
+    runtime_status status{};
+    const int result = stream ? runtime_fstat(stream->file, stream->last == stream_use::output, &status) : RUNTIME_EBADF;
+    char what[32];
+    std::snprintf(what, sizeof what, "fstat(%lx)", static_cast<unsigned long>(handle));
+    send_status(fs, what, result, status);
+}
+
+// mkdir and rmdir: refused with -p, as every request that changes a file.
+void serve_directory(file_service& fs, const char* what, int (*call)(const char*)) {
+    host_file_name(fs.text);
+    int result = RUNTIME_EROFS;
+    if (!fs.settings.read_only) result = call(fs.text) == 0 ? RUNTIME_OK : runtime_result_of_errno(errno);
+    put_s16(result);
+    if (tracing(fs)) console_print("%s(%s) = %d\n", what, fs.text, result);
+}
+
+void serve_time(const file_service& fs) {
+    uint32_t seconds = 0, microseconds = 0;
+    runtime_time(&seconds, &microseconds);
+    link_put_u32(seconds);
+    link_put_u32(microseconds);
+    if (tracing(fs))
+        console_print("time() = %lu.%06lu\n", static_cast<unsigned long>(seconds), static_cast<unsigned long>(microseconds));
+}
+
+// No reply: a target that exits waits for nothing.
+void serve_exit(file_service& fs) {
+    fs.exited = true;
+    fs.exit_status = static_cast<int32_t>(fs.req.numbers[0]);
+    if (tracing(fs)) console_print("exit(%ld)\n", fs.exit_status);
+}
+
+}  // namespace
+
+bool runtime_request_serve(file_service& fs, int code) {
+    switch (code) {
+    case RPC_VERSION: serve_version(fs); return true;
+    case RPC_STAT: serve_stat(fs); return true;
+    case RPC_FSTAT: serve_fstat(fs); return true;
+    case RPC_MKDIR: serve_directory(fs, "mkdir", confine_mkdir); return true;
+    case RPC_RMDIR: serve_directory(fs, "rmdir", confine_rmdir); return true;
+    case RPC_TIME: serve_time(fs); return true;
+    case RPC_EXIT: serve_exit(fs); return true;
+    default: return false;
+    }
+}
+
+int runtime_result_of_errno(int error) {
+    switch (error) {
+    case ENOENT: return RUNTIME_ENOENT;
+    case EEXIST: return RUNTIME_EEXIST;
+    case ENOTDIR: return RUNTIME_ENOTDIR;
+    case ENOTEMPTY: return RUNTIME_ENOTEMPTY;
+    case EACCES:
+    case EPERM: return RUNTIME_EACCES;
+    case EROFS: return RUNTIME_EROFS;
+    case ENAMETOOLONG: return RUNTIME_ENAMETOOLONG;
+    case ENOSPC: return RUNTIME_ENOSPC;
+    case EBUSY: return RUNTIME_EBUSY;
+    case EINVAL: return RUNTIME_EINVAL;
+    case EBADF: return RUNTIME_EBADF;
+    default: return RUNTIME_EIO;
+    }
+}
+
+uint32_t runtime_held(long long value) {
+    if (value < 0) return 0;
+    return value > 0xFFFFFFFFLL ? 0xFFFFFFFFu : static_cast<uint32_t>(value);
+}
+
+}  // namespace tolvane
