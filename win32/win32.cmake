@@ -14,16 +14,23 @@ set(TOLVANE_WIN32_LINE_SOURCES
   win32/wait.cpp)
 
 # The Windows program: a COM port as the line, the C run-time's wildcard
-# search.
+# search; its manifest makes UTF-8 its ANSI code page.
+enable_language(RC)
+file(WRITE "${CMAKE_BINARY_DIR}/tolvane-win.rc"
+  "1 24 \"${CMAKE_CURRENT_LIST_DIR}/tolvane-win.manifest\"\n")  # the program's manifest
+set_property(SOURCE "${CMAKE_BINARY_DIR}/tolvane-win.rc" APPEND PROPERTY OBJECT_DEPENDS
+  "${CMAKE_CURRENT_LIST_DIR}/tolvane-win.manifest")
 add_executable(tolvane-win
+  "${CMAKE_BINARY_DIR}/tolvane-win.rc"
   app/main-win32.cpp
   app/platform-win32.cpp
   ${TOLVANE_SHARED_SOURCES}
   ${TOLVANE_WIN32_LINE_SOURCES}
   fileservice/confine-win32.cpp
   fileservice/find-win32.cpp
-  fileservice/names-win32.cpp)
-target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi cfgmgr32 ws2_32)
+  fileservice/names-win32.cpp
+  fileservice/wide_names-win32.cpp)
+target_link_libraries(tolvane-win PRIVATE tolvane_link setupapi cfgmgr32 ws2_32 shell32)
 target_link_options(tolvane-win PRIVATE -static)
 install(TARGETS tolvane-win RUNTIME DESTINATION bin)
 
@@ -47,7 +54,9 @@ set(TOLVANE_PLATFORM_UNIT_SOURCES
   fileservice/confine-win32.cpp
   fileservice/confine-win32_test.cpp
   fileservice/find-win32.cpp
-  fileservice/find-win32_test.cpp)
+  fileservice/find-win32_test.cpp
+  fileservice/wide_names-win32.cpp
+  fileservice/wide_names-win32_test.cpp)
 
 # The floors make bench holds tolvane-win to under Wine (bench/): a bare
 # file-service host on a COM port, and a bare 16 KB console writer.
