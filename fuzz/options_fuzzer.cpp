@@ -19,6 +19,7 @@
 #include "app/list.h"
 #include "app/options.h"
 #include "app/scan.h"
+#include "base/keyboard.h"
 #include "base/line.h"
 #include "base/serial_lines.h"
 #include "base/settings.h"
@@ -76,6 +77,7 @@ bool line_open(const line_settings& settings) { return line_opens && !settings.d
 void line_close() {}
 long line_speed() { return 115200; }
 void term_loop(bool) {}
+void keyboard_use(key_form) {}
 void term_say_timed_out() {}
 void commands_start(const settings&) {}
 unsigned long line_reads() { return 0; }

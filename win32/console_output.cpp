@@ -94,7 +94,9 @@ struct block_writer {
     // The bytes on their way, read without asking the system, as often as
     // the loop likes.
     std::atomic<size_t> in_flight{0};
-    std::atomic<bool> wanted{false};  // the program has bytes and found no block free
+    // The program has bytes and found no block free: set and cleared by the
+    // program only, read by the thread.
+    std::atomic<bool> wanted{false};
     std::atomic<bool> failed{false};
 };
 block_writer writer;
@@ -128,7 +130,7 @@ DWORD WINAPI write_blocks(void*) {
         if (!written) writer.failed = true;
         writer.in_flight -= size;
         ++writer.drained;
-        if (writer.wanted.exchange(false)) SetEvent(writer.room);
+        if (writer.wanted) SetEvent(writer.room);  // the program clears wanted
         SetEvent(writer.block_done);
     }
 }
@@ -218,7 +220,9 @@ const bool console_text_crlf = true;
 
 // Signalled once a block is free again for the bytes the program could
 // not hand over: the wait then returns and the next flush hands them over.
-HANDLE console_output_event() { return writer.threaded ? writer.room : nullptr; }
+// None while the program waits for no block, so that a signal left over
+// from a race never wakes the wait again and again.
+HANDLE console_output_event() { return writer.threaded && writer.wanted ? writer.room : nullptr; }
 
 size_t console_out_in_flight() { return writer.in_flight; }
 
