@@ -5,6 +5,7 @@
 
 #include "app/scan.h"
 #include "base/console.h"
+#include "base/keyboard.h"
 #include "base/line.h"
 #include "base/session_log.h"
 #include "base/settings.h"
@@ -44,6 +45,7 @@ int run(int argc, char* argv[]) {
     const int scanned = scan_options(argc, argv, &s);
     if (scanned != GO_ON) return scanned;
     display_start(s.view);
+    keyboard_use(keys_in_effect(s.view));
     commands_start(s);  // before the line: the waits for it take the commands too
     time_limit_start(s.time_limit_seconds);
     // A log that cannot be written ends the program as a line that cannot be opened.

@@ -179,6 +179,12 @@ bool set_backspace(const char* arg, settings* s, std::string* message) {
     else return refuse(message, "option needs bs or del");
     return true;
 }
+bool set_keys(const char* arg, settings* s, std::string* message) {
+    if (std::strcmp(arg, "vt") == 0) s->view.keys = key_form::vt;
+    else if (std::strcmp(arg, "getch") == 0) s->view.keys = key_form::getch;
+    else return refuse(message, "option needs vt or getch");
+    return true;
+}
 bool set_local_echo(const char*, settings* s, std::string*) { return s->view.local_echo = true; }
 
 void clear_quit(settings* s) { s->quit_after_send = false; }
@@ -265,6 +271,9 @@ const option_row OPTION_TABLE[] = {
      clear_local_echo, nullptr, NO_VALUES},
     {0, "backspace", REQUIRED, "bs|del", "what Backspace sends: 0x08 (bs, the default) or 0x7F (del)", SET,
      set_backspace, nullptr, nullptr, nullptr, words("bs del")},
+    {0, "keys", REQUIRED, "vt|getch",
+     "tolvane-win: arrows, F1... send VT sequences (vt) or _getch codes (getch, the default)", SET, set_keys,
+     nullptr, nullptr, nullptr, words("vt getch")},
     {0, "no-erase", NONE, nullptr, "send no backspaces at start", SET, set_no_erase, nullptr, clear_no_erase,
      nullptr, NO_VALUES},
     {0, "dtr", REQUIRED, "on|off", "hold DTR on or off", SET, set_dtr, nullptr, nullptr, nullptr, words("on off")},

@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "app/platform.h"
+#include "win32/com_line.h"
 
 namespace tolvane {
 
@@ -14,18 +15,10 @@ std::string platform_config_path() {
     return std::string(app_data) + "\\tolvane\\config";
 }
 
-// COM3, com3 or 3, as -c takes a port; or a path.
+// COM3, com3, COM3: or 3, as -c takes a port; or a path, which the line
+// then refuses by name unless it is a port's.
 bool platform_is_device_name(const std::string& name) {
-    if (name.find_first_of("\\/") != std::string::npos) return true;
-    size_t digits = 0;
-    if (name.size() > 3 && std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
-        std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
-        std::toupper(static_cast<unsigned char>(name[2])) == 'M')
-        digits = 3;
-    if (digits == name.size()) return false;
-    for (size_t i = digits; i < name.size(); ++i)
-        if (!std::isdigit(static_cast<unsigned char>(name[i]))) return false;
-    return true;
+    return name.find_first_of("\\/") != std::string::npos || com_port_number(name.c_str()) >= 0;
 }
 
 // COM3 or \\.\COM3: the names of a port, as the system names them.

@@ -68,6 +68,11 @@ enum class stamp_format {
     iso8601,          // iso8601: [YYYY-MM-DDTHH:MM:SS.mmm], local time
 };
 
+// --keys: what a Windows console's keys without a character (arrows, Home,
+// F1...) send: the VT sequences a POSIX terminal gives (ESC [ A), or the
+// two codes _getch gives (E0 48). A POSIX terminal's keys are its own.
+enum class key_form { vt, getch };
+
 // How the console shows the target's text and the keys typed.
 struct view_settings {
     unsigned maps = 0;
@@ -78,7 +83,11 @@ struct view_settings {
     // --command-key: the key that makes the next one a command (Ctrl-T);
     // NO_COMMAND_KEY: every key goes to the target.
     int command_key = 0x14;
+    std::optional<key_form> keys;  // --keys; none: keys_in_effect decides
 };
+
+// The key form of a run: --keys, else the default, decided here only.
+inline key_form keys_in_effect(const view_settings& view) { return view.keys.value_or(key_form::getch); }
 
 constexpr int NO_COMMAND_KEY = -1;
 

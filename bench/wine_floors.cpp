@@ -78,6 +78,13 @@ void record_turnarounds(const std::vector<double>& us, Series& p50, Series& p99)
     record(p99, us.empty() ? NAN : percentile(us, 99));
 }
 
+// Requests answered per second, one after another; NAN for none.
+double per_second(const std::vector<double>& us) {
+    double total = 0;
+    for (double one : us) total += one;
+    return us.empty() || total <= 0 ? NAN : static_cast<double>(us.size()) / (total / 1e6);
+}
+
 // The text through tolvane-win to its console: written to the line, then a
 // request, which it answers once all of the text has gone to the console.
 double console_out(WineFloors& f, const std::string& text) {
@@ -158,7 +165,10 @@ void wine_floor_round(WineFloors& f, int piped_line, const std::string& file, in
         floor = getc_turnarounds("read.bin", file, getc_count);
     }
     record_turnarounds(floor, r.floor_p50, r.floor_p99);
+    record(r.requests, per_second(piped));
+    record(r.floor_requests, per_second(floor));
     if (!piped.empty() && !floor.empty()) {
+        record_ratio(r.requests.values.back(), r.floor_requests.values.back(), r.requests_ratio);
         record_ratio(r.p50.values.back(), r.floor_p50.values.back(), r.p50_ratio);
         record_ratio(r.p99.values.back(), r.floor_p99.values.back(), r.p99_ratio);
     }

@@ -27,6 +27,8 @@ struct WineFloors {
 };
 
 struct WineFloorResults {
+    // tolvane-win piped, and the bare host: requests answered per second.
+    Series requests, floor_requests, requests_ratio;
     // tolvane-win piped, and the bare host: p50 and p99, µs.
     Series p50, p99, floor_p50, floor_p99, p50_ratio, p99_ratio;
     // tolvane-win in a console: p50, µs, beside the piped p50.

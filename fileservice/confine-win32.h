@@ -13,8 +13,8 @@ namespace tolvane {
 // extension; or a path in the device namespace (\\.\ or \\?\).
 bool names_dos_device(const char* name);
 
-// _findfirst and _findnext, the pattern's directory taken beneath the root as
-// names are. An entry that leads out of the root is listed with its name
+// _wfindfirst and _wfindnext, the pattern read as names are (UTF-8 where it
+// is valid UTF-8) and its directory taken beneath the root as names are. An entry that leads out of the root is listed with its name
 // only: no attributes, times or size.
 // What GetFileAttributesEx says of a name (its attributes, size and
 // FILETIME of the last write), taken beneath the root as names are; 0, or
@@ -26,7 +26,7 @@ struct confine_entry {
 };
 int confine_attributes(const char* name, confine_entry* entry);
 
-intptr_t confine_findfirst(const char* pattern, _finddata_t* entry);
-int confine_findnext(intptr_t handle, _finddata_t* entry);
+intptr_t confine_findfirst(const char* pattern, _wfinddata_t* entry);
+int confine_findnext(intptr_t handle, _wfinddata_t* entry);
 
 }  // namespace tolvane

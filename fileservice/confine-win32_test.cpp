@@ -17,6 +17,7 @@
 #include "fileservice/confine-win32.h"
 #include "fileservice/confine.h"
 #include "fileservice/find.h"
+#include "fileservice/wide_names-win32.h"
 
 namespace tolvane {
 
@@ -215,6 +216,42 @@ TEST_F(ConfineWin32, SearchesListTheRootWhereverThePatternClimbs) {
     EXPECT_NE(first, 0);
     EXPECT_TRUE(listing("NUL\\*", &first).empty());
     EXPECT_NE(first, 0);
+}
+
+// A UTF-8 name is the file by that name, made, opened, renamed, found (in
+// UTF-8) and removed; a name that is not UTF-8 is read in the ANSI code
+// page, and where that page has the same letters it is the same file.
+TEST_F(ConfineWin32, Utf8NamesAreTheFilesOfThoseNames) {
+    const std::string ete = "\xC3\xA9t\xC3\xA9.txt";  // été.txt
+    const std::string check = "\xE2\x9C\x93";           // ✓
+    FILE* f = open(ete, "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("summer", f);
+    std::fclose(f);
+    EXPECT_NE(GetFileAttributesW((wide_name(kRoot.c_str()) + L"\\\x00E9t\x00E9.txt").c_str()),
+              INVALID_FILE_ATTRIBUTES)
+        << "the file's own name is \"\u00e9t\u00e9.txt\"";
+    EXPECT_EQ(read_beneath(ete), "summer");
+    EXPECT_EQ(listing("*.txt").count(ete), 1u) << "found by its UTF-8 name";
+    EXPECT_EQ(listing("\xC3\xA9*").size(), 1u) << "a UTF-8 pattern";
+    EXPECT_EQ(confine_rename(ete.c_str(), (check + ".txt").c_str()), 0);
+    EXPECT_EQ(read_beneath(check + ".txt"), "summer");
+    if (wide_name("\xE9") == L"\x00E9") {  // Windows-1252 and its kin
+        EXPECT_EQ(confine_rename((check + ".txt").c_str(), "\xE9t\xE9.txt"), 0);
+        EXPECT_EQ(read_beneath(ete), "summer") << "the ANSI name is the same file";
+    } else {
+        EXPECT_EQ(confine_rename((check + ".txt").c_str(), ete.c_str()), 0);
+    }
+    EXPECT_EQ(confine_remove(ete.c_str()), 0);
+    EXPECT_EQ(read_beneath(ete), "-");
+    confine_open_root(nullptr);
+    const std::string bare = "confine-\xC3\xA9t\xC3\xA9.txt";  // and without a root
+    f = confine_fopen(bare.c_str(), "w", open_mode_parse("w"));
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    EXPECT_NE(GetFileAttributesW(L"confine-\x00E9t\x00E9.txt"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(confine_remove(bare.c_str()), 0);
+    EXPECT_EQ(GetFileAttributesW(L"confine-\x00E9t\x00E9.txt"), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(ConfineWin32, ARootThatIsNoDirectoryServesNothing) {

@@ -1,11 +1,12 @@
 // Directory search with the C run-time's own wildcard search, beneath the
-// service root when there is one.
+// service root when there is one; the names found go out in UTF-8.
 #include <io.h>
 
 #include <cstdint>
 
 #include "fileservice/confine-win32.h"
 #include "fileservice/find.h"
+#include "fileservice/wide_names-win32.h"
 
 namespace tolvane {
 
@@ -14,7 +15,7 @@ namespace {
 constexpr intptr_t NO_SEARCH = -1;
 
 intptr_t search_handle = NO_SEARCH;
-_finddata_t search_entry;
+_wfinddata_t search_entry;
 
 void fill_record(find_record* record) {
     *record = find_record{};
@@ -23,7 +24,7 @@ void fill_record(find_record* record) {
     record->time = static_cast<uint16_t>(when & 0xFFFF);
     record->date = static_cast<uint16_t>(when >> 16);
     record->size = static_cast<uint32_t>(search_entry.size);
-    find_record_set_name(record, search_entry.name);
+    find_record_set_name(record, utf8_name(search_entry.name).c_str());  // the name in UTF-8
 }
 
 }  // namespace

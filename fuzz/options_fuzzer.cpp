@@ -19,6 +19,7 @@
 #include "app/list.h"
 #include "app/options.h"
 #include "app/scan.h"
+#include "base/keyboard.h"
 #include "base/line.h"
 #include "base/serial_lines.h"
 #include "base/settings.h"
@@ -77,6 +78,7 @@ bool line_open(const line_settings& settings) { return line_opens && !settings.d
 void line_close() {}
 long line_speed() { return 115200; }
 void term_loop(session&, bool) {}
+void keyboard_use(key_form) {}
 void term_say_timed_out() {}
 void commands_start(const settings&) {}
 unsigned long line_reads() { return 0; }

@@ -45,6 +45,8 @@ void restore_console() { keyboard_release(); }
 // termios rather than termio, so that every flag comes back exactly.
 const unsigned char KEYBOARD_BACKSPACE = 0x7F;
 
+void keyboard_use(key_form) {}
+
 void keyboard_take() {
     if (!isatty(STDIN_FILENO)) return;  // keys piped in: nothing to set
     if (tcgetattr(STDIN_FILENO, &saved_console_settings) != 0) {

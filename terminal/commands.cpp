@@ -170,8 +170,9 @@ void statistics() {
                   seconds / 3600, seconds / 60 % 60, seconds % 60, s.bytes_from_line, s.bytes_to_line, s.requests);
 }
 
+// Both programs' drivers raise DTR and RTS when they open a port.
 std::string level_text(line_level level) {
-    return level == line_level::keep ? "as the driver has it" : std::string("held ") + on_off(level == line_level::on);
+    return level == line_level::keep ? "raised at open" : std::string("held ") + on_off(level == line_level::on);
 }
 
 void show_settings() {

@@ -94,6 +94,7 @@ void report() {
     settings.device = "/dev/board";
     if (!line_open(settings)) std::abort();
     term_loop(s, false);
+    std::abort();  // the loop ends the program itself
 }
 
 // What a request looks like from the board, its STX first.

@@ -78,8 +78,8 @@ const Case CASES[] = {
      "^since the start \\(0:00:0\\d\\): 0 bytes from the line, 50 to it, 0 requests served\r\n$", {}, -1},
     {"Ctrl-T c: the settings in force", State::running, {"-p", "--hex", "--map", "ocrnl,INLCRNL", "--pulse", "rts"},
      {CTRL_T, 'c'}, {},
-     "^line: {line}, 115200 Baud 8N1, no flow control\r\nmodem lines: DTR as the driver has it, RTS as the driver "
-     "has it, reset pulse RTS 100 ms\r\nfiles: the host's, read-only\r\nview: maps INLCRNL,OCRNL, timestamps "
+     "^line: {line}, 115200 Baud 8N1, no flow control\r\nmodem lines: DTR raised at open, RTS raised at open, "
+     "reset pulse RTS 100 ms\r\nfiles: the host's, read-only\r\nview: maps INLCRNL,OCRNL, timestamps "
      "off, hex view on, local echo off\r\nlog: none; command key Ctrl-T\r\n$",
      {}, -1},
     {"Ctrl-T v: the version", State::running, {}, {CTRL_T, 'v'}, {}, "^tolvane \\d+\\.\\d+ \\(.+\\)\r\n$", {}, -1},

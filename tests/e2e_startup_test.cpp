@@ -99,6 +99,7 @@ TEST(Startup, ScannerErrorsPrintMessageAndUsageAndSendNothing) {
         {{"-q", "-c", "{line}", "--config"}, "option requires an argument -- --config"},
         {{"-q", "-c", "{line}", "--dtr", "1"}, "option needs on or off -- --dtr"},
         {{"-q", "-c", "{line}", "--rts="}, "option needs on or off -- --rts"},
+        {{"-q", "-c", "{line}", "--keys", "ansi"}, "option needs vt or getch -- --keys"},
         {{"-q", "-c", "{line}", "--rts"}, "option requires an argument -- --rts"},
         {{"-q", "-c", "{line}", "--pulse", "cts"}, "option needs dtr or rts[:MS], MS up to 60000 -- --pulse"},
         {{"-q", "-c", "{line}", "--pulse", "rts:"}, "option needs dtr or rts[:MS], MS up to 60000 -- --pulse"},

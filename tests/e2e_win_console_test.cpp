@@ -74,6 +74,33 @@ TEST_F(WinConsole, SendsKeysAsGetchGivesThemAndCharactersAsUtf8) {
     EXPECT_EQ(pane_exit_status(pane), 0);
 }
 
+// --keys vt: the keys a Linux or U-Boot shell understands, as tolvane sends
+// them from a terminal; characters as before.
+TEST(WinConsoleKeys, VtSendsWhatXtermSends) {
+    const std::string dir = scratch_dir("win-console-keys");
+    Line line = line_open(55);
+    Pane pane = pane_start({"-c", "COM55", "--keys", "vt"}, dir);
+    ASSERT_TRUE(pane_started(pane)) << pane_text(pane);
+    ASSERT_EQ(hex(line_read(line, 50)), hex(reset_sequence()));
+    const struct {
+        const char* key;  // a tmux key name
+        const char* line;
+    } cases[] = {
+        // (Wine's console takes no Home or End from tmux: the unit tests have those.)
+        {"Up", "1B 5B 41 "},      {"Left", "1B 5B 44 "},      {"DC", "1B 5B 33 7E "},
+        {"PPage", "1B 5B 35 7E "}, {"F1", "1B 4F 50 "},       {"F5", "1B 5B 31 35 7E "},
+        {"F12", "1B 5B 32 34 7E "}, {"BTab", "1B 5B 5A "},   {"M-x", "1B 78 "},     {"a", "61 "},
+    };
+    for (const auto& c : cases) {
+        pane_keys(pane, {c.key});
+        EXPECT_EQ(hex(line_drain(line, 700)), c.line) << c.key;
+    }
+    pane_keys(pane, {"C-q"});
+    EXPECT_EQ(pane_exit_status(pane), 0);
+    pane_close(pane);
+    line_close(line);
+}
+
 // The console's code pages and mode can only be looked at from within it:
 // the unit test that does, run in a pane (elsewhere it has no console).
 TEST(WinConsoleSession, IsUtf8WhileTakenAndAsItWasAfter) {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <set>
 #include <sstream>
+#include <vector>
 
 #include "client/hostfs.h"
 #include "tests/win_harness.h"
@@ -155,6 +156,63 @@ TEST_F(WinFileService, FindsWithTheRunTimesWildcards) {
     const std::string out = printed();
     EXPECT_NE(out.find("findfirst(*.txt,16) = 0 "), std::string::npos) << out;
     EXPECT_NE(out.find("findfirst(*.none,0) = 1 "), std::string::npos) << out;
+}
+
+// A UTF-8 name is the host's file by that name: made, opened, found and
+// removed so; a file the host named is opened by its UTF-8 name.
+TEST_F(WinFileService, Utf8NamesAreTheHostsNames) {
+    const std::string ete = "\xC3\xA9t\xC3\xA9.txt";  // été.txt
+    host_file f = host_fopen(ete.c_str(), "wb");
+    ASSERT_NE(f, 0u);
+    EXPECT_EQ(host_fputs("summer", f), 0);
+    EXPECT_EQ(host_fclose(f), 0);
+    EXPECT_EQ(file_text(dir + "/" + ete), "summer");
+    std::ofstream(dir + "/\xC3\xA7" "a.txt") << "host";  // ça.txt
+    f = host_fopen("\xC3\xA7" "a.txt", "rb");
+    ASSERT_NE(f, 0u);
+    char buf[8] = {};
+    EXPECT_EQ(host_fread(buf, 4, f), 4);
+    EXPECT_EQ(std::string(buf, 4), "host");
+    EXPECT_EQ(host_fclose(f), 0);
+    std::set<std::string> names;
+    host_find_record r{};
+    for (int result = host_findfirst("*.txt", 0, &r); result == 0; result = host_findnext(&r)) names.insert(r.name);
+    EXPECT_EQ(names, (std::set<std::string>{ete, "\xC3\xA7" "a.txt"}));
+    EXPECT_EQ(host_remove(ete.c_str()), 0);
+    EXPECT_FALSE(exists(dir + "/" + ete));
+}
+
+// Modes are the target's: without b the run-time's text mode, which writes
+// LF as CR LF and reads CR LF as LF (tolvane has no text mode).
+TEST_F(WinFileService, ModesAreKeptAsSent) {
+    host_file f = host_fopen("text.txt", "w");
+    ASSERT_NE(f, 0u);
+    EXPECT_EQ(host_fputs("a\nb\n", f), 0);
+    EXPECT_EQ(host_fclose(f), 0);
+    EXPECT_EQ(file_text(dir + "/text.txt"), "a\r\nb\r\n");
+    f = host_fopen("text.txt", "r");
+    ASSERT_NE(f, 0u);
+    char buf[8] = {};
+    EXPECT_EQ(host_fread(buf, 8, f), 4);
+    EXPECT_EQ(std::string(buf, 4), "a\nb\n");
+    EXPECT_EQ(host_fclose(f), 0);
+}
+
+// As many streams open at once as the target's library can hold on POSIX.
+TEST_F(WinFileService, AThousandStreamsOpenAtOnce) {
+    std::vector<host_file> open;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string name = "s" + std::to_string(i);
+        const host_file f = host_fopen(name.c_str(), "wb");
+        if (f == 0) break;
+        open.push_back(f);
+        if (i % 100 == 99) output_collect(run, 10);  // the trace's pipe never fills
+    }
+    EXPECT_EQ(open.size(), 1000u);
+    for (size_t i = 0; i < open.size(); ++i) {
+        EXPECT_EQ(host_fclose(open[i]), 0);
+        if (i % 100 == 99) output_collect(run, 10);
+    }
 }
 
 TEST_F(WinFileService, BadArgumentsFromTheTargetFailWithoutEndingTheProgram) {

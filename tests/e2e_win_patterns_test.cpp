@@ -65,6 +65,9 @@ TEST(WinPatterns, AreTakenRefusedAndMatchedAsInTolvane) {
         {"x{,2}y", "xxy", MATCHED},
         {"(ok|fine)$", "all fine", MATCHED},
         {"(a|)b", "b", MATCHED},
+        // UTF-8 on the command line, as the board sends it.
+        {"caf\xC3\xA9 \xE2\x9C\x93 ok", "caf\xC3\xA9 \xE2\x9C\x93 ok", MATCHED},
+        {"caf\xC3\xA9 ok", "cafe ok", NOT_MATCHED},
         // Refused by both, with the same reason.
         {"(", "", REFUSED},
         {"(a)\\1", "", REFUSED},

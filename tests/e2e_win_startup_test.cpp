@@ -43,6 +43,10 @@ TEST(WinStartup, QuitSendsResetAndCommandWords) {
         {{"-q", "-c", "COM41", "a\x02" "b"}, "a\x10\x02" "b \r"},
         {{"-q", "-c", "COM41", long_word}, long_word + " \r"},
         {{"-q", "-c", "\\\\.\\COM41", "x"}, "x \r"},  // the port's device path
+        {{"-q", "-c", "COM41:", "x"}, "x \r"},
+        // The command line in UTF-8, as tolvane takes it: words, then --send.
+        {{"-q", "-c", "COM41", "--send", "caf\xC3\xA9 \xE2\x9C\x93\\r", "caf\xC3\xA9\xE2\x9C\x93"},
+         "caf\xC3\xA9\xE2\x9C\x93 \rcaf\xC3\xA9 \xE2\x9C\x93\r"},
     };
     for (const auto& c : cases) {
         Line line = line_open(41);
@@ -97,8 +101,8 @@ TEST(WinStartup, ScannerErrorsPrintMessageAndTheWindowsUsage) {
 }
 
 TEST(WinStartup, PortsThatCannotBeOpenedExitWith255) {
-    // /dev/ttyS0 names port 0; COM47 is mapped to nothing in this prefix.
-    Program com0 = start({"-q", "-c", "/dev/ttyS0"});
+    // COM0 and COM47 are mapped to nothing in this prefix.
+    Program com0 = start({"-q", "-c", "COM0"});
     EXPECT_EQ(finish(com0), 255);
     Program missing = start({"-q", "-c", "COM47"});
     EXPECT_EQ(finish(missing), 255);
@@ -115,6 +119,14 @@ TEST(WinStartup, PortsThatCannotBeOpenedExitWith255) {
     EXPECT_EQ(m0[1], "0");
     EXPECT_EQ(m47[1], "47");
     EXPECT_EQ(m0[2], m47[2]) << "both: the system's text for a port that is not there";
+
+    // A name that is no port's is refused by that name.
+    for (const char* device : {"/dev/ttyS4", "C:\\x"}) {
+        Program run = start({"-q", "-c", device});
+        EXPECT_EQ(finish(run), 255) << device;
+        EXPECT_EQ(dos_newlines_to_unix(run.errors),
+                  std::string("open ") + device + ": not a COM port (COM3, com3, 3 or \\\\.\\COM3)\n");
+    }
 }
 
 // As in tolvane: below 300 Baud the port is not opened, and nothing is sent.

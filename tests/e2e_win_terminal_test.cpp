@@ -73,7 +73,11 @@ TEST_F(WinTerminal, TheCommandKey) {
     EXPECT_TRUE(pane_wait_for(pane, "tolvane 1.0 (")) << pane_text(pane);
     pane_keys(pane, {"C-t"});
     EXPECT_EQ(typed("L"), "");
-    EXPECT_TRUE(pane_wait_for(pane, "COM45: 115200 Baud 8N1, no flow control; DTR off, RTS on")) << pane_text(pane);
+    // DTR and RTS raised at open, as Linux does; Ctrl-T c says the same.
+    EXPECT_TRUE(pane_wait_for(pane, "COM45: 115200 Baud 8N1, no flow control; DTR on, RTS on")) << pane_text(pane);
+    pane_keys(pane, {"C-t"});
+    EXPECT_EQ(typed("c"), "");
+    EXPECT_TRUE(pane_wait_for(pane, "modem lines: DTR raised at open, RTS raised at open")) << pane_text(pane);
     EXPECT_EQ(typed("x"), "78 ");
     pane_keys(pane, {"C-t"});
     EXPECT_EQ(typed("q"), "");

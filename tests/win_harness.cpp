@@ -315,6 +315,22 @@ double process_cpu_seconds(pid_t pid) {
     return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
+// Whether a process is the Wine server of this run's prefix: it works in
+// its directory server-DEV-INODE, the prefix's device and inode in hex.
+bool serves_our_prefix(pid_t pid) {
+    struct stat st;
+    if (stat(kPrefix.c_str(), &st) != 0) return false;
+    char suffix[64];
+    std::snprintf(suffix, sizeof suffix, "/server-%llx-%llx", static_cast<unsigned long long>(st.st_dev),
+                  static_cast<unsigned long long>(st.st_ino));
+    char cwd[4096];
+    const ssize_t n = readlink(("/proc/" + std::to_string(pid) + "/cwd").c_str(), cwd, sizeof cwd - 1);
+    if (n <= 0) return false;
+    const std::string where(cwd, static_cast<size_t>(n));
+    const std::string end(suffix);
+    return where.size() >= end.size() && where.compare(where.size() - end.size(), end.size(), end) == 0;
+}
+
 }  // namespace
 
 double cpu_seconds(const Program& run) {
@@ -326,7 +342,8 @@ double cpu_seconds(const Program& run) {
         if (pid <= 0) continue;
         std::ifstream comm("/proc/" + std::to_string(pid) + "/comm");
         std::string name;
-        if (std::getline(comm, name) && name.rfind("wineserver", 0) == 0) total += process_cpu_seconds(pid);
+        if (std::getline(comm, name) && name.rfind("wineserver", 0) == 0 && serves_our_prefix(pid))
+            total += process_cpu_seconds(pid);
     }
     closedir(proc);
     return total;

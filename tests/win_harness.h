@@ -97,7 +97,8 @@ void pane_close(Pane& pane);
 
 std::string dos_newlines_to_unix(std::string s);
 
-// CPU seconds used so far by the program and by the Wine server.
+// CPU seconds used so far by the program and by the Wine server of its
+// prefix (not the other prefixes' servers on the machine).
 double cpu_seconds(const Program& run);
 
 std::string exe_path();                            // the program, as a Linux path

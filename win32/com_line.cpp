@@ -27,6 +27,8 @@ constexpr char XON = 0x11;
 constexpr char XOFF = 0x13;
 // The slowest rate tolvane takes, on either system.
 constexpr long COM_SPEED_MIN = 300;
+// Beyond any port number Windows gives (255): no port, and no overflow.
+constexpr long COM_PORT_MAX = 9999;
 
 class com_line : public overlapped_line {
 public:
@@ -120,8 +122,6 @@ BYTE com_parity(parity_kind parity) {
     return NOPARITY;
 }
 
-bool is_c_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
 line_transport* refuse(open_outcome* outcome, DWORD error, const char* name) {
     outcome->result = error == ERROR_FILE_NOT_FOUND ? open_result::absent : open_result::failed;
     outcome->message = com_open_error(name, error);
@@ -148,7 +148,7 @@ DCB com_settings(const line_settings& line) {
     dcb.fParity = 0;  // parity is sent, not checked: a byte that came with an error is shown as it came
     dcb.fOutxCtsFlow = hard;
     dcb.fOutxDsrFlow = 0;
-    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;  // raised, as POSIX drivers do at open
     dcb.fDsrSensitivity = 0;
     dcb.fTXContinueOnXoff = soft;
     dcb.fOutX = soft;
@@ -182,10 +182,20 @@ int com_port_number(const char* device) {
     // The device path a port is opened by, \\.\COM12 (either slash).
     const auto slash = [](char c) { return c == '\\' || c == '/'; };
     if (slash(device[0]) && slash(device[1]) && device[2] == '.' && slash(device[3])) device += 4;
-    while (is_c_letter(*device)) ++device;
-    // As atoi reads it, but held to the range instead of overflowing (long
-    // is as wide as int here).
-    return static_cast<int>(std::strtol(device, nullptr, 10));
+    if (_strnicmp(device, "COM", 3) == 0) device += 3;
+    const char* digits = device;
+    long number = 0;
+    for (; *device >= '0' && *device <= '9'; ++device) {
+        number = number * 10 + (*device - '0');
+        if (number > COM_PORT_MAX) return -1;
+    }
+    if (device == digits) return -1;
+    if (*device == ':') ++device;
+    return *device != '\0' ? -1 : static_cast<int>(number);
+}
+
+std::string com_not_a_port(const char* device) {
+    return std::string("open ") + device + ": not a COM port (COM3, com3, 3 or \\\\.\\COM3)\n";
 }
 
 std::string com_open_error(const char* port_name, DWORD error) {
@@ -204,8 +214,14 @@ line_transport* device_transport_open(const line_settings& settings, bool first,
         outcome->message = std::to_string(settings.baud) + " Baud not supported\n";
         return nullptr;
     }
+    const int number = com_port_number(settings.device.c_str());
+    if (number < 0) {
+        outcome->result = open_result::failed;
+        outcome->message = com_not_a_port(settings.device.c_str());
+        return nullptr;
+    }
     char name[24];
-    std::snprintf(name, sizeof name, "COM%d", com_port_number(settings.device.c_str()));
+    std::snprintf(name, sizeof name, "COM%d", number);
     // Only COM1..COM9 are known by their bare names; the device path reaches
     // every port.
     char path[32];

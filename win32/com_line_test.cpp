@@ -18,20 +18,20 @@ TEST(ComSettings, AreThoseTheLineNeeds) {
         parity_kind parity;
         int stop_bits;
         flow_kind flow;
-        // The flag bits as one word: binary, CTS flow, XON/XOFF, the RTS
-        // control, abort on error.
+        // The flag bits as one word: binary, CTS flow, DTR on, XON/XOFF,
+        // the RTS control, abort on error.
         DWORD flags;
         BYTE byte_size, parity_code, stop_code;
         WORD xon_limit;
         char xon, xoff;
     } cases[] = {
-        {"8N1, no flow control", 8, parity_kind::none, 1, flow_kind::none, 0x5001, 8, NOPARITY, ONESTOPBIT, 0, 0, 0},
-        {"hard", 8, parity_kind::none, 1, flow_kind::hard, 0x6005, 8, NOPARITY, ONESTOPBIT, 0, 0, 0},
-        {"soft", 8, parity_kind::none, 1, flow_kind::soft, 0x5381, 8, NOPARITY, ONESTOPBIT, 7500, 0x11, 0x13},
-        {"7E2", 7, parity_kind::even, 2, flow_kind::none, 0x5001, 7, EVENPARITY, TWOSTOPBITS, 0, 0, 0},
-        {"5O1", 5, parity_kind::odd, 1, flow_kind::none, 0x5001, 5, ODDPARITY, ONESTOPBIT, 0, 0, 0},
-        {"6M1", 6, parity_kind::mark, 1, flow_kind::none, 0x5001, 6, MARKPARITY, ONESTOPBIT, 0, 0, 0},
-        {"8S2", 8, parity_kind::space, 2, flow_kind::none, 0x5001, 8, SPACEPARITY, TWOSTOPBITS, 0, 0, 0},
+        {"8N1, no flow control", 8, parity_kind::none, 1, flow_kind::none, 0x5011, 8, NOPARITY, ONESTOPBIT, 0, 0, 0},
+        {"hard", 8, parity_kind::none, 1, flow_kind::hard, 0x6015, 8, NOPARITY, ONESTOPBIT, 0, 0, 0},
+        {"soft", 8, parity_kind::none, 1, flow_kind::soft, 0x5391, 8, NOPARITY, ONESTOPBIT, 7500, 0x11, 0x13},
+        {"7E2", 7, parity_kind::even, 2, flow_kind::none, 0x5011, 7, EVENPARITY, TWOSTOPBITS, 0, 0, 0},
+        {"5O1", 5, parity_kind::odd, 1, flow_kind::none, 0x5011, 5, ODDPARITY, ONESTOPBIT, 0, 0, 0},
+        {"6M1", 6, parity_kind::mark, 1, flow_kind::none, 0x5011, 6, MARKPARITY, ONESTOPBIT, 0, 0, 0},
+        {"8S2", 8, parity_kind::space, 2, flow_kind::none, 0x5011, 8, SPACEPARITY, TWOSTOPBITS, 0, 0, 0},
     };
     for (const Case& c : cases) {
         line_settings line;
@@ -90,25 +90,25 @@ TEST(ComSettings, WhatTheDriverLeftOutIsNamed) {
     }
 }
 
-TEST(ComPortNumber, SkipsLettersThenReadsTheNumber) {
-    EXPECT_EQ(com_port_number("com1"), 1);
-    EXPECT_EQ(com_port_number("COM1"), 1);
-    EXPECT_EQ(com_port_number("1"), 1);
-    EXPECT_EQ(com_port_number("COM12"), 12);
-    EXPECT_EQ(com_port_number("/dev/ttyS0"), 0);
-    EXPECT_EQ(com_port_number("COM"), 0);
-    EXPECT_EQ(com_port_number("COM 7"), 7);
-    EXPECT_EQ(com_port_number("com-3"), -3);
-    EXPECT_EQ(com_port_number("COM4x2"), 4);
-    // The device path, as Windows names ports above COM9.
-    EXPECT_EQ(com_port_number("\\\\.\\COM5"), 5);
-    EXPECT_EQ(com_port_number("//./com12"), 12);
-    EXPECT_EQ(com_port_number("\\\\?\\COM5"), 0) << "only the device path's own prefix";
+// A port's name and nothing else: a path, a word with a port's number in it
+// or a number too long for a port is no port (-1).
+TEST(ComPortNumber, TakesOnlyAPortsName) {
+    const struct {
+        const char* name;
+        int number;
+    } cases[] = {
+        {"com1", 1},          {"COM1", 1},          {"1", 1},        {"COM12", 12},         {"COM5:", 5},
+        {"com0", 0},          {"\\\\.\\COM5", 5},   {"//./com12", 12}, {"\\\\.\\COM7:", 7}, {"COM255", 255},
+        {"/dev/ttyS0", -1},   {"C:\\x", -1},       {"COM", -1},     {"COM:", -1},          {"COM 7", -1},
+        {"com-3", -1},        {"COM4x2", -1},       {"COM5::", -1},  {"", -1},              {"COM99999999999", -1},
+        {"\\\\?\\COM5", -1}, {"LPT1", -1},
+    };
+    for (const auto& c : cases) EXPECT_EQ(com_port_number(c.name), c.number) << c.name;
 }
 
 TEST(ComOpen, NamesThePortAndTheSystemsReasonWhenItCannot) {
     line_settings settings;
-    settings.device = "/dev/ttyS0";  // port number 0
+    settings.device = "COM0";  // no such port
     open_outcome outcome;
     EXPECT_EQ(device_transport_open(settings, true, &outcome), nullptr);
     const std::string out = outcome.message;
@@ -132,7 +132,7 @@ TEST(ComOpen, RatesBelow300AreRefusedBeforeTheOpen) {
     };
     for (const auto& c : cases) {
         line_settings settings;
-        settings.device = "/dev/ttyS0";
+        settings.device = "COM0";
         settings.baud = c.baud;
         open_outcome outcome;
         EXPECT_EQ(device_transport_open(settings, true, &outcome), nullptr);
@@ -140,6 +140,19 @@ TEST(ComOpen, RatesBelow300AreRefusedBeforeTheOpen) {
             EXPECT_EQ(outcome.result, open_result::failed) << c.baud;
         }
         EXPECT_EQ(outcome.message.rfind(c.said, 0), 0u) << outcome.message;
+    }
+}
+
+// A name that is no port's is refused by that name, for good (-w does not
+// wait for it), before any open.
+TEST(ComOpen, ANameThatIsNoPortIsRefusedByName) {
+    for (const char* device : {"/dev/ttyS4", "C:\\x"}) {
+        line_settings settings;
+        settings.device = device;
+        open_outcome outcome;
+        EXPECT_EQ(device_transport_open(settings, true, &outcome), nullptr);
+        EXPECT_EQ(outcome.result, open_result::failed) << device;
+        EXPECT_EQ(outcome.message, std::string("open ") + device + ": not a COM port (COM3, com3, 3 or \\\\.\\COM3)\n");
     }
 }
 

@@ -125,6 +125,9 @@ void read_console_keys() {
 // the console hands it over as the byte 0x03.
 const unsigned char KEYBOARD_BACKSPACE = 0x08;
 
+// The Ctrl-C handler's thread never looks at the form.
+void keyboard_use(key_form form) { key_reader.use(form); }
+
 void keyboard_take() {
     if (input_mode_changed) return;
     console_in = GetStdHandle(STD_INPUT_HANDLE);

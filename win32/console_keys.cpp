@@ -1,6 +1,7 @@
 #include "win32/console_keys.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace tolvane {
@@ -144,6 +145,57 @@ size_t put_character(key_decoder* decoder, wchar_t c, unsigned char* codes) {
     return put_utf8(c, codes);
 }
 
+// A key as xterm sends it: ESC [ and the final letter (ESC O for F1 to F4
+// without a modifier), or ESC [, a number and ~; a modifier goes in as
+// ";M" before the end, M being 1 + Shift 1 + Alt 2 + Ctrl 4.
+struct vt_key {
+    WORD virtual_key;
+    unsigned char number;  // before ~; 0: the final letter alone
+    char final;
+};
+
+constexpr vt_key VT_KEYS[] = {
+    {VK_UP, 0, 'A'},     {VK_DOWN, 0, 'B'},   {VK_RIGHT, 0, 'C'},  {VK_LEFT, 0, 'D'},   {VK_HOME, 0, 'H'},
+    {VK_END, 0, 'F'},    {VK_INSERT, 2, '~'}, {VK_DELETE, 3, '~'}, {VK_PRIOR, 5, '~'},  {VK_NEXT, 6, '~'},
+    {VK_F1, 0, 'P'},     {VK_F2, 0, 'Q'},     {VK_F3, 0, 'R'},     {VK_F4, 0, 'S'},     {VK_F5, 15, '~'},
+    {VK_F6, 17, '~'},    {VK_F7, 18, '~'},    {VK_F8, 19, '~'},    {VK_F9, 20, '~'},    {VK_F10, 21, '~'},
+    {VK_F11, 23, '~'},   {VK_F12, 24, '~'},
+};
+
+size_t put_vt(const vt_key& key, int modifier, unsigned char* codes) {
+    char text[KEY_CODES_MAX + 1];
+    const bool f1_to_f4 = key.virtual_key >= VK_F1 && key.virtual_key <= VK_F4;
+    int n;
+    if (modifier == 1 && key.number == 0)
+        n = std::snprintf(text, sizeof text, "\x1b%c%c", f1_to_f4 ? 'O' : '[', key.final);
+    else if (modifier == 1)
+        n = std::snprintf(text, sizeof text, "\x1b[%d~", key.number);
+    else
+        n = std::snprintf(text, sizeof text, "\x1b[%d;%d%c", key.number == 0 ? 1 : key.number, modifier, key.final);
+    if (n <= 0 || n > static_cast<int>(KEY_CODES_MAX)) return 0;
+    std::memcpy(codes, text, static_cast<size_t>(n));
+    return static_cast<size_t>(n);
+}
+
+// The keys the vt form gives otherwise than _getch; 0 for the others.
+size_t vt_codes(key_decoder* decoder, const KEY_EVENT_RECORD& key, bool alt, bool ctrl, bool shift,
+                unsigned char* codes) {
+    const int modifier = 1 + (shift ? 1 : 0) + (alt ? 2 : 0) + (ctrl ? 4 : 0);
+    for (const vt_key& vt : VT_KEYS)
+        if (vt.virtual_key == key.wVirtualKeyCode) return put_vt(vt, modifier, codes);
+    const wchar_t c = key.uChar.UnicodeChar;
+    if (key.wVirtualKeyCode == VK_TAB && shift && !alt && !ctrl) {
+        std::memcpy(codes, "\x1b[Z", 3);
+        return 3;
+    }
+    if (alt && !ctrl && c != 0) {
+        codes[0] = 0x1B;
+        const size_t n = put_character(decoder, c, codes + 1);
+        return n == 0 ? 0 : n + 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 size_t console_key_codes(key_decoder* decoder, const KEY_EVENT_RECORD& key, unsigned char codes[KEY_CODES_MAX]) {
@@ -154,6 +206,10 @@ size_t console_key_codes(key_decoder* decoder, const KEY_EVENT_RECORD& key, unsi
     const bool alt = state & (LEFT_ALT_PRESSED | RIGHT_ALT_PRESSED);
     const bool ctrl = state & (LEFT_CTRL_PRESSED | RIGHT_CTRL_PRESSED);
     const bool shift = state & SHIFT_PRESSED;
+    if (decoder->form == key_form::vt) {
+        const size_t n = vt_codes(decoder, key, alt, ctrl, shift, codes);
+        if (n > 0 || (alt && !ctrl && c != 0)) return n;
+    }
     if (!(alt && ctrl && c != 0)) {  // AltGr gives its character
         const getch_code code = code_for(key.wVirtualKeyCode, alt, ctrl, shift);
         // The console's character wins, unless the key is one _getch gives

@@ -2,8 +2,11 @@
 // once; a pipe, which may have nobody reading it, and a console, which
 // stops taking text while someone selects in its window, are written by a
 // thread of their own, so that the program's one thread never waits for
-// them (and reads the line meanwhile): a block is handed over while the
-// thread is idle, and the wait sees the thread become idle again.
+// them (and reads the line meanwhile). The thread has two blocks: it
+// writes one while the program fills the other, so that it never waits
+// for the program between blocks (under Wine a handover is a round trip of
+// the loop through the server, as long as a console takes for a block);
+// with both full the program waits for one to be written.
 //
 // A console is UTF-8 for the session, with virtual-terminal processing
 // where it has it, and gets its code pages and mode back on every way out.
@@ -78,12 +81,22 @@ void take_screen_mode() {
 struct block_writer {
     HANDLE out = nullptr;
     bool threaded = false;
-    HANDLE wake = nullptr;  // auto reset: a block to write
-    HANDLE idle = nullptr;  // manual reset: the thread takes a block
-    std::array<unsigned char, 16384> block{};
-    // The block's size while the thread is at it, 0 while it is idle: read
-    // without asking the system, as often as the loop likes.
+    HANDLE wake = nullptr;        // auto reset: a block to write
+    HANDLE room = nullptr;        // manual reset: a block free that the program waits for
+    HANDLE block_done = nullptr;  // auto reset: a block written, for the ways out
+    static constexpr size_t SLOTS = 2;
+    std::array<std::array<unsigned char, CONSOLE_BLOCK>, SLOTS> blocks{};
+    std::array<size_t, SLOTS> sizes{};
+    // Blocks filled and written so far: the program counts the one, the
+    // thread the other; their difference is the blocks on their way.
+    std::atomic<unsigned long> filled{0};
+    std::atomic<unsigned long> drained{0};
+    // The bytes on their way, read without asking the system, as often as
+    // the loop likes.
     std::atomic<size_t> in_flight{0};
+    // The program has bytes and found no block free: set and cleared by the
+    // program only, read by the thread.
+    std::atomic<bool> wanted{false};
     std::atomic<bool> failed{false};
 };
 block_writer writer;
@@ -104,15 +117,21 @@ long write_console(const unsigned char* bytes, size_t count);
 
 bool to_console() { return session.taken && session.screen == writer.out; }
 
+bool block_free() { return writer.filled - writer.drained < block_writer::SLOTS; }
+
 DWORD WINAPI write_blocks(void*) {
     for (;;) {
-        WaitForSingleObject(writer.wake, INFINITE);
-        const size_t size = writer.in_flight;
-        const bool written = to_console() ? write_console(writer.block.data(), size) == static_cast<long>(size)
-                                          : write_all(writer.out, writer.block.data(), size);
+        while (writer.filled == writer.drained) WaitForSingleObject(writer.wake, INFINITE);
+        const size_t slot = writer.drained % block_writer::SLOTS;
+        const size_t size = writer.sizes[slot];
+        const unsigned char* bytes = writer.blocks[slot].data();
+        const bool written = to_console() ? write_console(bytes, size) == static_cast<long>(size)
+                                          : write_all(writer.out, bytes, size);
         if (!written) writer.failed = true;
-        writer.in_flight = 0;
-        SetEvent(writer.idle);
+        writer.in_flight -= size;
+        ++writer.drained;
+        if (writer.wanted) SetEvent(writer.room);  // the program clears wanted
+        SetEvent(writer.block_done);
     }
 }
 
@@ -120,8 +139,9 @@ DWORD WINAPI write_blocks(void*) {
 bool start_writer() {
     if (writer.wake != nullptr) return true;
     writer.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    writer.idle = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-    if (writer.wake == nullptr || writer.idle == nullptr) return false;
+    writer.room = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    writer.block_done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (writer.wake == nullptr || writer.room == nullptr || writer.block_done == nullptr) return false;
     const HANDLE thread = CreateThread(nullptr, 0, write_blocks, nullptr, 0, nullptr);
     if (thread == nullptr) return false;
     CloseHandle(thread);
@@ -198,9 +218,11 @@ void console_give_back() {
 
 const bool console_text_crlf = true;
 
-// Signalled while the writer is idle: with bytes queued, the wait then
-// returns at once and the next flush hands them over.
-HANDLE console_output_event() { return writer.threaded ? writer.idle : nullptr; }
+// Signalled once a block is free again for the bytes the program could
+// not hand over: the wait then returns and the next flush hands them over.
+// None while the program waits for no block, so that a signal left over
+// from a race never wakes the wait again and again.
+HANDLE console_output_event() { return writer.threaded && writer.wanted ? writer.room : nullptr; }
 
 size_t console_out_in_flight() { return writer.in_flight; }
 
@@ -210,11 +232,20 @@ long console_write_out(const unsigned char* bytes, size_t count) {
     if (!writer.threaded && to_console()) return write_console(bytes, count);
     if (!writer.threaded) return write_all(writer.out, bytes, count) ? static_cast<long>(count) : -1;
     if (writer.failed) return -1;
-    if (writer_busy()) return 0;
-    const size_t size = std::min(count, writer.block.size());
-    std::copy_n(bytes, size, writer.block.begin());
-    ResetEvent(writer.idle);
-    writer.in_flight = size;
+    if (!block_free()) {
+        // Asked before looking again: a block the thread frees from here
+        // on signals the room.
+        ResetEvent(writer.room);
+        writer.wanted = true;
+        if (!block_free()) return 0;
+    }
+    writer.wanted = false;
+    const size_t slot = writer.filled % block_writer::SLOTS;
+    const size_t size = std::min(count, CONSOLE_BLOCK);
+    std::copy_n(bytes, size, writer.blocks[slot].begin());
+    writer.sizes[slot] = size;
+    writer.in_flight += size;
+    ++writer.filled;
     SetEvent(writer.wake);
     return static_cast<long>(size);
 }
@@ -244,11 +275,12 @@ void log_file_close() {
     log_file = nullptr;
 }
 
+// The ways out wait for the next block written (or one written since they
+// last looked).
 void console_wait_writable(bool screen, bool, deadline until) {
-    const HANDLE idle = screen && writer_busy() ? console_output_event() : nullptr;
-    if (idle == nullptr) return;
+    if (!screen || !writer.threaded || !writer_busy()) return;
     const int ms = until.left_ms();
-    WaitForSingleObject(idle, ms < 0 ? INFINITE : static_cast<DWORD>(ms));
+    WaitForSingleObject(writer.block_done, ms < 0 ? INFINITE : static_cast<DWORD>(ms));
 }
 
 }  // namespace tolvane

@@ -35,8 +35,9 @@ std::string hex(const std::string& bytes) {
 }
 
 // What a run of key events puts on the line, one decoder for all.
-std::string codes_of(const std::vector<KEY_EVENT_RECORD>& keys) {
+std::string codes_of(const std::vector<KEY_EVENT_RECORD>& keys, key_form form = key_form::getch) {
     key_decoder decoder;
+    decoder.form = form;
     std::string out;
     for (const KEY_EVENT_RECORD& k : keys) {
         unsigned char codes[KEY_CODES_MAX];
@@ -129,6 +130,51 @@ TEST(ConsoleKeyCodes, AreThoseGetchGives) {
     for (const auto& c : cases) {
         EXPECT_EQ(codes_of(c.keys), c.codes)
             << "virtual key " << c.keys[0].wVirtualKeyCode << ", character " << c.keys[0].uChar.UnicodeChar;
+    }
+}
+
+// --keys vt: the keys without a character as xterm sends them, modifiers
+// as ";M"; characters, Ctrl with letters and Enter as with getch.
+TEST(ConsoleKeyCodes, VtFormIsWhatXtermSends) {
+    const struct {
+        KEY_EVENT_RECORD key;
+        const char* codes;
+    } cases[] = {
+        {key(0, VK_UP), "1B 5B 41 "},
+        {key(0, VK_DOWN), "1B 5B 42 "},
+        {key(0, VK_RIGHT), "1B 5B 43 "},
+        {key(0, VK_LEFT), "1B 5B 44 "},
+        {key(0, VK_HOME), "1B 5B 48 "},
+        {key(0, VK_END), "1B 5B 46 "},
+        {key(0, VK_INSERT), "1B 5B 32 7E "},
+        {key(0, VK_DELETE), "1B 5B 33 7E "},
+        {key(0, VK_PRIOR), "1B 5B 35 7E "},
+        {key(0, VK_NEXT), "1B 5B 36 7E "},
+        {key(0, VK_F1), "1B 4F 50 "},
+        {key(0, VK_F4), "1B 4F 53 "},
+        {key(0, VK_F5), "1B 5B 31 35 7E "},
+        {key(0, VK_F10), "1B 5B 32 31 7E "},
+        {key(0, VK_F12), "1B 5B 32 34 7E "},
+        {key(0, VK_UP, CTRL), "1B 5B 31 3B 35 41 "},
+        {key(0, VK_LEFT, SHIFT), "1B 5B 31 3B 32 44 "},
+        {key(0, VK_F1, SHIFT), "1B 5B 31 3B 32 50 "},
+        {key(0, VK_DELETE, ALT), "1B 5B 33 3B 33 7E "},
+        {key(0, VK_F12, CTRL | ALT | SHIFT), "1B 5B 32 34 3B 38 7E "},
+        {key(0x09, VK_TAB, SHIFT), "1B 5B 5A "},
+        {key('x', 'X', ALT), "1B 78 "},
+        {key(0x00E4, 0xDE, ALT), "1B C3 A4 "},
+        // As with getch.
+        {key('a', 'A'), "61 "},
+        {key(0x09, VK_TAB), "09 "},
+        {key(0x03, 'C', CTRL), "03 "},
+        {key(0, VK_ESCAPE), "1B "},
+        {key(0, VK_RETURN), "0D "},
+        {key(0x20AC, 'E', ALT_GR), "E2 82 AC "},
+        {key(0, VK_SHIFT, SHIFT), ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(codes_of({c.key}, key_form::vt), c.codes)
+            << "virtual key " << c.key.wVirtualKeyCode << ", state " << c.key.dwControlKeyState;
     }
 }
 

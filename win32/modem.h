@@ -9,7 +9,7 @@
 namespace tolvane {
 
 // The DCB's DTR and RTS control for the levels asked for (--dtr, --rts);
-// what com_settings gives (DTR off, RTS on) for the others.
+// what com_settings gives (both on) for the others.
 void modem_dcb_levels(DCB* dcb, const line_settings& settings);
 
 // Right after the port is set up: the levels asked for and, at the first

@@ -15,9 +15,14 @@ add_library(tolvane_platform STATIC
 target_link_libraries(tolvane_platform PUBLIC tolvane_net tolvane_base setupapi cfgmgr32 ws2_32)
 
 # The Windows program: a COM port as the line, the C run-time's wildcard
-# search.
-add_executable(tolvane-win app/main-win32.cpp)
-target_link_libraries(tolvane-win PRIVATE tolvane_app)
+# search; its manifest makes UTF-8 its ANSI code page.
+enable_language(RC)
+file(WRITE "${CMAKE_BINARY_DIR}/tolvane-win.rc"
+  "1 24 \"${CMAKE_CURRENT_LIST_DIR}/tolvane-win.manifest\"\n")  # the program's manifest
+set_property(SOURCE "${CMAKE_BINARY_DIR}/tolvane-win.rc" APPEND PROPERTY OBJECT_DEPENDS
+  "${CMAKE_CURRENT_LIST_DIR}/tolvane-win.manifest")
+add_executable(tolvane-win "${CMAKE_BINARY_DIR}/tolvane-win.rc" app/main-win32.cpp)
+target_link_libraries(tolvane-win PRIVATE tolvane_app shell32)
 target_link_options(tolvane-win PRIVATE -static)
 install(TARGETS tolvane-win RUNTIME DESTINATION bin)
 
@@ -29,7 +34,8 @@ set(TOLVANE_PLATFORM_UNIT_TESTS
   win32/console_text_test.cpp
   win32/socket_test.cpp
   fileservice/confine-win32_test.cpp
-  fileservice/find-win32_test.cpp)
+  fileservice/find-win32_test.cpp
+  fileservice/wide_names-win32_test.cpp)
 
 # The floors make bench holds tolvane-win to under Wine (bench/): a bare
 # file-service host on a COM port, and a bare 16 KB console writer.
