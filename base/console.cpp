@@ -19,9 +19,12 @@
 namespace tolvane {
 
 unsigned wait_events_now(unsigned events) {
-    if (!(events & WAIT_TEXT)) return events;
+    const unsigned text = WAIT_TEXT | WAIT_HELD;
+    if (!(events & text)) return events;
     if (console_backed_up()) console_flush();
-    return console_backed_up() ? events : events | WAIT_INPUT;
+    if (console_backed_up()) return events & ~text;
+    if (events & WAIT_HELD) return (events & ~text) | WAIT_NOW;
+    return (events & ~text) | WAIT_INPUT;
 }
 
 namespace console_state {

@@ -61,7 +61,9 @@ bool poll_once(int fd, short line_events, deadline until) {
 void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
 bool wait_once(unsigned events, deadline until) {
-    return poll_once(line_fd(), poll_events(wait_events_now(events)), until);
+    events = wait_events_now(events);
+    if (events & WAIT_NOW) return false;
+    return poll_once(line_fd(), poll_events(events), until);
 }
 
 bool wait_line_only(unsigned events, deadline until) {

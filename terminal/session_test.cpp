@@ -123,6 +123,7 @@ bool wait_once(unsigned events, deadline until) {
     ++turn;
     for (const auto& [at, keys] : typed)
         if (at == turn) keys_add(reinterpret_cast<const unsigned char*>(keys.data()), keys.size());
+    if (events & WAIT_HELD) return false;  // this console always keeps up
     const bool input = (events & (WAIT_INPUT | WAIT_TEXT)) && !board->reads.empty();
     const bool output = events & WAIT_OUTPUT;
     if (!input && !output && until.is_never() && keys_queued() == 0) {

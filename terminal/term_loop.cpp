@@ -93,8 +93,12 @@ void term_loop(session& s, bool wait_when_gone) {
         // A read's data goes on as soon as the line takes more, even when
         // the queue went out whole.
         const bool output_waits = line_pending() > 0 || keys_wait || rpc_replying(s.files);
+        // Bytes in hand that the console held back go on once it keeps up
+        // (a request's STX in hand waits for the read's data to leave).
         const unsigned char* unused = nullptr;
-        const unsigned input = line_in_hand(&unused) > 0 ? 0u : demux_in_request(s) ? WAIT_INPUT : WAIT_TEXT;
+        const bool held = line_in_hand(&unused) > 0;
+        const unsigned input = held ? (rpc_replying(s.files) ? 0u : WAIT_HELD)
+                                    : demux_in_request(s) ? WAIT_INPUT : WAIT_TEXT;
         wait_once(input | (output_waits ? WAIT_OUTPUT : 0u), demux_patience(s));
         line_fill();
         if (line_buffered() == 0) demux_look_at_silence(s);

@@ -68,6 +68,7 @@ void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
 bool wait_once(unsigned events, deadline until) {
     events = wait_events_now(events);
+    if (events & WAIT_NOW) return false;
     overlapped_line* line = line_now();
     if (line) line->poll();
     // What the target said so far shows while we wait; what has arrived
