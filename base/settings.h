@@ -98,6 +98,13 @@ struct settings {
     std::string log_path;           // -l; empty: no log
     bool quit_after_send = false;   // -q
     bool no_erase = false;          // --no-erase: no backspaces at start
+    // --plain: a terminal only: no file service, no backspaces at start,
+    // keys and texts sent bare (0x02, 0x03, 0x10 without a DLE).
+    bool plain = false;
+    // --output-delay, --output-line-delay: ms after each byte sent, and
+    // after each CR, for a board without flow control; 0: none.
+    int output_delay_ms = 0;
+    int output_line_delay_ms = 0;
     std::vector<std::string> words;  // the command words, sent after the reset
 };
 
