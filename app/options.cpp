@@ -112,9 +112,9 @@ int get_long_option(int argc, char* const argv[], const long_option* table, int 
         }
         return option.id;
     }
-    fail("illegal option");
     const char* closest = closest_long_option(name, table, count);
-    if (opterr && closest) console_error("%s: did you mean --%s?\n", argv[0], closest);
+    if (closest == nullptr) return fail("illegal option");
+    if (opterr) console_error("%s: illegal option -- --%s (did you mean --%s?)\n", argv[0], name.c_str(), closest);
     return '?';
 }
 

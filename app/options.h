@@ -33,8 +33,8 @@ bool at_long_option(int argc, char* const argv[]);
 // Scans the long option at argv[optind]: returns its id with optarg set
 // (null when it has none), or '?' after printing "argv0: message --
 // --name" when opterr is set.
-// After an illegal one, "argv0: did you mean --closest?" follows when a
-// name is near enough to be meant.
+// An illegal one near enough to another's name says "(did you mean
+// --name?)" after it.
 int get_long_option(int argc, char* const argv[], const long_option* table, int count);
 // The name a mistyped long option was surely meant as: one it begins, or
 // one a few letters from it; null when none is near.
