@@ -80,7 +80,7 @@ const char* closest_long_option(const std::string& name, const long_option* tabl
         }
     }
     // Beyond a third of the name it is another word, not a slip.
-    const size_t allowed = std::max<size_t>(2, name.size() / 3);
+    const size_t allowed = std::max<size_t>(1, name.size() / 3);
     return best != nullptr && best_distance <= allowed ? best : nullptr;
 }
 

@@ -325,7 +325,7 @@ TEST(Startup, NothingSentUnaskedAndErrorsOnStandardError) {
          tolvane_path() + ": /dev/ttyUSB97 is a line, not a word for the board: use -c /dev/ttyUSB97\n"},
         {"--plain sends no reset", {"-q", "--plain", "-c", "{line}"}, 0, "", "", ""},
         {"--plain sends words and texts bare", {"-q", "--plain", "--send", "\\x02\\x03\\x10", "-c", "{line}", "a\x03"},
-         0, std::string("a\x03 \r\x02\x03\x10", 8), "", ""},
+         0, std::string("a\x03 \r\x02\x03\x10", 7), "", ""},
         {"a URL among the words, no -c", {"-q", "tcp://lab:3001"}, 2, "", "",
          tolvane_path() + ": tcp://lab:3001 is a line, not a word for the board: use -c tcp://lab:3001\n"},
         {"--timestamp takes its format as the next word",
