@@ -130,3 +130,29 @@ TEST(WinSessionLog, HoldsWhatTheConsoleShowed) {
         EXPECT_EQ(logged.back(), '\n') << logged;
     }
 }
+
+// --plain in a Wine console: nothing sent at start, Ctrl-B, Ctrl-C and
+// Ctrl-P go out bare, and a frame from the board is only shown.
+TEST(WinPlain, KeysBareAndFramesNeverAnswered) {
+    const std::string dir = scratch_dir("win-plain");
+    Line line = line_open(61);
+    Pane pane = pane_start({"-c", "COM61", "--plain"}, dir);
+    ASSERT_TRUE(pane_started(pane)) << pane_text(pane);
+    EXPECT_TRUE(pane_wait_for(pane, "plain")) << pane_text(pane);
+    EXPECT_EQ(hex(line_drain(line, 500)), "") << "no reset";
+    const struct {
+        const char* key;
+        const char* sent;
+    } keys[] = {{"C-b", "02 "}, {"C-c", "03 "}, {"C-p", "10 "}, {"x", "78 "}};
+    for (const auto& k : keys) {
+        pane_keys(pane, {k.key});
+        EXPECT_EQ(hex(line_drain(line, 500)), k.sent) << k.key;
+    }
+    line_write(line, bytes("frame \x02\x7F\x03 shown\r\n"));
+    EXPECT_TRUE(pane_wait_for(pane, "shown")) << pane_text(pane);
+    EXPECT_EQ(hex(line_drain(line, 500)), "") << "nothing answered";
+    pane_keys(pane, {"C-q"});
+    EXPECT_EQ(pane_exit_status(pane), 0);
+    pane_close(pane);
+    line_close(line);
+}
