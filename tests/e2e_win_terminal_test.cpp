@@ -1,6 +1,7 @@
 // tolvane-win's terminal in a real Wine console (a tmux pane): what the
 // target sends shows up, what is typed goes to the target, Ctrl-Q ends it.
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include "tests/win_harness.h"
 
@@ -155,4 +156,21 @@ TEST(WinPlain, KeysBareAndFramesNeverAnswered) {
     EXPECT_EQ(pane_exit_status(pane), 0);
     pane_close(pane);
     line_close(line);
+}
+
+// Ctrl-T B on a COM port: the speed typed is set on the port, and nothing
+// typed after the command key reaches the board.
+TEST_F(WinTerminal, CtrlTBSetsTheSpeed) {
+    pane_keys(pane, {"C-t"});
+    pane_keys(pane, {"B"});
+    EXPECT_TRUE(pane_wait_for(pane, "speed:")) << pane_text(pane);  // the pane drops the trailing space
+    for (const char* key : {"5", "7", "6", "0", "0"}) pane_keys(pane, {key});
+    EXPECT_EQ(typed("Enter"), "");
+    EXPECT_TRUE(pane_wait_for(pane, "COM45: 57600 Baud")) << pane_text(pane);
+    struct termios t;
+    ASSERT_EQ(tcgetattr(line.slave, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
+    EXPECT_EQ(typed("x"), "78 ");
+    pane_keys(pane, {"C-q"});
+    EXPECT_EQ(pane_exit_status(pane), 0);
 }
