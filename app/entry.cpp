@@ -11,7 +11,6 @@
 #include "base/time_limit.h"
 #include "base/wait.h"
 #include "fileservice/rpc.h"
-#include "link/link.h"
 #include "net/url.h"
 #include "terminal/commands.h"
 #include "terminal/display.h"
@@ -47,7 +46,7 @@ void send_paced_before_quit() {
     while (outgoing_held() > 0) {
         outgoing_send();
         if (outgoing_held() == 0 || line_gone()) return;
-        wait_once(line_room() < 2 ? WAIT_OUTPUT : 0u, outgoing_due());
+        wait_once(outgoing_line_full() ? WAIT_OUTPUT : 0u, outgoing_due());
     }
 }
 

@@ -63,6 +63,8 @@ void outgoing_send() {
 
 deadline outgoing_due() { return out.held.empty() ? deadline::never() : out.next; }
 
+bool outgoing_line_full() { return !out.held.empty() && line_room() < BYTE_ON_LINE_MAX; }
+
 size_t outgoing_held() { return out.held.size(); }
 
 void outgoing_clear() { out.held.clear(); }

@@ -31,6 +31,8 @@ void outgoing_put(unsigned char byte);
 void outgoing_send();
 // When the next held byte is due; never when none is held.
 deadline outgoing_due();
+// A held byte is due but the line has no room for it: wait for the line.
+bool outgoing_line_full();
 size_t outgoing_held();
 // The line went away, or the run ends: the held bytes are dropped.
 void outgoing_clear();

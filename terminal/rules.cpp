@@ -62,7 +62,7 @@ void send_key(int key) {
         if (keys_queued() == 0 && watch_sends_due() == 0 && outgoing_held() == 0) break;
         if (patience.passed()) break;
         // Paced bytes go at their moments, within the same patience.
-        if (outgoing_held() > 0 && line_room() >= KEY_BYTES_MAX)
+        if (outgoing_held() > 0 && !outgoing_line_full())
             wait_line_only(0, outgoing_due().sooner(patience));
         else if (!line_wait_room(patience.left_ms()))
             break;
