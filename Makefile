@@ -1,13 +1,20 @@
 # The two commands a new user types: `make demo` and `make test`.
-.PHONY: all deps deps-build build test test-native test-sanitize test-fuzz test-windows demo bench install uninstall clean fuzz \
+.PHONY: all deps deps-demo deps-build deps-qemu build test test-native test-sanitize test-fuzz test-windows demo bench install uninstall clean fuzz \
 	package package-windows
 
 all: build
 
-# Debian packages for tools that are missing: the build set for building
-# and the demo, the full set (MinGW, Wine, QEMU...) for the tests.
+# Debian packages for tools that are missing: the compiler and CMake for
+# the demo, the build set for building, the QEMU examples' set, the full
+# set (MinGW, Wine, QEMU...) for the tests.
+deps-demo:
+	@scripts/install-deps.sh demo
+
 deps-build:
 	@scripts/install-deps.sh build
+
+deps-qemu:
+	@scripts/install-deps.sh qemu
 
 deps:
 	@scripts/install-deps.sh all
@@ -64,11 +71,16 @@ test-windows:
 	cmake --build --preset default --target win_e2e_tests
 	ctest --preset wine
 
-# tolvane on a simulated board, in the scratch directory build/demo.
-demo: deps-build
-	@cmake --preset default >/dev/null
-	@cmake --build --preset default --target tolvane tolvane-sim
-	@sim/demo.sh build/default build/demo
+# tolvane on a simulated board, in the scratch directory build/demo: only
+# the two programs, unoptimised and without the tests (preset demo), unless
+# build/default is there already, whose programs are then brought up to date.
+demo: deps-demo
+	@if [ -f build/default/build.ninja ]; then \
+	    cmake --build --preset default --target tolvane tolvane-sim && sim/demo.sh build/default build/demo; \
+	else \
+	    cmake --preset demo >/dev/null && cmake --build --preset demo --target tolvane tolvane-sim && \
+	    sim/demo.sh build/demo-programs build/demo; \
+	fi
 
 # tolvane beside picocom, cat and lrzsz on pseudo-terminals, and tolvane-win
 # under Wine beside tolvane: one table of medians. Sizes can be changed:
@@ -117,7 +129,7 @@ clean:
 # The client library in real firmware: the example board on QEMU's
 # mps2-an385, tolvane in this terminal on its serial line (build/example-qemu).
 .PHONY: example-qemu
-example-qemu: deps
+example-qemu: deps-qemu
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default --target tolvane
 	@examples/mps2-an385/run.sh build/default/tolvane build/mps2-an385 build/example-qemu
@@ -125,7 +137,7 @@ example-qemu: deps
 # The example board's firmware on newlib: fopen, fprintf, printf... unchanged
 # on host files, in build/example-qemu-newlib (it asks for a line: type one).
 .PHONY: example-qemu-newlib
-example-qemu-newlib: deps
+example-qemu-newlib: deps-qemu
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default --target tolvane
 	@examples/mps2-an385/run.sh build/default/tolvane build/mps2-an385 build/example-qemu-newlib firmware-newlib
@@ -134,7 +146,7 @@ example-qemu-newlib: deps
 # build/example-qemu-ci --expect PASS --fail FAIL --timeout 60), its report.xml
 # checked; the status is tolvane's. PLANT_FAILURE=1: one check fails.
 .PHONY: example-qemu-ci
-example-qemu-ci: deps
+example-qemu-ci: deps-qemu
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default --target tolvane
 	@examples/mps2-an385/ci.sh build/default/tolvane build/mps2-an385-tests build/example-qemu-ci \
@@ -144,7 +156,7 @@ example-qemu-ci: deps
 # the board writes its .gcda files into build/example-qemu-coverage, then
 # arm-none-eabi-gcov prints the line coverage of the example's sources.
 .PHONY: example-qemu-coverage
-example-qemu-coverage: deps
+example-qemu-coverage: deps-qemu
 	@cmake --preset default >/dev/null
 	@cmake --build --preset default --target tolvane
 	@examples/mps2-an385/coverage.sh build/default/tolvane build/mps2-an385 build/example-qemu-coverage

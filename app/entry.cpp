@@ -10,11 +10,12 @@
 #include "base/session_log.h"
 #include "base/settings.h"
 #include "base/time_limit.h"
+#include "base/wait.h"
 #include "fileservice/rpc.h"
-#include "link/link.h"
 #include "net/url.h"
 #include "terminal/commands.h"
 #include "terminal/display.h"
+#include "terminal/outgoing.h"
 #include "terminal/rules.h"
 #include "terminal/session.h"
 #include "terminal/term_loop.h"
@@ -40,12 +41,22 @@ void print_files_line(const service_settings& files) {
         console_print("Files: read-only\n");
 }
 
+// -q with paced output: the bytes go at their moments before the line
+// closes; the wait is on those moments, the line's room or a signal.
+void send_paced_before_quit() {
+    while (outgoing_held() > 0) {
+        outgoing_send();
+        if (outgoing_held() == 0 || line_gone()) return;
+        wait_once(outgoing_line_full() ? WAIT_OUTPUT : 0u, outgoing_due());
+    }
+}
+
 int run(int argc, char* argv[]) {
     settings s;
     const int scanned = scan_options(argc, argv, &s);
     if (scanned != GO_ON) return scanned;
     display_start(s.view);
-    keyboard_use(keys_in_effect(s.view));
+    keyboard_use(keys_in_effect(s.view, s.plain));
     commands_start(s);  // before the line: the waits for it take the commands too
     time_limit_start(s.time_limit_seconds);
     // A log that cannot be written ends the program as a line that cannot be opened.
@@ -55,7 +66,9 @@ int run(int argc, char* argv[]) {
     }
     // A root that is no directory ends the program as a line that cannot be opened.
     session terminal;
-    if (!rpc_start(terminal.files, s.files)) return -1;
+    terminal.plain = s.plain;
+    outgoing_start(s.plain, s.output_delay_ms, s.output_line_delay_ms);
+    if (!s.plain && !rpc_start(terminal.files, s.files)) return -1;
     watch_start(s.watch);
     if (!line_open(s.line)) {
         // -w: the time-out counts while the line is waited for, too.
@@ -63,9 +76,10 @@ int run(int argc, char* argv[]) {
         term_say_timed_out();
         return EXIT_TIMED_OUT;
     }
-    if (!s.no_erase) send_reset();
+    if (!s.no_erase && !s.plain) send_reset();
     send_command_words(s.words);
-    while (watch_sends_due() > 0) link_put(watch_take_send());
+    while (watch_sends_due() > 0) outgoing_put(watch_take_send());
+    if (s.quit_after_send) send_paced_before_quit();
 
     if (!s.quit_after_send) {
         // The rate in force, which the driver may have made a little off; a
@@ -75,7 +89,10 @@ int run(int argc, char* argv[]) {
         else
             console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, s.line.device.c_str(), line_speed());
         print_line_note(s.line.device);
-        print_files_line(s.files);
+        if (s.plain)
+            console_print("plain: a terminal only, no file service; keys go out as typed\n");
+        else
+            print_files_line(s.files);
         console_print("\nExit with Ctrl-Q\n\n");
         term_loop(terminal, s.line.wait_for_line);
     }
@@ -86,16 +103,16 @@ int run(int argc, char* argv[]) {
 }  // namespace
 
 void send_reset() {
-    for (int i = 0; i < RESET_BACKSPACES; ++i) link_put(0x08);
+    for (int i = 0; i < RESET_BACKSPACES; ++i) outgoing_put(0x08);
 }
 
 void send_command_words(const std::vector<std::string>& words) {
     if (words.empty()) return;
     for (const std::string& word : words) {
-        for (unsigned char c : word) link_put(c);
-        link_put(' ');
+        for (unsigned char c : word) outgoing_put(c);
+        outgoing_put(' ');
     }
-    link_put('\r');
+    outgoing_put('\r');
 }
 
 int entry(int argc, char* argv[]) {

@@ -19,6 +19,9 @@ namespace {
 constexpr double TIME_LIMIT_MAX_SECONDS = 1e9;
 // The longest reset pulse: a minute is already far beyond any board's.
 constexpr long PULSE_MS_MAX = 60000;
+// The longest pause after a byte sent: ten seconds is already a byte a
+// person could type.
+constexpr long OUTPUT_DELAY_MS_MAX = 10000;
 
 bool refuse(std::string* message, const char* text) {
     *message = text;
@@ -173,6 +176,27 @@ bool set_hex(const char*, settings* s, std::string*) { return s->view.hex = true
 bool set_no_erase(const char*, settings* s, std::string*) { return s->no_erase = true; }
 void clear_no_erase(settings* s) { s->no_erase = false; }
 
+bool set_plain(const char*, settings* s, std::string*) { return s->plain = true; }
+void clear_plain(settings* s) { s->plain = false; }
+
+// --output-delay and --output-line-delay: whole milliseconds, 0 for none.
+bool parse_delay(const char* arg, int* ms, std::string* message) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = *arg >= '0' && *arg <= '9' ? std::strtol(arg, &end, 10) : -1;
+    if (end == nullptr || *end != '\0' || errno == ERANGE || value < 0 || value > OUTPUT_DELAY_MS_MAX)
+        return refuse(message, "option needs a whole number of ms, up to 10000");
+    *ms = static_cast<int>(value);
+    return true;
+}
+
+bool set_output_delay(const char* arg, settings* s, std::string* message) {
+    return parse_delay(arg, &s->output_delay_ms, message);
+}
+bool set_output_line_delay(const char* arg, settings* s, std::string* message) {
+    return parse_delay(arg, &s->output_line_delay_ms, message);
+}
+
 bool set_backspace(const char* arg, settings* s, std::string* message) {
     if (std::strcmp(arg, "bs") == 0) s->view.backspace = 0x08;
     else if (std::strcmp(arg, "del") == 0) s->view.backspace = 0x7F;
@@ -272,10 +296,16 @@ const option_row OPTION_TABLE[] = {
     {0, "backspace", REQUIRED, "bs|del", "what Backspace sends: 0x08 (bs, the default) or 0x7F (del)", SET,
      set_backspace, nullptr, nullptr, nullptr, words("bs del")},
     {0, "keys", REQUIRED, "vt|getch",
-     "tolvane-win: arrows, F1... send VT sequences (vt) or _getch codes (getch, the default)", SET, set_keys,
+     "tolvane-win: arrows, F1... send VT sequences (vt) or _getch codes (getch, the default; vt with --plain)", SET, set_keys,
      nullptr, nullptr, nullptr, words("vt getch")},
     {0, "no-erase", NONE, nullptr, "send no backspaces at start", SET, set_no_erase, nullptr, clear_no_erase,
      nullptr, NO_VALUES},
+    {0, "plain", NONE, nullptr, "a terminal only: no file service, no reset, keys sent as typed", SET, set_plain,
+     nullptr, clear_plain, nullptr, NO_VALUES},
+    {0, "output-delay", REQUIRED, "MS", "wait MS ms after each byte sent to the board", SET, set_output_delay,
+     nullptr, nullptr, nullptr, words("0 1 5 10 20 50")},
+    {0, "output-line-delay", REQUIRED, "MS", "wait MS ms after each CR sent to the board", SET,
+     set_output_line_delay, nullptr, nullptr, nullptr, words("0 10 50 100 200")},
     {0, "dtr", REQUIRED, "on|off", "hold DTR on or off", SET, set_dtr, nullptr, nullptr, nullptr, words("on off")},
     {0, "rts", REQUIRED, "on|off", "hold RTS on or off", SET, set_rts, nullptr, nullptr, nullptr, words("on off")},
     {0, "pulse", REQUIRED, "dtr|rts[:MS]", "reset the board: the line on for MS ms (100)", SET, set_pulse, nullptr,

@@ -1,7 +1,9 @@
 #include "app/options.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "base/console.h"
 
@@ -45,6 +47,43 @@ int getopt(int argc, char* const argv[], const char* optstring) {
     return c;
 }
 
+namespace {
+
+// Edits (a letter put in, left out or changed) from one name to another.
+size_t edit_distance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+}  // namespace
+
+const char* closest_long_option(const std::string& name, const long_option* table, int count) {
+    const char* best = nullptr;
+    size_t best_distance = 0;
+    for (int i = 0; i < count; ++i) {
+        const std::string candidate = table[i].name;
+        // A name cut short ("--baud") is the option it begins.
+        const size_t distance = candidate.rfind(name, 0) == 0 && name.size() >= 2 ? 1 : edit_distance(name, candidate);
+        if (best == nullptr || distance < best_distance) {
+            best = table[i].name;
+            best_distance = distance;
+        }
+    }
+    // Beyond a third of the name it is another word, not a slip.
+    const size_t allowed = std::max<size_t>(1, name.size() / 3);
+    return best != nullptr && best_distance <= allowed ? best : nullptr;
+}
+
 bool at_long_option(int argc, char* const argv[]) {
     if (optpos != 1 || optind >= argc) return false;
     const char* a = argv[optind];
@@ -73,7 +112,10 @@ int get_long_option(int argc, char* const argv[], const long_option* table, int 
         }
         return option.id;
     }
-    return fail("illegal option");
+    const char* closest = closest_long_option(name, table, count);
+    if (closest == nullptr) return fail("illegal option");
+    if (opterr) console_error("%s: illegal option -- --%s (did you mean --%s?)\n", argv[0], name.c_str(), closest);
+    return '?';
 }
 
 }  // namespace tolvane

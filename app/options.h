@@ -2,6 +2,8 @@
 // that it never collides with the C library's getopt.
 #pragma once
 
+#include <string>
+
 namespace tolvane {
 
 extern int optind;    // argv index being scanned or to scan next
@@ -31,6 +33,11 @@ bool at_long_option(int argc, char* const argv[]);
 // Scans the long option at argv[optind]: returns its id with optarg set
 // (null when it has none), or '?' after printing "argv0: message --
 // --name" when opterr is set.
+// An illegal one near enough to another's name says "(did you mean
+// --name?)" after it.
 int get_long_option(int argc, char* const argv[], const long_option* table, int count);
+// The name a mistyped long option was surely meant as: one it begins, or
+// one a few letters from it; null when none is near.
+const char* closest_long_option(const std::string& name, const long_option* table, int count);
 
 }  // namespace tolvane

@@ -127,7 +127,7 @@ TEST(LongOptions, ValuesAndErrors) {
         {{"tv", "--timestamp=iso8601"}, 3, "iso8601", 2, ""},
         {{"tv", "--dtr"}, '?', nullptr, 2, "tv: option requires an argument -- --dtr\n"},
         {{"tv", "--hex=1"}, '?', nullptr, 2, "tv: option takes no argument -- --hex\n"},
-        {{"tv", "--he"}, '?', nullptr, 2, "tv: illegal option -- --he\n"},
+        {{"tv", "--he"}, '?', nullptr, 2, "tv: illegal option -- --he (did you mean --hex?)\n"},
         {{"tv", "--dtr-x=1"}, '?', nullptr, 2, "tv: illegal option -- --dtr-x\n"},
     };
     for (auto& c : cases) {
@@ -151,6 +151,38 @@ TEST(LongOptions, ValuesAndErrors) {
         optind = 1;
         optpos = 1;
         EXPECT_FALSE(at_long_option(static_cast<int>(words.size()), argv.data()));
+    }
+}
+
+}  // namespace tolvane
+
+namespace tolvane {
+
+// A mistyped long option names the one surely meant, and only then.
+TEST(LongOptions, ClosestNameToAMistypedOne) {
+    const long_option table[] = {{"baudrate", long_arg::required, 1}, {"device", long_arg::required, 2},
+                                 {"no-erase", long_arg::none, 3},     {"output-delay", long_arg::required, 4},
+                                 {"output-line-delay", long_arg::required, 5}, {"hex", long_arg::none, 6}};
+    const struct {
+        const char* typed;
+        const char* meant;  // null: none near
+    } cases[] = {
+        {"baud", "baudrate"},            // cut short
+        {"devcie", "device"},            // two letters swapped
+        {"no-erse", "no-erase"},         // one left out
+        {"output-dealy", "output-delay"},
+        {"output-line-dealy", "output-line-delay"},
+        {"hax", "hex"},
+        {"x", nullptr},
+        {"frobnicate", nullptr},
+        {"b", nullptr},  // one letter begins too much to say
+    };
+    for (const auto& c : cases) {
+        const char* got = closest_long_option(c.typed, table, 6);
+        if (c.meant == nullptr)
+            EXPECT_EQ(got, nullptr) << c.typed << " -> " << got;
+        else
+            EXPECT_STREQ(got, c.meant) << c.typed;
     }
 }
 

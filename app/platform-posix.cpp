@@ -24,7 +24,8 @@ bool platform_is_device_name(const std::string& name) {
     return name.find('/') != std::string::npos || stat(name.c_str(), &st) == 0;
 }
 
-bool platform_is_line_here(const std::string& word) {
+bool platform_names_line(const std::string& word) {
+    if (word.rfind("/dev/", 0) == 0 && word.size() > 5) return true;
     struct stat st;
     return stat(word.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }

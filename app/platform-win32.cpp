@@ -22,7 +22,7 @@ bool platform_is_device_name(const std::string& name) {
 }
 
 // COM3 or \\.\COM3: the names of a port, as the system names them.
-bool platform_is_line_here(const std::string& word) {
+bool platform_names_line(const std::string& word) {
     std::string name = word.rfind("\\\\.\\", 0) == 0 ? word.substr(4) : word;
     return name.size() > 3 && platform_is_device_name(name) && std::isdigit(static_cast<unsigned char>(name.back())) &&
            !std::isdigit(static_cast<unsigned char>(name[0]));

@@ -17,8 +17,9 @@ std::string platform_config_path();
 // than a profile misspelt.
 bool platform_is_device_name(const std::string& name);
 
-// Whether a command word names a serial line that is there (a character
-// device; a COM port), so that it was surely meant for -c.
-bool platform_is_line_here(const std::string& word);
+// Whether a command word names a serial line, there now or not (a path
+// under /dev or a character device; a COM port), so that it was surely
+// meant for -c: a board unplugged must not make it a word typed.
+bool platform_names_line(const std::string& word);
 
 }  // namespace tolvane

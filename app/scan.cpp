@@ -74,13 +74,13 @@ std::string option_lines() {
     return text;
 }
 
-// A command word that names a line that is there, or a URL, with no -c
+// A command word that names a line (there or not), or a URL, with no -c
 // given: the picocom habit ("tolvane -b 115200 /dev/ttyUSB0"). Typed into
 // the board it would do harm; said, it is put right at once.
 bool line_among_the_words(const char* argv0, const settings& s) {
     if (s.words.empty()) return false;
     const std::string& word = s.words.front();
-    if (net_url_scheme(word) == net_scheme::none && !platform_is_line_here(word)) return false;
+    if (net_url_scheme(word) == net_scheme::none && !platform_names_line(word)) return false;
     console_error("%s: %s is a line, not a word for the board: use -c %s\n", argv0, word.c_str(), word.c_str());
     print_usage(argv0);
     return true;

@@ -395,6 +395,15 @@ bool line_set_modem_line(modem_line which, bool on) {
     return true;
 }
 
+bool line_set_speed(long baud) {
+    if (!usable()) return false;
+    send_queued_first();  // what was typed at the old speed leaves at it
+    if (!usable() || !line.transport->set_speed(baud)) return false;
+    line.settings.baud = baud;  // a reopen (-w) asks for it again
+    pass_transport_output();
+    return true;
+}
+
 bool line_pulse() {
     const modem_line which = line.settings.pulse_line;
     if (which == modem_line::none || !usable()) return false;

@@ -86,6 +86,8 @@ bool line_send_break(int ms);
 // DTR or RTS to a level, kept for the rest of the run (a reopen under -w
 // sets it again).
 bool line_set_modem_line(modem_line which, bool on);
+// A new speed for the rest of the run (a reopen under -w sets it again).
+bool line_set_speed(long baud);
 // The reset pulse of --pulse, as at the first open; false without --pulse.
 bool line_pulse();
 // The modem lines: what the driver can tell, and for DTR and RTS beyond

@@ -85,6 +85,13 @@ public:
         (void)on;
         return false;
     }
+    // A new speed in Baud, at once, the frame kept; false where the line
+    // cannot change it (a raw TCP line) or the driver refused it. A
+    // telnet line queues the command for take_output.
+    virtual bool set_speed(long baud) {
+        (void)baud;
+        return false;
+    }
     // The modem lines as the driver has them now; what it cannot tell is
     // left out of state->known.
     virtual void read_modem_lines(modem_state* state) { (void)state; }

@@ -86,8 +86,11 @@ struct view_settings {
     std::optional<key_form> keys;  // --keys; none: keys_in_effect decides
 };
 
-// The key form of a run: --keys, else the default, decided here only.
-inline key_form keys_in_effect(const view_settings& view) { return view.keys.value_or(key_form::getch); }
+// The key form of a run: --keys, else the default, decided here only:
+// the VT sequences for a plain terminal (--plain), else _getch's codes.
+inline key_form keys_in_effect(const view_settings& view, bool plain) {
+    return view.keys.value_or(plain ? key_form::vt : key_form::getch);
+}
 
 constexpr int NO_COMMAND_KEY = -1;
 
@@ -107,6 +110,13 @@ struct settings {
     std::string log_path;           // -l; empty: no log
     bool quit_after_send = false;   // -q
     bool no_erase = false;          // --no-erase: no backspaces at start
+    // --plain: a terminal only: no file service, no backspaces at start,
+    // keys and texts sent bare (0x02, 0x03, 0x10 without a DLE).
+    bool plain = false;
+    // --output-delay, --output-line-delay: ms after each byte sent, and
+    // after each CR, for a board without flow control; 0: none.
+    int output_delay_ms = 0;
+    int output_line_delay_ms = 0;
     std::vector<std::string> words;  // the command words, sent after the reset
 };
 

@@ -33,4 +33,17 @@ std::string text_printf(const char* format, ...) {
     return text;
 }
 
+std::string text_escaped(const char* text) {
+    std::string escaped;
+    for (const char* p = text; *p; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '\n') escaped += "\\n";
+        else if (c == '\r') escaped += "\\r";
+        else if (c == '\t') escaped += "\\t";
+        else if (c < 0x20 || c == 0x7F) escaped += text_printf("\\x%02X", c);
+        else escaped += static_cast<char>(c);
+    }
+    return escaped;
+}
+
 }  // namespace tolvane

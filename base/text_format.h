@@ -13,4 +13,8 @@ std::string text_printf(const char* format, ...)
 #endif
     ;
 
+// A text for a line of its own (the trace): each control character as its
+// C escape, \n, \r, \t or \xNN, every other byte as it is.
+std::string text_escaped(const char* text);
+
 }  // namespace tolvane

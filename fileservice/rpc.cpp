@@ -10,6 +10,7 @@
 #include "base/console.h"
 #include "base/line.h"
 #include "base/settings.h"
+#include "base/text_format.h"
 #include "fileservice/confine.h"
 #include "fileservice/find.h"
 #include "fileservice/handles.h"
@@ -76,7 +77,7 @@ char* text_field(file_service& fs, size_t n) { return n == 0 ? fs.text : fs.req.
 void serve_open(file_service& fs) {
     const char* mode = text_field(fs, 1);
     host_file_name(fs.text);
-    if (fs.settings.trace) console_print("fopen(%s,%s) = ", fs.text, mode);
+    if (fs.settings.trace) console_print("fopen(%s,%s) = ", text_escaped(fs.text).c_str(), text_escaped(mode).c_str());
     const open_mode checked = open_mode_parse(mode);
     const bool allowed = checked.valid && !(fs.settings.read_only && checked.writes);
     FILE* stream = allowed ? confine_fopen(fs.text, mode, checked) : nullptr;
@@ -182,7 +183,7 @@ void serve_gets(file_service& fs) {
 
 void serve_puts(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
-    if (fs.settings.trace) console_print("fputs(%s)\n", fs.text);
+    if (fs.settings.trace) console_print("fputs(%s)\n", text_escaped(fs.text).c_str());
     FILE* file = output_stream(fs, handle_stream(handle));
     put_s16(file ? std::fputs(fs.text, file) : RESULT_ERROR);
 }
@@ -192,7 +193,7 @@ void send_found(file_service& fs, int result, const find_record& record) {
     if (result == 0) find_record_send(record);
     // The record's fields as their values; a failed search names nothing.
     if (fs.settings.trace) {
-        console_print("%d %s %x\n", result, result == 0 ? record.name : "",
+        console_print("%d %s %x\n", result, text_escaped(result == 0 ? record.name : "").c_str(),
                       result == 0 ? unsigned{record.attributes} : 0u);
     }
 }
@@ -202,7 +203,7 @@ void serve_find_first(file_service& fs) {
     host_file_name(fs.text);
     find_record record{};
     const int result = find_first(fs.text, &record);
-    if (fs.settings.trace) console_print("findfirst(%s,%d) = ", fs.text, attributes);
+    if (fs.settings.trace) console_print("findfirst(%s,%d) = ", text_escaped(fs.text).c_str(), attributes);
     send_found(fs, result, record);
 }
 
@@ -215,7 +216,7 @@ void serve_find_next(file_service& fs) {
 
 void serve_remove(file_service& fs) {
     host_file_name(fs.text);
-    if (fs.settings.trace) console_print("remove(%s)\n", fs.text);
+    if (fs.settings.trace) console_print("remove(%s)\n", text_escaped(fs.text).c_str());
     put_s16(fs.settings.read_only ? RESULT_ERROR : confine_remove(fs.text));
 }
 
@@ -223,7 +224,7 @@ void serve_rename(file_service& fs) {
     char* new_name = text_field(fs, 1);
     host_file_name(fs.text);
     host_file_name(new_name);
-    if (fs.settings.trace) console_print("rename(%s,%s)\n", fs.text, new_name);
+    if (fs.settings.trace) console_print("rename(%s,%s)\n", text_escaped(fs.text).c_str(), text_escaped(new_name).c_str());
     put_s16(fs.settings.read_only ? RESULT_ERROR : confine_rename(fs.text, new_name));
 }
 

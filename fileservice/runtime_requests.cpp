@@ -1,8 +1,10 @@
 #include "fileservice/runtime_requests.h"
 
 #include <cerrno>
+#include <string>
 
 #include "base/console.h"
+#include "base/text_format.h"
 #include "fileservice/confine.h"
 #include "fileservice/handles.h"
 #include "fileservice/names.h"
@@ -47,9 +49,8 @@ void serve_stat(file_service& fs) {
     host_file_name(fs.text);
     runtime_status status{};
     const int result = runtime_stat(fs.text, &status);
-    char what[LINK_STRING_MAX + 8];
-    std::snprintf(what, sizeof what, "stat(%.*s)", LINK_STRING_MAX, fs.text);
-    send_status(fs, what, result, status);
+    const std::string what = "stat(" + text_escaped(fs.text) + ")";
+    send_status(fs, what.c_str(), result, status);
 }
 
 void serve_fstat(const file_service& fs) {
@@ -68,7 +69,7 @@ void serve_directory(file_service& fs, const char* what, int (*call)(const char*
     int result = RUNTIME_EROFS;
     if (!fs.settings.read_only) result = call(fs.text) == 0 ? RUNTIME_OK : runtime_result_of_errno(errno);
     put_s16(result);
-    if (tracing(fs)) console_print("%s(%s) = %d\n", what, fs.text, result);
+    if (tracing(fs)) console_print("%s(%s) = %d\n", what, text_escaped(fs.text).c_str(), result);
 }
 
 void serve_time(const file_service& fs) {

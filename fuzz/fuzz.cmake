@@ -65,6 +65,7 @@ tolvane_add_fuzzer(line
   terminal/commands.cpp
   terminal/demux.cpp
   terminal/display.cpp
+  terminal/outgoing.cpp
   terminal/rules.cpp
   terminal/watch.cpp
   terminal/matcher.cpp

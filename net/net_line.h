@@ -33,6 +33,14 @@ struct net_line {
     bool set_modem_line(modem_line line, bool on) {
         return telnet && telnet_queue_setting(codec, com_port_modem_line(line, on));
     }
+    // RFC 2217's SET-BAUDRATE: the server's answer is its new state, as for
+    // the modem lines.
+    bool set_speed(long new_baud) {
+        const ComPortSetting setting{rfc2217::SET_BAUDRATE, static_cast<uint32_t>(new_baud)};
+        if (!telnet || new_baud <= 0 || !telnet_queue_setting(codec, setting)) return false;
+        baud = new_baud;
+        return true;
+    }
 };
 
 }  // namespace tolvane

@@ -61,6 +61,31 @@ public:
 
     long speed() const override { return baud_in_force; }
 
+    // As at the open: a standard rate by its code, any other by number,
+    // and what the driver made of it read back. A rate it will not make
+    // leaves the old one in force.
+    bool set_speed(long baud) override {
+        struct termios now;
+        unsigned code = 0;
+        if (baud < SPEED_MIN || tcgetattr(fd, &now) != 0) return false;
+        const struct termios before = now;
+        bool set = false;
+        if (speed_code(baud, &code)) {
+            cfsetispeed(&now, static_cast<speed_t>(code));
+            cfsetospeed(&now, static_cast<speed_t>(code));
+            set = tcsetattr(fd, TCSADRAIN, &now) == 0;
+        } else {
+            set = speed_set_other(fd, baud);
+        }
+        const long in_force = set ? speed_in_force(fd) : 0;
+        if (!speed_matches(baud, in_force)) {
+            tcsetattr(fd, TCSANOW, &before);
+            return false;
+        }
+        baud_in_force = in_force;
+        return true;
+    }
+
     // TIOCSBRK rather than tcsendbreak: the caller times the break, so a
     // line held back by flow control cannot hold the program in it.
     bool set_break(bool on) override { return ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0; }

@@ -3,10 +3,13 @@
 # there: a tool already on the PATH is never asked of the package manager.
 # Prints nothing and exits 0 when everything is there; safe to run again.
 #
-# usage: scripts/install-deps.sh [build|all]
-#   build  make, make demo, make install, make package: cmake, ninja, g++,
-#          make, GoogleTest, groff and man (the man-page check),
-#          dpkg-shlibdeps (the package's dependencies)
+# usage: scripts/install-deps.sh [demo|build|qemu|all]
+#   demo   make demo: cmake, ninja, g++ and make, nothing more
+#   build  make, make install, make package: the demo set, GoogleTest,
+#          groff and man (the man-page check), dpkg-shlibdeps (the
+#          package's dependencies)
+#   qemu   make example-qemu*: the build set, the Arm compiler and newlib,
+#          QEMU, xmllint (the CI example's report)
 #   all    (the default) make test, make bench, make fuzz, make example-qemu:
 #          the build set and MinGW-w64, Wine, tmux, picocom, lrzsz, ser2net,
 #          socat, the Arm compiler and newlib, QEMU, xmllint, clang with
@@ -20,9 +23,9 @@ set -eu
 
 set_name=${1:-all}
 case $set_name in
-build | all) ;;
+demo | build | qemu | all) ;;
 *)
-    echo "usage: $0 [build|all]" >&2
+    echo "usage: $0 [demo|build|qemu|all]" >&2
     exit 2
     ;;
 esac
@@ -102,10 +105,16 @@ check() {
     need ninja ninja-build on_path ninja
     need g++ g++ on_path gcc g++
     need make make on_path make
+    [ "$set_name" != demo ] || return 0
     need GoogleTest "libgtest-dev googletest" has_gtest
     need groff groff-base on_path groff
     need man man-db on_path man
     need dpkg-shlibdeps dpkg-dev on_path dpkg-shlibdeps
+    [ "$set_name" != build ] || return 0
+    need arm-none-eabi-gcc gcc-arm-none-eabi on_path arm-none-eabi-gcc
+    need newlib libnewlib-arm-none-eabi has_newlib
+    need qemu-system-arm qemu-system-arm on_path qemu-system-arm
+    need xmllint libxml2-utils on_path xmllint
     [ "$set_name" = all ] || return 0
     need "GoogleTest sources" googletest has_gtest_sources
     need x86_64-w64-mingw32-g++-posix g++-mingw-w64-x86-64 on_path x86_64-w64-mingw32-g++-posix
@@ -116,10 +125,6 @@ check() {
     need sz/rz lrzsz on_path sz rz
     need ser2net ser2net has_ser2net
     need socat socat on_path socat
-    need arm-none-eabi-gcc gcc-arm-none-eabi on_path arm-none-eabi-gcc
-    need newlib libnewlib-arm-none-eabi has_newlib
-    need qemu-system-arm qemu-system-arm on_path qemu-system-arm
-    need xmllint libxml2-utils on_path xmllint
     need clang clang on_path clang
     need libFuzzer "$(libfuzzer_package)" has_libfuzzer
     need zsh zsh on_path zsh

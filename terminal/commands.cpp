@@ -3,10 +3,12 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "base/console.h"
 #include "base/frame.h"
+#include "base/keyboard.h"
 #include "base/keys.h"
 #include "base/line.h"
 #include "base/session_stats.h"
@@ -22,9 +24,15 @@ namespace {
 constexpr int BREAK_MS = 250;
 constexpr char CLEAR_SCREEN[] = "\x1b[H\x1b[2J";
 
+// Digits a speed is typed with at most (a Baud rate far beyond any UART's).
+constexpr size_t SPEED_DIGITS_MAX = 9;
+constexpr int KEY_ESC = 0x1B;
+
 struct command_record {
     settings run;  // as the run started; the line's and the view's now come from their owners
     stamp_format stamps_when_on = stamp_format::time_of_day;
+    bool asking_speed = false;
+    std::string speed_typed;  // the digits typed after "speed: "
 };
 command_record commands;
 
@@ -185,11 +193,41 @@ void show_settings() {
     console_print("modem lines: DTR %s, RTS %s", level_text(line.dtr).c_str(), level_text(line.rts).c_str());
     if (line.pulse_line != modem_line::none)
         console_print(", reset pulse %s %d ms", line.pulse_line == modem_line::dtr ? "DTR" : "RTS", line.pulse_ms);
-    console_print("\nfiles: %s%s%s\n", files.root ? files.root->c_str() : "the host's",
-                  files.read_only ? ", read-only" : "", files.trace ? ", traced" : "");
+    if (commands.run.plain)
+        console_print("\nfiles: none (plain: a terminal only)\n");
+    else
+        console_print("\nfiles: %s%s%s\n", files.root ? files.root->c_str() : "the host's",
+                      files.read_only ? ", read-only" : "", files.trace ? ", traced" : "");
+    if (commands.run.output_delay_ms > 0 || commands.run.output_line_delay_ms > 0)
+        console_print("output paced: %d ms a byte, %d ms after CR\n", commands.run.output_delay_ms,
+                      commands.run.output_line_delay_ms);
     console_print("view: %s\n", display_describe(view).c_str());
     console_print("log: %s; command key %s\n", commands.run.log_path.empty() ? "none" : commands.run.log_path.c_str(),
                   key_name(commands.run.view.command_key).c_str());
+}
+
+void ask_speed() {
+    if (!line_here()) return;
+    say_line();
+    console_print("speed: ");
+    commands.asking_speed = true;
+    commands.speed_typed.clear();
+}
+
+void set_speed_typed() {
+    const std::string typed = commands.speed_typed;
+    const long baud = typed.empty() ? 0 : std::strtol(typed.c_str(), nullptr, 10);
+    console_print("\n");
+    if (baud <= 0)
+        console_print("speed unchanged\n");
+    else if (!line_here())
+        return;
+    else if (net_url_scheme(line_settings_now().device) == net_scheme::tcp)
+        console_print("%s: the speed is the server's\n", line_settings_now().device.c_str());
+    else if (line_set_speed(baud))
+        console_print("%s: %ld Baud\n", line_settings_now().device.c_str(), line_speed());
+    else
+        console_print("%ld Baud not supported\n", baud);
 }
 
 void version() {
@@ -213,6 +251,7 @@ const command COMMANDS[] = {
     {'h', "hex view on or off", toggle_hex},
     {'e', "local echo on or off", toggle_echo},
     {'l', "clear the screen", clear_screen},
+    {'B', "set the line's speed (Enter sets it, Esc leaves)", ask_speed},
     {'L', "the line: speed, frame, flow control, modem lines", line_state},
     {'s', "statistics since the start", statistics},
     {'c', "the settings in force", show_settings},
@@ -233,9 +272,29 @@ void list_commands() {
 
 void commands_start(const settings& s) {
     commands.run = s;
+    stats().started = std::chrono::steady_clock::now();  // "since the start": the program's
     if (s.view.stamps != stamp_format::none) commands.stamps_when_on = s.view.stamps;
     keys_set_command_key(s.view.command_key);
     keys_set_command_action(command_run);
+}
+
+bool speed_prompt_open() { return commands.asking_speed; }
+
+void speed_prompt_key(int key) {
+    std::string& typed = commands.speed_typed;
+    if (key == '\r' || key == '\n') {
+        commands.asking_speed = false;
+        set_speed_typed();
+    } else if (key == KEY_ESC) {
+        commands.asking_speed = false;
+        console_print("\nspeed unchanged\n");
+    } else if ((key == KEYBOARD_BACKSPACE || key == 0x08 || key == 0x7F) && !typed.empty()) {
+        typed.pop_back();
+        console_control("\b \b");
+    } else if (key >= '0' && key <= '9' && typed.size() < SPEED_DIGITS_MAX) {
+        typed += static_cast<char>(key);
+        console_print("%c", key);
+    }
 }
 
 void command_run(int key) {

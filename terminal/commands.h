@@ -17,4 +17,10 @@ void commands_start(const settings& s);
 // they are never come here: base/keys.cpp takes them).
 void command_run(int key);
 
+// Ctrl-T B asks for a speed on the program's own line ("speed: "): until
+// Enter sets it or Esc leaves, the keys typed are the answer and none goes
+// to the board.
+bool speed_prompt_open();
+void speed_prompt_key(int key);
+
 }  // namespace tolvane

@@ -39,9 +39,21 @@ void begin_request(session& s) {
     rpc_begin(s.files);
 }
 
+// --plain: text through and through; the bytes that mark frames are shown
+// one at a time as any other.
+size_t feed_plain(const unsigned char* bytes, size_t count) {
+    size_t used = 0;
+    while (used < count && !term_text_decided() && !console_backed_up()) {
+        used += term_text_run(bytes + used, count - used);
+        if (used < count && !term_text_decided() && !console_backed_up()) term_text(bytes[used++]);
+    }
+    return used;
+}
+
 }  // namespace
 
 size_t demux_feed(session& s, const unsigned char* bytes, size_t count) {
+    if (s.plain) return feed_plain(bytes, count);
     size_t used = 0;
     while (used < count) {
         if (s.demux.in_request) {

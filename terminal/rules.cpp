@@ -10,11 +10,13 @@
 #include "base/line.h"
 #include "base/session_stats.h"
 #include "base/time_limit.h"
+#include "base/wait.h"
 #include "link/link.h"
 #include "terminal/commands.h"
 #include "terminal/demux.h"
 #include "terminal/session.h"
 #include "terminal/display.h"
+#include "terminal/outgoing.h"
 #include "terminal/watch.h"
 
 namespace tolvane {
@@ -28,7 +30,6 @@ int board_status = -1;
 // an LF (--map ONLCRNL), never both.
 constexpr size_t KEY_BYTES_MAX = 2;
 
-// The key maps first; the echo shows what went to the line.
 // The Backspace key as --backspace asks; the key maps then; the echo
 // shows what went to the line, a line end as a whole new line.
 void send_key(int key) {
@@ -36,7 +37,7 @@ void send_key(int key) {
     unsigned char bytes[DISPLAY_KEY_MAX];
     const size_t count = display_map_key(key, bytes);
     for (size_t i = 0; i < count; ++i) {
-        link_put(bytes[i]);
+        outgoing_put(bytes[i]);
         if (!display_settings().local_echo) continue;
         if (bytes[i] == '\r' || bytes[i] == '\n') {
             if (i + 1 < count) continue;  // the CR of CR LF: one new line for both
@@ -58,7 +59,13 @@ void send_key(int key) {
     for (;;) {
         term_send_texts();
         term_send_keys();
-        if ((keys_queued() == 0 && watch_sends_due() == 0) || !line_wait_room(patience.left_ms())) break;
+        if (keys_queued() == 0 && watch_sends_due() == 0 && outgoing_held() == 0) break;
+        if (patience.passed()) break;
+        // Paced bytes go at their moments, within the same patience.
+        if (outgoing_held() > 0 && !outgoing_line_full())
+            wait_line_only(0, outgoing_due().sooner(patience));
+        else if (!line_wait_room(patience.left_ms()))
+            break;
     }
     line_end_program(status, patience.left_ms());
 }
@@ -75,9 +82,9 @@ void term_say_timed_out() {
     console_start_line();
     const std::string awaited = watch_awaited();
     if (awaited.empty())
-        console_print("timed out after %s s\n", seconds);
+        console_error("timed out after %s s\n", seconds);
     else
-        console_print("timed out after %s s (waiting for %s)\n", seconds, awaited.c_str());
+        console_error("timed out after %s s (waiting for %s)\n", seconds, awaited.c_str());
 }
 
 // Matched as it came, before any display map, and shown; a form feed only
@@ -117,16 +124,20 @@ void term_send_keys() {
         if (next & KEY_COMMAND) {
             keys_take();
             command_run(next & 0xFF);  // in its place among the keys
-        } else if (line_room() >= KEY_BYTES_MAX) {
+        } else if (speed_prompt_open()) {
+            speed_prompt_key(keys_take());
+        } else if (outgoing_room() >= KEY_BYTES_MAX) {
             send_key(keys_take());
         } else {
-            return;
+            break;
         }
     }
+    outgoing_send();
 }
 
 void term_send_texts() {
-    while (watch_sends_due() > 0 && line_room() >= KEY_BYTES_MAX) link_put(watch_take_send());
+    while (watch_sends_due() > 0 && outgoing_room() >= KEY_BYTES_MAX) outgoing_put(watch_take_send());
+    outgoing_send();
 }
 
 void term_quit(session& s) { leave(s, 0); }
@@ -139,7 +150,7 @@ void term_end_run(session& s) {
     switch (watch_outcome()) {
     case watch_result::failed:
         console_start_line();
-        console_print("failed: %s\n", watch_failed_line().c_str());
+        console_error("failed: %s\n", watch_failed_line().c_str());
         leave(s, EXIT_FAILED);
     case watch_result::passed:
         console_start_line();  // the expected text may have come without its line end

@@ -11,6 +11,9 @@ namespace tolvane {
 struct session {
     file_service files;
     frame_demux demux;
+    // --plain: a terminal only. Every byte from the board is text (STX, ETX
+    // and DLE too) and no request is ever begun, so nothing is answered.
+    bool plain = false;
 };
 
 }  // namespace tolvane

@@ -13,6 +13,7 @@
 #include "base/wait.h"
 #include "fileservice/rpc.h"
 #include "terminal/demux.h"
+#include "terminal/outgoing.h"
 #include "terminal/rules.h"
 #include "terminal/session.h"
 #include "terminal/watch.h"
@@ -73,6 +74,7 @@ void term_loop(session& s, bool wait_when_gone) {
         if (term_run_decided()) term_end_run(s);
         if (line_gone()) {
             demux_reset(s);  // the request in progress went with it
+            outgoing_clear();  // and the paced keys
             wait_for_line_back();
             continue;
         }
@@ -89,7 +91,8 @@ void term_loop(session& s, bool wait_when_gone) {
         // Keys and texts still queued go out as soon as the line takes more.
         // The line is read once what was read is taken: while the console
         // keeps up, and always inside a request (its bytes are no text).
-        const bool keys_wait = !busy && (keys_queued() > 0 || watch_sends_due() > 0);
+        // Paced keys wait for their moment instead (outgoing_due).
+        const bool keys_wait = !busy && !outgoing_paced() && (keys_queued() > 0 || watch_sends_due() > 0);
         // A read's data goes on as soon as the line takes more, even when
         // the queue went out whole.
         const bool output_waits = line_pending() > 0 || keys_wait || rpc_replying(s.files);
@@ -99,7 +102,8 @@ void term_loop(session& s, bool wait_when_gone) {
         const bool held = line_in_hand(&unused) > 0;
         const unsigned input = held ? (rpc_replying(s.files) ? 0u : WAIT_HELD)
                                     : demux_in_request(s) ? WAIT_INPUT : WAIT_TEXT;
-        wait_once(input | (output_waits ? WAIT_OUTPUT : 0u), demux_patience(s));
+        const deadline until = busy ? demux_patience(s) : demux_patience(s).sooner(outgoing_due());
+        wait_once(input | (output_waits ? WAIT_OUTPUT : 0u), until);
         line_fill();
         if (line_buffered() == 0) demux_look_at_silence(s);
     }

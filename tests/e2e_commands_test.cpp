@@ -82,6 +82,8 @@ const Case CASES[] = {
      "reset pulse RTS 100 ms\r\nfiles: the host's, read-only\r\nview: maps INLCRNL,OCRNL, timestamps "
      "off, hex view on, local echo off\r\nlog: none; command key Ctrl-T\r\n$",
      {}, -1},
+    {"Ctrl-T c: paced output among the settings", State::running, {"--output-delay", "1", "--output-line-delay", "20"},
+     {CTRL_T, 'c'}, {}, "files: the host's\r\noutput paced: 1 ms a byte, 20 ms after CR\r\nview: ", {}, -1},
     {"Ctrl-T v: the version", State::running, {}, {CTRL_T, 'v'}, {}, "^tolvane \\d+\\.\\d+ \\(.+\\)\r\n$", {}, -1},
     {"the messages are no target text for --expect", State::running, {"--expect", "no such"}, {CTRL_T, 'x'}, {},
      "^Ctrl-T x: no such command", {}, -1},

@@ -337,6 +337,11 @@ TEST(FileService, TraceLinesWithTheirExactFormats) {
         expected += "fread(abcdef01,3) = 0\n";
         EXPECT_EQ(host_fopen("missing.txt", "r"), 0u);
         expected += "fopen(missing.txt,r) = 0\n";
+        // Control characters in a traced text keep the request on one line.
+        EXPECT_EQ(host_fopen("bad\rname", "r"), 0u);
+        expected += "fopen(bad\\rname,r) = 0\n";
+        host_fputs("one\ntwo\t\x01", h);
+        expected += "fputs(one\\ntwo\\t\\x01)\n";
 
         const host_file w = host_fopen("out.txt", "w+");
         ASSERT_NE(w, 0u);

@@ -205,6 +205,12 @@ TEST(NetLineRfc2217, TheFrameReachesTheBoardsLine) {
     console_type(s, {0x14, 'b', 0x14, 'd', 'k'});
     EXPECT_EQ(hex(pty_io::read_exactly(lab.board.master, 1, 3000)), hex({'k'}));
     EXPECT_TRUE(console_wait_for(s, "break sent (250 ms)\r\nDTR off\r\n")) << s.console_output;
+    // Ctrl-T B: the speed typed goes as SET-BAUDRATE; ser2net sets the pty.
+    console_type(s, {0x14, 'B', '5', '7', '6', '0', '0', '\r', 'm'});
+    EXPECT_EQ(hex(pty_io::read_exactly(lab.board.master, 1, 3000)), hex({'m'}));
+    EXPECT_TRUE(console_wait_for(s, "speed: 57600\r\n" + lab.url + ": 57600 Baud\r\n")) << s.console_output;
+    const struct termios after = settings(lab.board.slave);
+    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B57600));
     quit(s);
 }
 

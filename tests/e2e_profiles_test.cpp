@@ -268,3 +268,23 @@ TEST_F(Profiles, ListShowsTheProfilesAndWhereTheirBoardsAre) {
     EXPECT_EQ(unix_newlines(run.console_output), expected);
     close_all(run);
 }
+
+// The plain terminal and the paced output as profile keys, and false
+// taking plain back.
+TEST_F(Profiles, PlainAndPacingAsKeys) {
+    const struct {
+        std::string config;
+        std::string sent;
+    } cases[] = {
+        {"[board]\ndevice = {line}\nquit = true\nplain = true\noutput-delay = 5\noutput-line-delay = 5\n",
+         std::string("a\x02 \r", 4)},
+        {"[default]\nplain = true\n[board]\ndevice = {line}\nquit = true\nplain = false\n",
+         std::string(50, '\b') + std::string("a\x10\x02 \r", 5)},
+    };
+    for (const auto& c : cases) {
+        Session run = start_with("profiles_plain", c.config, {"-c", "board", "a\x02"});
+        EXPECT_EQ(exit_code(wait_exit(run)), 0) << c.config;
+        EXPECT_EQ(hex(line_drain(run, 100)), hex(bytes(c.sent))) << c.config;
+        close_all(run);
+    }
+}

@@ -1,6 +1,7 @@
 // tolvane-win's terminal in a real Wine console (a tmux pane): what the
 // target sends shows up, what is typed goes to the target, Ctrl-Q ends it.
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include "tests/win_harness.h"
 
@@ -133,4 +134,47 @@ TEST(WinSessionLog, HoldsWhatTheConsoleShowed) {
         for (const std::string& part : c.logged) EXPECT_NE(logged.find(part), std::string::npos) << logged;
         EXPECT_EQ(logged.back(), '\n') << logged;
     }
+}
+
+// --plain in a Wine console: nothing sent at start, Ctrl-B, Ctrl-C and
+// Ctrl-P go out bare, and a frame from the board is only shown.
+TEST(WinPlain, KeysBareAndFramesNeverAnswered) {
+    const std::string dir = scratch_dir("win-plain");
+    Line line = line_open(61);
+    Pane pane = pane_start({"-c", "COM61", "--plain"}, dir);
+    ASSERT_TRUE(pane_started(pane)) << pane_text(pane);
+    EXPECT_TRUE(pane_wait_for(pane, "plain")) << pane_text(pane);
+    EXPECT_EQ(hex(line_drain(line, 500)), "") << "no reset";
+    const struct {
+        const char* key;
+        const char* sent;
+    } keys[] = {{"C-b", "02 "}, {"C-c", "03 "}, {"C-p", "10 "}, {"x", "78 "}};
+    for (const auto& k : keys) {
+        pane_keys(pane, {k.key});
+        EXPECT_EQ(hex(line_drain(line, 500)), k.sent) << k.key;
+    }
+    line_write(line, bytes("frame \x02\x7F\x03 shown\r\n"));
+    EXPECT_TRUE(pane_wait_for(pane, "shown")) << pane_text(pane);
+    EXPECT_EQ(hex(line_drain(line, 500)), "") << "nothing answered";
+    pane_keys(pane, {"C-q"});
+    EXPECT_EQ(pane_exit_status(pane), 0);
+    pane_close(pane);
+    line_close(line);
+}
+
+// Ctrl-T B on a COM port: the speed typed is set on the port, and nothing
+// typed after the command key reaches the board.
+TEST_F(WinTerminal, CtrlTBSetsTheSpeed) {
+    pane_keys(pane, {"C-t"});
+    pane_keys(pane, {"B"});
+    EXPECT_TRUE(pane_wait_for(pane, "speed:")) << pane_text(pane);  // the pane drops the trailing space
+    for (const char* key : {"5", "7", "6", "0", "0"}) pane_keys(pane, {key});
+    EXPECT_EQ(typed("Enter"), "");
+    EXPECT_TRUE(pane_wait_for(pane, "COM45: 57600 Baud")) << pane_text(pane);
+    struct termios t;
+    ASSERT_EQ(tcgetattr(line.slave, &t), 0);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
+    EXPECT_EQ(typed("x"), "78 ");
+    pane_keys(pane, {"C-q"});
+    EXPECT_EQ(pane_exit_status(pane), 0);
 }

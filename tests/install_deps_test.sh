@@ -144,6 +144,25 @@ for t in wine64 tmux qemu-system-arm clang libFuzzer newlib libnewlib-arm-none-e
     says "full set, no apt-get" "$t"
 done
 
+# Each smaller set asks only for its own: the demo set for no GoogleTest,
+# the QEMU examples' set for no MinGW, Wine or clang.
+machine demo GoogleTest groff man dpkg-shlibdeps wine wine64 qemu-system-arm
+run demo demo
+expect_silent "demo set with the build set's tools missing"
+run demo build
+[ "$status" -ne 0 ] || fail "build set without GoogleTest: status 0"
+machine qemuset wine wine64 x86_64-w64-mingw32-g++-posix clang tmux
+run qemuset qemu
+expect_silent "qemu set with MinGW, Wine and clang missing"
+machine qemuless qemu-system-arm xmllint
+run qemuless qemu
+[ "$status" -ne 0 ] || fail "qemu set without QEMU: status 0"
+says "qemu set without QEMU" qemu-system-arm
+says "qemu set without xmllint" libxml2-utils
+not_says "qemu set without QEMU" wine
+run qemuless nothing
+[ "$status" -eq 2 ] || fail "an unknown set: status $status"
+
 # newlib that the Arm compiler finds (Arm's own toolchain) is newlib too.
 machine armgcc newlib
 cat >"$work/armgcc/bin/arm-none-eabi-gcc" <<EOF

@@ -37,6 +37,16 @@ public:
     std::string name;  // COM<n>, for what is said about it
 
     long speed() const override { return baud; }
+    // The DCB as it is, with the new rate: the frame and the flow kept.
+    bool set_speed(long new_baud) override {
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        if (new_baud < COM_SPEED_MIN || !GetCommState(handle, &dcb)) return false;
+        dcb.BaudRate = static_cast<DWORD>(new_baud);
+        if (!SetCommState(handle, &dcb)) return false;
+        baud = new_baud;
+        return true;
+    }
 
     bool set_break(bool on) override { return (on ? SetCommBreak(handle) : ClearCommBreak(handle)) != 0; }
     bool set_modem_line(modem_line line, bool on) override {

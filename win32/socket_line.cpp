@@ -35,6 +35,7 @@ public:
     size_t take_output(unsigned char* dest, size_t room) override { return net.take_output(dest, room); }
     size_t input_held() const override { return net.early_held(); }
     long speed() const override { return net.baud; }
+    bool set_speed(long baud) override { return net.set_speed(baud); }
     bool set_break(bool on) override { return net.set_break(on); }
     bool set_modem_line(modem_line line, bool on) override {
         return net.set_modem_line(line, on);
