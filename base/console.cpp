@@ -7,10 +7,12 @@
 #include "base/console.h"
 
 #include <array>
+#include <cassert>
 #include <cstdarg>
 #include <cstring>
 
 #include "base/console_platform.h"
+#include "base/line.h"
 #include "base/wait.h"
 #include "base/output_queue.h"
 #include "base/session_log.h"
@@ -18,10 +20,17 @@
 
 namespace tolvane {
 
-unsigned wait_events_now(unsigned events) {
-    if (!(events & WAIT_TEXT)) return events;
-    if (console_backed_up()) console_flush();
-    return console_backed_up() ? events : events | WAIT_INPUT;
+unsigned wait_events_now(unsigned events, deadline until) {
+    if ((events & WAIT_TEXT) && console_backed_up()) console_flush();
+    if ((events & WAIT_TEXT) && !console_backed_up()) events |= WAIT_INPUT;
+    assert((events & (WAIT_INPUT | WAIT_OUTPUT)) || console_backlog() > 0 || !until.is_never());
+    (void)until;
+    return events;
+}
+
+bool wait_input_in_hand(unsigned events) {
+    const unsigned char* bytes = nullptr;
+    return (events & WAIT_INPUT) && line_in_hand(&bytes) > 0;
 }
 
 namespace console_state {

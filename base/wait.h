@@ -17,8 +17,15 @@ constexpr unsigned WAIT_OUTPUT = 1u << 1;  // the line takes more
 constexpr unsigned WAIT_TEXT = 1u << 2;
 
 // WAIT_TEXT as it stands now: the console flushed while it is backed up,
-// then WAIT_INPUT if it keeps up.
-unsigned wait_events_now(unsigned events);
+// then WAIT_INPUT if it keeps up. Every platform's wait starts with it.
+// In debug builds, a wait that would watch neither the line nor an output
+// that waits, with no deadline of its own, stops the program: nothing but
+// a key could end it.
+unsigned wait_events_now(unsigned events, deadline until);
+
+// The line's input is watched (events as wait_events_now made them) and
+// bytes already read wait in its buffer: the wait does not sleep.
+bool wait_input_in_hand(unsigned events);
 
 // Sleeps until the line is ready for one of events (none: only the rest),
 // keys came, the console or the log takes more of what waits for them, or

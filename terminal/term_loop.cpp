@@ -87,14 +87,18 @@ void term_loop(session& s, bool wait_when_gone) {
         line_send();
         if (line_gone()) continue;
         // Keys and texts still queued go out as soon as the line takes more.
-        // The line is read once what was read is taken: while the console
-        // keeps up, and always inside a request (its bytes are no text).
+        // The line is read while the console keeps up, and always inside a
+        // request (its bytes are no text); the wait decides, once it has
+        // flushed the console, and does not sleep when bytes read before
+        // wait for the console no more. Bytes held back by a read's data
+        // going out wait for the line to take more.
         const bool keys_wait = !busy && (keys_queued() > 0 || watch_sends_due() > 0);
         // A read's data goes on as soon as the line takes more, even when
         // the queue went out whole.
         const bool output_waits = line_pending() > 0 || keys_wait || rpc_replying(s.files);
         const unsigned char* unused = nullptr;
-        const unsigned input = line_in_hand(&unused) > 0 ? 0u : demux_in_request(s) ? WAIT_INPUT : WAIT_TEXT;
+        const bool held_by_reply = line_in_hand(&unused) > 0 && !console_backed_up();
+        const unsigned input = demux_in_request(s) ? WAIT_INPUT : held_by_reply ? 0u : WAIT_TEXT;
         wait_once(input | (output_waits ? WAIT_OUTPUT : 0u), demux_patience(s));
         line_fill();
         if (line_buffered() == 0) demux_look_at_silence(s);

@@ -42,7 +42,8 @@ overlapped_line* line_now() {
 bool ready(const overlapped_line* line, unsigned events) {
     if (line == nullptr) return false;
     if (line->gone()) return events != 0;
-    return ((events & WAIT_INPUT) && line->held() > 0) || ((events & WAIT_OUTPUT) && !line->writing());
+    return ((events & WAIT_INPUT) && line->held() > 0) || ((events & WAIT_OUTPUT) && !line->writing()) ||
+           wait_input_in_hand(events);
 }
 
 // Sleeps until one of handles is signalled or until passes (never: no
@@ -67,7 +68,7 @@ int sleep_on(const overlapped_line* line, HANDLE* handles, int n, deadline until
 void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
 bool wait_once(unsigned events, deadline until) {
-    events = wait_events_now(events);
+    events = wait_events_now(events, until);
     overlapped_line* line = line_now();
     if (line) line->poll();
     // What the target said so far shows while we wait; what has arrived
