@@ -16,6 +16,7 @@
 #include "base/wait.h"
 #include "base/output_queue.h"
 #include "base/session_log.h"
+#include "base/stop.h"
 #include "base/text_format.h"
 
 namespace tolvane {
@@ -144,6 +145,10 @@ void console_drain(int ms) {
         console_wait_writable(console_screen_pending() > 0, session_log_pending() > 0, until);
         console_flush();
     }
+}
+
+void stop_if_console_closed() {
+    if (console_out_broken() && !out.ended) stop_now(CONSOLE_CLOSED_STATUS);
 }
 
 void console_end() {

@@ -47,6 +47,7 @@ void console_fds(pollfd* fds) {
 // in_hand: the line's bytes are there already, poll only looks.
 bool poll_once(int fd, short line_events, deadline until, bool in_hand = false) {
     console_flush();  // what the target said so far shows while we wait
+    stop_if_console_closed();
     const int keyboard = keyboard_watched ? console_keyboard_fd() : -1;
     pollfd fds[5] = {{line_events ? fd : -1, line_events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
     console_fds(fds + 3);

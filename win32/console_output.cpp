@@ -85,6 +85,7 @@ struct block_writer {
     // without asking the system, as often as the loop likes.
     std::atomic<size_t> in_flight{0};
     std::atomic<bool> failed{false};
+    std::atomic<bool> broken{false};  // its reader closed the pipe
 };
 block_writer writer;
 
@@ -93,7 +94,11 @@ FILE* log_file = nullptr;
 bool write_all(HANDLE out, const unsigned char* bytes, size_t count) {
     while (count > 0) {
         DWORD written = 0;
-        if (!WriteFile(out, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0) return false;
+        if (!WriteFile(out, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0) {
+            const DWORD error = GetLastError();
+            if (out == writer.out && (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE)) writer.broken = true;
+            return false;
+        }
         bytes += written;
         count -= written;
     }
@@ -203,6 +208,8 @@ const bool console_text_crlf = true;
 HANDLE console_output_event() { return writer.threaded ? writer.idle : nullptr; }
 
 size_t console_out_in_flight() { return writer.in_flight; }
+
+bool console_out_broken() { return writer.broken; }
 
 long console_write_out(const unsigned char* bytes, size_t count) {
     find_output();
