@@ -12,7 +12,6 @@
 #include <cstring>
 
 #include "base/console_platform.h"
-#include "base/line.h"
 #include "base/wait.h"
 #include "base/output_queue.h"
 #include "base/session_log.h"
@@ -27,11 +26,6 @@ unsigned wait_events_now(unsigned events, deadline until) {
     assert((events & (WAIT_INPUT | WAIT_OUTPUT)) || console_backlog() > 0 || !until.is_never());
     (void)until;
     return events;
-}
-
-bool wait_input_in_hand(unsigned events) {
-    const unsigned char* bytes = nullptr;
-    return (events & WAIT_INPUT) && line_in_hand(&bytes) > 0;
 }
 
 namespace console_state {

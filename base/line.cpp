@@ -317,6 +317,8 @@ size_t line_in_hand(const unsigned char** bytes) {
 
 void line_take(size_t count) { line.in_next += std::min(count, line.in_end - line.in_next); }
 
+bool line_input_in_hand(unsigned events) { return (events & WAIT_INPUT) && line.in_end > line.in_next; }
+
 void line_fill() {
     if (line.in_next == line.in_end && !line.gone) read_some();
 }

@@ -23,10 +23,6 @@ constexpr unsigned WAIT_TEXT = 1u << 2;
 // a key could end it.
 unsigned wait_events_now(unsigned events, deadline until);
 
-// The line's input is watched (events as wait_events_now made them) and
-// bytes already read wait in its buffer: the wait does not sleep.
-bool wait_input_in_hand(unsigned events);
-
 // Sleeps until the line is ready for one of events (none: only the rest),
 // keys came, the console or the log takes more of what waits for them, or
 // until (never past the --timeout). The target's text so far is shown

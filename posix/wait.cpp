@@ -63,7 +63,7 @@ void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
 bool wait_once(unsigned events, deadline until) {
     events = wait_events_now(events, until);
-    return poll_once(line_fd(), poll_events(events), until, wait_input_in_hand(events));
+    return poll_once(line_fd(), poll_events(events), until, line_input_in_hand(events));
 }
 
 bool wait_line_only(unsigned events, deadline until) {

@@ -43,7 +43,7 @@ bool ready(const overlapped_line* line, unsigned events) {
     if (line == nullptr) return false;
     if (line->gone()) return events != 0;
     return ((events & WAIT_INPUT) && line->held() > 0) || ((events & WAIT_OUTPUT) && !line->writing()) ||
-           wait_input_in_hand(events);
+           line_input_in_hand(events);
 }
 
 // Sleeps until one of handles is signalled or until passes (never: no
