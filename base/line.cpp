@@ -152,7 +152,8 @@ void line_lost(const char* operation) {
     const std::string why = line.transport->why;
     const char* device = line.settings.device.c_str();
     console_start_line();
-    if (line.wait_when_gone && line.transport->went_away) {
+    const bool waits = line.wait_when_gone && line.transport->went_away;
+    if (waits && line.transport->comes_back) {
         session_log_note("line lost");
         console_error("%s: %s: %s\n", operation, device, why.c_str());
         console_print("waiting for %s (Ctrl-Q ends)\n", device);
@@ -165,6 +166,7 @@ void line_lost(const char* operation) {
     }
     stop_restore();  // the message then reads on a cooked console
     console_error("%s: %s: %s\n", operation, device, why.c_str());
+    if (waits) console_error("not waiting for %s: a pty that went away never comes back\n", device);
     stop_now(-1);
 }
 
