@@ -4,7 +4,11 @@
 // run that goes on serving, an idle program that sleeps, and the statuses
 // of a watched run.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -69,6 +73,31 @@ TEST(WinFlow, TwoMegabytesReachARedirectedOutputExactly) {
     output_collect(r.run);
     EXPECT_EQ(r.run.output.size(), text.size());
     EXPECT_TRUE(r.run.output == as_text(text)) << "the bytes differ";
+}
+
+// tolvane-win ... | head -c 100 with a talking board: once the reader has
+// gone the program ends within 2 s with 141, as tolvane does.
+TEST(WinFlow, AClosedStandardOutputEndsTheProgramWith141) {
+    PipedRun r(76);
+    std::atomic<bool> stop{false};
+    fcntl(r.line.master, F_SETFL, fcntl(r.line.master, F_GETFL) | O_NONBLOCK);
+    std::thread board([&] {
+        const std::string text(4096, 'x');
+        while (!stop) {
+            pollfd p{r.line.master, POLLOUT, 0};
+            if (poll(&p, 1, 50) > 0 && (p.revents & POLLOUT)) (void)!write(r.line.master, text.data(), text.size());
+        }
+    });
+    EXPECT_TRUE(output_wait_size(r.run, 100));
+    close(r.run.out_fd);
+    r.run.out_fd = -1;
+    const Clock::time_point closed = Clock::now();
+    const int status = finish(r.run, 5000);
+    const auto took = Clock::now() - closed;
+    stop = true;
+    board.join();
+    EXPECT_EQ(status, 141);
+    EXPECT_LT(took, std::chrono::milliseconds(2000));
 }
 
 TEST(WinFlow, PipedKeysReachTheLineCompleteAndInOrderThenCtrlQEnds) {

@@ -95,8 +95,10 @@ bool write_all(HANDLE out, const unsigned char* bytes, size_t count) {
     while (count > 0) {
         DWORD written = 0;
         if (!WriteFile(out, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0) {
+            // A pipe whose reader has gone, as Windows and Wine say it.
             const DWORD error = GetLastError();
-            if (out == writer.out && (error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE)) writer.broken = true;
+            const bool closed = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+            if (out == writer.out && closed) writer.broken = true;
             return false;
         }
         bytes += written;
