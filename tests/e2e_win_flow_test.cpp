@@ -8,6 +8,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -73,6 +74,34 @@ TEST(WinFlow, TwoMegabytesReachARedirectedOutputExactly) {
     output_collect(r.run);
     EXPECT_EQ(r.run.output.size(), text.size());
     EXPECT_TRUE(r.run.output == as_text(text)) << "the bytes differ";
+}
+
+// 2 MB then @END into a pipe drained as it comes: every run ends 0, the
+// text all there.
+TEST(WinFlow, TwoMegabytesThenTheExpectedLineEndEveryRun) {
+    Bytes text = board_text(2 << 20);
+    const std::string end = "\n@END\n";
+    text.insert(text.end(), end.begin(), end.end());
+    for (int run = 1; run <= 3; ++run) {
+        PipedRun r(77, {"--expect", "@END", "--timeout", "30"});
+        // Never blocked: a program that froze must not keep the test.
+        std::atomic<bool> stop{false};
+        fcntl(r.line.master, F_SETFL, fcntl(r.line.master, F_GETFL) | O_NONBLOCK);
+        std::thread board([&] {
+            for (size_t sent = 0; sent < text.size() && !stop;) {
+                pollfd p{r.line.master, POLLOUT, 0};
+                if (poll(&p, 1, 50) <= 0) continue;
+                const ssize_t n = write(r.line.master, text.data() + sent, std::min<size_t>(4096, text.size() - sent));
+                if (n > 0) sent += static_cast<size_t>(n);
+            }
+        });
+        const int status = finish(r.run, 40000);
+        stop = true;
+        board.join();
+        EXPECT_EQ(status, 0) << "run " << run;
+        EXPECT_GE(r.run.output.size(), text.size()) << "run " << run;
+        if (status != 0) break;
+    }
 }
 
 // tolvane-win ... | head -c 100 with a talking board: once the reader has
