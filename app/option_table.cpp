@@ -1,8 +1,8 @@
 #include "app/option_table.h"
 
 #include <cctype>
-#include <cmath>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 

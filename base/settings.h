@@ -42,11 +42,11 @@ struct line_settings {
     bool frame_given = false;
 };
 
-// What the file service serves.
 // --request-timeout's default: a second of silence before a request is
 // whole makes it noise.
 constexpr long long REQUEST_TIMEOUT_DEFAULT_MS = 1000;
 
+// What the file service serves.
 struct service_settings {
     bool trace = false;      // -r: a trace line per request
     std::optional<std::string> root;  // -d: the target's whole file system; none: the host's
