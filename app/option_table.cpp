@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -234,8 +235,9 @@ bool add_expect(const char* arg, settings* s, std::string* m) { return add_step(
 bool add_fail(const char* arg, settings* s, std::string* m) { return add_step(watch_step::kind::fail, arg, s, m); }
 bool add_send(const char* arg, settings* s, std::string* m) { return add_step(watch_step::kind::send, arg, s, m); }
 
-// --timeout: whole seconds or a decimal ("60", "2.5", ".5"); 0 is no limit.
-bool set_timeout(const char* arg, settings* s, std::string* message) {
+// Whole seconds or a decimal ("60", "2.5", ".5"), at most TIME_LIMIT_MAX_SECONDS;
+// -1 when arg is none.
+double seconds_in(const char* arg) {
     const char* p = arg;
     while (*p >= '0' && *p <= '9') ++p;
     bool valid = p != arg;
@@ -245,8 +247,24 @@ bool set_timeout(const char* arg, settings* s, std::string* message) {
         valid = valid || p != fraction;
     }
     const double value = valid && *p == '\0' ? std::strtod(arg, nullptr) : -1;
-    if (value < 0 || value > TIME_LIMIT_MAX_SECONDS) return refuse(message, "option needs a number of seconds");
+    return value <= TIME_LIMIT_MAX_SECONDS ? value : -1;
+}
+
+// --timeout: 0 is no limit.
+bool set_timeout(const char* arg, settings* s, std::string* message) {
+    const double value = seconds_in(arg);
+    if (value < 0) return refuse(message, "option needs a number of seconds");
     s->time_limit_seconds = value;
+    return true;
+}
+
+// --request-timeout: 0 waits for ever; anything else is at least a
+// millisecond, so that a tiny value never turns into 0.
+bool set_request_timeout(const char* arg, settings* s, std::string* message) {
+    const double value = seconds_in(arg);
+    if (value < 0) return refuse(message, "option needs a number of seconds");
+    const long long ms = static_cast<long long>(std::ceil(value * 1000));
+    s->files.request_timeout_ms = value > 0 && ms == 0 ? 1 : ms;
     return true;
 }
 
@@ -280,6 +298,8 @@ const option_row OPTION_TABLE[] = {
      nullptr, A_DIRECTORY},
     {'p', "read-only", NONE, nullptr, "serve the files read-only", SET, set_read_only, nullptr, clear_read_only,
      nullptr, NO_VALUES},
+    {0, "request-timeout", REQUIRED, "SECONDS", "silence inside a request that makes it text (1; 0: none)", SET,
+     set_request_timeout, nullptr, nullptr, nullptr, NO_VALUES},
     {'w', "wait", NONE, nullptr, "wait for the line, at start and when it goes away", SET, set_wait, nullptr,
      clear_wait, nullptr, NO_VALUES},
     {'l', "log", REQUIRED, "FILE", "append what the console shows to FILE", SET, set_log, nullptr, nullptr, nullptr,

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "app/option_table.h"
+
 // Inside the namespace, so that the names are ours and not the C library's.
 namespace tolvane {
 
@@ -151,6 +153,31 @@ TEST(LongOptions, ValuesAndErrors) {
         optind = 1;
         optpos = 1;
         EXPECT_FALSE(at_long_option(static_cast<int>(words.size()), argv.data()));
+    }
+}
+
+// --request-timeout, on the command line and as a profile's key alike
+// (the same row): seconds as --timeout takes them, kept in milliseconds;
+// a tiny one never becomes the 0 that waits for ever.
+TEST(RequestTimeout, SecondsToMillisecondsAndErrors) {
+    const option_row* row = option_named("request-timeout");
+    ASSERT_NE(row, nullptr);
+    const struct {
+        const char* arg;
+        long long ms;  // -1: refused
+    } cases[] = {
+        {"0", 0}, {"1", 1000}, {"2.5", 2500}, {".5", 500}, {"0.0001", 1},
+        {"x", -1}, {"-1", -1}, {"1s", -1}, {"", -1},
+    };
+    for (const auto& c : cases) {
+        settings s;
+        std::string message;
+        const bool taken = row->apply(c.arg, &s, &message);
+        EXPECT_EQ(taken, c.ms >= 0) << c.arg;
+        EXPECT_EQ(s.files.request_timeout_ms, taken ? c.ms : REQUEST_TIMEOUT_DEFAULT_MS) << c.arg;
+        if (!taken) {
+            EXPECT_EQ(message, "option needs a number of seconds") << c.arg;
+        }
     }
 }
 

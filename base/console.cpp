@@ -7,6 +7,7 @@
 #include "base/console.h"
 
 #include <array>
+#include <cassert>
 #include <cstdarg>
 #include <cstring>
 
@@ -14,17 +15,17 @@
 #include "base/wait.h"
 #include "base/output_queue.h"
 #include "base/session_log.h"
+#include "base/stop.h"
 #include "base/text_format.h"
 
 namespace tolvane {
 
-unsigned wait_events_now(unsigned events) {
-    const unsigned text = WAIT_TEXT | WAIT_HELD;
-    if (!(events & text)) return events;
-    if (console_backed_up()) console_flush();
-    if (console_backed_up()) return events & ~text;
-    if (events & WAIT_HELD) return (events & ~text) | WAIT_NOW;
-    return (events & ~text) | WAIT_INPUT;
+unsigned wait_events_now(unsigned events, deadline until) {
+    if ((events & WAIT_TEXT) && console_backed_up()) console_flush();
+    if ((events & WAIT_TEXT) && !console_backed_up()) events |= WAIT_INPUT;
+    assert((events & (WAIT_INPUT | WAIT_OUTPUT)) || console_backlog() > 0 || !until.is_never());
+    (void)until;
+    return events;
 }
 
 namespace console_state {
@@ -138,6 +139,10 @@ void console_drain(int ms) {
         console_wait_writable(console_screen_pending() > 0, session_log_pending() > 0, until);
         console_flush();
     }
+}
+
+void stop_if_console_closed() {
+    if (console_out_broken() && !out.ended) stop_now(CONSOLE_CLOSED_STATUS);
 }
 
 void console_end() {

@@ -71,6 +71,13 @@ void console_set_crlf(bool crlf);
 // The same for standard error, when it is that terminal too.
 void console_set_error_crlf(bool crlf);
 
+// Standard output's reader has gone (tolvane ... | head -c 100): the
+// program ends at its next wait, with this status, as a program killed by
+// SIGPIPE shows it. Nothing else stops; a file or terminal that fails is
+// left behind and the line is still served.
+constexpr int CONSOLE_CLOSED_STATUS = 141;
+void stop_if_console_closed();
+
 // The last thing on every way out, while the console is still as the
 // program had it: the console left at the start of a line, so the shell's
 // prompt gets a line of its own, and the log closed with its end line;

@@ -19,6 +19,9 @@ long console_write_out(const unsigned char* bytes, size_t count);
 // Bytes console_write_out took that have not reached standard output yet
 // (a writer of its own still at them).
 size_t console_out_in_flight();
+// Standard output's reader has gone: a write found its pipe or socket
+// closed at the far end.
+bool console_out_broken();
 
 // Writes an error message to standard error, waiting at most a moment for
 // it; one that takes nothing gets nothing.

@@ -152,7 +152,8 @@ void line_lost(const char* operation) {
     const std::string why = line.transport->why;
     const char* device = line.settings.device.c_str();
     console_start_line();
-    if (line.wait_when_gone && line.transport->went_away) {
+    const bool waits = line.wait_when_gone && line.transport->went_away;
+    if (waits && line.transport->comes_back) {
         session_log_note("line lost");
         console_error("%s: %s: %s\n", operation, device, why.c_str());
         console_print("waiting for %s (Ctrl-Q ends)\n", device);
@@ -165,6 +166,7 @@ void line_lost(const char* operation) {
     }
     stop_restore();  // the message then reads on a cooked console
     console_error("%s: %s: %s\n", operation, device, why.c_str());
+    if (waits) console_error("not waiting for %s: a pty that went away never comes back\n", device);
     stop_now(-1);
 }
 
@@ -316,6 +318,8 @@ size_t line_in_hand(const unsigned char** bytes) {
 }
 
 void line_take(size_t count) { line.in_next += std::min(count, line.in_end - line.in_next); }
+
+bool line_input_in_hand(unsigned events) { return (events & WAIT_INPUT) && line.in_end > line.in_next; }
 
 void line_fill() {
     if (line.in_next == line.in_end && !line.gone) read_some();

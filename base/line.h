@@ -38,6 +38,9 @@ size_t line_in_hand(const unsigned char** bytes);
 void line_take(size_t count);
 // Takes into the buffer what the line holds now, without waiting.
 void line_fill();
+// The line's input is watched (events as wait_events_now made them) and
+// bytes read before are still in the buffer: a wait does not sleep.
+bool line_input_in_hand(unsigned events);
 // Writes what the line takes now of the queued output, without waiting.
 void line_send();
 // Queued output not yet written.

@@ -151,6 +151,7 @@ long console_write_out(const unsigned char* bytes, size_t count) {
     return static_cast<long>(std::fwrite(bytes, 1, count, stdout));
 }
 size_t console_out_in_flight() { return 0; }
+bool console_out_broken() { return false; }
 void console_write_error(const char* text, size_t count) { std::fwrite(text, 1, count, stdout); }
 bool log_file_open(const char*, bool*) { return false; }
 long log_file_write(const unsigned char*, size_t count) { return static_cast<long>(count); }

@@ -103,6 +103,10 @@ public:
     // may come back, rather than failed for good.
     std::string why;
     bool went_away = false;
+    // Whether its name can bring back a line that went away (-w). A pty
+    // named by its number cannot: the number goes to the next pty made,
+    // another program's.
+    bool comes_back = true;
 };
 
 // How an open went: opened, the device is not there (yet), the system

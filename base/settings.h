@@ -42,11 +42,18 @@ struct line_settings {
     bool frame_given = false;
 };
 
+// --request-timeout's default: a second of silence before a request is
+// whole makes it noise.
+constexpr long long REQUEST_TIMEOUT_DEFAULT_MS = 1000;
+
 // What the file service serves.
 struct service_settings {
     bool trace = false;      // -r: a trace line per request
     std::optional<std::string> root;  // -d: the target's whole file system; none: the host's
     bool read_only = false;  // -p: requests that would change a file are refused
+    // --request-timeout: silence inside a request this long makes it noise;
+    // 0: a request waits for ever (a target stopped at a breakpoint).
+    long long request_timeout_ms = REQUEST_TIMEOUT_DEFAULT_MS;
 };
 
 // --map flags. The first three change how the target's text is shown, the

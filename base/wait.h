@@ -16,17 +16,12 @@ constexpr unsigned WAIT_OUTPUT = 1u << 1;  // the line takes more
 // text: decided once the console has been flushed, inside the wait.
 constexpr unsigned WAIT_TEXT = 1u << 2;
 
-// Bytes already read are held back while the console is backed up: the
-// wait returns at once when, flushed inside it, the console keeps up.
-constexpr unsigned WAIT_HELD = 1u << 3;
-// From wait_events_now: nothing to sleep for, the wait returns at once.
-constexpr unsigned WAIT_NOW = 1u << 4;
-
-// WAIT_TEXT and WAIT_HELD as they stand now: the console flushed while it
-// is backed up; then, if it keeps up, WAIT_INPUT for WAIT_TEXT and
-// WAIT_NOW for WAIT_HELD. Neither is left while it is backed up: the
-// console's own output then wakes the wait.
-unsigned wait_events_now(unsigned events);
+// WAIT_TEXT as it stands now: the console flushed while it is backed up,
+// then WAIT_INPUT if it keeps up. Every platform's wait starts with it.
+// In debug builds, a wait that would watch neither the line nor an output
+// that waits, with no deadline of its own, stops the program: nothing but
+// a key could end it.
+unsigned wait_events_now(unsigned events, deadline until);
 
 // Sleeps until the line is ready for one of events (none: only the rest),
 // keys came, the console or the log takes more of what waits for them, or

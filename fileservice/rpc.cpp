@@ -264,6 +264,12 @@ constexpr std::array<handler, 15> HANDLERS = {
     serve_remove, serve_rename, serve_tell,            serve_seek,  serve_ungetc,
 };
 
+// From now, silence until this makes the request noise.
+deadline request_patience(const file_service& fs) {
+    const long long ms = fs.settings.request_timeout_ms;
+    return ms > 0 ? deadline::in(ms) : deadline::never();
+}
+
 bool known(int code) { return code >= 0 && code < static_cast<int>(SHAPES.size()); }
 
 field current_field(file_service& fs) { return fs.req.field_index < RPC_FIELDS_MAX ? SHAPES[fs.req.code][fs.req.field_index] : field::none; }
@@ -395,7 +401,7 @@ void rpc_begin(file_service& fs) {
     fs.req.recorded = std::move(recorded);
     fs.req.at = phase::code;
     fs.req.recorded.assign(1, static_cast<char>(BYTE_STX));
-    fs.req.patience = deadline::in(REQUEST_PATIENCE_MS);
+    fs.req.patience = request_patience(fs);
     link_put(SYM_ETX);
 }
 
@@ -419,7 +425,7 @@ rpc_step rpc_feed(file_service& fs, const unsigned char* bytes, size_t count) {
         end_request(fs);
     }
     if (status != rpc_status::more || fs.req.at == phase::data) fs.req.recorded.clear();
-    if (status == rpc_status::more && fs.req.at != phase::data) fs.req.patience = deadline::in(REQUEST_PATIENCE_MS);
+    if (status == rpc_status::more && fs.req.at != phase::data) fs.req.patience = request_patience(fs);
     return {used, status};
 }
 

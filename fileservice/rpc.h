@@ -9,7 +9,8 @@
 //
 // One place decides what was no request after all: a field longer than
 // any target sends, data for a handle that names nothing, or the line
-// silent for the request time-out before the request is whole. Its bytes,
+// silent for the request time-out (--request-timeout; none with 0) before
+// the request is whole. Its bytes,
 // the STX first, are then given back to be shown as text.
 #pragma once
 
@@ -53,9 +54,6 @@ enum RpcCode {
     RPC_EXIT = 21,
 };
 constexpr int RPC_CODES = 22;  // 0 .. RPC_CODES - 1 are served
-
-// Silence this long before a request is whole makes it noise.
-constexpr int REQUEST_PATIENCE_MS = 1000;
 
 // What became of the bytes handed to rpc_feed.
 enum class rpc_status {

@@ -124,6 +124,7 @@ long console_write_out(const unsigned char* bytes, size_t count) {
     return static_cast<long>(std::fwrite(bytes, 1, count, stdout));
 }
 size_t console_out_in_flight() { return 0; }
+bool console_out_broken() { return false; }
 void console_write_error(const char* text, size_t count) { std::fwrite(text, 1, count, stdout); }
 bool log_file_open(const char*, bool*) { return false; }
 long log_file_write(const unsigned char*, size_t count) { return static_cast<long>(count); }
@@ -258,6 +259,43 @@ TEST_F(RequestParser, AWholeRequestWaitsForItsDataWithoutPatience) {
     EXPECT_EQ(rpc_feed(service, rest, 2).status, rpc_status::done);
     feed(code(RPC_CLOSE) + u32(1), {});
     EXPECT_EQ(file(dir + "/slow.txt"), "part!");
+}
+
+// --request-timeout: the silence a request is given from its STX and from
+// each piece on, until it is whole; 0 gives it no end.
+TEST_F(RequestParser, SilenceInsideARequestIsGivenTheRequestTimeOut) {
+    const struct {
+        const char* name;
+        long long timeout_ms;
+        int at_least_ms;  // -1: never
+    } cases[] = {
+        {"the default", REQUEST_TIMEOUT_DEFAULT_MS, 900},
+        {"2.5 seconds", 2500, 2400},
+        {"0 waits for ever", 0, -1},
+    };
+    for (const auto& c : cases) {
+        service_settings settings;
+        settings.root = dir;
+        settings.request_timeout_ms = c.timeout_ms;
+        ASSERT_TRUE(rpc_start(service, settings)) << c.name;
+        wire.clear();
+        rpc_begin(service);
+        const Request part = code(RPC_OPEN) + "a.t";
+        for (int look = 0; look < 2; ++look) {
+            const int left = rpc_patience(service).left_ms();
+            if (c.at_least_ms < 0) {
+                EXPECT_TRUE(rpc_patience(service).is_never()) << c.name << ", look " << look;
+            } else {
+                EXPECT_GE(left, c.at_least_ms) << c.name << ", look " << look;
+                EXPECT_LE(left, c.timeout_ms) << c.name << ", look " << look;
+            }
+            const auto* bytes = reinterpret_cast<const unsigned char*>(part.data());
+            if (look == 0) {
+                EXPECT_EQ(rpc_feed(service, bytes, part.size()).status, rpc_status::more) << c.name;
+            }
+        }
+        rpc_abandon(service);
+    }
 }
 
 }  // namespace tolvane

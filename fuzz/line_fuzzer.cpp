@@ -245,6 +245,13 @@ bool line_wait_room(int) {
 
 void line_take_last_output() {}
 
+// Output goes when the loop turns to the line (line_takes); the waits of
+// the ways out find it taken at once.
+void line_send() {}
+bool wait_line_only(unsigned, deadline) { return true; }
+bool line_set_speed(long) { return false; }
+void stop_now(int) { longjmp(quit_jump, 1); }
+
 void line_end_program(int, int) { longjmp(quit_jump, 1); }
 
 // The command keys' part of the line: a line with no break and no modem

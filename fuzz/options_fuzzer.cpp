@@ -23,9 +23,12 @@
 #include "base/line.h"
 #include "base/serial_lines.h"
 #include "base/settings.h"
+#include "base/stop.h"
+#include "base/wait.h"
 #include "fileservice/rpc.h"
 #include "link/link.h"
 #include "terminal/commands.h"
+#include "terminal/outgoing.h"
 #include "terminal/session.h"
 #include "terminal/term_loop.h"
 
@@ -79,6 +82,16 @@ void line_close() {}
 long line_speed() { return 115200; }
 void term_loop(session&, bool) {}
 void keyboard_use(key_form) {}
+// What the entry sends goes nowhere; nothing here ends the program.
+void outgoing_start(bool, int, int) {}
+void outgoing_put(unsigned char) {}
+size_t outgoing_held() { return 0; }
+void outgoing_send() {}
+deadline outgoing_due() { return deadline::never(); }
+bool outgoing_line_full() { return false; }
+bool line_gone() { return false; }
+bool wait_once(unsigned, deadline) { return false; }
+void stop_now(int) { std::abort(); }  // no console output ever fails here
 void term_say_timed_out() {}
 void commands_start(const settings&) {}
 unsigned long line_reads() { return 0; }

@@ -14,6 +14,7 @@ namespace tolvane {
 const bool console_text_crlf = false;
 long console_write_out(const unsigned char*, size_t count) { return static_cast<long>(count); }
 size_t console_out_in_flight() { return 0; }
+bool console_out_broken() { return false; }
 void console_write_error(const char*, size_t) {}
 extern const unsigned char KEYBOARD_BACKSPACE;
 const unsigned char KEYBOARD_BACKSPACE = 0x7F;

@@ -83,8 +83,11 @@ int log_out_fd() { return log_fd; }
 
 size_t console_out_in_flight() { return 0; }
 
-long console_write_out(const unsigned char* bytes, size_t count) {
-    find_screen();
+namespace {
+
+bool screen_broken = false;
+
+long write_screen(const unsigned char* bytes, size_t count) {
     switch (screen.kind) {
     case output_kind::socket: return taken(send(screen.fd, bytes, count, MSG_DONTWAIT | MSG_NOSIGNAL));
     case output_kind::polled: {
@@ -97,6 +100,17 @@ long console_write_out(const unsigned char* bytes, size_t count) {
     }
     return taken(write(screen.fd, bytes, count));
 }
+
+}  // namespace
+
+long console_write_out(const unsigned char* bytes, size_t count) {
+    find_screen();
+    const long n = write_screen(bytes, count);
+    if (n < 0 && (errno == EPIPE || errno == ECONNRESET)) screen_broken = true;
+    return n;
+}
+
+bool console_out_broken() { return screen_broken; }
 
 void console_write_error(const char* text, size_t count) {
     const deadline patience = deadline::in(500);

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -114,6 +116,15 @@ line_transport* give_up(tty_transport* tty, open_outcome* outcome, const std::st
     return fail(outcome, open_result::failed, message);
 }
 
+// The device is named by a pty's own node (/dev/pts/N), not by a link to
+// it: Unix98 pty slaves have majors 136 to 143.
+bool pty_named_by_number(const char* device, int fd) {
+    struct stat named;
+    struct stat opened;
+    if (lstat(device, &named) != 0 || S_ISLNK(named.st_mode) || fstat(fd, &opened) != 0) return false;
+    return S_ISCHR(opened.st_mode) && major(opened.st_rdev) >= 136 && major(opened.st_rdev) <= 143;
+}
+
 }  // namespace
 
 line_transport* device_transport_open(const line_settings& settings, bool first, open_outcome* outcome) {
@@ -140,6 +151,7 @@ line_transport* device_transport_open(const line_settings& settings, bool first,
     }
     tty_transport* tty = new tty_transport;
     tty->fd = fd;
+    tty->comes_back = !pty_named_by_number(device, fd);
     if (tcgetattr(fd, &tty->saved) != 0) {
         const int error = errno;
         ::close(fd);

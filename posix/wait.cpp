@@ -44,16 +44,17 @@ void console_fds(pollfd* fds) {
 // One poll: fd for line_events (-1: none), the console's output, the
 // keyboard while it is watched, the signals. Keys are read, a signal ends
 // the program. True when fd is ready.
-bool poll_once(int fd, short line_events, deadline until) {
+// in_hand: the line's bytes are there already, poll only looks.
+bool poll_once(int fd, short line_events, deadline until, bool in_hand = false) {
     console_flush();  // what the target said so far shows while we wait
+    stop_if_console_closed();
     const int keyboard = keyboard_watched ? console_keyboard_fd() : -1;
     pollfd fds[5] = {{line_events ? fd : -1, line_events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
     console_fds(fds + 3);
-    const int n = poll(fds, 5, time_limit_cut(until).left_ms());
+    const int n = poll(fds, 5, in_hand ? 0 : time_limit_cut(until).left_ms());
     stop_if_signalled();
-    if (n <= 0) return false;
-    if (fds[2].revents) console_read_keys();
-    return fds[0].revents != 0;
+    if (n > 0 && fds[2].revents) console_read_keys();
+    return in_hand || (n > 0 && fds[0].revents != 0);
 }
 
 }  // namespace
@@ -61,9 +62,8 @@ bool poll_once(int fd, short line_events, deadline until) {
 void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
 bool wait_once(unsigned events, deadline until) {
-    events = wait_events_now(events);
-    if (events & WAIT_NOW) return false;
-    return poll_once(line_fd(), poll_events(events), until);
+    events = wait_events_now(events, until);
+    return poll_once(line_fd(), poll_events(events), until, line_input_in_hand(events));
 }
 
 bool wait_line_only(unsigned events, deadline until) {

@@ -123,7 +123,6 @@ bool wait_once(unsigned events, deadline until) {
     ++turn;
     for (const auto& [at, keys] : typed)
         if (at == turn) keys_add(reinterpret_cast<const unsigned char*>(keys.data()), keys.size());
-    if (events & WAIT_HELD) return false;  // this console always keeps up
     const bool input = (events & (WAIT_INPUT | WAIT_TEXT)) && !board->reads.empty();
     const bool output = events & WAIT_OUTPUT;
     if (!input && !output && until.is_never() && keys_queued() == 0) {
@@ -148,6 +147,7 @@ long console_write_out(const unsigned char* bytes, size_t count) {
     return static_cast<long>(count);
 }
 size_t console_out_in_flight() { return 0; }
+bool console_out_broken() { return false; }
 void console_write_error(const char* text, size_t count) { std::fwrite(text, 1, count, stderr); }
 bool log_file_open(const char*, bool*) { return false; }
 long log_file_write(const unsigned char*, size_t count) { return static_cast<long>(count); }

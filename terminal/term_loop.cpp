@@ -89,8 +89,11 @@ void term_loop(session& s, bool wait_when_gone) {
         line_send();
         if (line_gone()) continue;
         // Keys and texts still queued go out as soon as the line takes more.
-        // The line is read once what was read is taken: while the console
-        // keeps up, and always inside a request (its bytes are no text).
+        // The line is read while the console keeps up, and always inside a
+        // request (its bytes are no text); the wait decides, once it has
+        // flushed the console, and does not sleep when bytes read before
+        // wait for the console no more. Bytes held back by a read's data
+        // going out wait for the line to take more.
         // Paced keys wait for their moment instead (outgoing_due).
         const bool keys_wait = !busy && !outgoing_paced() && (keys_queued() > 0 || watch_sends_due() > 0);
         // A read's data goes on as soon as the line takes more, even when
@@ -99,9 +102,8 @@ void term_loop(session& s, bool wait_when_gone) {
         // Bytes in hand that the console held back go on once it keeps up
         // (a request's STX in hand waits for the read's data to leave).
         const unsigned char* unused = nullptr;
-        const bool held = line_in_hand(&unused) > 0;
-        const unsigned input = held ? (rpc_replying(s.files) ? 0u : WAIT_HELD)
-                                    : demux_in_request(s) ? WAIT_INPUT : WAIT_TEXT;
+        const bool held_by_reply = line_in_hand(&unused) > 0 && !console_backed_up();
+        const unsigned input = demux_in_request(s) ? WAIT_INPUT : held_by_reply ? 0u : WAIT_TEXT;
         const deadline until = busy ? demux_patience(s) : demux_patience(s).sooner(outgoing_due());
         wait_once(input | (output_waits ? WAIT_OUTPUT : 0u), until);
         line_fill();

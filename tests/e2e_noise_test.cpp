@@ -6,6 +6,8 @@
 #include <chrono>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "client/hostfs.h"
 #include "tests/harness.h"
@@ -16,8 +18,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-Session open_session() {
-    Session s = start({"-c", "{line}"});
+Session open_session(const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> args{"-c", "{line}"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    Session s = start(args);
     EXPECT_EQ(hex(line_read(s, 50)), hex(reset_sequence()));
     EXPECT_TRUE(console_wait_for(s, "Exit with Ctrl-Q\r\n\r\n"));
     EXPECT_TRUE(console_wait_raw(s));
@@ -96,4 +100,45 @@ TEST(Noise, BurstsOfGarbageShowEveryMarkerAndLeaveTheServiceInStep) {
     EXPECT_EQ(tolvane::host_fopen("missing.txt", "r"), 0u) << "served, the stream in step";
     EXPECT_FALSE(pty_io::target_timed_out());
     quit(s);
+}
+
+// A target stopped at a breakpoint for 3 s in the middle of a request: with
+// --request-timeout 0 the request is served when it goes on; by default
+// its bytes show as text once the line has been silent for a second.
+TEST(Noise, ARequestPausedInsideIsServedOrShownByTheRequestTimeOut) {
+    const std::string head = std::string(1, '\x0a') + "no-su";  // remove, the name's first bytes
+    const std::string rest = "ch-file\x03";
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        bool served;
+    } cases[] = {
+        {"--request-timeout 0", {"--request-timeout", "0"}, true},
+        {"the default", {}, false},
+    };
+    for (const auto& c : cases) {
+        Session s = open_session(c.args);
+        const size_t before = s.console_output.size();
+        line_write(s, {0x02});
+        ASSERT_EQ(hex(line_read(s, 1)), hex({0x03})) << c.what;
+        line_write(s, bytes(head));
+        const auto paused = Clock::now();
+        if (!c.served) {
+            EXPECT_TRUE(console_wait_for(s, "\x02" + head, 2500)) << c.what;
+            const auto shown_after = Clock::now() - paused;
+            EXPECT_GE(shown_after, std::chrono::milliseconds(900)) << c.what;
+            EXPECT_LT(shown_after, std::chrono::milliseconds(1800)) << c.what;
+        }
+        std::this_thread::sleep_until(paused + std::chrono::seconds(3));
+        line_write(s, bytes(rest));
+        if (c.served) {
+            EXPECT_EQ(hex(line_read(s, 2, 2000)), hex({0xFF, 0xFF})) << c.what << ": the remove's reply";
+            EXPECT_EQ(console_drain(s, 300), "") << c.what << ": nothing shown";
+        } else {
+            EXPECT_TRUE(console_wait_for(s, rest)) << c.what;
+            EXPECT_EQ(s.console_output.substr(before), "\x02" + head + rest) << c.what;
+            EXPECT_TRUE(line_drain(s, 200).empty()) << c.what << ": nothing answered";
+        }
+        quit(s);
+    }
 }

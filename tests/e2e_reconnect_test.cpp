@@ -9,6 +9,7 @@
 #include <fstream>
 #include <regex>
 #include <thread>
+#include <vector>
 
 #include "client/hostfs.h"
 #include "tests/harness.h"
@@ -143,6 +144,35 @@ TEST(Reconnect, ARequestCutOffIsDropped) {
     console_type(s, {0x11});
     EXPECT_EQ(exit_code(wait_exit(s)), 0);
     close_pty(s.console);
+}
+
+// -w on a pty named by its number: once it has gone that number goes to the
+// next pty made, another program's. The session ends as without -w, saying
+// why, and never opens the new pty of that number.
+TEST(Reconnect, APtyNamedByItsNumberIsNotWaitedFor) {
+    Options options;
+    options.line_pty = false;
+    Pty line = open_pty();
+    const std::string path = line.path;
+    Session s = start({"-w", "-c", path}, options);
+    ASSERT_EQ(hex(pty_io::read_exactly(line.master, 50, 3000)), hex(reset_sequence()));
+    ASSERT_TRUE(console_wait_raw(s));
+    close_pty(line);
+    // The next ptys made, one perhaps with that number as soon as it is free.
+    std::vector<Pty> others;
+    const int status = wait_exit(s, 3000);
+    for (int i = 0; i < 4; ++i) others.push_back(open_pty());
+    EXPECT_EQ(exit_code(status), 255);
+    EXPECT_NE(s.console_output.find("read: " + path + ": "), std::string::npos) << s.console_output;
+    EXPECT_NE(s.console_output.find("not waiting for " + path + ": a pty that went away never comes back"),
+              std::string::npos)
+        << s.console_output;
+    EXPECT_EQ(s.console_output.find("waiting for " + path + " (Ctrl-Q ends)"), std::string::npos) << s.console_output;
+    for (Pty& other : others) {
+        EXPECT_TRUE(pty_io::read_until_quiet(other.master, 100).empty()) << other.path;
+        close_pty(other);
+    }
+    close_all(s);
 }
 
 TEST(SessionLog, HoldsTheSessionAsShownAndSurvivesAKill) {

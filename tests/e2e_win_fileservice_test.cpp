@@ -93,7 +93,7 @@ TEST_F(WinFileService, WritesReadsSeeksAndCloses) {
     const std::string out = printed();
     EXPECT_NE(out.find("fopen(data.bin,wb) = "), std::string::npos) << out;
     EXPECT_NE(out.find("fopen(missing.txt,r) = 0\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("fputs(tail\n)\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("fputs(tail\\n)\n"), std::string::npos) << "one trace line, the newline escaped: " << out;
     EXPECT_NE(out.find(") = 8\n"), std::string::npos) << "fread trace: " << out;
 }
 

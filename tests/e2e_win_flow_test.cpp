@@ -4,7 +4,12 @@
 // run that goes on serving, an idle program that sleeps, and the statuses
 // of a watched run.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -71,6 +76,59 @@ TEST(WinFlow, TwoMegabytesReachARedirectedOutputExactly) {
     EXPECT_TRUE(r.run.output == as_text(text)) << "the bytes differ";
 }
 
+// 2 MB then @END into a pipe drained as it comes: every run ends 0, the
+// text all there.
+TEST(WinFlow, TwoMegabytesThenTheExpectedLineEndEveryRun) {
+    Bytes text = board_text(2 << 20);
+    const std::string end = "\n@END\n";
+    text.insert(text.end(), end.begin(), end.end());
+    for (int run = 1; run <= 3; ++run) {
+        PipedRun r(77, {"--expect", "@END", "--timeout", "30"});
+        // Never blocked: a program that froze must not keep the test.
+        std::atomic<bool> stop{false};
+        fcntl(r.line.master, F_SETFL, fcntl(r.line.master, F_GETFL) | O_NONBLOCK);
+        std::thread board([&] {
+            for (size_t sent = 0; sent < text.size() && !stop;) {
+                pollfd p{r.line.master, POLLOUT, 0};
+                if (poll(&p, 1, 50) <= 0) continue;
+                const ssize_t n = write(r.line.master, text.data() + sent, std::min<size_t>(4096, text.size() - sent));
+                if (n > 0) sent += static_cast<size_t>(n);
+            }
+        });
+        const int status = finish(r.run, 40000);
+        stop = true;
+        board.join();
+        EXPECT_EQ(status, 0) << "run " << run;
+        EXPECT_GE(r.run.output.size(), text.size()) << "run " << run;
+        if (status != 0) break;
+    }
+}
+
+// tolvane-win ... | head -c 100 with a talking board: once the reader has
+// gone the program ends within 2 s with 141, as tolvane does.
+TEST(WinFlow, AClosedStandardOutputEndsTheProgramWith141) {
+    PipedRun r(76);
+    std::atomic<bool> stop{false};
+    fcntl(r.line.master, F_SETFL, fcntl(r.line.master, F_GETFL) | O_NONBLOCK);
+    std::thread board([&] {
+        const std::string text(4096, 'x');
+        while (!stop) {
+            pollfd p{r.line.master, POLLOUT, 0};
+            if (poll(&p, 1, 50) > 0 && (p.revents & POLLOUT)) (void)!write(r.line.master, text.data(), text.size());
+        }
+    });
+    EXPECT_TRUE(output_wait_size(r.run, 100));
+    close(r.run.out_fd);
+    r.run.out_fd = -1;
+    const Clock::time_point closed = Clock::now();
+    const int status = finish(r.run, 5000);
+    const auto took = Clock::now() - closed;
+    stop = true;
+    board.join();
+    EXPECT_EQ(status, 141);
+    EXPECT_LT(took, std::chrono::milliseconds(2000));
+}
+
 TEST(WinFlow, PipedKeysReachTheLineCompleteAndInOrderThenCtrlQEnds) {
     PipedRun r(71);
     const std::string keys = typed_text(100 * 1024);
@@ -124,7 +182,8 @@ TEST(WinFlow, AnIdleProgramSleeps) {
     EXPECT_LT(used, 0.5) << "CPU-s in 10 s, program and Wine server";
 }
 
-// The board's text, the patterns and what the run ends with.
+// The board's text, the patterns and what the run ends with; the verdict
+// on standard error, as every message.
 TEST(WinFlow, AWatchedRunEndsWithItsStatus) {
     const struct {
         std::vector<std::string> options;
@@ -147,7 +206,8 @@ TEST(WinFlow, AWatchedRunEndsWithItsStatus) {
         const int status = finish(r.run, c.status < 0 ? 1500 : 10000);
         EXPECT_EQ(status, c.status) << c.board;
         if (c.said) {
-            EXPECT_NE(dos_newlines_to_unix(r.run.output).find(c.said), std::string::npos) << r.run.output;
+            EXPECT_NE(dos_newlines_to_unix(r.run.errors).find(c.said), std::string::npos) << r.run.errors;
+            EXPECT_EQ(dos_newlines_to_unix(r.run.output).find(c.said), std::string::npos) << r.run.output;
         }
     }
     // The line going away ends a watched run with 255.

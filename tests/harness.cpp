@@ -106,6 +106,7 @@ Session start(const std::vector<std::string>& args, const Options& options) {
         dup2(in, 0);
         if (options.stdin_pipe) close(in_pipe[1]);  // or its end of file never comes
         dup2(options.stdout_pipe ? out_pipe[1] : console, 1);
+        if (options.stdout_pipe) close(out_pipe[0]);  // or a reader that went away never shows
         dup2(console, 2);
         if (!options.workdir.empty() && chdir(options.workdir.c_str()) != 0) _exit(121);
         if (!options.own_config) setenv("XDG_CONFIG_HOME", "/nonexistent/tolvane-tests", 1);
@@ -228,6 +229,14 @@ void end_with_ctrl_q(Session& run) {
 }
 
 void close_all(Session& run) {
+    // A run still going (a test that failed half-way) ends here with all
+    // it started: left alone it would go on using a pty whose number the
+    // next test may be given.
+    if (run.pid > 0) {
+        kill(-run.pid, SIGKILL);
+        waitpid(run.pid, nullptr, 0);
+        run.pid = -1;
+    }
     close_pty(run.line);
     close_pty(run.console);
 }

@@ -104,7 +104,8 @@ bool console_wait_raw(Session& run, int timeout_ms = 3000);
 
 // Ctrl-Q once the console is raw: the program must end with status 0.
 void end_with_ctrl_q(Session& run);
-// Both pty pairs of a run that has ended.
+// Both pty pairs of a run (its pipes are the test's to close); one still
+// going is killed first, with its process group, and reaped.
 void close_all(Session& run);
 
 // A fresh empty directory under the build tree's scratch area.

@@ -18,7 +18,8 @@ tolvane_add_e2e(e2e_tests tests/e2e_startup_test.cpp tests/e2e_terminal_test.cpp
   tests/e2e_commands_test.cpp
   tests/e2e_profiles_test.cpp
   tests/e2e_reconnect_test.cpp tests/e2e_line_setup_test.cpp tests/fake_sysfs.cpp tests/line_speed.cpp
-  tests/e2e_watch_test.cpp tests/e2e_stall_test.cpp tests/e2e_noise_test.cpp tests/e2e_plain_test.cpp)
+  tests/e2e_watch_test.cpp tests/e2e_stall_test.cpp tests/e2e_noise_test.cpp tests/e2e_plain_test.cpp
+  tests/e2e_flood_test.cpp)
 
 # tolvane as on a kernel without openat2: -d resolves names by its own walk.
 # Its own build of the confinement, ahead of the library's.

@@ -98,6 +98,7 @@ struct block_writer {
     // program only, read by the thread.
     std::atomic<bool> wanted{false};
     std::atomic<bool> failed{false};
+    std::atomic<bool> broken{false};  // its reader closed the pipe
 };
 block_writer writer;
 
@@ -106,7 +107,13 @@ FILE* log_file = nullptr;
 bool write_all(HANDLE out, const unsigned char* bytes, size_t count) {
     while (count > 0) {
         DWORD written = 0;
-        if (!WriteFile(out, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0) return false;
+        if (!WriteFile(out, bytes, static_cast<DWORD>(count), &written, nullptr) || written == 0) {
+            // A pipe whose reader has gone, as Windows and Wine say it.
+            const DWORD error = GetLastError();
+            const bool closed = error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED;
+            if (out == writer.out && closed) writer.broken = true;
+            return false;
+        }
         bytes += written;
         count -= written;
     }
@@ -225,6 +232,8 @@ const bool console_text_crlf = true;
 HANDLE console_output_event() { return writer.threaded && writer.wanted ? writer.room : nullptr; }
 
 size_t console_out_in_flight() { return writer.in_flight; }
+
+bool console_out_broken() { return writer.broken; }
 
 long console_write_out(const unsigned char* bytes, size_t count) {
     find_output();

@@ -42,7 +42,8 @@ overlapped_line* line_now() {
 bool ready(const overlapped_line* line, unsigned events) {
     if (line == nullptr) return false;
     if (line->gone()) return events != 0;
-    return ((events & WAIT_INPUT) && line->held() > 0) || ((events & WAIT_OUTPUT) && !line->writing());
+    return ((events & WAIT_INPUT) && line->held() > 0) || ((events & WAIT_OUTPUT) && !line->writing()) ||
+           line_input_in_hand(events);
 }
 
 // Sleeps until one of handles is signalled or until passes (never: no
@@ -67,13 +68,13 @@ int sleep_on(const overlapped_line* line, HANDLE* handles, int n, deadline until
 void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
 bool wait_once(unsigned events, deadline until) {
-    events = wait_events_now(events);
-    if (events & WAIT_NOW) return false;
+    events = wait_events_now(events, until);
     overlapped_line* line = line_now();
     if (line) line->poll();
     // What the target said so far shows while we wait; what has arrived
     // already joins it first, so that the console gets it in one write.
     if (!(line && (events & WAIT_INPUT) && line->held() > 0)) console_flush();
+    stop_if_console_closed();
     const size_t keys = keys_queued();
     const bool quit = quit_requested();
     const bool watch_keys = keyboard_watched && console_keys_wanted();
