@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "base/console_platform.h"
 #include "base/keys.h"
 #include "base/wait.h"
 #include "link/link.h"
@@ -145,18 +144,6 @@ bool wait_line_only(unsigned, deadline) { return true; }
 void wait_watch_keyboard(bool) {}
 void keyboard_take() {}
 void keyboard_release() {}
-const bool console_text_crlf = false;
-// The console's output goes to standard output, where the tests capture it.
-long console_write_out(const unsigned char* bytes, size_t count) {
-    return static_cast<long>(std::fwrite(bytes, 1, count, stdout));
-}
-size_t console_out_in_flight() { return 0; }
-bool console_out_broken() { return false; }
-void console_write_error(const char* text, size_t count) { std::fwrite(text, 1, count, stdout); }
-bool log_file_open(const char*, bool*) { return false; }
-long log_file_write(const unsigned char*, size_t count) { return static_cast<long>(count); }
-void log_file_close() {}
-void console_wait_writable(bool, bool, deadline) {}
 
 TEST_F(Line, BytesComeInReadsAndGoOutWithTheTransportsAnswersFirst) {
     fake_transport* t = new fake_transport;

@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "base/block_codec.h"
-#include "base/console_platform.h"
 #include "fileservice/find.h"
 #include "fileservice/handles.h"
 #include "link/link.h"
@@ -119,17 +118,6 @@ void line_put_data(const unsigned char* bytes, size_t count) {
 }
 size_t line_pending() { return wire.size(); }
 
-const bool console_text_crlf = false;
-long console_write_out(const unsigned char* bytes, size_t count) {
-    return static_cast<long>(std::fwrite(bytes, 1, count, stdout));
-}
-size_t console_out_in_flight() { return 0; }
-bool console_out_broken() { return false; }
-void console_write_error(const char* text, size_t count) { std::fwrite(text, 1, count, stdout); }
-bool log_file_open(const char*, bool*) { return false; }
-long log_file_write(const unsigned char*, size_t count) { return static_cast<long>(count); }
-void log_file_close() {}
-void console_wait_writable(bool, bool, deadline) {}
 
 // A session of requests on one file: each fed whole, a byte at a time and
 // split at every point gives the same replies, and the same file.
