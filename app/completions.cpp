@@ -268,7 +268,7 @@ _tolvane_lines() {
 _arguments -s -S \
 )SH";
 
-// An _arguments spec's description, inside [...].
+// The description zsh's _arguments shows for an option, inside [...].
 std::string zsh_description(const char* help) {
     return replace_all(replace_all(replace_all(help, "\\", "\\\\"), "[", "\\["), "]", "\\]");
 }

@@ -52,8 +52,8 @@ bash_driver() {
     # (COMP_WORDBREAKS); the function is the one complete names.
     cat >"$work/driver.bash" <<'EOF'
 source "$1/tolvane.bash"
-spec=$(complete -p tolvane) || exit 1
-function=${spec#*-F }
+registered=$(complete -p tolvane) || exit 1
+function=${registered#*-F }
 function=${function%% *}
 while IFS= read -r line; do
     COMP_LINE=$line
