@@ -16,15 +16,7 @@ if ! command -v "$shell" >/dev/null 2>&1; then
     echo "SKIP: $shell is not installed (scripts/install-deps.sh all installs it)"
     exit 77
 fi
-rm -rf "$work"
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-failures=0
-
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
+. "$(dirname "$0")/script_start.sh"
 
 # What --list finds: one board on USB, and the profiles of two files.
 by_id=usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0

@@ -10,15 +10,7 @@
 set -u
 script=$1
 work=$2
-rm -rf "$work"
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-failures=0
-
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
+. "$(dirname "$0")/script_start.sh"
 
 tools="cmake ninja gcc g++ make groff man dpkg-shlibdeps x86_64-w64-mingw32-g++-posix wine wine64
 tmux picocom sz rz ser2net socat arm-none-eabi-gcc qemu-system-arm xmllint zsh fish"

@@ -16,15 +16,7 @@ for tool in dpkg-deb dpkg-shlibdeps; do
         exit 77
     fi
 done
-rm -rf "$work"
-mkdir -p "$work"
-work=$(cd "$work" && pwd)
-failures=0
-
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
+. "$(dirname "$0")/script_start.sh"
 
 if ! "$cpack" --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1; then
     cat "$work/cpack.log"
