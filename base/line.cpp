@@ -408,6 +408,33 @@ bool line_set_speed(long baud) {
     return true;
 }
 
+bool line_set_frame(const line_settings& frame) {
+    if (!usable()) return false;
+    send_queued_first();  // what was typed in the old frame leaves in it
+    if (!usable() || !line.transport->set_frame(frame)) return false;
+    line.settings.data_bits = frame.data_bits;  // a reopen (-w) asks for them again
+    line.settings.parity = frame.parity;
+    line.settings.stop_bits = frame.stop_bits;
+    line.settings.flow = frame.flow;
+    pass_transport_output();
+    return true;
+}
+
+bool line_set_break(bool on) {
+    if (!usable()) return false;
+    if (on) send_queued_first();
+    if (!usable() || !line.transport->set_break(on)) return false;
+    pass_transport_output();
+    return true;
+}
+
+bool line_purge(bool input, bool output) {
+    if (!usable()) return false;
+    line.transport->purge(input, output);
+    pass_transport_output();
+    return true;
+}
+
 bool line_pulse() {
     const modem_line which = line.settings.pulse_line;
     if (which == modem_line::none || !usable()) return false;

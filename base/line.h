@@ -91,6 +91,15 @@ bool line_send_break(int ms);
 bool line_set_modem_line(modem_line which, bool on);
 // A new speed for the rest of the run (a reopen under -w sets it again).
 bool line_set_speed(long baud);
+// A new frame and flow control (the data_bits, parity, stop_bits and flow
+// of frame) for the rest of the run, the speed kept.
+bool line_set_frame(const line_settings& frame);
+// The break condition on or off until told otherwise (a network client
+// times its own break).
+bool line_set_break(bool on);
+// Drops what the driver holds for or from the line, at once (nothing is
+// waited for); what tolvane has queued for it still goes.
+bool line_purge(bool input, bool output);
 // The reset pulse of --pulse, as at the first open; false without --pulse.
 bool line_pulse();
 // The modem lines: what the driver can tell, and for DTR and RTS beyond

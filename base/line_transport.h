@@ -92,6 +92,21 @@ public:
         (void)baud;
         return false;
     }
+    // The frame and the flow control of frame (its data_bits, parity,
+    // stop_bits, flow) at once, the speed kept; false where the line cannot
+    // change them or the driver did not take them all (the old stay). A
+    // telnet line queues the commands for take_output.
+    virtual bool set_frame(const line_settings& frame) {
+        (void)frame;
+        return false;
+    }
+    // Drops what the driver holds: bytes received and not read yet
+    // (input), bytes written and not sent yet (output). A telnet line asks
+    // its server to.
+    virtual void purge(bool input, bool output) {
+        (void)input;
+        (void)output;
+    }
     // The modem lines as the driver has them now; what it cannot tell is
     // left out of state->known.
     virtual void read_modem_lines(modem_state* state) { (void)state; }

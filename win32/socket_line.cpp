@@ -37,6 +37,8 @@ public:
     long speed() const override { return net.baud; }
     bool set_speed(long baud) override { return net.set_speed(baud); }
     bool set_break(bool on) override { return net.set_break(on); }
+    bool set_frame(const line_settings& frame) override { return net.set_frame(frame); }
+    void purge(bool input, bool output) override { net.purge(input, output); }
     bool set_modem_line(modem_line line, bool on) override {
         return net.set_modem_line(line, on);
     }
