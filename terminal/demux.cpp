@@ -7,6 +7,7 @@
 #include "fileservice/rpc.h"
 #include "link/link.h"
 #include "terminal/rules.h"
+#include "terminal/events.h"
 #include "terminal/session.h"
 
 namespace tolvane {
@@ -24,6 +25,7 @@ void show_noise(session& s, const std::string& noise) {
 
 size_t feed_request(session& s, const unsigned char* bytes, size_t count) {
     const rpc_step step = rpc_feed(s.files, bytes, count);
+    demux_tell_calls(s);
     if (step.status == rpc_status::more) return step.used;
     s.demux.in_request = false;
     if (step.status == rpc_status::noise) show_noise(s, rpc_noise(s.files));
@@ -84,6 +86,10 @@ size_t demux_feed(session& s, const unsigned char* bytes, size_t count) {
         }
     }
     return used;
+}
+
+void demux_tell_calls(session& s) {
+    for (std::string call; rpc_take_call(s.files, &call);) events_request(s, call);
 }
 
 bool demux_in_request(const session& s) { return s.demux.in_request; }

@@ -129,6 +129,7 @@ bool events_open(session& s, const std::string& path) {
         s.events.readers.push_back(r);
     }
     s.events.path = path;
+    s.files.record_calls = true;
     return true;
 }
 

@@ -34,7 +34,10 @@ constexpr int LINE_LOOK_MS = 250;
 // text back: the board then waits.
 void serve_line(session& s) {
     while (!quit_requested() && !term_text_decided()) {
-        if (rpc_replying(s.files)) rpc_reply_more(s.files);
+        if (rpc_replying(s.files)) {
+            rpc_reply_more(s.files);
+            demux_tell_calls(s);
+        }
         const unsigned char* bytes = nullptr;
         size_t in_hand = line_in_hand(&bytes);
         if (in_hand == 0 && line_buffered() > 0) {
