@@ -82,6 +82,24 @@ bool set_log(const char* arg, settings* s, std::string*) {
     return true;
 }
 
+// --share: checked here, so that a typo is a usage error, not a socket.
+bool add_share(const char* arg, settings* s, std::string* message) {
+    share_address address;
+    std::string why;
+    if (!share_address_parse(arg, &address, &why)) {
+        *message = std::string(arg) + ": " + why;
+        return false;
+    }
+    s->shares.push_back(arg);
+    return true;
+}
+
+bool set_events(const char* arg, settings* s, std::string* message) {
+    if (*arg == '\0') return refuse(message, "option requires an argument");
+    s->events_path = arg;
+    return true;
+}
+
 // --dtr and --rts take on or off.
 bool parse_level(const char* arg, line_level* level, std::string* message) {
     if (std::strcmp(arg, "on") == 0) *level = line_level::on;
@@ -304,6 +322,10 @@ const option_row OPTION_TABLE[] = {
      clear_wait, nullptr, NO_VALUES},
     {'l', "log", REQUIRED, "FILE", "append what the console shows to FILE", SET, set_log, nullptr, nullptr, nullptr,
      A_FILE},
+    {0, "share", REQUIRED, "ADDR", "let other programs on the line: unix:PATH or tcp:HOST:PORT (repeatable)", SET,
+     add_share, nullptr, nullptr, nullptr, NO_VALUES},
+    {0, "events", REQUIRED, "PATH", "one JSON line per event to PATH: a file, a FIFO or unix:PATH", SET, set_events,
+     nullptr, nullptr, nullptr, A_FILE},
     {'t', "timestamp", long_arg::optional, "FORMAT",
      "stamp each line of target text: 24hour (-t), 24hour-start, 24hour-delta or iso8601", SET, set_stamp_format,
      nullptr, clear_stamps, is_stamp_format, words("24hour 24hour-start 24hour-delta iso8601")},

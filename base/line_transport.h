@@ -139,5 +139,8 @@ struct open_outcome {
 // unless quiet (a reconnect: then only a server's refusal, once).
 line_transport* device_transport_open(const line_settings& settings, bool first, open_outcome* outcome);
 line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet);
+// unix:PATH (posix/unix_line.cpp, win32/unix_line.cpp), reached through
+// network_transport_open; says why it failed unless quiet.
+line_transport* local_transport_open(const line_settings& settings, const std::string& path, bool quiet);
 
 }  // namespace tolvane

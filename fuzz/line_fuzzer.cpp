@@ -181,7 +181,7 @@ void run_loop() {
             keys_clear();
             line_away = false;
         }
-        if (!demux_busy(terminal)) term_send_keys();
+        if (!demux_busy(terminal)) term_send_keys(terminal);
         if (rpc_replying(terminal.files)) reply_goes_out();
         if (line_left > 0) {
             const size_t used = push(line + line_next, line_left);

@@ -4,6 +4,7 @@ find_package(Threads REQUIRED)  # a thread of its own for name lookups (posix/so
 add_library(tolvane_platform STATIC
   posix/console.cpp
   posix/console_output.cpp
+  posix/endpoint.cpp
   posix/fd_transport.cpp
   posix/modem.cpp
   posix/serial_lines.cpp
@@ -13,6 +14,7 @@ add_library(tolvane_platform STATIC
   posix/speed-linux.cpp
   posix/tty_frame.cpp
   posix/tty_line.cpp
+  posix/unix_line.cpp
   posix/wait.cpp)
 target_link_libraries(tolvane_platform PUBLIC tolvane_net tolvane_base Threads::Threads)
 

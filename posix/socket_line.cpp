@@ -241,6 +241,7 @@ line_transport* network_transport_open(const line_settings& settings, bool first
         say(quiet, url, why);
         return nullptr;
     }
+    if (parts.scheme == net_scheme::unix_socket) return local_transport_open(settings, parts.host, quiet);
     int fd = connect_url(parts, url, quiet);
     if (fd < 0) return nullptr;
     socket_transport* line = new socket_transport;

@@ -16,7 +16,9 @@
 #include "terminal/demux.h"
 #include "terminal/session.h"
 #include "terminal/display.h"
+#include "terminal/events.h"
 #include "terminal/outgoing.h"
+#include "terminal/share.h"
 #include "terminal/watch.h"
 
 namespace tolvane {
@@ -58,7 +60,7 @@ void send_key(int key) {
     line_take_last_output();
     for (;;) {
         term_send_texts();
-        term_send_keys();
+        term_send_keys(s);
         if (keys_queued() == 0 && watch_sends_due() == 0 && outgoing_held() == 0) break;
         if (patience.passed()) break;
         // Paced bytes go at their moments, within the same patience.
@@ -67,6 +69,8 @@ void send_key(int key) {
         else if (!line_wait_room(patience.left_ms()))
             break;
     }
+    share_close(s);
+    events_close(s);
     line_end_program(status, patience.left_ms());
 }
 
@@ -89,22 +93,32 @@ void term_say_timed_out() {
 
 // Matched as it came, before any display map, and shown; a form feed only
 // in the hex view, which shows every byte.
-void term_text(int byte) {
+void term_text(session& s, int byte) {
     if (byte != FORM_FEED) {
         watch_put(byte);
         display_text(byte);
     } else if (display_settings().hex) {
         display_text(FORM_FEED);
     }
+    const unsigned char as_sent = static_cast<unsigned char>(byte);
+    share_board_bytes(s, &as_sent, 1);
+    events_text(s, &as_sent, 1);
 }
 
-size_t term_text_run(const unsigned char* bytes, size_t count) {
+size_t term_text_run(session& s, const unsigned char* bytes, size_t count) {
     size_t taken = 0;
     for (; taken < count && !term_text_decided() && !console_backed_up(); ++taken) {
         const unsigned char byte = bytes[taken];
         if (byte == BYTE_STX || byte == BYTE_ETX || byte == BYTE_DLE) break;
-        term_text(byte);
+        if (byte != FORM_FEED) {
+            watch_put(byte);
+            display_text(byte);
+        } else if (display_settings().hex) {
+            display_text(FORM_FEED);
+        }
     }
+    share_board_bytes(s, bytes, taken);
+    events_text(s, bytes, taken);
     return taken;
 }
 
@@ -119,7 +133,7 @@ void term_board_exited(long status) {
     board_status = status >= 0 && status <= 255 ? static_cast<int>(status) : 255;
 }
 
-void term_send_keys() {
+void term_send_keys(session& s) {
     for (int next; (next = keys_peek()) >= 0;) {
         if (next & KEY_COMMAND) {
             keys_take();
@@ -131,6 +145,12 @@ void term_send_keys() {
         } else {
             break;
         }
+    }
+    // The clients' bytes after the keys typed here, as far as the line takes them.
+    while (keys_queued() == 0 && !speed_prompt_open() && outgoing_room() >= KEY_BYTES_MAX) {
+        const int byte = share_take_byte(s);
+        if (byte < 0) break;
+        send_key(byte);
     }
     outgoing_send();
 }

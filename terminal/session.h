@@ -5,6 +5,8 @@
 
 #include "fileservice/rpc.h"
 #include "terminal/demux.h"
+#include "terminal/events.h"
+#include "terminal/share.h"
 
 namespace tolvane {
 
@@ -14,6 +16,15 @@ struct session {
     // --plain: a terminal only. Every byte from the board is text (STX, ETX
     // and DLE too) and no request is ever begun, so nothing is answered.
     bool plain = false;
+    // --share's listeners and clients, --events' readers, and the wait's
+    // look at them (it points at this session: a session stays put).
+    share_state share;
+    events_state events;
+    session_party party{*this};
+
+    session() = default;
+    session(const session&) = delete;
+    session& operator=(const session&) = delete;
 };
 
 }  // namespace tolvane

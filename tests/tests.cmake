@@ -30,6 +30,9 @@ target_link_libraries(tolvane-walk PRIVATE tolvane_app)
 # The line over the network: a real ser2net and socat serving a pty.
 tolvane_add_e2e(e2e_net_tests tests/e2e_net_test.cpp tests/e2e_hostile_server_test.cpp tests/net_servers.cpp)
 
+# Other programs on the line: --share, -c unix:, --lend, --events.
+tolvane_add_e2e(e2e_share_tests tests/e2e_served.cpp tests/e2e_share_test.cpp)
+
 # The file service: the test as the target through the library.
 tolvane_add_e2e(e2e_fileservice_tests
   tests/e2e_served.cpp
