@@ -408,31 +408,51 @@ bool line_set_speed(long baud) {
     return true;
 }
 
-bool line_set_frame(const line_settings& frame) {
-    if (!usable()) return false;
-    send_queued_first();  // what was typed in the old frame leaves in it
-    if (!usable() || !line.transport->set_frame(frame)) return false;
-    line.settings.data_bits = frame.data_bits;  // a reopen (-w) asks for them again
-    line.settings.parity = frame.parity;
-    line.settings.stop_bits = frame.stop_bits;
-    line.settings.flow = frame.flow;
-    pass_transport_output();
+namespace {
+
+// The frame and flow control of line.settings with one part changed.
+bool set_frame_part(line_action::kind what, long value) {
+    line_settings frame = line.settings;
+    if (what == line_action::kind::data_bits) frame.data_bits = static_cast<int>(value);
+    if (what == line_action::kind::parity) frame.parity = static_cast<parity_kind>(value);
+    if (what == line_action::kind::stop_bits) frame.stop_bits = static_cast<int>(value);
+    if (what == line_action::kind::flow) frame.flow = static_cast<flow_kind>(value);
+    if (!line.transport->set_frame(frame)) return false;
+    line.settings = frame;  // a reopen (-w) asks for it again
     return true;
 }
 
-bool line_set_break(bool on) {
-    if (!usable()) return false;
-    if (on) send_queued_first();
-    if (!usable() || !line.transport->set_break(on)) return false;
-    pass_transport_output();
-    return true;
+bool act(const line_action& a) {
+    using kind = line_action::kind;
+    switch (a.what) {
+    case kind::speed:
+        if (!line.transport->set_speed(a.value)) return false;
+        line.settings.baud = a.value;
+        return true;
+    case kind::dtr:
+    case kind::rts: {
+        const modem_line which = a.what == kind::dtr ? modem_line::dtr : modem_line::rts;
+        if (!line.transport->set_modem_line(which, a.value != 0)) return false;
+        (which == modem_line::dtr ? line.settings.dtr : line.settings.rts) = a.value ? line_level::on : line_level::off;
+        return true;
+    }
+    case kind::brk:
+        return line.transport->set_break(a.value != 0);
+    case kind::purge:
+        line.transport->purge(a.value & PURGE_INPUT, a.value & PURGE_OUTPUT);
+        return true;
+    default:
+        return set_frame_part(a.what, a.value);
+    }
 }
 
-bool line_purge(bool input, bool output) {
+}  // namespace
+
+bool line_act_now(const line_action& action) {
     if (!usable()) return false;
-    line.transport->purge(input, output);
-    pass_transport_output();
-    return true;
+    const bool done = act(action);
+    pass_transport_output();  // a telnet line's own command for it
+    return done;
 }
 
 bool line_pulse() {

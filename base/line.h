@@ -91,15 +91,21 @@ bool line_send_break(int ms);
 bool line_set_modem_line(modem_line which, bool on);
 // A new speed for the rest of the run (a reopen under -w sets it again).
 bool line_set_speed(long baud);
-// A new frame and flow control (the data_bits, parity, stop_bits and flow
-// of frame) for the rest of the run, the speed kept.
-bool line_set_frame(const line_settings& frame);
-// The break condition on or off until told otherwise (a network client
-// times its own break).
-bool line_set_break(bool on);
-// Drops what the driver holds for or from the line, at once (nothing is
-// waited for); what tolvane has queued for it still goes.
-bool line_purge(bool input, bool output);
+// One change a network client asks of the line (RFC 2217). value: the
+// Baud, the data or stop bits, a parity_kind or a flow_kind, 1 or 0 for
+// DTR, RTS and the break (held until told otherwise), the PURGE_* bits
+// for the driver's bytes dropped (what tolvane queued still goes).
+struct line_action {
+    enum class kind : unsigned char { speed, data_bits, parity, stop_bits, flow, dtr, rts, brk, purge };
+    kind what;
+    long value;
+};
+enum : long { PURGE_INPUT = 1, PURGE_OUTPUT = 2 };
+// Makes it at once and kept for the rest of the run, as the command keys'
+// do, but without waiting for what is queued first: it comes from inside
+// the wait, which must not wait again. False where the line cannot, or
+// the driver refused (the old settings stay).
+bool line_act_now(const line_action& action);
 // The reset pulse of --pulse, as at the first open; false without --pulse.
 bool line_pulse();
 // The modem lines: what the driver can tell, and for DTR and RTS beyond

@@ -10,21 +10,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "base/line_transport.h"  // modem_state
+#include "base/line.h"  // line_action, modem_state
 #include "base/settings.h"
 #include "net/telnet.h"
 
 namespace tolvane {
-
-// One change a client asks of the line. value: the Baud, the data or stop
-// bits, a parity_kind or a flow_kind, 1 or 0 for DTR, RTS and the break,
-// the PURGE_* bits for a purge.
-struct line_action {
-    enum class kind : uint8_t { speed, data_bits, parity, stop_bits, flow, dtr, rts, brk, purge };
-    kind what;
-    long value;
-};
-enum : long { PURGE_INPUT = 1, PURGE_OUTPUT = 2 };
 
 // The line as the server sees it. apply is false when the line refused
 // the change (a rate the driver will not make).

@@ -24,6 +24,7 @@ struct ShareScheme {
 constexpr ShareScheme SHARE_SCHEMES[] = {
     {"unix:", share_kind::raw, true},
     {"tcp:", share_kind::raw, false},
+    {"rfc2217:", share_kind::rfc2217, false},
 };
 
 // A sun_path holds 108 bytes on Linux, 104 elsewhere, with its NUL.

@@ -88,7 +88,7 @@ public:
         return true;
     }
 
-    // As at the open, the driver's answer read back; the old frame stays
+    // At once, as at the open, the driver's answer read back; the old frame stays
     // when it did not take the whole of the new one.
     bool set_frame(const line_settings& frame) override {
         struct termios now;
@@ -96,7 +96,7 @@ public:
         if (tcgetattr(fd, &now) != 0) return false;
         const struct termios before = now;
         tty_set_frame(&now, frame);
-        if (tcsetattr(fd, TCSADRAIN, &now) == 0 && tcgetattr(fd, &got) == 0 && tty_frame_refused(frame, now, got).empty())
+        if (tcsetattr(fd, TCSANOW, &now) == 0 && tcgetattr(fd, &got) == 0 && tty_frame_refused(frame, now, got).empty())
             return true;
         tcsetattr(fd, TCSANOW, &before);
         return false;
