@@ -70,10 +70,6 @@ void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
 void wait_watch_party(wait_party* p) { party = p; }
 
-void wait_set_add(wait_set* set, int fd, short events) {
-    if (set->other_count < wait_set::OTHERS_MAX) set->others[set->other_count++] = {fd, events, 0};
-}
-
 bool wait_once(unsigned events, deadline until) {
     events = wait_events_now(events, until);
     return poll_once(line_fd(), poll_events(events), until, line_input_in_hand(events));

@@ -22,7 +22,9 @@ struct wait_set {
 
 // One more descriptor for the wait; beyond OTHERS_MAX it is not watched
 // (the share takes no more clients than fit).
-void wait_set_add(wait_set* set, int fd, short events);
+inline void wait_set_add(wait_set* set, int fd, short events) {
+    if (set->other_count < wait_set::OTHERS_MAX) set->others[set->other_count++] = {fd, events, 0};
+}
 
 // Waits for events (poll's) on fd, reading keys and watching signals as
 // every wait does; false at until, at the --timeout, or once Ctrl-Q came.
