@@ -55,7 +55,7 @@ public:
         DCB dcb{};
         dcb.DCBlength = sizeof dcb;
         if (!GetCommState(handle, &dcb)) return false;
-        const DCB before = dcb;
+        DCB before = dcb;
         com_set_frame(&dcb, frame);
         if (frame.flow != flow_kind::hard) dcb.fRtsControl = rts_on ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
         DCB got = dcb;
