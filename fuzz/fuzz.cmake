@@ -122,8 +122,9 @@ tolvane_add_fuzzer(matcher
   base/text_format.cpp
   base/time_limit.cpp)
 
-# A network line's telnet side against a faulty server.
-tolvane_add_fuzzer(telnet fuzz/telnet_fuzzer.cpp net/telnet.cpp)
+# A network line's telnet side against a faulty server, and a share's
+# rfc2217 side against a faulty client.
+tolvane_add_fuzzer(telnet fuzz/telnet_fuzzer.cpp net/rfc2217_server.cpp net/telnet.cpp)
 
 # Writes the seed corpus and the regression inputs; run by hand (fuzz/README.md).
 add_executable(tolvane-fuzz-seeds fuzz/seeds.cpp link/link.cpp link/link_get.cpp net/telnet.cpp)

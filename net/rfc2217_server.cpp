@@ -5,7 +5,7 @@ namespace tolvane {
 namespace {
 
 // NOTIFY-MODEMSTATE's bits: the levels, and below them what changed.
-enum : uint8_t { TOLD_CTS = 0x10, TOLD_DSR = 0x20, TOLD_RI = 0x40, TOLD_CD = 0x80, LEVELS = 0xF0 };
+enum : uint8_t { TOLD_CTS = 0x10, TOLD_DSR = 0x20, TOLD_RI = 0x40, TOLD_CD = 0x80 };
 enum : uint8_t { DELTA_CTS = 0x01, DELTA_DSR = 0x02, RI_ENDED = 0x04, DELTA_CD = 0x08 };
 
 const line_settings& line_now(const Rfc2217Server& s) { return s.port.settings(s.port.context); }
@@ -26,7 +26,9 @@ void set_line(Rfc2217Server& s, line_action::kind what, long asked, bool in_rang
 }
 
 uint8_t flow_index(flow_kind flow) { return flow == flow_kind::soft ? 1 : flow == flow_kind::hard ? 2 : 0; }
-flow_kind flow_at(uint32_t index) { return index == 1 ? flow_kind::soft : index == 2 ? flow_kind::hard : flow_kind::none; }
+flow_kind flow_at(uint32_t index) {
+    return index == 1 ? flow_kind::soft : index == 2 ? flow_kind::hard : flow_kind::none;
+}
 
 uint8_t modem_levels(const modem_state& m) {
     const struct {
@@ -63,15 +65,16 @@ void tell_modem(Rfc2217Server& s, bool always) {
 // A client's first COM-PORT-OPTION command shows it speaks RFC 2217: it
 // is told the modem lines as they are, before the answer. True then.
 bool see_client(Rfc2217Server& s) {
-    if (s.agreed) return false;
-    s.agreed = true;
+    if (s.spoke) return false;
+    s.spoke = true;
     s.modem_told = modem_levels(s.port.modem(s.port.context));
     tell_modem(s, true);
     return true;
 }
 
-// SET-CONTROL: the flow control, the break, DTR and RTS, each asked for
-// (an even step below its settings) or set; the answer is the state after.
+// SET-CONTROL: the flow control, the break, DTR and RTS, each asked
+// after (the code before its settings') or set; the answer is the state
+// after.
 void set_control(Rfc2217Server& s, uint8_t value) {
     using namespace rfc2217;
     if (value <= CONTROL_HARDWARE) {
@@ -166,12 +169,14 @@ void serve(void* context, const uint8_t* sb, size_t length) {
         (command == SET_LINESTATE_MASK ? s.linestate_mask : s.modemstate_mask) = static_cast<uint8_t>(v);
         answer(s, command, v, 1);
         break;
-    case PURGE_DATA:
+    case PURGE_DATA: {
         if (v < PURGE_RECEIVED || v > PURGE_BOTH) break;
         // Answered at once: the client waits for it, not for the queue.
-        apply(s, kind::purge, (v & PURGE_RECEIVED ? long{PURGE_INPUT} : 0) | (v & PURGE_TRANSMIT ? long{PURGE_OUTPUT} : 0));
+        const long what = (v & PURGE_RECEIVED ? long{PURGE_INPUT} : 0) | (v & PURGE_TRANSMIT ? long{PURGE_OUTPUT} : 0);
+        apply(s, kind::purge, what);
         answer(s, command, v, 1);
         break;
+    }
     }
 }
 
@@ -192,7 +197,7 @@ size_t rfc2217_serve_decode(Rfc2217Server& s, uint8_t* bytes, size_t count) {
 size_t rfc2217_serve_take(Rfc2217Server& s, uint8_t* dest, size_t room) { return telnet_take(s.telnet, dest, room); }
 
 void rfc2217_serve_modem(Rfc2217Server& s) {
-    if (s.agreed) tell_modem(s, false);
+    if (s.spoke) tell_modem(s, false);
 }
 
 size_t rfc2217_encode(const uint8_t* in, size_t count, uint8_t* out, size_t room, size_t* written) {

@@ -32,7 +32,7 @@ struct Rfc2217Port {
 struct Rfc2217Server {
     TelnetCodec telnet;
     Rfc2217Port port;
-    bool agreed = false;  // the client sent a COM-PORT-OPTION command
+    bool spoke = false;  // the client has sent a COM-PORT-OPTION command
     // The break, DTR and RTS as last asked (drivers raise DTR and RTS at
     // the open), told where the line cannot tell them itself.
     bool break_on = false;

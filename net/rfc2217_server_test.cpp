@@ -141,7 +141,8 @@ TEST(Rfc2217Server, EachRequestIsAppliedAndAnsweredAtOnce) {
         h.opened();
         EXPECT_EQ(h.feed(cat(request(k.command, k.value), {'x'})), Bytes{'x'});
         EXPECT_EQ(h.line.done, k.done) << "case " << (&k - cases);
-        EXPECT_EQ(h.answers(), k.answer.empty() ? Bytes{} : request(100 + k.command, k.answer)) << "case " << (&k - cases);
+        EXPECT_EQ(h.answers(), k.answer.empty() ? Bytes{} : request(100 + k.command, k.answer))
+            << "case " << (&k - cases);
     }
 }
 
@@ -186,7 +187,8 @@ TEST(Rfc2217Server, DataKeepsItsBytesEitherWay) {
 }
 
 TEST(Rfc2217Server, ASplitStreamIsServedAsTheWholeOne) {
-    const Bytes stream = cat(cat(PYSERIAL_HELLO, {'k', IAC, IAC}), cat(request(1, {0, 1, 0xFF, 0xFF}), request(12, {3})));
+    const Bytes stream =
+        cat(cat(PYSERIAL_HELLO, {'k', IAC, IAC}), cat(request(1, {0, 1, 0xFF, 0xFF}), request(12, {3})));
     Harness whole;
     const Bytes data = whole.feed(stream);
     const Bytes answers = whole.answers();

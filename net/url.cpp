@@ -101,7 +101,7 @@ bool share_address_parse(const std::string& text, share_address* address, std::s
         }
         return parse_host_port(rest, true, &address->host, &address->port, why);
     }
-    *why = "not unix:PATH or tcp:HOST:PORT";
+    *why = "not unix:PATH, tcp:HOST:PORT or rfc2217:HOST:PORT";
     return false;
 }
 

@@ -65,7 +65,8 @@ Script run_script(const std::string& python, int port) {
         close(to_child[1]);
         close(from_child[0]);
         const std::string script = std::string(TOLVANE_SOURCE_DIR) + "/tests/rfc2217_client.py";
-        execlp(python.c_str(), python.c_str(), script.c_str(), std::to_string(port).c_str(), static_cast<char*>(nullptr));
+        const std::string port_text = std::to_string(port);
+        execlp(python.c_str(), python.c_str(), script.c_str(), port_text.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(to_child[0]);
