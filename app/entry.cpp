@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/lend.h"
 #include "app/scan.h"
 #include "base/console.h"
 #include "base/keyboard.h"
@@ -57,6 +58,7 @@ int run(int argc, char* argv[]) {
     settings s;
     const int scanned = scan_options(argc, argv, &s);
     if (scanned != GO_ON) return scanned;
+    if (!s.lend_share.empty()) return lend_run(s.lend_share, s.words);
     display_start(s.view);
     keyboard_use(keys_in_effect(s.view, s.plain));
     commands_start(s);  // before the line: the waits for it take the commands too
@@ -69,6 +71,7 @@ int run(int argc, char* argv[]) {
     // A root that is no directory ends the program as a line that cannot be opened.
     session terminal;
     terminal.plain = s.plain;
+    terminal.lend.flash_command = s.flash_command;
     outgoing_start(s.plain, s.output_delay_ms, s.output_line_delay_ms);
     if (!s.plain && !rpc_start(terminal.files, s.files)) return -1;
     watch_start(s.watch);

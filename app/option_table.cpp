@@ -94,6 +94,22 @@ bool add_share(const char* arg, settings* s, std::string* message) {
     return true;
 }
 
+bool set_lend(const char* arg, settings* s, std::string* message) {
+    share_address address;
+    std::string why;
+    if (!share_address_parse(arg, &address, &why)) {
+        *message = std::string(arg) + ": " + why;
+        return false;
+    }
+    s->lend_share = arg;
+    return true;
+}
+
+bool set_flash(const char* arg, settings* s, std::string*) {
+    s->flash_command = arg;
+    return true;
+}
+
 bool set_events(const char* arg, settings* s, std::string* message) {
     if (*arg == '\0') return refuse(message, "option requires an argument");
     s->events_path = arg;
@@ -325,6 +341,10 @@ const option_row OPTION_TABLE[] = {
     {0, "share", REQUIRED, "ADDR",
      "let other programs on the line: unix:PATH, tcp:HOST:PORT or rfc2217:HOST:PORT (repeatable)", SET, add_share,
      nullptr, nullptr, nullptr, NO_VALUES},
+    {0, "lend", REQUIRED, "SHARE", "run the words after -- with the line of the tolvane sharing at SHARE", SET,
+     set_lend, nullptr, nullptr, nullptr, NO_VALUES},
+    {0, "flash", REQUIRED, "COMMAND", "what Ctrl-T f lends the line to (a shell command)", SET, set_flash, nullptr,
+     nullptr, nullptr, NO_VALUES},
     {0, "events", REQUIRED, "PATH", "one JSON line per event to PATH: a file, a FIFO or unix:PATH", SET, set_events,
      nullptr, nullptr, nullptr, A_FILE},
     {'t', "timestamp", long_arg::optional, "FORMAT",

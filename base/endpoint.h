@@ -33,6 +33,12 @@ void listener_add_waits(listener* l, wait_set* set);
 // null with why.
 endpoint* endpoint_open_file(const std::string& path, std::string* why);
 
+// The client's end (--lend): connected to a share, waiting at most ms;
+// null with why.
+endpoint* endpoint_connect(const share_address& address, int ms, std::string* why);
+// Sleeps until the end has bytes to read, or ms passed; false then.
+bool endpoint_wait_input(endpoint* e, int ms);
+
 // What came, without waiting: the count, 0 when nothing has, or
 // ENDPOINT_GONE.
 long endpoint_read(endpoint* e, unsigned char* buffer, size_t size);

@@ -359,15 +359,24 @@ void line_wait_when_gone(bool wait) { line.wait_when_gone = wait; }
 
 bool line_gone() { return line.gone; }
 
-bool line_reopen() {
+bool line_reopen(bool quiet) {
     open_outcome outcome;
     line_transport* transport = is_network() ? network_transport_open(line.settings, false, true)
                                              : open_device(line.settings, false, &outcome);
     if (transport == nullptr) return false;
     use(transport);
-    console_print("%s back\n", line.settings.device.c_str());
+    if (!quiet) console_print("%s back\n", line.settings.device.c_str());
     session_log_note("line back");
     return true;
+}
+
+void line_lend() {
+    if (line.transport == nullptr || line.gone) return;
+    stop_forget(restore_line);
+    restore_line();
+    line.in_next = line.in_end = 0;
+    line.gone = true;
+    session_log_note("line lent");
 }
 
 void line_end_program(int status, int ms) {

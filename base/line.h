@@ -68,8 +68,13 @@ void line_leave_within(int ms);
 // ending the program. Until line_reopen brings it back, line_gone is true.
 void line_wait_when_gone(bool wait);
 bool line_gone();
-// Opens the line again as at start (nothing is sent); true when it is back.
-bool line_reopen();
+// Opens the line again as at start (nothing is sent); true when it is back
+// ("DEVICE back" said unless quiet).
+bool line_reopen(bool quiet = false);
+// Lent to another program (--lend): what is queued goes out as on the way
+// out, the line's settings come back, and it is closed with its lock;
+// line_gone is true until line_reopen.
+void line_lend();
 
 // Ends the program (Ctrl-Q, or a run decided by --expect, --fail or
 // --timeout): what is queued for the line gets at most ms to leave (the

@@ -11,6 +11,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -159,6 +160,52 @@ endpoint* endpoint_open_file(const std::string& path, std::string* why) {
     endpoint* e = new endpoint;
     e->fd = fd;
     return e;
+}
+
+endpoint* endpoint_connect(const share_address& address, int ms, std::string* why) {
+    int fd = -1;
+    int error = ECONNREFUSED;
+    if (address.local) {
+        fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_un a = local_address(address.path);
+        if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0) {
+            error = errno;
+            close(fd);
+            fd = -1;
+        }
+    } else {
+        addrinfo hints{};
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_flags = AI_NUMERICSERV;
+        addrinfo* found = nullptr;
+        const std::string host = address.host.empty() ? "localhost" : address.host;
+        if (getaddrinfo(host.c_str(), address.port.c_str(), &hints, &found) != 0) found = nullptr;
+        for (const addrinfo* a = found; a && fd < 0; a = a->ai_next) {
+            fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+            // A share on this machine or near it answers at once; ms bounds the rest.
+            timeval limit{ms / 1000, (ms % 1000) * 1000};
+            if (fd >= 0) setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+            if (fd >= 0 && connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+                error = errno;
+                close(fd);
+                fd = -1;
+            }
+        }
+        if (found) freeaddrinfo(found);
+    }
+    if (fd < 0) {
+        *why = std::strerror(error);
+        return nullptr;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    endpoint* e = new endpoint;
+    e->fd = fd;
+    return e;
+}
+
+bool endpoint_wait_input(endpoint* e, int ms) {
+    pollfd p{e->fd, POLLIN, 0};
+    return poll(&p, 1, ms) > 0;
 }
 
 long endpoint_read(endpoint* e, unsigned char* buffer, size_t size) {

@@ -2,6 +2,7 @@
 # console and signals.
 find_package(Threads REQUIRED)  # a thread of its own for name lookups (posix/socket_line.cpp)
 add_library(tolvane_platform STATIC
+  posix/child.cpp
   posix/console.cpp
   posix/console_output.cpp
   posix/endpoint.cpp

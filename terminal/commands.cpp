@@ -256,6 +256,7 @@ const command COMMANDS[] = {
     {'s', "statistics since the start", statistics},
     {'c', "the settings in force", show_settings},
     {'v', "the version", version},
+    {'f', "lend the line to the flash command of the profile", nullptr},
     {'q', "quit (as Ctrl-Q)", nullptr},
 };
 

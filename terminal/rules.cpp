@@ -17,6 +17,7 @@
 #include "terminal/session.h"
 #include "terminal/display.h"
 #include "terminal/events.h"
+#include "terminal/lend.h"
 #include "terminal/outgoing.h"
 #include "terminal/share.h"
 #include "terminal/watch.h"
@@ -137,7 +138,11 @@ void term_send_keys(session& s) {
     for (int next; (next = keys_peek()) >= 0;) {
         if (next & KEY_COMMAND) {
             keys_take();
-            command_run(next & 0xFF);  // in its place among the keys
+            if ((next & 0xFF) == KEY_COMMAND_FLASH)
+                lend_flash(s);  // the session's to lend
+            else
+                command_run(next & 0xFF);  // in its place among the keys
+            if (line_gone()) break;
         } else if (speed_prompt_open()) {
             speed_prompt_key(keys_take());
         } else if (outgoing_room() >= KEY_BYTES_MAX) {

@@ -6,6 +6,7 @@
 #include "fileservice/rpc.h"
 #include "terminal/demux.h"
 #include "terminal/events.h"
+#include "terminal/lend.h"
 #include "terminal/share.h"
 
 namespace tolvane {
@@ -20,6 +21,7 @@ struct session {
     // look at them (it points at this session: a session stays put).
     share_state share;
     events_state events;
+    lend_state lend;
     session_party party{*this};
 
     session() = default;

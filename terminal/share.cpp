@@ -26,9 +26,9 @@ void drop(session& s, share_client& c, const char* how) {
     c.end = nullptr;
     if (std::strcmp(how, "dropped") == 0)
         say("client %u dropped: %s unsent\n", c, "1 MiB");
-    else if (!c.control)
+    else
         say("client %u left%s\n", c);
-    if (!c.control) events_client(s, how, c.id);
+    events_client(s, how, c.id);
 }
 
 size_t unsent(const share_client& c) { return c.out.size() - c.out_done; }

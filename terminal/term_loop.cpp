@@ -14,6 +14,7 @@
 #include "fileservice/rpc.h"
 #include "terminal/demux.h"
 #include "terminal/events.h"
+#include "terminal/lend.h"
 #include "terminal/outgoing.h"
 #include "terminal/rules.h"
 #include "terminal/session.h"
@@ -81,10 +82,15 @@ void term_loop(session& s, bool wait_when_gone) {
     for (;;) {
         if (quit_requested()) term_quit(s);
         if (term_run_decided()) term_end_run(s);
+        // A lend waits for the request in progress to end.
+        if (!demux_busy(s)) lend_look(s);
         if (line_gone()) {
             demux_reset(s);  // the request in progress went with it
             outgoing_clear();  // and the paced keys
-            wait_for_line_back(s);
+            if (s.lend.lent)
+                lend_wait(s);
+            else
+                wait_for_line_back(s);
             continue;
         }
         serve_line(s);  // what a network line received while it was set up

@@ -229,4 +229,36 @@ TEST(Share, SecondTerminalTypesAndLeaves) {
     close_all(owner);
 }
 
+// --lend: the command gets the line free (it opens and locks it) and
+// writes to the board; its status is --lend's; the owner takes the line
+// back and shows what the board says next, the client still there.
+TEST(Share, LendRunsACommandWithTheLineAndTakesItBack) {
+    const std::string dir = scratch_dir("share_lend");
+    Options owner_options;
+    owner_options.workdir = dir;
+    Session owner = start({"-c", "{line}", "--no-erase", "--share", "unix:l.sock"}, owner_options);
+    ASSERT_TRUE(console_wait_for(owner, "Exit with Ctrl-Q\r\n\r\n"));
+    Client watcher;
+    connect_local(watcher, dir + "/l.sock");
+    ASSERT_TRUE(console_wait_for(owner, "client 1 joined"));
+
+    Options lender_options;
+    lender_options.workdir = dir;
+    lender_options.line_pty = false;
+    const std::string flasher = "exec 3<>\"$TOLVANE_DEVICE\" && flock -n 3 && printf 'flashed\\r\\n' >&3 && exit 3";
+    Session lender = start({"--lend", "unix:l.sock", "--", "sh", "-c", flasher}, lender_options);
+    EXPECT_EQ(exit_code(wait_exit(lender, 10000)), 3) << lender.console_output;
+    EXPECT_EQ(hex(line_read(owner, 9)), hex(bytes("flashed\r\n")));
+    EXPECT_TRUE(console_wait_for(owner, "line lent to sh -c exec"));
+    EXPECT_TRUE(console_wait_for(owner, "line back\r\n"));
+
+    line_write(owner, bytes("booted\r\n"));
+    EXPECT_TRUE(console_wait_for(owner, "booted\r\n"));
+    EXPECT_GT(owner.console_output.find("booted"), owner.console_output.find("line back")) << owner.console_output;
+    EXPECT_TRUE(watcher.read_until("booted\r\n"));
+    end_with_ctrl_q(owner);
+    close_all(lender);
+    close_all(owner);
+}
+
 }  // namespace
