@@ -41,8 +41,7 @@ uint8_t modem_levels(const modem_state& m) {
     return levels;
 }
 
-// A modem line the client sets: DTR or RTS, as the driver has it, else as
-// asked (a line without modem lines, a pty, has nothing to say otherwise).
+// DTR or RTS as the driver has it, else as last asked.
 bool modem_line_on(const Rfc2217Server& s, unsigned bit, bool asked) {
     const modem_state m = s.port.modem(s.port.context);
     return (m.known & bit) ? (m.on & bit) != 0 : asked;
@@ -93,11 +92,15 @@ void set_control(Rfc2217Server& s, uint8_t value) {
         const bool dtr = value <= CONTROL_DTR_OFF;
         const uint8_t on_code = dtr ? CONTROL_DTR_ON : CONTROL_RTS_ON;
         bool& asked = dtr ? s.dtr_asked : s.rts_asked;
-        if (value != on_code - 1) {
+        const bool query = value == on_code - 1;
+        if (!query) {
             asked = value == on_code;
             apply(s, dtr ? line_action::kind::dtr : line_action::kind::rts, asked);
         }
-        answer(s, SET_CONTROL, modem_line_on(s, dtr ? MODEM_DTR : MODEM_RTS, asked) ? on_code : on_code + 1u, 1);
+        // Set: answered as asked, as the break is (a pty has no modem lines,
+        // Wine's COM port on one refuses them).
+        const bool on = query ? modem_line_on(s, dtr ? MODEM_DTR : MODEM_RTS, asked) : asked;
+        answer(s, SET_CONTROL, on ? on_code : on_code + 1u, 1);
     } else if (value <= CONTROL_INBOUND_NO_FLOW + 5u) {
         // The line has one flow control both ways; DCD, DTR and DSR flow
         // control (17 to 19) it has not, so they are answered with it.

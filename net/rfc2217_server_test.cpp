@@ -167,6 +167,10 @@ TEST(Rfc2217Server, ModemStateIsToldOnChangeWithinTheMask) {
     EXPECT_TRUE(h.answers().empty());
     h.feed(request(7, {}));  // a poll is always answered
     EXPECT_EQ(h.answers(), request(107, {0}));
+    // DTR set is answered as asked; asked after, as the driver has it.
+    h.line.modem = {MODEM_DTR, 0};
+    h.feed(cat(request(5, {8}), request(5, {7})));
+    EXPECT_EQ(h.answers(), cat(request(105, {8}), request(105, {9})));
     h.feed(request(8, {}));
     EXPECT_TRUE(h.server.suspended);
     h.feed(request(9, {}));
