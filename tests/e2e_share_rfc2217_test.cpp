@@ -1,9 +1,7 @@
 // --share rfc2217: with real clients: pyserial's rfc2217://, and tolvane's
 // own -c rfc2217://, the test as the board on the line's pty.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,23 +10,11 @@
 
 #include "tests/harness.h"
 #include "tests/line_speed.h"
+#include "tests/net_servers.h"
 
 using namespace e2e;
 
 namespace {
-
-// A port nobody listens at just now.
-int free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 // A Python that has pyserial (Debian's python3-serial is the system's);
 // empty when none has.
