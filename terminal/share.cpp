@@ -115,7 +115,7 @@ void accept_clients(session& s, share_place& place) {
         if (s.share.clients.size() >= SHARE_CLIENTS_MAX) {
             endpoint_close(end);
             console_start_line();
-            console_print("share: a client turned away: %zu already\n", SHARE_CLIENTS_MAX);
+            console_print("share: a client turned away: %u already\n", static_cast<unsigned>(SHARE_CLIENTS_MAX));
             continue;
         }
         share_client c;
