@@ -325,6 +325,8 @@ Setup prepare(const Options& o) {
         s.shared = start_tolvane(find_program(o.tolvane), dir, {"--share", "unix:share.sock"});
         if (s.shared.pid < 0 || !share_reader_start(*s.share_reader, dir + "/share.sock"))
             std::fprintf(stderr, "tolvane --share did not start or took no client: %s\n", s.shared.why_not.c_str());
+        else
+            drain(s.shared, 200);  // "client 1 joined" is no part of the text pumped
         s.watched = start_tolvane(find_program(o.tolvane), s.served_dir, WATCH_OPTIONS);
         if (s.watched.pid < 0) std::fprintf(stderr, "tolvane with patterns did not start: %s\n", s.watched.why_not.c_str());
     }
