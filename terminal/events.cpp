@@ -169,8 +169,8 @@ void events_run_end(session& s, const char* how, const std::string& line) {
         emit(s, "expect", {{"expect", how}, {"pattern", s.events.awaited}});
 }
 
-void events_move(session& s) {
-    if (s.events.l) {
+void events_move(session& s, const wait_set& set) {
+    if (s.events.l && listener_ready(s.events.l, set)) {
         while (endpoint* end = listener_accept(s.events.l)) {
             events_reader r;
             r.end = end;

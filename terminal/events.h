@@ -50,8 +50,9 @@ void events_client(session& s, const char* what, unsigned id);
 // awaited.
 void events_look_at_watch(session& s);
 void events_run_end(session& s, const char* how, const std::string& line);
-// Without waiting: takes new readers, writes what waits for them.
-void events_move(session& s);
+// Without waiting: takes new readers (the wait found them in set), writes
+// what waits for them.
+void events_move(session& s, const wait_set& set);
 void events_add_waits(session& s, wait_set* set);
 // The end: what is ready goes without waiting, then all is closed.
 void events_close(session& s);
