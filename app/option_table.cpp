@@ -320,8 +320,9 @@ constexpr arg_values words(const char* list) { return {arg_kind::words, list}; }
 
 // In the order of --help and the usage.
 const option_row OPTION_TABLE[] = {
-    {'c', "device", REQUIRED, "DEV", "the line: a device, rfc2217://HOST:PORT, tcp://HOST:PORT, usb:ID or a profile",
-     SET, set_device, nullptr, nullptr, nullptr, A_LINE},
+    {'c', "device", REQUIRED, "DEV",
+     "the line: a device, rfc2217://HOST:PORT, tcp://HOST:PORT, unix:PATH, usb:ID or a profile", SET, set_device,
+     nullptr, nullptr, nullptr, A_LINE},
     {'b', "baudrate", REQUIRED, "BAUD", "the line's speed (115200)", SET, set_baud, nullptr, nullptr, nullptr,
      words("9600 19200 38400 57600 115200 230400 460800 921600")},
     {'q', "quit", NONE, nullptr, "send the reset and the command words, then exit", SET, set_quit, nullptr,

@@ -28,6 +28,10 @@ endpoint* listener_accept(listener* l);
 // Stops listening; a unix: socket file is removed.
 void listener_close(listener* l);
 void listener_add_waits(listener* l, wait_set* set);
+// After the wait: whether it found the listener or the end ready (where
+// the platform cannot tell: true, and the caller just tries).
+bool listener_ready(const listener* l, const wait_set& set);
+bool endpoint_ready(const endpoint* e, const wait_set& set);
 
 // --events PATH: a file (appended to) or a FIFO, written without waiting;
 // null with why.

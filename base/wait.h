@@ -48,7 +48,8 @@ class wait_party {
 public:
     virtual ~wait_party() = default;
     virtual void add_waits(wait_set* set) = 0;
-    virtual void after_wait() = 0;
+    // set: the handles it added, as the wait found them.
+    virtual void after_wait(const wait_set& set) = 0;
 };
 // The party of the session that runs (null: none). The wait only points
 // at it; the session owns it.

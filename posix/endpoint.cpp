@@ -146,6 +146,19 @@ void listener_close(listener* l) {
 
 void listener_add_waits(listener* l, wait_set* set) { wait_set_add(set, l->fd, POLLIN); }
 
+namespace {
+
+bool fd_ready(int fd, const wait_set& set) {
+    for (size_t i = 0; i < set.other_count; ++i)
+        if (set.others[i].fd == fd) return set.others[i].revents != 0;
+    return false;
+}
+
+}  // namespace
+
+bool listener_ready(const listener* l, const wait_set& set) { return fd_ready(l->fd, set); }
+bool endpoint_ready(const endpoint* e, const wait_set& set) { return fd_ready(e->fd, set); }
+
 endpoint* endpoint_open_file(const std::string& path, std::string* why) {
     struct stat st;
     const bool fifo = stat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);

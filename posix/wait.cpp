@@ -60,7 +60,8 @@ bool poll_once(int fd, short line_events, deadline until, bool in_hand = false) 
     const int n = poll(fds, static_cast<nfds_t>(OWN + others.other_count), in_hand ? 0 : time_limit_cut(until).left_ms());
     stop_if_signalled();
     if (n > 0 && fds[2].revents) console_read_keys();
-    if (party) party->after_wait();
+    for (size_t i = 0; i < others.other_count; ++i) others.others[i].revents = n > 0 ? fds[OWN + i].revents : 0;
+    if (party) party->after_wait(others);
     return in_hand || (n > 0 && fds[0].revents != 0);
 }
 

@@ -8,6 +8,7 @@
 #include "base/console.h"
 #include "net/url.h"
 #include "terminal/session.h"
+#include "terminal/watch.h"
 
 namespace tolvane {
 
@@ -129,6 +130,7 @@ bool events_open(session& s, const std::string& path) {
         s.events.readers.push_back(r);
     }
     s.events.path = path;
+    s.events.awaited = watch_awaited();
     s.files.record_calls = true;
     return true;
 }
@@ -150,12 +152,25 @@ void events_line(session& s, const char* state) { emit(s, "line", {{"state", sta
 void events_client(session& s, const char* what, unsigned id) {
     emit(s, "client", {{"client", what}, {"id", std::to_string(id)}});
 }
-void events_expect(session& s, const char* result, const std::string& pattern) {
-    emit(s, "expect", {{"expect", result}, {"pattern", pattern}});
+void events_look_at_watch(session& s) {
+    if (s.events.path.empty()) return;
+    std::string now = watch_awaited();
+    if (now == s.events.awaited) return;
+    if (!s.events.awaited.empty()) emit(s, "expect", {{"expect", "matched"}, {"pattern", s.events.awaited}});
+    s.events.awaited.swap(now);
 }
 
-void events_move(session& s) {
-    if (s.events.l) {
+void events_run_end(session& s, const char* how, const std::string& line) {
+    if (s.events.path.empty()) return;
+    events_look_at_watch(s);
+    if (std::strcmp(how, "failed") == 0)
+        emit(s, "expect", {{"expect", how}, {"pattern", s.events.awaited}, {"line", line}});
+    else
+        emit(s, "expect", {{"expect", how}, {"pattern", s.events.awaited}});
+}
+
+void events_move(session& s, const wait_set& set) {
+    if (s.events.l && listener_ready(s.events.l, set)) {
         while (endpoint* end = listener_accept(s.events.l)) {
             events_reader r;
             r.end = end;

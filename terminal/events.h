@@ -35,6 +35,7 @@ struct events_state {
     bool file = false;  // a file or a FIFO: one reader, never dropped
     std::vector<events_reader> readers;
     std::string line;  // the board's text since its last line end
+    std::string awaited;  // the --expect pattern awaited when last looked
 };
 
 // Opens PATH; false after saying why.
@@ -44,9 +45,14 @@ void events_text(session& s, const unsigned char* bytes, size_t count);
 void events_request(session& s, const std::string& call);
 void events_line(session& s, const char* state);
 void events_client(session& s, const char* what, unsigned id);
-void events_expect(session& s, const char* result, const std::string& pattern);
-// Without waiting: takes new readers, writes what waits for them.
-void events_move(session& s);
+// Each --expect that matched since the last look; then how the run ended
+// (failed: the line that matched --fail; timeout), with the pattern
+// awaited.
+void events_look_at_watch(session& s);
+void events_run_end(session& s, const char* how, const std::string& line);
+// Without waiting: takes new readers (the wait found them in set), writes
+// what waits for them.
+void events_move(session& s, const wait_set& set);
 void events_add_waits(session& s, wait_set* set);
 // The end: what is ready goes without waiting, then all is closed.
 void events_close(session& s);

@@ -176,15 +176,18 @@ void term_end_run(session& s) {
     case watch_result::failed:
         console_start_line();
         console_error("failed: %s\n", watch_failed_line().c_str());
+        events_run_end(s, "failed", watch_failed_line());
         leave(s, EXIT_FAILED);
     case watch_result::passed:
         console_start_line();  // the expected text may have come without its line end
+        events_look_at_watch(s);
         leave(s, 0);
     case watch_result::running:
         break;
     }
     if (board_status >= 0) leave(s, board_status);
     term_say_timed_out();
+    events_run_end(s, "timeout", "");
     leave(s, EXIT_TIMED_OUT);
 }
 

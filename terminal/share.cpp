@@ -115,7 +115,7 @@ void accept_clients(session& s, share_place& place) {
         if (s.share.clients.size() >= SHARE_CLIENTS_MAX) {
             endpoint_close(end);
             console_start_line();
-            console_print("share: a client turned away: %zu already\n", SHARE_CLIENTS_MAX);
+            console_print("share: a client turned away: %u already\n", static_cast<unsigned>(SHARE_CLIENTS_MAX));
             continue;
         }
         share_client c;
@@ -169,9 +169,11 @@ void share_board_bytes(session& s, const unsigned char* bytes, size_t count) {
     }
 }
 
-void share_move(session& s) {
-    for (share_place& place : s.share.places) accept_clients(s, place);
+void share_move(session& s, const wait_set& set) {
+    for (share_place& place : s.share.places)
+        if (listener_ready(place.l, set)) accept_clients(s, place);
     for (share_client& c : s.share.clients) {
+        if (c.gone || !endpoint_ready(c.end, set)) continue;
         read_client(s, c);
         write_client(s, c);
     }
@@ -230,9 +232,9 @@ void session_party::add_waits(wait_set* set) {
     events_add_waits(s_, set);
 }
 
-void session_party::after_wait() {
-    share_move(s_);
-    events_move(s_);
+void session_party::after_wait(const wait_set& set) {
+    share_move(s_, set);
+    events_move(s_, set);
 }
 
 }  // namespace tolvane

@@ -71,8 +71,9 @@ bool share_open(session& s, const std::vector<std::string>& addresses);
 // The board's text, as it came, for every client.
 void share_board_bytes(session& s, const unsigned char* bytes, size_t count);
 // Without waiting: takes new clients, reads what they sent, writes what
-// waits for them; clients that left or fell behind go.
-void share_move(session& s);
+// waits for them, as far as the wait found them ready (set); clients that
+// left or fell behind go.
+void share_move(session& s, const wait_set& set);
 // The next byte a client sent for the board, in turn (a client's bytes
 // go together, then the next client's); -1: none waits.
 int share_take_byte(session& s);
@@ -89,7 +90,7 @@ class session_party : public wait_party {
 public:
     explicit session_party(session& s) : s_(s) {}
     void add_waits(wait_set* set) override;
-    void after_wait() override;
+    void after_wait(const wait_set& set) override;
 
 private:
     session& s_;

@@ -94,6 +94,7 @@ void term_loop(session& s, bool wait_when_gone) {
             continue;
         }
         serve_line(s);  // what a network line received while it was set up
+        events_look_at_watch(s);
         if (quit_requested() || term_run_decided()) continue;
         // Keys and texts take their turn between requests, never inside one.
         const bool busy = demux_busy(s);

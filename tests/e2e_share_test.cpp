@@ -261,4 +261,20 @@ TEST(Share, LendRunsACommandWithTheLineAndTakesItBack) {
     close_all(owner);
 }
 
+// Ctrl-T f: the same for the --flash command, from the console.
+TEST(Share, CtrlTFLendsTheLineToTheFlashCommand) {
+    Options options;
+    options.workdir = scratch_dir("share_flash");
+    const std::string flasher = "exec 3<>\"$TOLVANE_DEVICE\" && flock -n 3 && printf 'new\\r\\n' >&3 && exit 5";
+    Session owner = start({"-c", "{line}", "--no-erase", "--flash", flasher}, options);
+    ASSERT_TRUE(console_wait_raw(owner));
+    console_type(owner, bytes("\x14" "f"));
+    EXPECT_EQ(hex(line_read(owner, 5)), hex(bytes("new\r\n")));
+    EXPECT_TRUE(console_wait_for(owner, " ended with status 5\r\nline back\r\n")) << owner.console_output;
+    line_write(owner, bytes("up\r\n"));
+    EXPECT_TRUE(console_wait_for(owner, "line back\r\nup\r\n")) << owner.console_output;
+    end_with_ctrl_q(owner);
+    close_all(owner);
+}
+
 }  // namespace

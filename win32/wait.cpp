@@ -85,7 +85,7 @@ bool wait_once(unsigned events, deadline until) {
     wait_set others;
     if (party) party->add_waits(&others);
     if (ready(line, events) || keys_queued() != keys || quit_requested() != quit || others.ready_now) {
-        if (party) party->after_wait();
+        if (party) party->after_wait(others);
         return ready(line, events);
     }
 
@@ -98,7 +98,7 @@ bool wait_once(unsigned events, deadline until) {
     const int woke = sleep_on(line, handles, n, time_limit_cut(until));
     if (woke < key_handles || (watch_keys && next_key_look.passed())) read_keys();
     if (line) line->poll();
-    if (party) party->after_wait();
+    if (party) party->after_wait(others);
     return ready(line, events);
 }
 
