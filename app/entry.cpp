@@ -13,6 +13,7 @@
 #include "base/time_limit.h"
 #include "base/wait.h"
 #include "fileservice/rpc.h"
+#include "net/rfc2217_line.h"
 #include "net/url.h"
 #include "terminal/commands.h"
 #include "terminal/display.h"
@@ -75,6 +76,7 @@ int run(int argc, char* argv[]) {
     outgoing_start(s.plain, s.output_delay_ms, s.output_line_delay_ms);
     if (!s.plain && !rpc_start(terminal.files, s.files)) return -1;
     watch_start(s.watch);
+    terminal.share.line_port = rfc2217_line_port();
     // Sockets that cannot listen end the program as a line that cannot be opened.
     if (!s.quit_after_send && (!share_open(terminal, s.shares) ||
                                (!s.events_path.empty() && !events_open(terminal, s.events_path))))

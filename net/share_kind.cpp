@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "net/rfc2217_line.h"
 #include "net/rfc2217_server.h"
 
 namespace tolvane {
@@ -24,7 +23,7 @@ public:
 // line done at once (net/rfc2217_server.h).
 class rfc2217_codec : public share_codec {
 public:
-    rfc2217_codec() { rfc2217_serve_start(server_, rfc2217_line_port()); }
+    explicit rfc2217_codec(const Rfc2217Port& port) { rfc2217_serve_start(server_, port); }
 
     void decode(const unsigned char* bytes, size_t count, std::string* to_board, std::string* reply) override {
         unsigned char data[DECODE_CHUNK];
@@ -73,12 +72,12 @@ private:
 
 }  // namespace
 
-std::unique_ptr<share_codec> share_codec_make(share_kind kind) {
+std::unique_ptr<share_codec> share_codec_make(share_kind kind, const Rfc2217Port& line_port) {
     switch (kind) {
     case share_kind::raw:
         return std::make_unique<raw_codec>();
     case share_kind::rfc2217:
-        return std::make_unique<rfc2217_codec>();
+        return std::make_unique<rfc2217_codec>(line_port);
     }
     return nullptr;
 }

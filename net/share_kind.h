@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "net/rfc2217_server.h"  // Rfc2217Port
 #include "net/url.h"
 
 namespace tolvane {
@@ -27,7 +28,8 @@ public:
 };
 
 // A fresh codec for one client of that kind; null for a kind this build
-// does not have.
-std::unique_ptr<share_codec> share_codec_make(share_kind kind);
+// does not have. An rfc2217 client acts on the line through line_port
+// (the live line's is net/rfc2217_line.h; none: it is only looked at).
+std::unique_ptr<share_codec> share_codec_make(share_kind kind, const Rfc2217Port& line_port = Rfc2217Port{});
 
 }  // namespace tolvane

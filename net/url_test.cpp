@@ -83,11 +83,14 @@ TEST(ShareAddress, SchemesSplitAndBadOnesSayWhy) {
         {"tcp:127.0.0.1:4000", true, false, "127.0.0.1", "4000"},
         {"tcp::4000", true, false, "", "4000"},
         {"tcp:[::1]:4000", true, false, "::1", "4000"},
+        {"rfc2217:127.0.0.1:4000", true, false, "127.0.0.1", "4000"},
+        {"RFC2217::4000", true, false, "", "4000"},
+        {"rfc2217:lab", false, false, "", "no port (HOST:PORT)"},
         {"unix:", false, true, "", "no path (unix:PATH)"},
         {"tcp:lab", false, false, "", "no port (HOST:PORT)"},
         {"tcp:lab:0", false, false, "", "port is not 1 to 65535"},
-        {"udp:lab:4000", false, false, "", "not unix:PATH or tcp:HOST:PORT"},
-        {"/tmp/board.sock", false, false, "", "not unix:PATH or tcp:HOST:PORT"},
+        {"udp:lab:4000", false, false, "", "not unix:PATH, tcp:HOST:PORT or rfc2217:HOST:PORT"},
+        {"/tmp/board.sock", false, false, "", "not unix:PATH, tcp:HOST:PORT or rfc2217:HOST:PORT"},
     };
     for (const Case& c : cases) {
         share_address a;
@@ -97,7 +100,8 @@ TEST(ShareAddress, SchemesSplitAndBadOnesSayWhy) {
             EXPECT_EQ(why, c.port) << c.text;
             continue;
         }
-        EXPECT_EQ(a.kind, share_kind::raw) << c.text;
+        const bool rfc2217 = (c.text[0] | 0x20) == 'r';
+        EXPECT_EQ(a.kind, rfc2217 ? share_kind::rfc2217 : share_kind::raw) << c.text;
         EXPECT_EQ(a.local, c.local) << c.text;
         EXPECT_EQ(c.local ? a.path : a.host, c.path_or_host) << c.text;
         EXPECT_EQ(a.port, c.port) << c.text;

@@ -121,7 +121,7 @@ void accept_clients(session& s, share_place& place) {
         share_client c;
         c.id = s.share.next_id++;
         c.end = end;
-        c.codec = share_codec_make(place.address.kind);
+        c.codec = share_codec_make(place.address.kind, s.share.line_port);
         std::string greeting;
         c.codec->greet(&greeting);
         c.out = greeting;

@@ -63,6 +63,9 @@ struct share_state {
     std::vector<share_client> clients;
     unsigned next_id = 1;
     size_t turn = 0;  // the client whose bytes go to the board next
+    // What rfc2217: clients set the line through (the live line's, given
+    // by the program: the share itself never calls the line).
+    Rfc2217Port line_port;
 };
 
 // Listens at each address (unix:PATH, tcp:HOST:PORT, a kind's own);
