@@ -10,6 +10,7 @@
 #include "base/endpoint.h"
 #include "base/console_platform.h"
 #include "base/session_log.h"
+#include "base/wait.h"
 
 namespace tolvane {
 
