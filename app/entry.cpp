@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "app/lend.h"
 #include "app/scan.h"
 #include "base/console.h"
 #include "base/keyboard.h"
@@ -12,9 +13,12 @@
 #include "base/time_limit.h"
 #include "base/wait.h"
 #include "fileservice/rpc.h"
+#include "net/rfc2217_line.h"
 #include "net/url.h"
 #include "terminal/commands.h"
 #include "terminal/display.h"
+#include "terminal/events.h"
+#include "terminal/share.h"
 #include "terminal/outgoing.h"
 #include "terminal/rules.h"
 #include "terminal/session.h"
@@ -29,7 +33,7 @@ constexpr int RESET_BACKSPACES = 50;
 
 // Under the banner: a raw TCP line has the speed the server gives it.
 void print_line_note(const std::string& device) {
-    if (net_url_scheme(device) == net_scheme::tcp)
+    if (net_url_bytes_only(device))
         console_print("%s: speed and modem lines are the server's\n", device.c_str());
 }
 
@@ -55,6 +59,7 @@ int run(int argc, char* argv[]) {
     settings s;
     const int scanned = scan_options(argc, argv, &s);
     if (scanned != GO_ON) return scanned;
+    if (!s.lend_share.empty()) return lend_run(s.lend_share, s.words);
     display_start(s.view);
     keyboard_use(keys_in_effect(s.view, s.plain));
     commands_start(s);  // before the line: the waits for it take the commands too
@@ -67,16 +72,23 @@ int run(int argc, char* argv[]) {
     // A root that is no directory ends the program as a line that cannot be opened.
     session terminal;
     terminal.plain = s.plain;
+    terminal.lend.flash_command = s.flash_command;
     outgoing_start(s.plain, s.output_delay_ms, s.output_line_delay_ms);
     if (!s.plain && !rpc_start(terminal.files, s.files)) return -1;
     watch_start(s.watch);
+    terminal.share.line_port = rfc2217_line_port();
+    // Sockets that cannot listen end the program as a line that cannot be opened.
+    if (!s.quit_after_send && (!share_open(terminal, s.shares) ||
+                               (!s.events_path.empty() && !events_open(terminal, s.events_path))))
+        return -1;
     if (!line_open(s.line)) {
         // -w: the time-out counts while the line is waited for, too.
         if (!time_limit_passed()) return -1;
         term_say_timed_out();
         return EXIT_TIMED_OUT;
     }
-    if (!s.no_erase && !s.plain) send_reset();
+    // unix: is another tolvane's share: the board is running and others type to it.
+    if (!s.no_erase && !s.plain && net_url_scheme(s.line.device) != net_scheme::unix_socket) send_reset();
     send_command_words(s.words);
     while (watch_sends_due() > 0) outgoing_put(watch_take_send());
     if (s.quit_after_send) send_paced_before_quit();
@@ -84,7 +96,7 @@ int run(int argc, char* argv[]) {
     if (!s.quit_after_send) {
         // The rate in force, which the driver may have made a little off; a
         // raw TCP line has the server's, which tolvane does not know.
-        if (net_url_scheme(s.line.device) == net_scheme::tcp)
+        if (net_url_bytes_only(s.line.device))
             console_print("RS232 Tolvane %s on %s\n", __DATE__, s.line.device.c_str());
         else
             console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, s.line.device.c_str(), line_speed());
@@ -93,9 +105,12 @@ int run(int argc, char* argv[]) {
             console_print("plain: a terminal only, no file service; keys go out as typed\n");
         else
             print_files_line(s.files);
+        for (const std::string& share : s.shares) console_print("Shared at %s\n", share.c_str());
         console_print("\nExit with Ctrl-Q\n\n");
         term_loop(terminal, s.line.wait_for_line);
     }
+    share_close(terminal);
+    events_close(terminal);
     line_close();
     return 0;
 }

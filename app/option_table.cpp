@@ -82,6 +82,40 @@ bool set_log(const char* arg, settings* s, std::string*) {
     return true;
 }
 
+// --share: checked here, so that a typo is a usage error, not a socket.
+bool add_share(const char* arg, settings* s, std::string* message) {
+    share_address address;
+    std::string why;
+    if (!share_address_parse(arg, &address, &why)) {
+        *message = std::string(arg) + ": " + why;
+        return false;
+    }
+    s->shares.push_back(arg);
+    return true;
+}
+
+bool set_lend(const char* arg, settings* s, std::string* message) {
+    share_address address;
+    std::string why;
+    if (!share_address_parse(arg, &address, &why)) {
+        *message = std::string(arg) + ": " + why;
+        return false;
+    }
+    s->lend_share = arg;
+    return true;
+}
+
+bool set_flash(const char* arg, settings* s, std::string*) {
+    s->flash_command = arg;
+    return true;
+}
+
+bool set_events(const char* arg, settings* s, std::string* message) {
+    if (*arg == '\0') return refuse(message, "option requires an argument");
+    s->events_path = arg;
+    return true;
+}
+
 // --dtr and --rts take on or off.
 bool parse_level(const char* arg, line_level* level, std::string* message) {
     if (std::strcmp(arg, "on") == 0) *level = line_level::on;
@@ -286,8 +320,9 @@ constexpr arg_values words(const char* list) { return {arg_kind::words, list}; }
 
 // In the order of --help and the usage.
 const option_row OPTION_TABLE[] = {
-    {'c', "device", REQUIRED, "DEV", "the line: a device, rfc2217://HOST:PORT, tcp://HOST:PORT, usb:ID or a profile",
-     SET, set_device, nullptr, nullptr, nullptr, A_LINE},
+    {'c', "device", REQUIRED, "DEV",
+     "the line: a device, rfc2217://HOST:PORT, tcp://HOST:PORT, unix:PATH, usb:ID or a profile", SET, set_device,
+     nullptr, nullptr, nullptr, A_LINE},
     {'b', "baudrate", REQUIRED, "BAUD", "the line's speed (115200)", SET, set_baud, nullptr, nullptr, nullptr,
      words("9600 19200 38400 57600 115200 230400 460800 921600")},
     {'q', "quit", NONE, nullptr, "send the reset and the command words, then exit", SET, set_quit, nullptr,
@@ -304,6 +339,15 @@ const option_row OPTION_TABLE[] = {
      clear_wait, nullptr, NO_VALUES},
     {'l', "log", REQUIRED, "FILE", "append what the console shows to FILE", SET, set_log, nullptr, nullptr, nullptr,
      A_FILE},
+    {0, "share", REQUIRED, "ADDR",
+     "let other programs on the line: unix:PATH, tcp:HOST:PORT or rfc2217:HOST:PORT (repeatable)", SET, add_share,
+     nullptr, nullptr, nullptr, NO_VALUES},
+    {0, "lend", REQUIRED, "SHARE", "run the words after -- with the line of the tolvane sharing at SHARE", SET,
+     set_lend, nullptr, nullptr, nullptr, NO_VALUES},
+    {0, "flash", REQUIRED, "COMMAND", "what Ctrl-T f lends the line to (a shell command)", SET, set_flash, nullptr,
+     nullptr, nullptr, NO_VALUES},
+    {0, "events", REQUIRED, "PATH", "one JSON line per event to PATH: a file, a FIFO or unix:PATH", SET, set_events,
+     nullptr, nullptr, nullptr, A_FILE},
     {'t', "timestamp", long_arg::optional, "FORMAT",
      "stamp each line of target text: 24hour (-t), 24hour-start, 24hour-delta or iso8601", SET, set_stamp_format,
      nullptr, clear_stamps, is_stamp_format, words("24hour 24hour-start 24hour-delta iso8601")},

@@ -122,7 +122,7 @@ int settle(const char* argv0, const profiles& loaded, const config_section* prof
     // -q leaves before the target says anything.
     if (s->quit_after_send && watching_option) return long_option_error(argv0, "option cannot go with -q", watching_option);
     // A raw TCP line has no frame to set: the server's is in force.
-    if (s->line.frame_given && net_url_scheme(s->line.device) == net_scheme::tcp) {
+    if (s->line.frame_given && net_url_bytes_only(s->line.device)) {
         console_error("%s: %s carries the bytes as they are: --databits, --parity, --stopbits and --flow need "
                       "rfc2217://\n",
                       argv0, s->line.device.c_str());

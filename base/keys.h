@@ -20,6 +20,8 @@ constexpr int KEY_QUIT = 0x11;  // Ctrl-Q
 // q set the quit flag as Ctrl-Q does.
 constexpr int KEY_COMMAND = 0x100;
 constexpr int KEY_COMMAND_QUIT = 'q';
+// The command that lends the line to the profile's flash command.
+constexpr int KEY_COMMAND_FLASH = 'f';
 // Keys waiting for a line that takes nothing: once this many are queued,
 // keys piped in wait in their pipe, and keys typed on a terminal are still
 // read for Ctrl-Q but dropped ("keys dropped: the line takes none", once),

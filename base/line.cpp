@@ -359,15 +359,24 @@ void line_wait_when_gone(bool wait) { line.wait_when_gone = wait; }
 
 bool line_gone() { return line.gone; }
 
-bool line_reopen() {
+bool line_reopen(bool quiet) {
     open_outcome outcome;
     line_transport* transport = is_network() ? network_transport_open(line.settings, false, true)
                                              : open_device(line.settings, false, &outcome);
     if (transport == nullptr) return false;
     use(transport);
-    console_print("%s back\n", line.settings.device.c_str());
+    if (!quiet) console_print("%s back\n", line.settings.device.c_str());
     session_log_note("line back");
     return true;
+}
+
+void line_lend() {
+    if (line.transport == nullptr || line.gone) return;
+    stop_forget(restore_line);
+    restore_line();
+    line.in_next = line.in_end = 0;
+    line.gone = true;
+    session_log_note("line lent");
 }
 
 void line_end_program(int status, int ms) {
@@ -406,6 +415,53 @@ bool line_set_speed(long baud) {
     line.settings.baud = baud;  // a reopen (-w) asks for it again
     pass_transport_output();
     return true;
+}
+
+namespace {
+
+// The frame and flow control of line.settings with one part changed.
+bool set_frame_part(line_action::kind what, long value) {
+    line_settings frame = line.settings;
+    if (what == line_action::kind::data_bits) frame.data_bits = static_cast<int>(value);
+    if (what == line_action::kind::parity) frame.parity = static_cast<parity_kind>(value);
+    if (what == line_action::kind::stop_bits) frame.stop_bits = static_cast<int>(value);
+    if (what == line_action::kind::flow) frame.flow = static_cast<flow_kind>(value);
+    if (!line.transport->set_frame(frame)) return false;
+    line.settings = frame;  // a reopen (-w) asks for it again
+    return true;
+}
+
+bool act(const line_action& a) {
+    using kind = line_action::kind;
+    switch (a.what) {
+    case kind::speed:
+        if (!line.transport->set_speed(a.value)) return false;
+        line.settings.baud = a.value;
+        return true;
+    case kind::dtr:
+    case kind::rts: {
+        const modem_line which = a.what == kind::dtr ? modem_line::dtr : modem_line::rts;
+        if (!line.transport->set_modem_line(which, a.value != 0)) return false;
+        (which == modem_line::dtr ? line.settings.dtr : line.settings.rts) = a.value ? line_level::on : line_level::off;
+        return true;
+    }
+    case kind::brk:
+        return line.transport->set_break(a.value != 0);
+    case kind::purge:
+        line.transport->purge(a.value & PURGE_INPUT, a.value & PURGE_OUTPUT);
+        return true;
+    default:
+        return set_frame_part(a.what, a.value);
+    }
+}
+
+}  // namespace
+
+bool line_act_now(const line_action& action) {
+    if (!usable()) return false;
+    const bool done = act(action);
+    pass_transport_output();  // a telnet line's own command for it
+    return done;
 }
 
 bool line_pulse() {

@@ -68,8 +68,13 @@ void line_leave_within(int ms);
 // ending the program. Until line_reopen brings it back, line_gone is true.
 void line_wait_when_gone(bool wait);
 bool line_gone();
-// Opens the line again as at start (nothing is sent); true when it is back.
-bool line_reopen();
+// Opens the line again as at start (nothing is sent); true when it is back
+// ("DEVICE back" said unless quiet).
+bool line_reopen(bool quiet = false);
+// Lent to another program (--lend): what is queued goes out as on the way
+// out, the line's settings come back, and it is closed with its lock;
+// line_gone is true until line_reopen.
+void line_lend();
 
 // Ends the program (Ctrl-Q, or a run decided by --expect, --fail or
 // --timeout): what is queued for the line gets at most ms to leave (the
@@ -91,6 +96,21 @@ bool line_send_break(int ms);
 bool line_set_modem_line(modem_line which, bool on);
 // A new speed for the rest of the run (a reopen under -w sets it again).
 bool line_set_speed(long baud);
+// One change a network client asks of the line (RFC 2217). value: the
+// Baud, the data or stop bits, a parity_kind or a flow_kind, 1 or 0 for
+// DTR, RTS and the break (held until told otherwise), the PURGE_* bits
+// for the driver's bytes dropped (what tolvane queued still goes).
+struct line_action {
+    enum class kind : unsigned char { speed, data_bits, parity, stop_bits, flow, dtr, rts, brk, purge };
+    kind what;
+    long value;
+};
+enum : long { PURGE_INPUT = 1, PURGE_OUTPUT = 2 };
+// Makes it at once and kept for the rest of the run, as the command keys'
+// do, but without waiting for what is queued first: it comes from inside
+// the wait, which must not wait again. False where the line cannot, or
+// the driver refused (the old settings stay).
+bool line_act_now(const line_action& action);
 // The reset pulse of --pulse, as at the first open; false without --pulse.
 bool line_pulse();
 // The modem lines: what the driver can tell, and for DTR and RTS beyond

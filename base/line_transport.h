@@ -92,6 +92,21 @@ public:
         (void)baud;
         return false;
     }
+    // The frame and the flow control of frame (its data_bits, parity,
+    // stop_bits, flow) at once, the speed kept; false where the line cannot
+    // change them or the driver did not take them all (the old stay). A
+    // telnet line queues the commands for take_output.
+    virtual bool set_frame(const line_settings& frame) {
+        (void)frame;
+        return false;
+    }
+    // Drops what the driver holds: bytes received and not read yet
+    // (input), bytes written and not sent yet (output). A telnet line asks
+    // its server to.
+    virtual void purge(bool input, bool output) {
+        (void)input;
+        (void)output;
+    }
     // The modem lines as the driver has them now; what it cannot tell is
     // left out of state->known.
     virtual void read_modem_lines(modem_state* state) { (void)state; }
@@ -124,5 +139,8 @@ struct open_outcome {
 // unless quiet (a reconnect: then only a server's refusal, once).
 line_transport* device_transport_open(const line_settings& settings, bool first, open_outcome* outcome);
 line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet);
+// unix:PATH (posix/unix_line.cpp, win32/unix_line.cpp), reached through
+// network_transport_open; says why it failed unless quiet.
+line_transport* local_transport_open(const line_settings& settings, const std::string& path, bool quiet);
 
 }  // namespace tolvane

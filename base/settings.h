@@ -115,6 +115,10 @@ struct settings {
     std::vector<watch_step> watch;
     double time_limit_seconds = 0;  // --timeout; 0: no limit
     std::string log_path;           // -l; empty: no log
+    std::vector<std::string> shares;  // --share: where other programs join the line
+    std::string events_path;        // --events; empty: none
+    std::string lend_share;         // --lend: ask this share for its line, run the words
+    std::string flash_command;      // --flash: what Ctrl-T f lends the line to
     bool quit_after_send = false;   // -q
     bool no_erase = false;          // --no-erase: no backspaces at start
     // --plain: a terminal only: no file service, no backspaces at start,

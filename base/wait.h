@@ -37,4 +37,22 @@ bool wait_line_only(unsigned events, deadline until);
 // reads keys.
 void wait_watch_keyboard(bool watch);
 
+struct wait_set;
+
+// Others the wait watches beside the line and the keyboard: the share's
+// listeners and clients, the --events readers. Each wait takes their
+// handles, and once it woke lets them move what they can without waiting
+// (accept, read into their bounded buffers, write what waits), as it
+// reads keys; the loop acts on what they recorded.
+class wait_party {
+public:
+    virtual ~wait_party() = default;
+    virtual void add_waits(wait_set* set) = 0;
+    // set: the handles it added, as the wait found them.
+    virtual void after_wait(const wait_set& set) = 0;
+};
+// The party of the session that runs (null: none). The wait only points
+// at it; the session owns it.
+void wait_watch_party(wait_party* party);
+
 }  // namespace tolvane

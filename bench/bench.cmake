@@ -9,6 +9,7 @@ add_executable(tolvane-bench
   bench/network.cpp
   bench/piped.cpp
   bench/procs.cpp
+  bench/share_reader.cpp
   bench/stats.cpp
   bench/table.cpp
   bench/target_line.cpp

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,7 @@
 #include "bench/network.h"
 #include "bench/piped.h"
 #include "bench/procs.h"
+#include "bench/share_reader.h"
 #include "bench/stats.h"
 #include "bench/table.h"
 #include "bench/target_line.h"
@@ -52,6 +54,8 @@ const char* const SHAPED_PEER = "tolvane, plain";
 const std::vector<std::string> WATCH_OPTIONS = {"--expect", "^ALL TESTS PASSED$", "--fail",
                                                 "^FAILED: [0-9]+ tests?$|kernel panic"};
 const char* const PLAIN_TOLVANE = "tolvane, no patterns";
+// tolvane sharing its line, one client reading every byte of the text.
+const char* const UNSHARED_TOLVANE = "tolvane, no share";
 const char* const PROGRAM_NAMES[PROGRAMS] = {"tolvane", "picocom", "cat (limit)"};
 // tolvane with its line over the network, beside tolvane on the pty itself.
 // ser2net as installed waits a millisecond or more for more data before it
@@ -116,6 +120,8 @@ struct Results {
     Series net_p50[NET_LINES], net_p50_ratio[NET_LINES], net_p99[NET_LINES], net_p99_ratio[NET_LINES];
     // --map INLCRNL -t, and its quotients over the plain passthrough.
     Series shaped_speed, shaped_cpu, shaped_speed_ratio, shaped_cpu_ratio;
+    // tolvane --share with one reading client, and its quotient to the plain one.
+    Series shared_speed, shared_cpu, shared_speed_ratio;
     // tolvane with WATCH_OPTIONS, and its quotients to the plain one.
     Series watched_speed, watched_cpu, watched_speed_ratio, watched_cpu_ratio;
     // Under Wine: text out (MB/s), keys in (KB/s), get-character requests
@@ -129,6 +135,8 @@ struct Setup {
     Terminal terminals[PROGRAMS];
     bool missing[PROGRAMS] = {};
     Terminal shaped;  // tolvane with SHAPED_OPTIONS
+    Terminal shared;  // tolvane --share unix:, with share_reader reading
+    std::unique_ptr<ShareReader> share_reader = std::make_unique<ShareReader>();
     Lrzsz lrzsz;
     bool lrzsz_missing = false;
     PtyPair bare_pair;
@@ -313,6 +321,12 @@ Setup prepare(const Options& o) {
         s.shaped = start_tolvane(find_program(o.tolvane), s.served_dir, SHAPED_OPTIONS);
         if (s.shaped.pid < 0)
             std::fprintf(stderr, "tolvane --map INLCRNL -t did not start: %s\n", s.shaped.why_not.c_str());
+        const std::string dir = fresh_dir(o.scratch + "/shared");
+        s.shared = start_tolvane(find_program(o.tolvane), dir, {"--share", "unix:share.sock"});
+        if (s.shared.pid < 0 || !share_reader_start(*s.share_reader, dir + "/share.sock"))
+            std::fprintf(stderr, "tolvane --share did not start or took no client: %s\n", s.shared.why_not.c_str());
+        else
+            drain(s.shared, 200);  // "client 1 joined" is no part of the text pumped
         s.watched = start_tolvane(find_program(o.tolvane), s.served_dir, WATCH_OPTIONS);
         if (s.watched.pid < 0) std::fprintf(stderr, "tolvane with patterns did not start: %s\n", s.watched.why_not.c_str());
     }
@@ -368,6 +382,11 @@ void passthrough_round(Setup& s, Results& r) {
     }
     record_ratio(mb_per_s(f, n), speed[TOLVANE], r.shaped_speed_ratio);
     record_ratio(cpu_per_mb(f, n), cpu[TOLVANE], r.shaped_cpu_ratio);
+    Flow sh;
+    if (s.shared.pid > 0 && s.share_reader->fd >= 0) sh = pump(s.shared, s.passthrough);
+    record_flow(sh, n, r.shared_speed, r.shared_cpu);
+    if (sh.ok) record_ratio(mb_per_s(sh, n), speed[TOLVANE], r.shared_speed_ratio);
+    else if (s.shared.pid > 0) drain(s.shared, 100);
     Flow w;
     if (s.watched.pid > 0) w = pump(s.watched, s.passthrough);
     record_flow(w, n, r.watched_speed, r.watched_cpu);
@@ -652,6 +671,8 @@ std::vector<Row> rows(const Options& o, const Setup& s, const Results& r) {
                            r.pass_speed[TOLVANE], r.shaped_speed_ratio, Goal::none));
     out.push_back(peer_row("passthrough --map INLCRNL -t CPU-s/MB", r.shaped_cpu, SHAPED_PEER, false,
                            r.pass_cpu[TOLVANE], r.shaped_cpu_ratio, Goal::at_most_1_5));
+    out.push_back(peer_row("passthrough MB/s, --share with a client reading", r.shared_speed, UNSHARED_TOLVANE,
+                           s.missing[TOLVANE], r.pass_speed[TOLVANE], r.shared_speed_ratio, Goal::at_least_0_8));
     out.push_back(peer_row("passthrough MB/s, --expect and --fail", r.watched_speed, PLAIN_TOLVANE,
                            s.missing[TOLVANE], r.pass_speed[TOLVANE], r.watched_speed_ratio, Goal::none));
     out.push_back(peer_row("passthrough CPU-s/MB, --expect and --fail", r.watched_cpu, PLAIN_TOLVANE,
@@ -750,6 +771,11 @@ bool finish(Setup& s) {
         std::fprintf(stderr, "tolvane --map INLCRNL -t did not end cleanly on Ctrl-Q\n");
         clean = false;
     }
+    if (s.shared.pid > 0 && !stop_tolvane(s.shared)) {
+        std::fprintf(stderr, "tolvane --share did not end cleanly on Ctrl-Q\n");
+        clean = false;
+    }
+    share_reader_stop(*s.share_reader);
     if (s.terminals[PICOCOM].pid > 0) stop_picocom(s.terminals[PICOCOM]);
     if (s.terminals[CAT].pid > 0) stop_cat(s.terminals[CAT]);
     if (s.watched.pid > 0 && !stop_tolvane(s.watched)) {

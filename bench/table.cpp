@@ -38,6 +38,7 @@ std::string goal_text(Goal g) {
         case Goal::at_least_100: return "≥ 100";
         case Goal::below_0_05: return "< 0.05";
         case Goal::at_least_0_9: return "≥ 0.9×";
+        case Goal::at_least_0_8: return "≥ 0.8×";
         case Goal::at_most_1_2: return "≤ 1.2×";
         case Goal::none: break;
     }
@@ -48,7 +49,7 @@ bool usable(const Series& s) { return s.failures == 0 && !s.values.empty(); }
 
 bool on_ratio(Goal g) {
     return g == Goal::at_least_one || g == Goal::at_most_one || g == Goal::at_most_1_5 || g == Goal::at_least_half ||
-           g == Goal::at_least_0_9 || g == Goal::at_most_1_2;
+           g == Goal::at_least_0_9 || g == Goal::at_least_0_8 || g == Goal::at_most_1_2;
 }
 
 bool meets(Goal g, double v) {
@@ -63,6 +64,7 @@ bool meets(Goal g, double v) {
         case Goal::at_least_100: return v >= 100;
         case Goal::below_0_05: return v < 0.05;
         case Goal::at_least_0_9: return v >= 0.9;
+        case Goal::at_least_0_8: return v >= 0.8;
         case Goal::at_most_1_2: return v <= 1.2;
         case Goal::none: break;
     }

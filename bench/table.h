@@ -21,6 +21,7 @@ enum class Goal {
     at_least_100,   // the figure itself ≥ 100
     below_0_05,     // the figure itself < 0.05
     at_least_0_9,   // tolvane ÷ peer ≥ 0.9
+    at_least_0_8,   // tolvane ÷ peer ≥ 0.8
     at_most_1_2,    // tolvane ÷ peer ≤ 1.2
 };
 

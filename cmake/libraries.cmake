@@ -30,7 +30,8 @@ add_library(tolvane_base STATIC
 target_link_libraries(tolvane_base PUBLIC tolvane_link tolvane_platform)
 
 # Telnet and RFC 2217 codecs, URLs, a network line's set-up.
-add_library(tolvane_net STATIC net/net_line.cpp net/setup.cpp net/telnet.cpp net/url.cpp)
+add_library(tolvane_net STATIC net/net_line.cpp net/rfc2217_line.cpp net/rfc2217_server.cpp net/setup.cpp
+  net/share_kind.cpp net/telnet.cpp net/url.cpp)
 target_link_libraries(tolvane_net PUBLIC tolvane_base)
 
 # The file service: requests parsed as they arrive, streams, search; the
@@ -58,9 +59,12 @@ add_library(tolvane_terminal STATIC
   terminal/commands.cpp
   terminal/demux.cpp
   terminal/display.cpp
+  terminal/events.cpp
+  terminal/lend.cpp
   terminal/matcher.cpp
   terminal/outgoing.cpp
   terminal/rules.cpp
+  terminal/share.cpp
   terminal/term_loop.cpp
   terminal/watch.cpp)
 target_link_libraries(tolvane_terminal PUBLIC tolvane_fileservice tolvane_net tolvane_base)
@@ -69,6 +73,7 @@ target_link_libraries(tolvane_terminal PUBLIC tolvane_fileservice tolvane_net to
 add_library(tolvane_app STATIC
   app/config_file.cpp
   app/entry.cpp
+  app/lend.cpp
   app/list.cpp
   app/option_table.cpp
   app/options.cpp

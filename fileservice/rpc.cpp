@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -77,7 +78,7 @@ char* text_field(file_service& fs, size_t n) { return n == 0 ? fs.text : fs.req.
 void serve_open(file_service& fs) {
     const char* mode = text_field(fs, 1);
     host_file_name(fs.text);
-    if (fs.settings.trace) console_print("fopen(%s,%s) = ", text_escaped(fs.text).c_str(), text_escaped(mode).c_str());
+    if (rpc_tracing(fs)) rpc_trace(fs, "fopen(%s,%s) = ", text_escaped(fs.text).c_str(), text_escaped(mode).c_str());
     const open_mode checked = open_mode_parse(mode);
     const bool allowed = checked.valid && !(fs.settings.read_only && checked.writes);
     FILE* stream = allowed ? confine_fopen(fs.text, mode, checked) : nullptr;
@@ -90,20 +91,20 @@ void serve_open(file_service& fs) {
         if (handle == 0) std::fclose(stream);
     }
     link_put_u32(handle);
-    if (fs.settings.trace) console_print("%lx\n", trace_handle(handle));
+    if (rpc_tracing(fs)) rpc_trace(fs, "%lx\n", trace_handle(handle));
 }
 
 // The end of a read's reply: an ETX when fewer bytes than asked came.
 void finish_read(file_service& fs) {
     if (fs.reply.sent < fs.reply.count) link_put(SYM_ETX);
-    if (fs.settings.trace) console_print("%ld\n", static_cast<long>(fs.reply.sent));
+    if (rpc_tracing(fs)) rpc_trace(fs, "%ld\n", static_cast<long>(fs.reply.sent));
     fs.reply = file_service::read_reply{};
 }
 
 void serve_read(file_service& fs) {
     const int32_t count = s32(fs.req.numbers[0]);
     const uint32_t handle = fs.req.numbers[1];
-    if (fs.settings.trace) console_print("fread(%lx,%ld) = ", trace_handle(handle), static_cast<long>(count));
+    if (rpc_tracing(fs)) rpc_trace(fs, "fread(%lx,%ld) = ", trace_handle(handle), static_cast<long>(count));
     fs.reply.active = true;
     fs.reply.count = count;
     fs.reply.sent = 0;
@@ -117,7 +118,7 @@ bool begin_write(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
     fs.req.write_stream = handle_stream(handle);
     if (fs.req.write_stream == nullptr) return false;
-    if (fs.settings.trace) console_print("fwrite(%lx)\n", trace_handle(handle));
+    if (rpc_tracing(fs)) rpc_trace(fs, "fwrite(%lx)\n", trace_handle(handle));
     fs.req.write_file = nullptr;
     fs.req.wrote = false;
     return true;
@@ -134,7 +135,7 @@ void write_data(file_service& fs, const unsigned char* bytes, size_t count) {
 
 void serve_close(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
-    if (fs.settings.trace) console_print("fclose(%lx) = ", trace_handle(handle));
+    if (rpc_tracing(fs)) rpc_trace(fs, "fclose(%lx) = ", trace_handle(handle));
     const host_stream* stream = handle_stream(handle);
     int result = RESULT_ERROR;
     if (stream) {
@@ -143,7 +144,7 @@ void serve_close(file_service& fs) {
         result = std::fclose(file);
     }
     put_s16(result);
-    if (fs.settings.trace) console_print("%d\n", result);
+    if (rpc_tracing(fs)) rpc_trace(fs, "%d\n", result);
 }
 
 void serve_getc(file_service& fs) {
@@ -151,7 +152,7 @@ void serve_getc(file_service& fs) {
     FILE* stream = stream_for_input(handle_stream(handle));
     const int result = stream ? std::fgetc(stream) : RESULT_ERROR;
     put_s16(result);
-    if (fs.settings.trace) console_print("fgetc(%lx) = %d\n", trace_handle(handle), result);
+    if (rpc_tracing(fs)) rpc_trace(fs, "fgetc(%lx) = %d\n", trace_handle(handle), result);
 }
 
 void serve_putc(file_service& fs) {
@@ -160,7 +161,7 @@ void serve_putc(file_service& fs) {
     FILE* file = output_stream(fs, handle_stream(handle));
     const int result = file ? std::fputc(c, file) : RESULT_ERROR;
     put_s16(result);
-    if (fs.settings.trace) console_print("fputc(%d,%lx) = %d\n", c, trace_handle(handle), result);
+    if (rpc_tracing(fs)) rpc_trace(fs, "fputc(%d,%lx) = %d\n", c, trace_handle(handle), result);
 }
 
 void serve_gets(file_service& fs) {
@@ -170,8 +171,8 @@ void serve_gets(file_service& fs) {
     // not be called at all.
     FILE* file = size > 0 && size <= RPC_TEXT_SIZE ? stream_for_input(handle_stream(handle)) : nullptr;
     const bool got = file && std::fgets(fs.text, size, file);
-    if (fs.settings.trace)
-        console_print("fgets(%d,%lx) = %ld\n", size, trace_handle(handle), got ? static_cast<long>(std::strlen(fs.text)) : -1L);
+    if (rpc_tracing(fs))
+        rpc_trace(fs, "fgets(%d,%lx) = %ld\n", size, trace_handle(handle), got ? static_cast<long>(std::strlen(fs.text)) : -1L);
     if (!got) {
         put_s16(0);
         return;
@@ -183,7 +184,7 @@ void serve_gets(file_service& fs) {
 
 void serve_puts(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
-    if (fs.settings.trace) console_print("fputs(%s)\n", text_escaped(fs.text).c_str());
+    if (rpc_tracing(fs)) rpc_trace(fs, "fputs(%s)\n", text_escaped(fs.text).c_str());
     FILE* file = output_stream(fs, handle_stream(handle));
     put_s16(file ? std::fputs(fs.text, file) : RESULT_ERROR);
 }
@@ -192,8 +193,8 @@ void send_found(file_service& fs, int result, const find_record& record) {
     put_s16(result);
     if (result == 0) find_record_send(record);
     // The record's fields as their values; a failed search names nothing.
-    if (fs.settings.trace) {
-        console_print("%d %s %x\n", result, text_escaped(result == 0 ? record.name : "").c_str(),
+    if (rpc_tracing(fs)) {
+        rpc_trace(fs, "%d %s %x\n", result, text_escaped(result == 0 ? record.name : "").c_str(),
                       result == 0 ? unsigned{record.attributes} : 0u);
     }
 }
@@ -203,20 +204,20 @@ void serve_find_first(file_service& fs) {
     host_file_name(fs.text);
     find_record record{};
     const int result = find_first(fs.text, &record);
-    if (fs.settings.trace) console_print("findfirst(%s,%d) = ", text_escaped(fs.text).c_str(), attributes);
+    if (rpc_tracing(fs)) rpc_trace(fs, "findfirst(%s,%d) = ", text_escaped(fs.text).c_str(), attributes);
     send_found(fs, result, record);
 }
 
 void serve_find_next(file_service& fs) {
     find_record record{};
     const int result = find_next(&record);
-    if (fs.settings.trace) console_print("findnext() = ");
+    if (rpc_tracing(fs)) rpc_trace(fs, "findnext() = ");
     send_found(fs, result, record);
 }
 
 void serve_remove(file_service& fs) {
     host_file_name(fs.text);
-    if (fs.settings.trace) console_print("remove(%s)\n", text_escaped(fs.text).c_str());
+    if (rpc_tracing(fs)) rpc_trace(fs, "remove(%s)\n", text_escaped(fs.text).c_str());
     put_s16(fs.settings.read_only ? RESULT_ERROR : confine_remove(fs.text));
 }
 
@@ -224,7 +225,7 @@ void serve_rename(file_service& fs) {
     char* new_name = text_field(fs, 1);
     host_file_name(fs.text);
     host_file_name(new_name);
-    if (fs.settings.trace) console_print("rename(%s,%s)\n", text_escaped(fs.text).c_str(), text_escaped(new_name).c_str());
+    if (rpc_tracing(fs)) rpc_trace(fs, "rename(%s,%s)\n", text_escaped(fs.text).c_str(), text_escaped(new_name).c_str());
     put_s16(fs.settings.read_only ? RESULT_ERROR : confine_rename(fs.text, new_name));
 }
 
@@ -233,7 +234,7 @@ void serve_tell(file_service& fs) {
     const host_stream* stream = handle_stream(handle);
     const long position = stream ? std::ftell(stream->file) : RESULT_ERROR;
     link_put_u32(static_cast<uint32_t>(position));
-    if (fs.settings.trace) console_print("ftell(%lx) = %ld\n", trace_handle(handle), position);
+    if (rpc_tracing(fs)) rpc_trace(fs, "ftell(%lx) = %ld\n", trace_handle(handle), position);
 }
 
 void serve_seek(file_service& fs) {
@@ -244,7 +245,7 @@ void serve_seek(file_service& fs) {
     const int result = stream ? std::fseek(stream->file, offset, origin) : RESULT_ERROR;
     if (result == 0) stream_positioned(stream);
     put_s16(result);
-    if (fs.settings.trace) console_print("fseek(%lx,%ld,%d) = %d\n", trace_handle(handle), offset, origin, result);
+    if (rpc_tracing(fs)) rpc_trace(fs, "fseek(%lx,%ld,%d) = %d\n", trace_handle(handle), offset, origin, result);
 }
 
 void serve_ungetc(file_service& fs) {
@@ -253,7 +254,7 @@ void serve_ungetc(file_service& fs) {
     FILE* stream = stream_for_push_back(handle_stream(handle));
     const int result = stream ? std::ungetc(c, stream) : RESULT_ERROR;
     put_s16(result);
-    if (fs.settings.trace) console_print("ungetc(%d,%lx) = %d\n", c, trace_handle(handle), result);
+    if (rpc_tracing(fs)) rpc_trace(fs, "ungetc(%d,%lx) = %d\n", c, trace_handle(handle), result);
 }
 
 // Each code's work once its fields are in; a write's is its data.
@@ -440,6 +441,7 @@ void rpc_silence(file_service& fs) {
 }
 
 void rpc_abandon(file_service& fs) {
+    if (!fs.trace_line.empty()) rpc_trace(fs, "\n");  // a read given up: its call ends unanswered
     fs.req.recorded.clear();
     end_request(fs);
     fs.reply = file_service::read_reply{};
@@ -465,6 +467,30 @@ void rpc_reply_more(file_service& fs) {
     if (!fs.reply.active) return;
     if (fs.reply.stream == nullptr || fs.reply.sent >= fs.reply.count || std::feof(fs.reply.stream) || std::ferror(fs.reply.stream))
         finish_read(fs);
+}
+
+void rpc_trace(file_service& fs, const char* format, ...) {
+    char piece[2 * RPC_TEXT_SIZE];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(piece, sizeof piece, format, args);
+    va_end(args);
+    fs.trace_line += piece;
+    if (fs.trace_line.empty() || fs.trace_line.back() != '\n') return;
+    if (fs.settings.trace) console_print("%s", fs.trace_line.c_str());
+    if (fs.record_calls) {
+        fs.trace_line.pop_back();
+        if (fs.calls.size() >= RPC_CALLS_MAX) fs.calls.pop_front();
+        fs.calls.push_back(fs.trace_line);
+    }
+    fs.trace_line.clear();
+}
+
+bool rpc_take_call(file_service& fs, std::string* call) {
+    if (fs.calls.empty()) return false;
+    *call = fs.calls.front();
+    fs.calls.pop_front();
+    return true;
 }
 
 }  // namespace tolvane

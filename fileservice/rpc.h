@@ -15,6 +15,7 @@
 #pragma once
 
 #include <array>
+#include <deque>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -119,7 +120,27 @@ struct file_service {
     // text) and the line get line reads.
     char text[RPC_TEXT_SIZE] = {};
     std::array<unsigned char, RPC_DATA_BLOCK_SIZE> block;
+    // The calls as -r prints them ("fopen(t.txt,w) = 1"), kept for the
+    // terminal (--events) when record_calls is set, the oldest dropped past
+    // RPC_CALLS_MAX; trace_line is the call being served.
+    bool record_calls = false;
+    std::string trace_line;
+    std::deque<std::string> calls;
 };
+
+constexpr size_t RPC_CALLS_MAX = 64;
+
+// Whether the requests' calls are traced: -r, or kept for the terminal.
+inline bool rpc_tracing(const file_service& fs) { return fs.settings.trace || fs.record_calls; }
+// More of the call being served, printf-like; at its line end the whole
+// line is printed (-r) and kept (record_calls).
+void rpc_trace(file_service& fs, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+// The oldest call kept, taken; false when none is.
+bool rpc_take_call(file_service& fs, std::string* call);
 
 // Serves the files the settings say from now on: opens the -d directory,
 // printing "open: DIR: reason" and returning false when it is no directory.

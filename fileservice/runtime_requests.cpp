@@ -15,7 +15,7 @@ namespace tolvane {
 
 namespace {
 
-bool tracing(const file_service& fs) { return fs.settings.trace; }
+bool tracing(const file_service& fs) { return rpc_tracing(fs); }
 
 void put_s16(int value) { link_put_u16(static_cast<uint32_t>(value) & 0xFFFF); }
 
@@ -24,7 +24,7 @@ const char* kind_name(uint16_t kind) {
 }
 
 // result, then the status when it is 0.
-void send_status(const file_service& fs, const char* what, int result, const runtime_status& status) {
+void send_status(file_service& fs, const char* what, int result, const runtime_status& status) {
     put_s16(result);
     if (result == RUNTIME_OK) {
         link_put_u16(status.kind);
@@ -33,16 +33,16 @@ void send_status(const file_service& fs, const char* what, int result, const run
     }
     if (!tracing(fs)) return;
     if (result == RUNTIME_OK)
-        console_print("%s = 0 %s %lu\n", what, kind_name(status.kind), static_cast<unsigned long>(status.size));
+        rpc_trace(fs, "%s = 0 %s %lu\n", what, kind_name(status.kind), static_cast<unsigned long>(status.size));
     else
-        console_print("%s = %d\n", what, result);
+        rpc_trace(fs, "%s = %d\n", what, result);
 }
 
-void serve_version(const file_service& fs) {
+void serve_version(file_service& fs) {
     const uint32_t served = (uint32_t{1} << RPC_CODES) - 1;
     link_put_u16(RPC_PROTOCOL_VERSION);
     link_put_u32(served);
-    if (tracing(fs)) console_print("version() = %d %lx\n", RPC_PROTOCOL_VERSION, static_cast<unsigned long>(served));
+    if (tracing(fs)) rpc_trace(fs, "version() = %d %lx\n", RPC_PROTOCOL_VERSION, static_cast<unsigned long>(served));
 }
 
 void serve_stat(file_service& fs) {
@@ -53,7 +53,7 @@ void serve_stat(file_service& fs) {
     send_status(fs, what.c_str(), result, status);
 }
 
-void serve_fstat(const file_service& fs) {
+void serve_fstat(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
     const host_stream* stream = handle_stream(handle);
     runtime_status status{};
@@ -69,23 +69,23 @@ void serve_directory(file_service& fs, const char* what, int (*call)(const char*
     int result = RUNTIME_EROFS;
     if (!fs.settings.read_only) result = call(fs.text) == 0 ? RUNTIME_OK : runtime_result_of_errno(errno);
     put_s16(result);
-    if (tracing(fs)) console_print("%s(%s) = %d\n", what, text_escaped(fs.text).c_str(), result);
+    if (tracing(fs)) rpc_trace(fs, "%s(%s) = %d\n", what, text_escaped(fs.text).c_str(), result);
 }
 
-void serve_time(const file_service& fs) {
+void serve_time(file_service& fs) {
     uint32_t seconds = 0, microseconds = 0;
     runtime_time(&seconds, &microseconds);
     link_put_u32(seconds);
     link_put_u32(microseconds);
     if (tracing(fs))
-        console_print("time() = %lu.%06lu\n", static_cast<unsigned long>(seconds), static_cast<unsigned long>(microseconds));
+        rpc_trace(fs, "time() = %lu.%06lu\n", static_cast<unsigned long>(seconds), static_cast<unsigned long>(microseconds));
 }
 
 // No reply: a target that exits waits for nothing.
 void serve_exit(file_service& fs) {
     fs.exited = true;
     fs.exit_status = static_cast<int32_t>(fs.req.numbers[0]);
-    if (tracing(fs)) console_print("exit(%ld)\n", fs.exit_status);
+    if (tracing(fs)) rpc_trace(fs, "exit(%ld)\n", fs.exit_status);
 }
 
 }  // namespace

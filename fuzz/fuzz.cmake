@@ -69,7 +69,8 @@ target_link_libraries(fuzz_options PRIVATE tolvane_app)
 tolvane_add_fuzzer(matcher fuzz/matcher_fuzzer.cpp fuzz/quiet_host.cpp)
 target_link_libraries(fuzz_matcher PRIVATE tolvane_terminal)
 
-# A network line's telnet side against a faulty server.
+# A network line's telnet side against a faulty server, and a share's
+# rfc2217 side against a faulty client.
 tolvane_add_fuzzer(telnet fuzz/telnet_fuzzer.cpp)
 target_link_libraries(fuzz_telnet PRIVATE tolvane_net)
 

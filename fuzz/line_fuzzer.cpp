@@ -181,7 +181,7 @@ void run_loop() {
             keys_clear();
             line_away = false;
         }
-        if (!demux_busy(terminal)) term_send_keys();
+        if (!demux_busy(terminal)) term_send_keys(terminal);
         if (rpc_replying(terminal.files)) reply_goes_out();
         if (line_left > 0) {
             const size_t used = push(line + line_next, line_left);
@@ -267,6 +267,10 @@ bool line_send_break(int) { return false; }
 bool line_set_modem_line(modem_line, bool) { return false; }
 bool line_pulse() { return false; }
 modem_state line_modem_state() { return {}; }
+// Ctrl-T f with no flash command here: nothing is lent.
+void line_lend() {}
+bool line_reopen(bool) { return true; }
+bool wait_once(unsigned, deadline) { return false; }
 
 }  // namespace tolvane
 

@@ -27,6 +27,7 @@
 #include "base/wait.h"
 #include "fileservice/rpc.h"
 #include "link/link.h"
+#include "net/rfc2217_line.h"
 #include "terminal/commands.h"
 #include "terminal/outgoing.h"
 #include "terminal/session.h"
@@ -95,6 +96,7 @@ void stop_now(int) { std::abort(); }  // no console output ever fails here
 void term_say_timed_out() {}
 void commands_start(const settings&) {}
 unsigned long line_reads() { return 0; }
+Rfc2217Port rfc2217_line_port() { return {}; }  // no share client comes here
 // Reads the name as the real one does, so that a -d argument that no longer
 // lives shows here.
 bool rpc_start(file_service&, const service_settings& settings) {

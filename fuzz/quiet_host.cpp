@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <string>
 
+#include "base/child.h"
 #include "base/console.h"
+#include "base/endpoint.h"
 #include "base/console_platform.h"
 #include "base/session_log.h"
+#include "base/wait.h"
 
 namespace tolvane {
 
@@ -33,5 +36,40 @@ long log_file_write(const unsigned char*, size_t count) { return static_cast<lon
 void log_file_close() {}
 
 // Network lines are as the program has them.
+
+// No sockets, files or programs of the share, the events or a lend: a
+// fuzzed command line must make none.
+listener* listener_open(const share_address&, std::string* why) {
+    *why = "not here";
+    return nullptr;
+}
+endpoint* listener_accept(listener*) { return nullptr; }
+void listener_close(listener*) {}
+void listener_add_waits(listener*, wait_set*) {}
+bool listener_ready(const listener*, const wait_set&) { return false; }
+endpoint* endpoint_open_file(const std::string&, std::string* why) {
+    *why = "not here";
+    return nullptr;
+}
+endpoint* endpoint_connect(const share_address&, int, std::string* why) {
+    *why = "not here";
+    return nullptr;
+}
+bool endpoint_wait_input(endpoint*, int) { return false; }
+long endpoint_read(endpoint*, unsigned char*, size_t) { return ENDPOINT_GONE; }
+long endpoint_write(endpoint*, const unsigned char*, size_t) { return ENDPOINT_GONE; }
+void endpoint_close(endpoint*) {}
+void endpoint_add_waits(endpoint*, wait_set*, bool, bool) {}
+bool endpoint_ready(const endpoint*, const wait_set&) { return false; }
+child* child_start(const std::vector<std::string>&, const std::string&, std::string* why) {
+    *why = "not here";
+    return nullptr;
+}
+child* child_start_shell(const std::string&, const std::string&, std::string* why) {
+    *why = "not here";
+    return nullptr;
+}
+bool child_ended(child*, int* status) { return *status = 0, true; }
+void wait_watch_party(wait_party*) {}
 
 }  // namespace tolvane

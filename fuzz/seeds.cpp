@@ -800,6 +800,27 @@ void telnet_corpus() {
     telnet_input("refused-option", RFC2217, {{IAC, DONT, COM_PORT, IAC, WONT, BINARY}});
     telnet_input("signature-asked", RFC2217, {{IAC, SB, COM_PORT, 100, IAC, SE, IAC, SB, COM_PORT, 107, 0, IAC, SE}});
     telnet_input("raw-data", 0, {{'a', IAC, IAC, 'b', IAC, 241, IAC, WILL, 24, 0xFE}});
+    // A share's rfc2217 side: pyserial opening, setting the line, typing
+    // and purging; a client's request too long to be one.
+    constexpr uint8_t SERVER = 0x80;
+    const Bytes pyserial = {IAC, WILL, COM_PORT, IAC, WILL, SGA, IAC, DO, SGA, IAC, DO, COM_PORT};
+    const Bytes settings = [] {
+        Bytes all;
+        tolvane::line_settings line;
+        line.baud = 0x1FFFF;  // a 0xFF in the value
+        for (const auto& s : tolvane::com_port_line_settings(line)) {
+            Bytes one(tolvane::COMMAND_MAX);
+            one.resize(tolvane::com_port_command(s, one.data()));
+            all.insert(all.end(), one.begin(), one.end());
+        }
+        return all;
+    }();
+    const Bytes purge = {IAC, SB, COM_PORT, cp::PURGE_DATA, cp::PURGE_BOTH, IAC, SE};
+    telnet_input("share-pyserial", SERVER, {pyserial, settings, {'k', IAC, IAC}, purge});
+    telnet_input("share-pyserial-cut", SERVER | CUT, {pyserial, settings, purge});
+    Bytes overlong = {IAC, SB, COM_PORT, cp::SET_BAUDRATE};
+    overlong.resize(overlong.size() + 100, 'x');
+    telnet_input("share-overlong", SERVER, {overlong, {IAC, SE, 'a'}, purge});
 }
 
 }  // namespace

@@ -4,8 +4,10 @@
 // the queue's bound, and nothing may read or write out of bounds.
 //
 // An input is a byte of switches (bit 0: an rfc2217 line with its
-// settings, else binary and go-ahead only; the other bits seed the cuts),
-// then the server's bytes.
+// settings, else binary and go-ahead only; bit 7: the server's side of a
+// --share rfc2217: instead, its requests applied to a line that takes
+// them, which must not depend on the cuts either; the other bits seed the
+// cuts), then the other end's bytes.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -13,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "net/rfc2217_server.h"
 #include "net/telnet.h"
 
 using namespace tolvane;
@@ -26,11 +29,38 @@ using Bytes = std::vector<uint8_t>;
     std::abort();
 }
 
-void start(TelnetCodec& codec, bool rfc2217) {
+// One end's codec; a server's line records what it was asked to do.
+struct Side {
+    Rfc2217Server server;
     line_settings line;
-    line.baud = 921600;
-    const auto settings = com_port_line_settings(line);
-    telnet_start(codec, settings.data(), rfc2217 ? settings.size() : 0);
+    Bytes done;  // each action's kind and value's low byte
+    TelnetCodec& codec() { return server.telnet; }
+};
+
+bool take(void* context, const line_action& a) {
+    Side& side = *static_cast<Side*>(context);
+    side.done.push_back(static_cast<uint8_t>(a.what));
+    side.done.push_back(static_cast<uint8_t>(a.value));
+    if (a.what == line_action::kind::speed) side.line.baud = a.value;
+    return true;
+}
+
+void start(Side& side, uint8_t switches) {
+    side.line = line_settings{};
+    side.line.baud = 921600;
+    side.done.clear();
+    if (switches & 0x80) {
+        Rfc2217Port port;
+        port.context = &side;
+        port.apply = take;
+        port.settings = [](void* c) -> const line_settings& { return static_cast<Side*>(c)->line; };
+        port.modem = [](void*) { return modem_state{MODEM_CTS | MODEM_DSR, MODEM_CTS}; };
+        rfc2217_serve_start(side.server, port);
+        side.server.telnet.serve_context = &side.server;  // the side stays where it is
+        return;
+    }
+    const auto settings = com_port_line_settings(side.line);
+    telnet_start(side.codec(), settings.data(), (switches & 1) ? settings.size() : 0);
 }
 
 // The reads of the first run. Small enough that its answers always fit
@@ -102,22 +132,21 @@ void run_tight(TelnetCodec& codec, const uint8_t* bytes, size_t count, uint32_t 
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     if (size == 0) return 0;
-    const bool rfc2217 = input[0] & 1;
     const uint32_t cuts = input[0] | 0x100u;
-    TelnetCodec whole, cut;
-    start(whole, rfc2217);
-    start(cut, rfc2217);
+    static Side whole, cut, tight;  // large: kept off the stack
+    start(whole, input[0]);
+    start(cut, input[0]);
     Bytes whole_data, whole_sent, cut_data, cut_sent;
-    run(whole, input + 1, size - 1, 0, whole_data, whole_sent);
-    run(cut, input + 1, size - 1, cuts, cut_data, cut_sent);
+    run(whole.codec(), input + 1, size - 1, 0, whole_data, whole_sent);
+    run(cut.codec(), input + 1, size - 1, cuts, cut_data, cut_sent);
     if (whole_data != cut_data) fault("the data depends on how the stream was cut");
     if (whole_sent != cut_sent) fault("the answers depend on how the stream was cut");
+    if (whole.done != cut.done) fault("the line's changes depend on how the stream was cut");
     expect_whole_commands(whole_sent);
-    TelnetCodec tight;
-    start(tight, rfc2217);
-    run_tight(tight, input + 1, size - 1, cuts);
+    start(tight, input[0]);
+    run_tight(tight.codec(), input + 1, size - 1, cuts);
     std::string why_whole, why_cut;
-    if (com_port_check(whole, &why_whole) != com_port_check(cut, &why_cut) || why_whole != why_cut)
+    if (com_port_check(whole.codec(), &why_whole) != com_port_check(cut.codec(), &why_cut) || why_whole != why_cut)
         fault("the line's state depends on how the stream was cut");
     return 0;
 }

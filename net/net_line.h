@@ -33,6 +33,11 @@ struct net_line {
     bool set_modem_line(modem_line line, bool on) {
         return telnet && telnet_queue_setting(codec, com_port_modem_line(line, on));
     }
+    // RFC 2217's SET-DATASIZE, SET-PARITY, SET-STOPSIZE and the flow
+    // control's SET-CONTROL, answered as the speed is.
+    bool set_frame(const line_settings& frame);
+    // RFC 2217's PURGE-DATA.
+    void purge(bool input, bool output);
     // RFC 2217's SET-BAUDRATE: the server's answer is its new state, as for
     // the modem lines.
     bool set_speed(long new_baud) {

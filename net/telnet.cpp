@@ -9,8 +9,6 @@ namespace {
 using state = TelnetCodec::state;
 using phase = TelnetCodec::phase;
 
-constexpr char SIGNATURE_TEXT[] = "tolvane";
-
 void queue(TelnetCodec& c, const uint8_t* bytes, size_t count) {
     if (c.out_length + count > c.out.size()) return;  // dropped whole, never cut
     std::memcpy(c.out.data() + c.out_length, bytes, count);
@@ -24,11 +22,15 @@ void queue_verb(TelnetCodec& c, uint8_t verb, uint8_t option) {
 
 // What we take: binary and no go-ahead both ways; the COM-PORT-OPTION on
 // our side only when we asked for it. Everything else is refused.
+// A server takes the COM-PORT-OPTION both ways, as its clients ask for it.
 bool we_do(const TelnetCodec& c, uint8_t option) {
-    if (option == telnet::COM_PORT) return c.setting_count > 0;
+    if (option == telnet::COM_PORT) return c.setting_count > 0 || c.serve != nullptr;
     return option == telnet::BINARY || option == telnet::SGA;
 }
-bool they_may(uint8_t option) { return option == telnet::BINARY || option == telnet::SGA; }
+bool they_may(const TelnetCodec& c, uint8_t option) {
+    if (option == telnet::COM_PORT) return c.serve != nullptr;
+    return option == telnet::BINARY || option == telnet::SGA;
+}
 
 void send_settings(TelnetCodec& c) {
     c.answered = 0;  // only answers to these count
@@ -54,7 +56,7 @@ void negotiate(TelnetCodec& c, uint8_t verb, uint8_t option) {
     switch (verb) {
     case telnet::WILL:
         if (them == state::asked) them = state::yes;
-        else if (them == state::no && they_may(option)) them = state::yes, queue_verb(c, telnet::DO, option);
+        else if (them == state::no && they_may(c, option)) them = state::yes, queue_verb(c, telnet::DO, option);
         else if (them == state::no) queue_verb(c, telnet::DONT, option);
         break;
     case telnet::WONT:
@@ -81,6 +83,10 @@ uint32_t big_endian(const uint8_t* bytes, size_t count) {
 
 void subnegotiation(TelnetCodec& c) {
     if (c.sb_option != telnet::COM_PORT || c.sb_too_long || c.sb_length == 0) return;
+    if (c.serve != nullptr) {
+        c.serve(c.serve_context, c.sb.data(), c.sb_length);
+        return;
+    }
     const uint8_t code = c.sb[0];
     if (code < rfc2217::SERVER || code >= rfc2217::SERVER + rfc2217::COMMANDS) return;
     const uint8_t command = code - rfc2217::SERVER;
@@ -88,12 +94,8 @@ void subnegotiation(TelnetCodec& c) {
     const size_t value_length = c.sb_length - 1;
     if (command == rfc2217::SIGNATURE) {
         if (value_length > 0) return;  // the server's own signature
-        // One command, queued whole or not at all.
-        uint8_t reply[4 + sizeof SIGNATURE_TEXT + 1] = {telnet::IAC, telnet::SB, telnet::COM_PORT, rfc2217::SIGNATURE};
-        std::memcpy(reply + 4, SIGNATURE_TEXT, sizeof SIGNATURE_TEXT - 1);
-        reply[sizeof reply - 2] = telnet::IAC;
-        reply[sizeof reply - 1] = telnet::SE;
-        queue(c, reply, sizeof reply);
+        telnet_queue_com_port(c, rfc2217::SIGNATURE, reinterpret_cast<const uint8_t*>(rfc2217::SIGNATURE_TEXT),
+                              sizeof rfc2217::SIGNATURE_TEXT - 1);
         return;
     }
     const size_t size = command == rfc2217::SET_BAUDRATE ? 4 : 1;
@@ -186,6 +188,18 @@ size_t telnet_decode(TelnetCodec& c, uint8_t* bytes, size_t count) {
         }
     }
     return kept;
+}
+
+void telnet_queue_com_port(TelnetCodec& c, uint8_t code, const uint8_t* value, size_t length) {
+    // Each value byte may go doubled; a value longer than a subnegotiation
+    // can hold is no command of ours.
+    uint8_t wire[4 + 2 * TelnetCodec::SB_MAX + 2] = {telnet::IAC, telnet::SB, telnet::COM_PORT, code};
+    if (length > TelnetCodec::SB_MAX) return;
+    size_t n = 4;
+    for (size_t i = 0; i < length; ++i) n += telnet_escape(value[i], wire + n);
+    wire[n++] = telnet::IAC;
+    wire[n++] = telnet::SE;
+    queue(c, wire, n);
 }
 
 // The length of the queued command at p (the queue holds whole commands of

@@ -41,21 +41,40 @@ constexpr uint8_t SET_DATASIZE = 2;
 constexpr uint8_t SET_PARITY = 3;
 constexpr uint8_t SET_STOPSIZE = 4;
 constexpr uint8_t SET_CONTROL = 5;
+constexpr uint8_t NOTIFY_LINESTATE = 6;
+constexpr uint8_t NOTIFY_MODEMSTATE = 7;
+constexpr uint8_t FLOWCONTROL_SUSPEND = 8;
+constexpr uint8_t FLOWCONTROL_RESUME = 9;
+constexpr uint8_t SET_LINESTATE_MASK = 10;
+constexpr uint8_t SET_MODEMSTATE_MASK = 11;
+constexpr uint8_t PURGE_DATA = 12;
 constexpr uint8_t COMMANDS = 13;  // SIGNATURE .. PURGE-DATA
 constexpr uint8_t SERVER = 100;
 
 constexpr uint8_t SET_PARITY_NONE = 1;  // then odd, even, mark, space
 constexpr uint8_t STOPSIZE_1 = 1;
 constexpr uint8_t STOPSIZE_2 = 2;
+constexpr uint8_t CONTROL_FLOW_QUERY = 0;
 constexpr uint8_t CONTROL_NO_FLOW = 1;
 constexpr uint8_t CONTROL_XON_XOFF = 2;
 constexpr uint8_t CONTROL_HARDWARE = 3;
+constexpr uint8_t CONTROL_BREAK_QUERY = 4;
 constexpr uint8_t CONTROL_BREAK_ON = 5;
 constexpr uint8_t CONTROL_BREAK_OFF = 6;
+constexpr uint8_t CONTROL_DTR_QUERY = 7;
 constexpr uint8_t CONTROL_DTR_ON = 8;
 constexpr uint8_t CONTROL_DTR_OFF = 9;
+constexpr uint8_t CONTROL_RTS_QUERY = 10;
 constexpr uint8_t CONTROL_RTS_ON = 11;
 constexpr uint8_t CONTROL_RTS_OFF = 12;
+constexpr uint8_t CONTROL_INBOUND_QUERY = 13;
+constexpr uint8_t CONTROL_INBOUND_NO_FLOW = 14;  // then XON/XOFF, hardware
+constexpr uint8_t PURGE_RECEIVED = 1;  // what the server's line received
+constexpr uint8_t PURGE_TRANSMIT = 2;  // what it has yet to send
+constexpr uint8_t PURGE_BOTH = 3;
+
+// What tolvane calls itself when asked (SIGNATURE), as client or server.
+constexpr char SIGNATURE_TEXT[] = "tolvane";
 }  // namespace rfc2217
 
 // One setting the client asks the server's serial line for.
@@ -101,6 +120,12 @@ struct TelnetCodec {
     std::array<uint32_t, rfc2217::COMMANDS> answer{};
     uint32_t answered = 0;  // bit per command
     bool com_port_refused = false;
+
+    // The server's side of a connection (net/rfc2217_server.h): the
+    // COM-PORT-OPTION is taken both ways, and each of its subnegotiations
+    // goes to serve with serve_context instead of being read as an answer.
+    void (*serve)(void* context, const uint8_t* sb, size_t length) = nullptr;
+    void* serve_context = nullptr;
 };
 
 // Starts a connection: queues our offers (COM-PORT-OPTION, binary and
@@ -121,6 +146,10 @@ inline size_t telnet_escape(uint8_t byte, uint8_t* wire) {
     wire[1] = telnet::IAC;
     return 2;
 }
+// Queues IAC SB COM-PORT code value IAC SE, every 0xFF in value doubled;
+// whole, or not at all when the queue has no room for it.
+void telnet_queue_com_port(TelnetCodec& codec, uint8_t code, const uint8_t* value, size_t length);
+
 // Moves the queued commands that fit in room into dest, whole (a command
 // that does not fit waits for more room); returns how many bytes.
 size_t telnet_take(TelnetCodec& codec, uint8_t* dest, size_t room);

@@ -2,8 +2,10 @@
 # console and signals.
 find_package(Threads REQUIRED)  # a thread of its own for name lookups (posix/socket_line.cpp)
 add_library(tolvane_platform STATIC
+  posix/child.cpp
   posix/console.cpp
   posix/console_output.cpp
+  posix/endpoint.cpp
   posix/fd_transport.cpp
   posix/modem.cpp
   posix/serial_lines.cpp
@@ -13,6 +15,7 @@ add_library(tolvane_platform STATIC
   posix/speed-linux.cpp
   posix/tty_frame.cpp
   posix/tty_line.cpp
+  posix/unix_line.cpp
   posix/wait.cpp)
 target_link_libraries(tolvane_platform PUBLIC tolvane_net tolvane_base Threads::Threads)
 

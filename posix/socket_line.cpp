@@ -84,6 +84,8 @@ public:
 
     bool set_speed(long baud) override { return net.set_speed(baud); }
     bool set_break(bool on) override { return net.set_break(on); }
+    bool set_frame(const line_settings& frame) override { return net.set_frame(frame); }
+    void purge(bool input, bool output) override { net.purge(input, output); }
     bool set_modem_line(modem_line line, bool on) override { return net.set_modem_line(line, on); }
 };
 
@@ -239,6 +241,7 @@ line_transport* network_transport_open(const line_settings& settings, bool first
         say(quiet, url, why);
         return nullptr;
     }
+    if (parts.scheme == net_scheme::unix_socket) return local_transport_open(settings, parts.host, quiet);
     int fd = connect_url(parts, url, quiet);
     if (fd < 0) return nullptr;
     socket_transport* line = new socket_transport;

@@ -39,21 +39,28 @@ bool stick_parity(parity_kind parity) { return parity == parity_kind::mark || pa
 
 }  // namespace
 
+void tty_set_frame(struct termios* t, const line_settings& line) {
+    t->c_iflag = (t->c_iflag & ~FLOW_IFLAGS) | (line.flow == flow_kind::soft ? FLOW_IFLAGS : 0);
+    t->c_cflag = (t->c_cflag & ~(CSIZE | PARITY_CFLAGS | CSTOPB | CRTSCTS)) | data_bits_flag(line.data_bits) |
+                 parity_flags(line.parity) | (line.stop_bits == 2 ? CSTOPB : 0) |
+                 (line.flow == flow_kind::hard ? CRTSCTS : 0);
+    if (line.flow == flow_kind::soft) {
+        t->c_cc[VSTART] = XON;
+        t->c_cc[VSTOP] = XOFF;
+    }
+}
+
 // termios, not the 16-bit termio, so that c_cflag reaches CRTSCTS and CMSPAR.
 struct termios tty_raw_settings(const struct termios& saved, const line_settings& line, bool* has_code) {
     struct termios raw;
     std::memset(&raw, 0, sizeof raw);
-    raw.c_iflag = IGNBRK | IGNPAR | (line.flow == flow_kind::soft ? FLOW_IFLAGS : 0);
+    raw.c_iflag = IGNBRK | IGNPAR;
     raw.c_oflag = 0;
-    raw.c_cflag = data_bits_flag(line.data_bits) | parity_flags(line.parity) | (line.stop_bits == 2 ? CSTOPB : 0) |
-                  (line.flow == flow_kind::hard ? CRTSCTS : 0) | CREAD | CLOCAL;
+    raw.c_cflag = CREAD | CLOCAL;
     raw.c_lflag = FLUSHO;
     raw.c_cc[VTIME] = 2;
     raw.c_cc[VMIN] = 16;
-    if (line.flow == flow_kind::soft) {
-        raw.c_cc[VSTART] = XON;
-        raw.c_cc[VSTOP] = XOFF;
-    }
+    tty_set_frame(&raw, line);
     unsigned code;
     *has_code = speed_code(line.baud, &code);
     cfsetispeed(&raw, *has_code ? code : cfgetispeed(&saved));

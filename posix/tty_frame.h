@@ -15,6 +15,9 @@ namespace tolvane {
 // saved's until it is set by number: has_code says which.
 struct termios tty_raw_settings(const struct termios& saved, const line_settings& line, bool* has_code);
 
+// The frame and the flow control of line set in t, the rest of t kept.
+void tty_set_frame(struct termios* t, const line_settings& line);
+
 // What the driver left out of asked, as got shows it: "7 data bits",
 // "mark parity", "2 stop bits", "hard flow control"; empty when it took
 // the whole frame and flow control.

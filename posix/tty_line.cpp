@@ -88,6 +88,24 @@ public:
         return true;
     }
 
+    // At once, as at the open, the driver's answer read back; the old frame stays
+    // when it did not take the whole of the new one.
+    bool set_frame(const line_settings& frame) override {
+        struct termios now;
+        struct termios got;
+        if (tcgetattr(fd, &now) != 0) return false;
+        const struct termios before = now;
+        tty_set_frame(&now, frame);
+        if (tcsetattr(fd, TCSANOW, &now) == 0 && tcgetattr(fd, &got) == 0 && tty_frame_refused(frame, now, got).empty())
+            return true;
+        tcsetattr(fd, TCSANOW, &before);
+        return false;
+    }
+
+    void purge(bool input, bool output) override {
+        if (input || output) tcflush(fd, input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH);
+    }
+
     // TIOCSBRK rather than tcsendbreak: the caller times the break, so a
     // line held back by flow control cannot hold the program in it.
     bool set_break(bool on) override { return ioctl(fd, on ? TIOCSBRK : TIOCCBRK) == 0; }

@@ -21,6 +21,7 @@ namespace tolvane {
 namespace {
 
 bool keyboard_watched = false;
+wait_party* party = nullptr;
 
 // The line's descriptor, as its transport hands it in; -1 while there is
 // none.
@@ -49,17 +50,26 @@ bool poll_once(int fd, short line_events, deadline until, bool in_hand = false) 
     console_flush();  // what the target said so far shows while we wait
     stop_if_console_closed();
     const int keyboard = keyboard_watched ? console_keyboard_fd() : -1;
-    pollfd fds[5] = {{line_events ? fd : -1, line_events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
+    constexpr size_t OWN = 5;
+    pollfd fds[OWN + wait_set::OTHERS_MAX] = {
+        {line_events ? fd : -1, line_events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
     console_fds(fds + 3);
-    const int n = poll(fds, 5, in_hand ? 0 : time_limit_cut(until).left_ms());
+    wait_set others;
+    if (party) party->add_waits(&others);
+    for (size_t i = 0; i < others.other_count; ++i) fds[OWN + i] = others.others[i];
+    const int n = poll(fds, static_cast<nfds_t>(OWN + others.other_count), in_hand ? 0 : time_limit_cut(until).left_ms());
     stop_if_signalled();
     if (n > 0 && fds[2].revents) console_read_keys();
+    for (size_t i = 0; i < others.other_count; ++i) others.others[i].revents = n > 0 ? fds[OWN + i].revents : 0;
+    if (party) party->after_wait(others);
     return in_hand || (n > 0 && fds[0].revents != 0);
 }
 
 }  // namespace
 
 void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
+
+void wait_watch_party(wait_party* p) { party = p; }
 
 bool wait_once(unsigned events, deadline until) {
     events = wait_events_now(events, until);

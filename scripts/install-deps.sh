@@ -12,8 +12,9 @@
 #          QEMU, xmllint (the CI example's report)
 #   all    (the default) make test, make bench, make fuzz, make example-qemu:
 #          the build set and MinGW-w64, Wine, tmux, picocom, lrzsz, ser2net,
-#          socat, the Arm compiler and newlib, QEMU, xmllint, clang with
-#          libFuzzer, zsh and fish (their completions' tests)
+#          socat, pyserial (an RFC 2217 client), the Arm compiler and
+#          newlib, QEMU, xmllint, clang with libFuzzer, zsh and fish (their
+#          completions' tests)
 #
 # Without apt-get it names what is missing and exits 1. As a user other
 # than root it does the same, with the command that would install it.
@@ -66,6 +67,9 @@ has_newlib() {
 }
 # ser2net lives in sbin, which a user's PATH may lack.
 has_ser2net() { on_path ser2net || [ -x "$root/usr/sbin/ser2net" ]; }
+
+# Debian's pyserial, for the system's python3 (a pyenv's may lack it).
+has_pyserial() { [ -f "$root/usr/lib/python3/dist-packages/serial/rfc2217.py" ]; }
 
 # libFuzzer is clang's runtime, in a package named after clang's version:
 # known only once clang is there.
@@ -125,6 +129,7 @@ check() {
     need sz/rz lrzsz on_path sz rz
     need ser2net ser2net has_ser2net
     need socat socat on_path socat
+    need pyserial python3-serial has_pyserial
     need clang clang on_path clang
     need libFuzzer "$(libfuzzer_package)" has_libfuzzer
     need zsh zsh on_path zsh

@@ -160,7 +160,7 @@ void line_state() {
     if (!line_here()) return;
     const line_settings& line = line_settings_now();
     say_line();
-    if (net_url_scheme(line.device) == net_scheme::tcp) {
+    if (net_url_bytes_only(line.device)) {
         console_print("%s: speed, frame and modem lines are the server's\n", line.device.c_str());
         return;
     }
@@ -222,7 +222,7 @@ void set_speed_typed() {
         console_print("speed unchanged\n");
     else if (!line_here())
         return;
-    else if (net_url_scheme(line_settings_now().device) == net_scheme::tcp)
+    else if (net_url_bytes_only(line_settings_now().device))
         console_print("%s: the speed is the server's\n", line_settings_now().device.c_str());
     else if (line_set_speed(baud))
         console_print("%s: %ld Baud\n", line_settings_now().device.c_str(), line_speed());
@@ -256,6 +256,7 @@ const command COMMANDS[] = {
     {'s', "statistics since the start", statistics},
     {'c', "the settings in force", show_settings},
     {'v', "the version", version},
+    {'f', "lend the line to the flash command of the profile", nullptr},
     {'q', "quit (as Ctrl-Q)", nullptr},
 };
 

@@ -7,6 +7,7 @@
 #include "fileservice/rpc.h"
 #include "link/link.h"
 #include "terminal/rules.h"
+#include "terminal/events.h"
 #include "terminal/session.h"
 
 namespace tolvane {
@@ -15,18 +16,19 @@ namespace {
 
 // Noise that held an STX is text like any other, its DLE pairs decoded as
 // everywhere (the STX and the ETX among it shown as those bytes).
-void show_noise(const std::string& noise) {
+void show_noise(session& s, const std::string& noise) {
     for (size_t i = 0; i < noise.size(); ++i) {
         if (noise[i] == BYTE_DLE && i + 1 < noise.size()) ++i;
-        term_text(static_cast<unsigned char>(noise[i]));
+        term_text(s, static_cast<unsigned char>(noise[i]));
     }
 }
 
 size_t feed_request(session& s, const unsigned char* bytes, size_t count) {
     const rpc_step step = rpc_feed(s.files, bytes, count);
+    demux_tell_calls(s);
     if (step.status == rpc_status::more) return step.used;
     s.demux.in_request = false;
-    if (step.status == rpc_status::noise) show_noise(rpc_noise(s.files));
+    if (step.status == rpc_status::noise) show_noise(s, rpc_noise(s.files));
     long status = 0;
     if (rpc_take_exit_status(s.files, &status)) term_board_exited(status);
     return step.used;
@@ -41,11 +43,11 @@ void begin_request(session& s) {
 
 // --plain: text through and through; the bytes that mark frames are shown
 // one at a time as any other.
-size_t feed_plain(const unsigned char* bytes, size_t count) {
+size_t feed_plain(session& s, const unsigned char* bytes, size_t count) {
     size_t used = 0;
     while (used < count && !term_text_decided() && !console_backed_up()) {
-        used += term_text_run(bytes + used, count - used);
-        if (used < count && !term_text_decided() && !console_backed_up()) term_text(bytes[used++]);
+        used += term_text_run(s, bytes + used, count - used);
+        if (used < count && !term_text_decided() && !console_backed_up()) term_text(s, bytes[used++]);
     }
     return used;
 }
@@ -53,7 +55,7 @@ size_t feed_plain(const unsigned char* bytes, size_t count) {
 }  // namespace
 
 size_t demux_feed(session& s, const unsigned char* bytes, size_t count) {
-    if (s.plain) return feed_plain(bytes, count);
+    if (s.plain) return feed_plain(s, bytes, count);
     size_t used = 0;
     while (used < count) {
         if (s.demux.in_request) {
@@ -63,10 +65,10 @@ size_t demux_feed(session& s, const unsigned char* bytes, size_t count) {
         if (term_text_decided() || console_backed_up()) break;
         if (s.demux.text_after_dle) {
             s.demux.text_after_dle = false;
-            term_text(bytes[used++]);
+            term_text(s, bytes[used++]);
             continue;
         }
-        const size_t run = term_text_run(bytes + used, count - used);
+        const size_t run = term_text_run(s, bytes + used, count - used);
         used += run;
         if (run > 0 || used == count) continue;
         const unsigned char mark = bytes[used];
@@ -74,7 +76,7 @@ size_t demux_feed(session& s, const unsigned char* bytes, size_t count) {
             s.demux.text_after_dle = true;
             ++used;
         } else if (mark == BYTE_ETX) {
-            term_text(mark);
+            term_text(s, mark);
             ++used;
         } else if (mark == BYTE_STX && !rpc_replying(s.files)) {
             ++used;
@@ -84,6 +86,10 @@ size_t demux_feed(session& s, const unsigned char* bytes, size_t count) {
         }
     }
     return used;
+}
+
+void demux_tell_calls(session& s) {
+    for (std::string call; rpc_take_call(s.files, &call);) events_request(s, call);
 }
 
 bool demux_in_request(const session& s) { return s.demux.in_request; }
@@ -100,7 +106,7 @@ void demux_silence(session& s) {
     if (!s.demux.in_request || rpc_patience(s.files).is_never()) return;
     rpc_silence(s.files);
     s.demux.in_request = false;
-    show_noise(rpc_noise(s.files));
+    show_noise(s, rpc_noise(s.files));
 }
 
 void demux_reset(session& s) {

@@ -26,6 +26,9 @@ struct frame_demux {
 // the line for the next turn.
 size_t demux_feed(session& s, const unsigned char* bytes, size_t count);
 
+// The calls served (as -r names them) go to --events.
+void demux_tell_calls(session& s);
+
 // A request is being received: keys and texts wait for its end.
 bool demux_in_request(const session& s);
 // A request, or a read's data, is in progress: keys and texts wait.

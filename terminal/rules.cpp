@@ -16,7 +16,10 @@
 #include "terminal/demux.h"
 #include "terminal/session.h"
 #include "terminal/display.h"
+#include "terminal/events.h"
+#include "terminal/lend.h"
 #include "terminal/outgoing.h"
+#include "terminal/share.h"
 #include "terminal/watch.h"
 
 namespace tolvane {
@@ -58,7 +61,7 @@ void send_key(int key) {
     line_take_last_output();
     for (;;) {
         term_send_texts();
-        term_send_keys();
+        term_send_keys(s);
         if (keys_queued() == 0 && watch_sends_due() == 0 && outgoing_held() == 0) break;
         if (patience.passed()) break;
         // Paced bytes go at their moments, within the same patience.
@@ -67,6 +70,8 @@ void send_key(int key) {
         else if (!line_wait_room(patience.left_ms()))
             break;
     }
+    share_close(s);
+    events_close(s);
     line_end_program(status, patience.left_ms());
 }
 
@@ -89,22 +94,32 @@ void term_say_timed_out() {
 
 // Matched as it came, before any display map, and shown; a form feed only
 // in the hex view, which shows every byte.
-void term_text(int byte) {
+void term_text(session& s, int byte) {
     if (byte != FORM_FEED) {
         watch_put(byte);
         display_text(byte);
     } else if (display_settings().hex) {
         display_text(FORM_FEED);
     }
+    const unsigned char as_sent = static_cast<unsigned char>(byte);
+    share_board_bytes(s, &as_sent, 1);
+    events_text(s, &as_sent, 1);
 }
 
-size_t term_text_run(const unsigned char* bytes, size_t count) {
+size_t term_text_run(session& s, const unsigned char* bytes, size_t count) {
     size_t taken = 0;
     for (; taken < count && !term_text_decided() && !console_backed_up(); ++taken) {
         const unsigned char byte = bytes[taken];
         if (byte == BYTE_STX || byte == BYTE_ETX || byte == BYTE_DLE) break;
-        term_text(byte);
+        if (byte != FORM_FEED) {
+            watch_put(byte);
+            display_text(byte);
+        } else if (display_settings().hex) {
+            display_text(FORM_FEED);
+        }
     }
+    share_board_bytes(s, bytes, taken);
+    events_text(s, bytes, taken);
     return taken;
 }
 
@@ -119,11 +134,15 @@ void term_board_exited(long status) {
     board_status = status >= 0 && status <= 255 ? static_cast<int>(status) : 255;
 }
 
-void term_send_keys() {
+void term_send_keys(session& s) {
     for (int next; (next = keys_peek()) >= 0;) {
         if (next & KEY_COMMAND) {
             keys_take();
-            command_run(next & 0xFF);  // in its place among the keys
+            if ((next & 0xFF) == KEY_COMMAND_FLASH)
+                lend_flash(s);  // the session's to lend
+            else
+                command_run(next & 0xFF);  // in its place among the keys
+            if (line_gone()) break;
         } else if (speed_prompt_open()) {
             speed_prompt_key(keys_take());
         } else if (outgoing_room() >= KEY_BYTES_MAX) {
@@ -131,6 +150,12 @@ void term_send_keys() {
         } else {
             break;
         }
+    }
+    // The clients' bytes after the keys typed here, as far as the line takes them.
+    while (keys_queued() == 0 && !speed_prompt_open() && outgoing_room() >= KEY_BYTES_MAX) {
+        const int byte = share_take_byte(s);
+        if (byte < 0) break;
+        send_key(byte);
     }
     outgoing_send();
 }
@@ -151,15 +176,18 @@ void term_end_run(session& s) {
     case watch_result::failed:
         console_start_line();
         console_error("failed: %s\n", watch_failed_line().c_str());
+        events_run_end(s, "failed", watch_failed_line());
         leave(s, EXIT_FAILED);
     case watch_result::passed:
         console_start_line();  // the expected text may have come without its line end
+        events_look_at_watch(s);
         leave(s, 0);
     case watch_result::running:
         break;
     }
     if (board_status >= 0) leave(s, board_status);
     term_say_timed_out();
+    events_run_end(s, "timeout", "");
     leave(s, EXIT_TIMED_OUT);
 }
 

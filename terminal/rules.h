@@ -27,11 +27,12 @@ constexpr int EXIT_TIMED_OUT = 124;
 // A byte of the target's text: a form feed is dropped (the hex view shows
 // it), anything else goes to the console, shown as the display settings
 // say, and is matched, as it came, against --expect and --fail.
-void term_text(int byte);
+// Every text sink gets it too: the share's clients, the --events.
+void term_text(session& s, int byte);
 // The same for a run of received bytes, up to the first one with a meaning
 // on the line (STX, ETX, DLE), the run decided, or the console backed up.
 // Returns how many it took.
-size_t term_text_run(const unsigned char* bytes, size_t count);
+size_t term_text_run(session& s, const unsigned char* bytes, size_t count);
 // True once the text has decided the run: the loop then takes nothing more
 // from the line. Inline: it is asked after every symbol.
 inline bool term_text_decided() { return watch_decided(); }
@@ -49,8 +50,10 @@ void term_line_quiet();
 // Sends the queued keys, oldest first, as far as the line takes them
 // without waiting; the rest stay queued for the next turn. The key maps
 // apply, and with local echo the console shows what was sent. A command
-// of the command key is acted on in its turn (terminal/commands.h).
-void term_send_keys();
+// of the command key is acted on in its turn (terminal/commands.h). Then,
+// in their turn, the bytes the share's clients sent, as keys (no command
+// key, no Ctrl-Q: theirs are bytes for the board).
+void term_send_keys(session& s);
 // The same for the --send texts that are due.
 void term_send_texts();
 

@@ -5,6 +5,9 @@
 
 #include "fileservice/rpc.h"
 #include "terminal/demux.h"
+#include "terminal/events.h"
+#include "terminal/lend.h"
+#include "terminal/share.h"
 
 namespace tolvane {
 
@@ -14,6 +17,16 @@ struct session {
     // --plain: a terminal only. Every byte from the board is text (STX, ETX
     // and DLE too) and no request is ever begun, so nothing is answered.
     bool plain = false;
+    // --share's listeners and clients, --events' readers, and the wait's
+    // look at them (it points at this session: a session stays put).
+    share_state share;
+    events_state events;
+    lend_state lend;
+    session_party party{*this};
+
+    session() = default;
+    session(const session&) = delete;
+    session& operator=(const session&) = delete;
 };
 
 }  // namespace tolvane

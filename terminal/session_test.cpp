@@ -137,6 +137,7 @@ bool wait_once(unsigned events, deadline until) {
 }
 bool wait_line_only(unsigned, deadline) { return true; }
 void wait_watch_keyboard(bool) {}
+void wait_watch_party(wait_party*) {}
 const unsigned char KEYBOARD_BACKSPACE = 0x7F;
 void keyboard_take() {}
 bool keyboard_is_terminal() { return true; }

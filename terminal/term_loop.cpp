@@ -13,9 +13,12 @@
 #include "base/wait.h"
 #include "fileservice/rpc.h"
 #include "terminal/demux.h"
+#include "terminal/events.h"
+#include "terminal/lend.h"
 #include "terminal/outgoing.h"
 #include "terminal/rules.h"
 #include "terminal/session.h"
+#include "terminal/share.h"
 #include "terminal/watch.h"
 
 namespace tolvane {
@@ -32,7 +35,10 @@ constexpr int LINE_LOOK_MS = 250;
 // text back: the board then waits.
 void serve_line(session& s) {
     while (!quit_requested() && !term_text_decided()) {
-        if (rpc_replying(s.files)) rpc_reply_more(s.files);
+        if (rpc_replying(s.files)) {
+            rpc_reply_more(s.files);
+            demux_tell_calls(s);
+        }
         const unsigned char* bytes = nullptr;
         size_t in_hand = line_in_hand(&bytes);
         if (in_hand == 0 && line_buffered() > 0) {
@@ -50,13 +56,16 @@ void serve_line(session& s) {
 // -w: the line went away. Looks for it a few times a second, the keyboard
 // watched for Ctrl-Q and the commands (keys have no line to go to and are
 // dropped).
-void wait_for_line_back() {
+// The share's clients stay: what they send waits for the line.
+void wait_for_line_back(session& s) {
+    events_line(s, "gone");
     for (;;) {
         keys_without_line();
         wait_once(0, deadline::in(LINE_LOOK_MS));
         if (quit_requested() || term_run_decided()) return;
         if (line_reopen()) {
             keys_without_line();
+            events_line(s, "back");
             return;
         }
     }
@@ -67,24 +76,31 @@ void wait_for_line_back() {
 void term_loop(session& s, bool wait_when_gone) {
     keyboard_take();
     wait_watch_keyboard(true);
+    wait_watch_party(&s.party);
     line_wait_when_gone(wait_when_gone);
 
     for (;;) {
         if (quit_requested()) term_quit(s);
         if (term_run_decided()) term_end_run(s);
+        // A lend waits for the request in progress to end.
+        if (!demux_busy(s)) lend_look(s);
         if (line_gone()) {
             demux_reset(s);  // the request in progress went with it
             outgoing_clear();  // and the paced keys
-            wait_for_line_back();
+            if (s.lend.lent)
+                lend_wait(s);
+            else
+                wait_for_line_back(s);
             continue;
         }
         serve_line(s);  // what a network line received while it was set up
+        events_look_at_watch(s);
         if (quit_requested() || term_run_decided()) continue;
         // Keys and texts take their turn between requests, never inside one.
         const bool busy = demux_busy(s);
         if (!busy) {
             term_send_texts();
-            term_send_keys();
+            term_send_keys(s);
         }
         line_send();
         if (line_gone()) continue;
@@ -95,7 +111,7 @@ void term_loop(session& s, bool wait_when_gone) {
         // wait for the console no more. Bytes held back by a read's data
         // going out wait for the line to take more.
         // Paced keys wait for their moment instead (outgoing_due).
-        const bool keys_wait = !busy && !outgoing_paced() && (keys_queued() > 0 || watch_sends_due() > 0);
+        const bool keys_wait = !busy && !outgoing_paced() && (keys_queued() > 0 || watch_sends_due() > 0 || share_bytes_waiting(s));
         // A read's data goes on as soon as the line takes more, even when
         // the queue went out whole.
         const bool output_waits = line_pending() > 0 || keys_wait || rpc_replying(s.files);

@@ -38,6 +38,7 @@ EOF
 }
 
 newlib_dir=usr/lib/arm-none-eabi/newlib
+pyserial_dir=usr/lib/python3/dist-packages/serial
 
 # A machine: a bin directory with every tool but those named, an id that
 # says FAKE_UID, GoogleTest's files and newlib under its root.
@@ -45,8 +46,9 @@ machine() {
     name=$1
     shift
     dir=$work/$name
-    mkdir -p "$dir/bin" "$dir/root/usr/src/googletest" "$dir/root/$newlib_dir"
+    mkdir -p "$dir/bin" "$dir/root/usr/src/googletest" "$dir/root/$newlib_dir" "$dir/root/$pyserial_dir"
     : >"$dir/root/usr/src/googletest/CMakeLists.txt"
+    : >"$dir/root/$pyserial_dir/rfc2217.py"
     : >"$dir/root/$newlib_dir/libc_nano.a"
     printf '#!/bin/sh\necho "${FAKE_UID:-1000}"\n' >"$dir/bin/id"
     chmod +x "$dir/bin/id"

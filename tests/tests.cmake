@@ -30,6 +30,11 @@ target_link_libraries(tolvane-walk PRIVATE tolvane_app)
 # The line over the network: a real ser2net and socat serving a pty.
 tolvane_add_e2e(e2e_net_tests tests/e2e_net_test.cpp tests/e2e_hostile_server_test.cpp tests/net_servers.cpp)
 
+# Other programs on the line: --share, -c unix:, --lend, --events.
+tolvane_add_e2e(e2e_share_tests tests/e2e_served.cpp tests/e2e_share_test.cpp tests/e2e_share_rfc2217_test.cpp
+  tests/line_speed.cpp tests/net_servers.cpp)
+target_compile_definitions(e2e_share_tests PRIVATE TOLVANE_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+
 # The file service: the test as the target through the library.
 tolvane_add_e2e(e2e_fileservice_tests
   tests/e2e_served.cpp

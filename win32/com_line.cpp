@@ -48,6 +48,29 @@ public:
         return true;
     }
 
+    // The DCB as it is, with the new frame and flow control: the old stay
+    // when the driver did not take them all. RTS is the driver's with
+    // RTS/CTS flow control, else held where it was set.
+    bool set_frame(const line_settings& frame) override {
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        if (!GetCommState(handle, &dcb)) return false;
+        DCB before = dcb;
+        com_set_frame(&dcb, frame);
+        if (frame.flow != flow_kind::hard) dcb.fRtsControl = rts_on ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+        DCB got = dcb;
+        if (!SetCommState(handle, &dcb) || !GetCommState(handle, &got) || !com_frame_refused(frame, dcb, got).empty()) {
+            SetCommState(handle, &before);
+            return false;
+        }
+        rts_driven = frame.flow == flow_kind::hard;
+        return true;
+    }
+    void purge(bool input, bool output) override {
+        const DWORD what = (input ? DWORD{PURGE_RXCLEAR} : 0) | (output ? DWORD{PURGE_TXCLEAR} : 0);
+        if (what != 0) PurgeComm(handle, what);
+    }
+
     bool set_break(bool on) override { return (on ? SetCommBreak(handle) : ClearCommBreak(handle)) != 0; }
     bool set_modem_line(modem_line line, bool on) override {
         if (!com_set_modem_line(handle, line, on)) return false;
@@ -148,34 +171,38 @@ const COMMTIMEOUTS com_timeouts = {
     0,         // WriteTotalTimeoutConstant: a write never gives up on its own
 };
 
-DCB com_settings(const line_settings& line) {
+void com_set_frame(DCB* dcb, const line_settings& line) {
     const bool hard = line.flow == flow_kind::hard;
     const bool soft = line.flow == flow_kind::soft;
+    dcb->fOutxCtsFlow = hard;
+    dcb->fTXContinueOnXoff = soft;
+    dcb->fOutX = soft;
+    dcb->fInX = soft;
+    dcb->fRtsControl = hard ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
+    // XOFF once the port's input queue has this little room left, XON once
+    // it holds no more than this.
+    dcb->XonLim = soft ? COM_XON_XOFF_LIMIT : 0;
+    dcb->XoffLim = soft ? COM_XON_XOFF_LIMIT : 0;
+    dcb->ByteSize = static_cast<BYTE>(line.data_bits);
+    dcb->Parity = com_parity(line.parity);
+    dcb->StopBits = line.stop_bits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+    dcb->XonChar = soft ? XON : 0;
+    dcb->XoffChar = soft ? XOFF : 0;
+}
+
+DCB com_settings(const line_settings& line) {
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     dcb.BaudRate = static_cast<DWORD>(line.baud);
     dcb.fBinary = 1;
     dcb.fParity = 0;  // parity is sent, not checked: a byte that came with an error is shown as it came
-    dcb.fOutxCtsFlow = hard;
     dcb.fOutxDsrFlow = 0;
     dcb.fDtrControl = DTR_CONTROL_ENABLE;  // raised, as POSIX drivers do at open
     dcb.fDsrSensitivity = 0;
-    dcb.fTXContinueOnXoff = soft;
-    dcb.fOutX = soft;
-    dcb.fInX = soft;
     dcb.fErrorChar = 0;
     dcb.fNull = 0;
-    dcb.fRtsControl = hard ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
     dcb.fAbortOnError = 1;
-    // XOFF once the port's input queue has this little room left, XON once
-    // it holds no more than this.
-    dcb.XonLim = soft ? COM_XON_XOFF_LIMIT : 0;
-    dcb.XoffLim = soft ? COM_XON_XOFF_LIMIT : 0;
-    dcb.ByteSize = static_cast<BYTE>(line.data_bits);
-    dcb.Parity = com_parity(line.parity);
-    dcb.StopBits = line.stop_bits == 2 ? TWOSTOPBITS : ONESTOPBIT;
-    dcb.XonChar = soft ? XON : 0;
-    dcb.XoffChar = soft ? XOFF : 0;
+    com_set_frame(&dcb, line);
     return dcb;
 }
 

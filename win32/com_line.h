@@ -15,6 +15,8 @@ namespace tolvane {
 // with --flow hard, XON/XOFF both ways with --flow soft), DTR on, RTS on
 // unless the flow control drives it, binary, parity not checked.
 DCB com_settings(const line_settings& line);
+// The frame and the flow control of line set in dcb, the rest kept.
+void com_set_frame(DCB* dcb, const line_settings& line);
 // What of the frame and flow control asked the driver left out, as the
 // port's settings read back show it ("7 data bits"); empty when none.
 std::string com_frame_refused(const line_settings& line, const DCB& asked, const DCB& got);

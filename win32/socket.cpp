@@ -146,6 +146,8 @@ addrinfo* resolve(const NetUrl& url, std::string* why) {
 
 }  // namespace
 
+bool win_net_started() { return started(); }
+
 SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why) {
     if (!started()) {
         *why = "Winsock did not start";

@@ -16,6 +16,12 @@ namespace tolvane {
 // reason ("Connection refused", ...).
 SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why);
 void win_net_close(SOCKET socket);
+// A connected socket as a line that carries the bytes as they are (unix:);
+// null when its operations cannot be made (the socket is closed then).
+class line_transport;
+line_transport* win_socket_line(SOCKET s, long baud);
+// Winsock started once for the run; false when it cannot be.
+bool win_net_started();
 
 // Waits until until for one of network_events (FD_READ, FD_WRITE,
 // FD_CONNECT, FD_CLOSE) on the socket; keys are read meanwhile where the

@@ -37,6 +37,8 @@ public:
     long speed() const override { return net.baud; }
     bool set_speed(long baud) override { return net.set_speed(baud); }
     bool set_break(bool on) override { return net.set_break(on); }
+    bool set_frame(const line_settings& frame) override { return net.set_frame(frame); }
+    void purge(bool input, bool output) override { net.purge(input, output); }
     bool set_modem_line(modem_line line, bool on) override {
         return net.set_modem_line(line, on);
     }
@@ -117,6 +119,19 @@ void pause_ms(int ms) { Sleep(static_cast<DWORD>(ms)); }
 
 }  // namespace
 
+line_transport* win_socket_line(SOCKET s, long baud) {
+    socket_line* line = new socket_line;
+    line->socket = s;
+    line->net.baud = baud;
+    if (!line->made()) {
+        win_net_close(s);
+        delete line;
+        return nullptr;
+    }
+    line->poll();  // the first read in flight
+    return line;
+}
+
 line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet) {
     const char* url = settings.device.c_str();
     NetUrl parts;
@@ -125,6 +140,7 @@ line_transport* network_transport_open(const line_settings& settings, bool first
         if (!quiet) console_error("open: %s: %s\n", url, why.c_str());
         return nullptr;
     }
+    if (parts.scheme == net_scheme::unix_socket) return local_transport_open(settings, parts.host, quiet);
     SOCKET s = win_net_connect(parts, NET_CONNECT_PATIENCE_MS, &why);
     if (s == INVALID_SOCKET) {
         if (!quiet && !quit_requested()) console_error("open: %s: %s\n", url, why.c_str());

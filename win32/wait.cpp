@@ -24,6 +24,7 @@ namespace {
 constexpr int KEY_LOOK_MS = 20;
 
 bool keyboard_watched = false;
+wait_party* party = nullptr;
 deadline next_key_look = deadline::in(0);
 
 void read_keys() {
@@ -67,6 +68,8 @@ int sleep_on(const overlapped_line* line, HANDLE* handles, int n, deadline until
 
 void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
 
+void wait_watch_party(wait_party* p) { party = p; }
+
 bool wait_once(unsigned events, deadline until) {
     events = wait_events_now(events, until);
     overlapped_line* line = line_now();
@@ -79,16 +82,23 @@ bool wait_once(unsigned events, deadline until) {
     const bool quit = quit_requested();
     const bool watch_keys = keyboard_watched && console_keys_wanted();
     if (watch_keys && next_key_look.passed()) read_keys();
-    if (ready(line, events) || keys_queued() != keys || quit_requested() != quit) return ready(line, events);
+    wait_set others;
+    if (party) party->add_waits(&others);
+    if (ready(line, events) || keys_queued() != keys || quit_requested() != quit || others.ready_now) {
+        if (party) party->after_wait(others);
+        return ready(line, events);
+    }
 
     // The keyboard's handles first: the wait names the first one signalled.
-    HANDLE handles[6];
+    HANDLE handles[8 + wait_set::OTHERS_MAX];
     const int key_handles = watch_keys ? console_wait_handles(handles) : 0;
     int n = key_handles + (line ? line->wait_handles(handles + key_handles) : 0);
     if (console_screen_pending() > 0 && console_output_event()) handles[n++] = console_output_event();
+    for (size_t i = 0; i < others.other_count; ++i) handles[n++] = others.others[i];
     const int woke = sleep_on(line, handles, n, time_limit_cut(until));
     if (woke < key_handles || (watch_keys && next_key_look.passed())) read_keys();
     if (line) line->poll();
+    if (party) party->after_wait(others);
     return ready(line, events);
 }
 

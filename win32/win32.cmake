@@ -1,16 +1,19 @@
 # The Windows program's platform: its lines (a COM port, a socket, both
 # overlapped), its wait and its console.
 add_library(tolvane_platform STATIC
+  win32/child.cpp
   win32/com_line.cpp
   win32/console.cpp
   win32/console_keys.cpp
   win32/console_output.cpp
   win32/console_text.cpp
+  win32/endpoint.cpp
   win32/modem.cpp
   win32/overlapped_line.cpp
   win32/serial_lines.cpp
   win32/socket.cpp
   win32/socket_line.cpp
+  win32/unix_line.cpp
   win32/wait.cpp)
 target_link_libraries(tolvane_platform PUBLIC tolvane_net tolvane_base setupapi cfgmgr32 ws2_32)
 

@@ -1,0 +1,11 @@
+// The process's line (base/line.h) as an RFC 2217 server's port: what a
+// network client asks of it done on the line at once.
+#pragma once
+
+#include "net/rfc2217_server.h"
+
+namespace tolvane {
+
+Rfc2217Port rfc2217_line_port();
+
+}  // namespace tolvane
