@@ -86,10 +86,8 @@ void read_client(session& s, share_client& c) {
     if (n == ENDPOINT_GONE) {
         drop(s, c, "left");
     } else if (n > 0) {
-        if (c.in_done == c.in.size()) {
-            c.in.clear();
-            c.in_done = 0;
-        }
+        c.in.erase(0, c.in_done);  // what the board took goes, so in stays bounded
+        c.in_done = 0;
         receive(s, c, buffer, static_cast<size_t>(n));
     }
 }
