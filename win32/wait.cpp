@@ -4,10 +4,8 @@
 //
 // Under Wine every look at the console is a call to its server: the
 // console is read when the wait saw keys there, and while the line keeps
-// the program from sleeping its handles are looked at every KEY_LOOK_MS,
-// so that a request costs no more with a console than without. Reading the
-// console also waits for the console's own process, which is busy with the
-// board's text just then: it is read only when the look saw keys.
+// the program from sleeping at most every KEY_LOOK_MS, so that a request
+// costs no more with a console than without.
 #include "base/wait.h"
 
 #include "base/console.h"
@@ -30,13 +28,6 @@ deadline next_key_look = deadline::in(0);
 
 void read_keys() {
     console_read_keys();
-    next_key_look = deadline::in(KEY_LOOK_MS);
-}
-
-void look_at_keys() {
-    HANDLE handles[2];
-    const int n = console_wait_handles(handles);
-    if (n > 0 && WaitForMultipleObjects(static_cast<DWORD>(n), handles, FALSE, 0) < WAIT_OBJECT_0 + n) console_read_keys();
     next_key_look = deadline::in(KEY_LOOK_MS);
 }
 
@@ -90,7 +81,7 @@ bool wait_once(unsigned events, deadline until) {
     const size_t keys = keys_queued();
     const bool quit = quit_requested();
     const bool watch_keys = keyboard_watched && console_keys_wanted();
-    if (watch_keys && next_key_look.passed()) look_at_keys();
+    if (watch_keys && next_key_look.passed()) read_keys();
     if (ready(line, events) || keys_queued() != keys || quit_requested() != quit) return ready(line, events);
 
     // The keyboard's handles first: the wait names the first one signalled.
@@ -99,8 +90,7 @@ bool wait_once(unsigned events, deadline until) {
     int n = key_handles + (line ? line->wait_handles(handles + key_handles) : 0);
     if (console_screen_pending() > 0 && console_output_event()) handles[n++] = console_output_event();
     const int woke = sleep_on(line, handles, n, time_limit_cut(until));
-    if (woke < key_handles) read_keys();
-    else if (watch_keys && next_key_look.passed()) look_at_keys();
+    if (woke < key_handles || (watch_keys && next_key_look.passed())) read_keys();
     if (line) line->poll();
     return ready(line, events);
 }
