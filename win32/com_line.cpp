@@ -101,6 +101,13 @@ public:
 
 protected:
     BOOL start_read_call(unsigned char* buffer, DWORD size, DWORD* got, OVERLAPPED* overlapped) override {
+        // Exactly what the port holds, where it holds some: Wine ends a read
+        // that got all it asked for at once, and asks its server about the
+        // port's time-outs a second time for one that did not. (A line error
+        // it clears is one the failed read would have cleared.)
+        COMSTAT held{};
+        DWORD errors = 0;
+        if (ClearCommError(handle, &errors, &held) && held.cbInQue > 0 && held.cbInQue < size) size = held.cbInQue;
         return ReadFile(handle, buffer, size, got, overlapped);
     }
     BOOL start_write_call(const unsigned char* bytes, DWORD count, DWORD* written, OVERLAPPED* overlapped) override {

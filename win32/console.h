@@ -34,8 +34,9 @@ void console_read_keys();
 void console_take_utf8();
 void console_give_back();
 
-// Signalled while the console's output takes more (its writer thread is
-// idle); null where the output is written at once.
+// Signalled once the writer thread has written more, while the program
+// waits for room in its ring; null otherwise, and where the output is
+// written at once.
 HANDLE console_output_event();
 
 }  // namespace tolvane

@@ -2,11 +2,12 @@
 // once; a pipe, which may have nobody reading it, and a console, which
 // stops taking text while someone selects in its window, are written by a
 // thread of their own, so that the program's one thread never waits for
-// them (and reads the line meanwhile). The thread has two blocks: it
-// writes one while the program fills the other, so that it never waits
-// for the program between blocks (under Wine a handover is a round trip of
-// the loop through the server, as long as a console takes for a block);
-// with both full the program waits for one to be written.
+// them (and reads the line meanwhile). The two share a ring: the program
+// puts the bytes in as they come, and the thread writes what is there, a
+// block at a time, without waiting for the program between blocks (under
+// Wine every handover is a round trip through the server, and the program
+// hands over only as often as its reads of the line allow). Either wakes
+// the other only while it sleeps; with the ring full the program waits.
 //
 // A console is UTF-8 for the session, with virtual-terminal processing
 // where it has it, and gets its code pages and mode back on every way out.
@@ -35,6 +36,10 @@ namespace {
 
 // The most bytes one write hands a console.
 constexpr size_t CONSOLE_BLOCK = 16384;
+// The bytes on their way to the thread at most: as many as the terminal
+// lets wait before it stops reading the line.
+constexpr size_t RING_SIZE = 65536;
+static_assert((RING_SIZE & (RING_SIZE - 1)) == 0, "the ring's positions wrap by masking");
 // The longest UTF-8 sequence, less one: what a block's end may cut off.
 constexpr size_t CUT_MAX = 3;
 
@@ -81,20 +86,18 @@ void take_screen_mode() {
 struct block_writer {
     HANDLE out = nullptr;
     bool threaded = false;
-    HANDLE wake = nullptr;        // auto reset: a block to write
-    HANDLE room = nullptr;        // manual reset: a block free that the program waits for
-    HANDLE block_done = nullptr;  // auto reset: a block written, for the ways out
-    static constexpr size_t SLOTS = 2;
-    std::array<std::array<unsigned char, CONSOLE_BLOCK>, SLOTS> blocks{};
-    std::array<size_t, SLOTS> sizes{};
-    // Blocks filled and written so far: the program counts the one, the
-    // thread the other; their difference is the blocks on their way.
-    std::atomic<unsigned long> filled{0};
-    std::atomic<unsigned long> drained{0};
-    // The bytes on their way, read without asking the system, as often as
-    // the loop likes.
-    std::atomic<size_t> in_flight{0};
-    // The program has bytes and found no block free: set and cleared by the
+    HANDLE wake = nullptr;  // auto reset: bytes for a thread that sleeps
+    HANDLE room = nullptr;  // manual reset: bytes written, for a program that waits
+    std::array<unsigned char, RING_SIZE> ring{};
+    // Bytes put in and written so far: the program counts the one, the
+    // thread the other; their difference is the bytes on their way, read
+    // without asking the system, as often as the loop likes.
+    std::atomic<size_t> put{0};
+    std::atomic<size_t> written{0};
+    // The thread found the ring empty and sleeps, or is about to: set and
+    // cleared by the thread only.
+    std::atomic<bool> sleeping{false};
+    // The program waits for the thread to write: set and cleared by the
     // program only, read by the thread.
     std::atomic<bool> wanted{false};
     std::atomic<bool> failed{false};
@@ -124,21 +127,28 @@ long write_console(const unsigned char* bytes, size_t count);
 
 bool to_console() { return session.taken && session.screen == writer.out; }
 
-bool block_free() { return writer.filled - writer.drained < block_writer::SLOTS; }
+size_t in_flight() { return writer.put - writer.written; }
+
+// Sleeps while the ring is empty. Asleep is said first and the ring looked
+// at after, so that bytes put in meanwhile are either seen here or wake it.
+void wait_for_bytes() {
+    writer.sleeping = true;
+    while (in_flight() == 0) WaitForSingleObject(writer.wake, INFINITE);
+    writer.sleeping = false;
+}
 
 DWORD WINAPI write_blocks(void*) {
     for (;;) {
-        while (writer.filled == writer.drained) WaitForSingleObject(writer.wake, INFINITE);
-        const size_t slot = writer.drained % block_writer::SLOTS;
-        const size_t size = writer.sizes[slot];
-        const unsigned char* bytes = writer.blocks[slot].data();
-        const bool written = to_console() ? write_console(bytes, size) == static_cast<long>(size)
-                                          : write_all(writer.out, bytes, size);
-        if (!written) writer.failed = true;
-        writer.in_flight -= size;
-        ++writer.drained;
+        wait_for_bytes();
+        // What is there, up to a block and the ring's end.
+        const size_t at = writer.written % RING_SIZE;
+        const size_t size = std::min({in_flight(), CONSOLE_BLOCK, RING_SIZE - at});
+        const unsigned char* bytes = writer.ring.data() + at;
+        const bool done = to_console() ? write_console(bytes, size) == static_cast<long>(size)
+                                       : write_all(writer.out, bytes, size);
+        if (!done) writer.failed = true;
+        writer.written += size;
         if (writer.wanted) SetEvent(writer.room);  // the program clears wanted
-        SetEvent(writer.block_done);
     }
 }
 
@@ -147,15 +157,23 @@ bool start_writer() {
     if (writer.wake != nullptr) return true;
     writer.wake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     writer.room = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    writer.block_done = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    if (writer.wake == nullptr || writer.room == nullptr || writer.block_done == nullptr) return false;
+    if (writer.wake == nullptr || writer.room == nullptr) return false;
     const HANDLE thread = CreateThread(nullptr, 0, write_blocks, nullptr, 0, nullptr);
     if (thread == nullptr) return false;
     CloseHandle(thread);
     return true;
 }
 
-bool writer_busy() { return writer.in_flight > 0; }
+bool writer_busy() { return in_flight() > 0; }
+
+// The program is about to wait for the thread to write more than it had
+// when `written` was read: false when it has already (the room's signal
+// may then have been missed), and there is no need.
+bool want_room(size_t written) {
+    ResetEvent(writer.room);
+    writer.wanted = true;
+    return writer.written == written;
+}
 
 void find_output() {
     const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -231,7 +249,7 @@ const bool console_text_crlf = true;
 // from a race never wakes the wait again and again.
 HANDLE console_output_event() { return writer.threaded && writer.wanted ? writer.room : nullptr; }
 
-size_t console_out_in_flight() { return writer.in_flight; }
+size_t console_out_in_flight() { return in_flight(); }
 
 bool console_out_broken() { return writer.broken; }
 
@@ -241,21 +259,18 @@ long console_write_out(const unsigned char* bytes, size_t count) {
     if (!writer.threaded && to_console()) return write_console(bytes, count);
     if (!writer.threaded) return write_all(writer.out, bytes, count) ? static_cast<long>(count) : -1;
     if (writer.failed) return -1;
-    if (!block_free()) {
-        // Asked before looking again: a block the thread frees from here
-        // on signals the room.
-        ResetEvent(writer.room);
-        writer.wanted = true;
-        if (!block_free()) return 0;
-    }
+    // Asked before looking again: bytes the thread writes from here on
+    // signal the room.
+    const size_t written = writer.written;
+    if (writer.put - written == RING_SIZE && want_room(written)) return 0;
     writer.wanted = false;
-    const size_t slot = writer.filled % block_writer::SLOTS;
-    const size_t size = std::min(count, CONSOLE_BLOCK);
-    std::copy_n(bytes, size, writer.blocks[slot].begin());
-    writer.sizes[slot] = size;
-    writer.in_flight += size;
-    ++writer.filled;
-    SetEvent(writer.wake);
+    const size_t size = std::min(count, RING_SIZE - in_flight());
+    const size_t at = writer.put % RING_SIZE;
+    const size_t first = std::min(size, RING_SIZE - at);
+    std::copy_n(bytes, first, writer.ring.begin() + at);
+    std::copy_n(bytes + first, size - first, writer.ring.begin());
+    writer.put += size;
+    if (writer.sleeping) SetEvent(writer.wake);
     return static_cast<long>(size);
 }
 
@@ -284,12 +299,12 @@ void log_file_close() {
     log_file = nullptr;
 }
 
-// The ways out wait for the next block written (or one written since they
-// last looked).
+// The ways out wait for the next block written.
 void console_wait_writable(bool screen, bool, deadline until) {
     if (!screen || !writer.threaded || !writer_busy()) return;
     const int ms = until.left_ms();
-    WaitForSingleObject(writer.block_done, ms < 0 ? INFINITE : static_cast<DWORD>(ms));
+    if (want_room(writer.written)) WaitForSingleObject(writer.room, ms < 0 ? INFINITE : static_cast<DWORD>(ms));
+    writer.wanted = false;
 }
 
 }  // namespace tolvane

@@ -18,6 +18,12 @@ namespace {
 constexpr int LOOK_AGAIN_MS = 10;
 constexpr DWORD CANCEL_PATIENCE_MS = 1000;
 
+// An operation's event with its lowest bit set, which the system ignores in
+// a handle: no completion port hears of the operation. Under Wine telling
+// one is a call to its server for every read and write, even with no port
+// there. (WaitCommEvent, which is rare, keeps its event as it is.)
+HANDLE tagged(HANDLE event) { return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 1); }
+
 bool done(const OVERLAPPED& overlapped, bool in_flight) { return in_flight && HasOverlappedIoCompleted(&overlapped); }
 
 // Started: true when the operation is in flight, false when it finished
@@ -35,16 +41,19 @@ bool pending(BOOL started, bool* in_flight, bool* ok) {
 }  // namespace
 
 overlapped_line::overlapped_line() {
-    for (operation* op : {&read_op, &write_op, &event_op}) op->overlapped.hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    for (operation* op : {&read_op, &write_op, &event_op}) {
+        op->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        op->overlapped.hEvent = op != &event_op ? tagged(op->event) : op->event;
+    }
 }
 
 overlapped_line::~overlapped_line() {
     for (operation* op : {&read_op, &write_op, &event_op})
-        if (op->overlapped.hEvent != nullptr) CloseHandle(op->overlapped.hEvent);
+        if (op->event != nullptr) CloseHandle(op->event);
 }
 
 bool overlapped_line::made() const {
-    return read_op.overlapped.hEvent && write_op.overlapped.hEvent && event_op.overlapped.hEvent;
+    return read_op.event && write_op.event && event_op.event;
 }
 
 void overlapped_line::set_gone() {
@@ -138,7 +147,7 @@ size_t overlapped_line::unsent() {
 int overlapped_line::wait_handles(HANDLE* handles) const {
     int n = 0;
     for (const operation* op : {&read_op, &event_op, &write_op})
-        if (op->in_flight) handles[n++] = op->overlapped.hEvent;
+        if (op->in_flight) handles[n++] = op->event;
     return n;
 }
 
@@ -153,7 +162,7 @@ bool overlapped_line::wait_out(operation* op) {
     CancelIoEx(io_handle(), &op->overlapped);
     // A driver ends a cancelled operation at once; one that does not must
     // not hold up the way out.
-    if (WaitForSingleObject(op->overlapped.hEvent, CANCEL_PATIENCE_MS) != WAIT_OBJECT_0) return false;
+    if (WaitForSingleObject(op->event, CANCEL_PATIENCE_MS) != WAIT_OBJECT_0) return false;
     op->in_flight = false;
     return true;
 }

@@ -55,7 +55,8 @@ public:
 
 protected:
     struct operation {
-        OVERLAPPED overlapped{};
+        OVERLAPPED overlapped{};  // its hEvent is event tagged (overlapped_line.cpp)
+        HANDLE event = nullptr;   // manual reset: the operation is over
         bool in_flight = false;
     };
 

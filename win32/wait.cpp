@@ -77,6 +77,9 @@ bool wait_once(unsigned events, deadline until) {
     // What the target said so far shows while we wait; what has arrived
     // already joins it first, so that the console gets it in one write.
     if (!(line && (events & WAIT_INPUT) && line->held() > 0)) console_flush();
+    // That flush may have handed the console all it held back: the line is
+    // watched again, or nothing might wake the wait.
+    events = wait_events_now(events, until);
     stop_if_console_closed();
     const size_t keys = keys_queued();
     const bool quit = quit_requested();

@@ -33,6 +33,7 @@ install(TARGETS tolvane-win RUNTIME DESTINATION bin)
 set(TOLVANE_PLATFORM_UNIT_TESTS
   win32/com_line_test.cpp
   win32/serial_lines_test.cpp
+  win32/console_output_test.cpp
   win32/console_test.cpp
   win32/console_text_test.cpp
   win32/socket_test.cpp
