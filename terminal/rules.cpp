@@ -92,15 +92,23 @@ void term_say_timed_out() {
         console_error("timed out after %s s (waiting for %s)\n", seconds, awaited.c_str());
 }
 
+namespace {
+
 // Matched as it came, before any display map, and shown; a form feed only
 // in the hex view, which shows every byte.
-void term_text(session& s, int byte) {
+void show_and_match(int byte) {
     if (byte != FORM_FEED) {
         watch_put(byte);
         display_text(byte);
     } else if (display_settings().hex) {
         display_text(FORM_FEED);
     }
+}
+
+}  // namespace
+
+void term_text(session& s, int byte) {
+    show_and_match(byte);
     const unsigned char as_sent = static_cast<unsigned char>(byte);
     share_board_bytes(s, &as_sent, 1);
     events_text(s, &as_sent, 1);
@@ -111,12 +119,7 @@ size_t term_text_run(session& s, const unsigned char* bytes, size_t count) {
     for (; taken < count && !term_text_decided() && !console_backed_up(); ++taken) {
         const unsigned char byte = bytes[taken];
         if (byte == BYTE_STX || byte == BYTE_ETX || byte == BYTE_DLE) break;
-        if (byte != FORM_FEED) {
-            watch_put(byte);
-            display_text(byte);
-        } else if (display_settings().hex) {
-            display_text(FORM_FEED);
-        }
+        show_and_match(byte);
     }
     share_board_bytes(s, bytes, taken);
     events_text(s, bytes, taken);
