@@ -68,7 +68,8 @@ int run(int argc, char* argv[]) {
     session terminal;
     terminal.plain = s.plain;
     outgoing_start(s.plain, s.output_delay_ms, s.output_line_delay_ms);
-    if (!s.plain && !rpc_start(terminal.files, s.files)) return -1;
+    // --plain serves no requests, but a YMODEM receive uses the -d directory.
+    if (!rpc_start(terminal.files, s.files)) return -1;
     watch_start(s.watch);
     if (!line_open(s.line)) {
         // -w: the time-out counts while the line is waited for, too.

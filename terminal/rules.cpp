@@ -124,8 +124,8 @@ void term_send_keys() {
         if (next & KEY_COMMAND) {
             keys_take();
             command_run(next & 0xFF);  // in its place among the keys
-        } else if (speed_prompt_open()) {
-            speed_prompt_key(keys_take());
+        } else if (command_prompt_open()) {
+            command_prompt_key(keys_take());
         } else if (outgoing_room() >= KEY_BYTES_MAX) {
             send_key(keys_take());
         } else {

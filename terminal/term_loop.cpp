@@ -16,6 +16,7 @@
 #include "terminal/outgoing.h"
 #include "terminal/rules.h"
 #include "terminal/session.h"
+#include "terminal/transfer.h"
 #include "terminal/watch.h"
 
 namespace tolvane {
@@ -78,6 +79,7 @@ void term_loop(session& s, bool wait_when_gone) {
             wait_for_line_back();
             continue;
         }
+        transfer_turn(s);  // a transfer's keys, time and output
         serve_line(s);  // what a network line received while it was set up
         if (quit_requested() || term_run_decided()) continue;
         // Keys and texts take their turn between requests, never inside one.
