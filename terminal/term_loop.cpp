@@ -79,7 +79,6 @@ void term_loop(session& s, bool wait_when_gone) {
             wait_for_line_back();
             continue;
         }
-        transfer_turn(s);  // a transfer's keys, time and output
         serve_line(s);  // what a network line received while it was set up
         if (quit_requested() || term_run_decided()) continue;
         // Keys and texts take their turn between requests, never inside one.
@@ -88,6 +87,7 @@ void term_loop(session& s, bool wait_when_gone) {
             term_send_texts();
             term_send_keys();
         }
+        transfer_turn(s);  // one the keys asked for starts; Esc, the time and the output of one running
         line_send();
         if (line_gone()) continue;
         // Keys and texts still queued go out as soon as the line takes more.
