@@ -321,7 +321,9 @@ size_t xm_feed(xm_transfer& x, const unsigned char* bytes, size_t count, int64_t
             // Answers count once the block is all out: until then a stray
             // byte (the receiver's 'C' repeated) answers nothing.
             if (!x.out.empty()) continue;
-            if (c == XM_ACK || c == XM_NAK || c == XM_CRC_START) x.silent_until = now_ms + XM_SILENCE_MS;
+            x.acked = x.acked || c == XM_ACK;
+            if (c == XM_ACK || c == XM_NAK || c == XM_CRC_START)
+                x.silent_until = now_ms + (x.acked ? XM_SILENCE_MS : XM_START_MS);
             sender_byte(x, c);
         } else {
             receiver_byte(x, c, now_ms);
@@ -353,7 +355,8 @@ int64_t xm_next_tick(const xm_transfer& x) {
 void xm_taken(xm_transfer& x, size_t count, int64_t sent_ms) {
     x.out.erase(0, std::min(count, x.out.size()));
     if (!x.out.empty() || !x.sending || count == 0) return;
-    x.silent_until = x.at == phase::end_ack ? sent_ms + XM_END_GRACE_MS : later(x.silent_until, sent_ms + XM_SILENCE_MS);
+    x.silent_until = x.at == phase::end_ack ? sent_ms + XM_END_GRACE_MS
+                     : later(x.silent_until, sent_ms + (x.acked ? XM_SILENCE_MS : XM_START_MS));
 }
 
 void xm_cancel(xm_transfer& x, const std::string& why) { fail(x, why); }

@@ -25,9 +25,9 @@ constexpr unsigned char XM_CAN = 0x18;
 constexpr unsigned char XM_CRC_START = 'C';
 constexpr unsigned char XM_PAD = 0x1A;  // fills the last block
 
-// Silence of the other side that ends a transfer once it has begun; before
-// the first answer the other side gets XM_START_MS (lrzsz asks only every
-// ten seconds or so).
+// Silence of the other side that ends a transfer once it has begun; until
+// the first ACK the other side gets XM_START_MS (lrzsz asks only every ten
+// seconds or so, and may miss the first block while it sets its line up).
 constexpr int64_t XM_SILENCE_MS = 10000;
 constexpr int64_t XM_START_MS = 60000;
 // lrzsz's rb leaves the closing header unanswered: the batch is over once
@@ -89,6 +89,7 @@ struct xm_transfer {
     std::string packet;  // the block in flight, for a resend
     bool file_read_out = false;
     int retries = 0;
+    bool acked = false;  // the receiver has taken something
     unsigned char block = 0;  // the number of the block in flight, or expected
 
     // Receiver: a block coming in, the file in hand.

@@ -147,7 +147,7 @@ TEST(Xmodem, SenderAnswersEachMove) {
          {{C, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"},
           {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "can can"}},
          xm_outcome::failed, "refused block 1 10 times"},
-        {"a receiver silent for 10 s", xm_protocol::ymodem, 10, {{C, "h0"}, {"", "", 9999}, {"", "can can", 1}},
+        {"a receiver silent for 10 s", xm_protocol::ymodem, 10, {{C, "h0"}, {"", "", 59999}, {ACK + C, "h1"}, {"", "", 9999}, {"", "can can", 1}},
          xm_outcome::failed, "the receiver is silent (10 s)"},
         {"no receiver for a minute", xm_protocol::xmodem, 10, {{"", "", 59999}, {"", "can can", 1}},
          xm_outcome::failed, "no receiver asked for the file"},

@@ -211,7 +211,7 @@ void peer_start(Peer& peer, int line_master, const std::vector<std::string>& arg
         execvp(args[0], args.data());
         _exit(127);
     }
-    close(slave);
+    peer.slave = slave;  // held, so that the peer's last bytes outlive it
     peer.relay = std::thread(relay_bytes, &peer);
 }
 
@@ -231,6 +231,7 @@ int peer_finish(Peer& peer, int timeout_ms) {
     peer.stop = true;
     peer.relay.join();
     close(peer.master);
+    close(peer.slave);
     return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

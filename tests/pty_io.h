@@ -53,6 +53,7 @@ bool target_timed_out();
 struct Peer {
     pid_t pid = -1;
     int master = -1;
+    int slave = -1;
     int line_master = -1;
     std::atomic<bool> stop{false};
     std::thread relay;
