@@ -64,6 +64,8 @@ tolvane_add_fuzzer(line
   base/session_log.cpp
   terminal/commands.cpp
   terminal/demux.cpp
+  terminal/transfer.cpp
+  terminal/xmodem.cpp
   terminal/display.cpp
   terminal/outgoing.cpp
   terminal/rules.cpp
