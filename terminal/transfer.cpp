@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "base/console.h"
 #include "base/keyboard.h"
@@ -18,7 +19,22 @@
 
 namespace tolvane {
 
+// The files of one transfer, received names confined as the file
+// service's are.
+struct transfer_files : xm_reader, xm_writer {
+    std::FILE* file = nullptr;
+    std::string made;                   // the name a received file got here
+    std::vector<std::string> received;  // files received whole, not said yet
+    long read(unsigned char* into, size_t count, std::string* why) override;
+    bool create(const std::string& name, long long size, std::string* why) override;
+    bool write(const unsigned char* bytes, size_t count, std::string* why) override;
+    void finish(bool whole) override;
+};
+
 namespace {
+
+void delete_files(transfer_files* files) { delete files; }
+transfer_files_ptr new_files() { return transfer_files_ptr(new transfer_files, delete_files); }
 
 using clock = std::chrono::steady_clock;
 
@@ -98,8 +114,9 @@ void show_progress(transfer_state& t) {
 }
 
 void close_file(transfer_state& t) {
-    if (t.proto.sending && t.files.file) std::fclose(t.files.file);
-    if (t.proto.sending) t.files.file = nullptr;
+    if (!t.proto.sending || !t.files || !t.files->file) return;
+    std::fclose(t.files->file);
+    t.files->file = nullptr;
 }
 
 // A transfer that could not begin, or has ended: said, and a CI step's
@@ -119,10 +136,10 @@ void report_end(transfer_state& t, bool ok, const std::string& why) {
 }
 
 void say_received(transfer_state& t) {
-    if (t.files.received.empty()) return;
+    if (!t.files || t.files->received.empty()) return;
     end_progress(t);
-    for (const std::string& name : t.files.received) say("YMODEM: received " + name);
-    t.files.received.clear();
+    for (const std::string& name : t.files->received) say("YMODEM: received " + name);
+    t.files->received.clear();
 }
 
 void finish_if_ended(session& s) {
@@ -149,9 +166,10 @@ void start_send(session& s, xm_protocol protocol, const std::string& path, bool 
         if (file) std::fclose(file);
         return report_end(t, false, why);
     }
-    t.files.file = file;
+    t.files = new_files();
+    t.files->file = file;
     t.started = clock::now();
-    xm_send_start(t.proto, protocol, path, size, &t.files, now_ms());
+    xm_send_start(t.proto, protocol, path, size, t.files.get(), now_ms());
     t.active = true;
     say(t.label + ": " + std::to_string(size) + " bytes, waiting for the receiver (Esc cancels)");
 }
@@ -165,7 +183,8 @@ void start_receive(session& s) {
     const std::optional<std::string>& root = s.files.settings.root;
     say("YMODEM: receiving into " + (root ? *root : std::string("the current directory")) + " (Esc cancels)");
     t.started = clock::now();
-    xm_receive_start(t.proto, &t.files, now_ms());
+    t.files = new_files();
+    xm_receive_start(t.proto, t.files.get(), now_ms());
     t.active = true;
     hand_out(t);
 }

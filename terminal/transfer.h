@@ -9,8 +9,8 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "base/deadline.h"
 #include "terminal/xmodem.h"
@@ -19,24 +19,17 @@ namespace tolvane {
 
 struct session;
 
-// The host's side of one transfer: the file sent, or the files received
-// beneath the -d directory (names confined as the file service's are).
-struct transfer_files : xm_reader, xm_writer {
-    std::FILE* file = nullptr;
-    std::string made;   // the name a received file got here
-    std::vector<std::string> received;  // files received whole, not said yet
-    long read(unsigned char* into, size_t count, std::string* why) override;
-    bool create(const std::string& name, long long size, std::string* why) override;
-    bool write(const unsigned char* bytes, size_t count, std::string* why) override;
-    void finish(bool whole) override;
-};
+// The host's side of one transfer (transfer.cpp): the file sent, or the
+// files received beneath the -d directory.
+struct transfer_files;
+using transfer_files_ptr = std::unique_ptr<transfer_files, void (*)(transfer_files*)>;
 
 struct transfer_state {
     bool active = false;
     bool step = false;   // a CI step's: its end goes to the watch
     std::string label;   // "YMODEM u-boot.img"
     xm_transfer proto;
-    transfer_files files;
+    transfer_files_ptr files{nullptr, nullptr};  // made when one starts
     std::chrono::steady_clock::time_point started;
     std::chrono::steady_clock::time_point shown;  // the progress line's last update
     bool progress_shown = false;
