@@ -140,7 +140,10 @@ void sender_byte(xm_transfer& x, unsigned char c) {
         }
         return;
     case phase::eot_ack:
-        if (c == XM_NAK) {
+        if (c == XM_CRC_START && x.protocol == xm_protocol::ymodem) {
+            send_header(x, true);  // its ACK was lost: it asks for the next header
+            x.at = phase::end_ack;
+        } else if (c == XM_NAK) {
             resend(x);
         } else if (c == XM_ACK) {
             if (x.protocol == xm_protocol::xmodem) return end(x, xm_outcome::done, "", false);
@@ -313,7 +316,10 @@ size_t xm_feed(xm_transfer& x, const unsigned char* bytes, size_t count, int64_t
             continue;
         }
         if (!in_packet) x.cans = 0;
-        if (x.sending && x.at == phase::end_ack && x.out.empty() && c != XM_ACK && c != XM_NAK && c != XM_CRC_START) {
+        // After the last block the board's text means the receiver is done
+        // (lrzsz may leave the end unanswered as it exits).
+        const bool after_data = x.at == phase::end_ack || x.at == phase::eot_ack;
+        if (x.sending && after_data && x.out.empty() && c != XM_ACK && c != XM_NAK && c != XM_CRC_START) {
             end(x, xm_outcome::done, "", false);
             return used - 1;  // the board's text after the batch
         }

@@ -151,6 +151,10 @@ TEST(Xmodem, SenderAnswersEachMove) {
          xm_outcome::failed, "the receiver is silent (10 s)"},
         {"no receiver for a minute", xm_protocol::xmodem, 10, {{"", "", 59999}, {"", "can can", 1}},
          xm_outcome::failed, "no receiver asked for the file"},
+        {"the board's text after EOT: the receiver is done", xm_protocol::xmodem, 10,
+         {{C, "h1"}, {ACK, "eot"}, {"done\r\n", ""}}, xm_outcome::done},
+        {"YMODEM: EOT's ACK lost, the next header asked for", xm_protocol::ymodem, 10,
+         {{C, "h0"}, {ACK + C, "h1"}, {ACK, "eot"}, {C, "h0"}, {ACK, ""}}, xm_outcome::done},
         {"the closing header unanswered (lrzsz)", xm_protocol::ymodem, 0,
          {{C, "h0"}, {ACK + C, "eot"}, {ACK + C, "h0"}, {"", "", 999}, {"", "", 1}}, xm_outcome::done},
     };

@@ -79,14 +79,14 @@ TEST(Transfer, SendsByTheCommandKeys) {
         Peer peer;
         peer_start(peer, run.s.line.master, c.peer, board);
         EXPECT_EQ(peer_finish(peer), 0);
+        line_write(run.s, bytes("the board goes on\r\n"));
         EXPECT_TRUE(console_wait_for(run.s, ": sent, 153600 bytes in")) << run.s.console_output;
+        EXPECT_TRUE(console_wait_for(run.s, "the board goes on")) << run.s.console_output;
         const std::string got = file_bytes(board + "/" + c.received);
         if (c.padded)
             expect_padded(got, run.data);
         else
             EXPECT_TRUE(got == run.data) << "got " << got.size() << " bytes";
-        line_write(run.s, bytes("the board goes on\r\n"));
-        EXPECT_TRUE(console_wait_for(run.s, "the board goes on")) << run.s.console_output;
         end_with_ctrl_q(run.s);
         close_all(run.s);
     }
