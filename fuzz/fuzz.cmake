@@ -23,7 +23,16 @@ if(NOT TOLVANE_HAVE_LIBFUZZER)
 endif()
 
 math(EXPR TOLVANE_FUZZ_TIMEOUT "${TOLVANE_FUZZ_SECONDS} + 300")  # the replay of the corpus comes first
-set(TOLVANE_FUZZ_FLAGS -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+set(TOLVANE_SANITIZE_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+set(TOLVANE_FUZZ_FLAGS -fsanitize=fuzzer ${TOLVANE_SANITIZE_FLAGS})
+
+# The program's own libraries, instrumented for the fuzzer. The platform's
+# hooks (the console's writes, the wait, the line's transport) are each
+# target's own stand-ins.
+add_compile_options(-fsanitize=fuzzer-no-link ${TOLVANE_SANITIZE_FLAGS})
+add_link_options(${TOLVANE_SANITIZE_FLAGS})
+add_library(tolvane_platform INTERFACE)
+include(cmake/libraries.cmake)
 
 function(tolvane_add_fuzzer name)
   add_executable(fuzz_${name} ${ARGN})
@@ -40,92 +49,30 @@ function(tolvane_add_fuzzer name)
   set_tests_properties(fuzz_${name}_replays_its_corpus PROPERTIES TIMEOUT 300 LABELS fuzz)
 endfunction()
 
-# The host's line path: terminal rules and file service over an in-memory line.
-tolvane_add_fuzzer(line
-  fuzz/line_fuzzer.cpp
-  fuzz/quiet_host.cpp
-  fuzz/scratch.cpp
-  base/block_codec.cpp
-  base/deadline.cpp
-  base/keys.cpp
-  fileservice/confine-posix.cpp
-  fileservice/dos_path.cpp
-  fileservice/find-posix.cpp
-  fileservice/find_record.cpp
-  fileservice/handles.cpp
-  fileservice/names-posix.cpp
-  fileservice/open_mode.cpp
-  fileservice/rpc.cpp
-  fileservice/runtime_requests.cpp
-  fileservice/runtime_requests-posix.cpp
-  link/link.cpp
-  base/console.cpp
-  base/output_queue.cpp
-  base/session_log.cpp
-  terminal/commands.cpp
-  terminal/demux.cpp
-  terminal/transfer.cpp
-  terminal/xmodem.cpp
-  terminal/display.cpp
-  terminal/outgoing.cpp
-  terminal/rules.cpp
-  terminal/watch.cpp
-  terminal/matcher.cpp
-  base/frame.cpp
-  base/session_stats.cpp
-  base/time_limit.cpp
-  base/text_format.cpp
-  net/url.cpp)
+# The host's line path: terminal rules and file service over an in-memory
+# line (the line itself is the target's own stand-in).
+tolvane_add_fuzzer(line fuzz/line_fuzzer.cpp fuzz/quiet_host.cpp fuzz/scratch.cpp)
+target_link_libraries(fuzz_line PRIVATE tolvane_terminal)
 target_link_options(fuzz_line PRIVATE -Wl,--wrap=fseek)  # positions held small (fuzz/line_fuzzer.cpp)
 
 # The device side: the client library decoding a faulty host's replies, and
-# newlib's system calls above it.
-tolvane_add_fuzzer(client fuzz/client_fuzzer.cpp client/hostfs.cpp link/link.cpp link/link_get.cpp
-  client/hostfs_newlib.c)
+# newlib's system calls above it (built here with the test names).
+tolvane_add_fuzzer(client fuzz/client_fuzzer.cpp client/hostfs_newlib.c)
+target_link_libraries(fuzz_client PRIVATE tolvane_client)
 target_compile_definitions(fuzz_client PRIVATE HOSTFS_NEWLIB_TEST_NAMES)
 
 # The command line: the option scanner and the entry.
-tolvane_add_fuzzer(options
-  fuzz/options_fuzzer.cpp
-  fuzz/quiet_host.cpp
-  app/config_file.cpp
-  app/entry.cpp
-  app/option_table.cpp
-  app/options.cpp
-  app/platform-posix.cpp
-  app/profiles.cpp
-  app/scan.cpp
-  base/deadline.cpp
-  base/frame.cpp
-  base/serial_lines.cpp
-  link/link.cpp
-  net/url.cpp
-  base/console.cpp
-  base/output_queue.cpp
-  base/session_log.cpp
-  terminal/display.cpp
-  base/text_format.cpp
-  base/time_limit.cpp
-  base/keys.cpp
-  terminal/watch.cpp
-  terminal/matcher.cpp)
+tolvane_add_fuzzer(options fuzz/options_fuzzer.cpp fuzz/quiet_host.cpp)
+target_link_libraries(fuzz_options PRIVATE tolvane_app)
 
 # The pattern engine of --expect and --fail, beside the C library's.
-tolvane_add_fuzzer(matcher
-  fuzz/matcher_fuzzer.cpp
-  fuzz/quiet_host.cpp
-  terminal/matcher.cpp
-  terminal/watch.cpp
-  base/console.cpp
-  base/deadline.cpp
-  base/keys.cpp
-  base/output_queue.cpp
-  base/session_log.cpp
-  base/text_format.cpp
-  base/time_limit.cpp)
+tolvane_add_fuzzer(matcher fuzz/matcher_fuzzer.cpp fuzz/quiet_host.cpp)
+target_link_libraries(fuzz_matcher PRIVATE tolvane_terminal)
 
 # A network line's telnet side against a faulty server.
-tolvane_add_fuzzer(telnet fuzz/telnet_fuzzer.cpp net/telnet.cpp)
+tolvane_add_fuzzer(telnet fuzz/telnet_fuzzer.cpp)
+target_link_libraries(fuzz_telnet PRIVATE tolvane_net)
 
 # Writes the seed corpus and the regression inputs; run by hand (fuzz/README.md).
-add_executable(tolvane-fuzz-seeds fuzz/seeds.cpp link/link.cpp link/link_get.cpp net/telnet.cpp)
+add_executable(tolvane-fuzz-seeds fuzz/seeds.cpp)
+target_link_libraries(tolvane-fuzz-seeds PRIVATE tolvane_client tolvane_net)

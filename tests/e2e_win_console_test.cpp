@@ -68,7 +68,7 @@ TEST_F(WinConsole, SendsKeysAsGetchGivesThemAndCharactersAsUtf8) {
         else
             pane_keys(pane, c.keys);
         // Wine's console holds a lone Esc a moment: it may start a sequence.
-        EXPECT_EQ(hex(line_drain(line, 700)), c.line) << c.keys.back();
+        EXPECT_EQ(line_hex(line, c.line, 700), c.line) << c.keys.back();
     }
     pane_keys(pane, {"C-q"});
     EXPECT_EQ(pane_exit_status(pane), 0);
@@ -93,7 +93,7 @@ TEST(WinConsoleKeys, VtSendsWhatXtermSends) {
     };
     for (const auto& c : cases) {
         pane_keys(pane, {c.key});
-        EXPECT_EQ(hex(line_drain(line, 700)), c.line) << c.key;
+        EXPECT_EQ(line_hex(line, c.line, 700), c.line) << c.key;
     }
     pane_keys(pane, {"C-q"});
     EXPECT_EQ(pane_exit_status(pane), 0);

@@ -52,7 +52,7 @@ TEST(WinStartup, QuitSendsResetAndCommandWords) {
         Line line = line_open(41);
         Program run = start(c.args);
         EXPECT_EQ(finish(run), 0) << c.words << run.errors;
-        EXPECT_EQ(hex(line_drain(line)), hex(with_reset(c.words))) << c.words.substr(0, 20);
+        EXPECT_EQ(line_hex(line, hex(with_reset(c.words))), hex(with_reset(c.words))) << c.words.substr(0, 20);
         EXPECT_EQ(run.output, "") << "no banner with -q";
         line_close(line);
     }
@@ -174,7 +174,7 @@ TEST(WinStartup, AProfileFromAppData) {
         Line line = line_open(43);
         Program run = start(c.args);
         EXPECT_EQ(finish(run), 0) << run.output << run.errors;
-        EXPECT_EQ(hex(line_drain(line)), hex(with_reset("hi \r")));
+        EXPECT_EQ(line_hex(line, hex(with_reset("hi \r"))), hex(with_reset("hi \r")));
         struct termios t;
         ASSERT_EQ(tcgetattr(line.slave, &t), 0);
         EXPECT_EQ(cfgetospeed(&t), c.speed);

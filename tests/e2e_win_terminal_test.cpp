@@ -13,10 +13,10 @@ class WinTerminal : public PaneTest {
 protected:
     WinTerminal() : PaneTest("win-terminal", 45) {}
 
-    // One key, and what it put on the line.
-    std::string typed(const std::string& key) {
+    // One key, and what it put on the line (awaited: what it should).
+    std::string typed(const std::string& key, const std::string& awaited) {
         pane_keys(pane, {key});
-        return hex(line_drain(line, 500));
+        return line_hex(line, awaited, 500);
     }
 };
 
@@ -43,21 +43,21 @@ TEST_F(WinTerminal, BareStxStartsARequest) {
 }
 
 TEST_F(WinTerminal, SendsKeysAsTheyComeAndLeavesOnCtrlQ) {
-    EXPECT_EQ(typed("x"), "78 ");
-    EXPECT_EQ(typed("C-b"), "10 02 ") << "control bytes travel escaped";
-    EXPECT_EQ(typed("C-p"), "10 10 ");
+    EXPECT_EQ(typed("x", "78 "), "78 ");
+    EXPECT_EQ(typed("C-b", "10 02 "), "10 02 ") << "control bytes travel escaped";
+    EXPECT_EQ(typed("C-p", "10 10 "), "10 10 ");
     // Wine's console passes an arrow key's escape sequence on only with the
     // next key.
     pane_keys(pane, {"Up"});
-    EXPECT_EQ(typed("y"), "E0 48 79 ") << "a key of two codes: two bytes";
-    EXPECT_EQ(typed("C-q"), "") << "Ctrl-Q sends nothing";
+    EXPECT_EQ(typed("y", "E0 48 79 "), "E0 48 79 ") << "a key of two codes: two bytes";
+    EXPECT_EQ(typed("C-q", ""), "") << "Ctrl-Q sends nothing";
     EXPECT_EQ(pane_exit_status(pane), 0);
 }
 
 TEST_F(WinTerminal, CtrlCIsAKeyForTheTarget) {
-    EXPECT_EQ(typed("C-c"), "10 03 ") << "Ctrl-C goes to the target, escaped";
-    EXPECT_EQ(typed("z"), "7A ") << "and the program goes on";
-    EXPECT_EQ(typed("C-q"), "");
+    EXPECT_EQ(typed("C-c", "10 03 "), "10 03 ") << "Ctrl-C goes to the target, escaped";
+    EXPECT_EQ(typed("z", "7A "), "7A ") << "and the program goes on";
+    EXPECT_EQ(typed("C-q", ""), "");
     EXPECT_EQ(pane_exit_status(pane), 0);
 }
 
@@ -66,22 +66,22 @@ TEST_F(WinTerminal, CtrlCIsAKeyForTheTarget) {
 // Ctrl-T q ends as Ctrl-Q does.
 TEST_F(WinTerminal, TheCommandKey) {
     pane_keys(pane, {"C-t"});
-    EXPECT_EQ(typed("C-t"), "14 ");
+    EXPECT_EQ(typed("C-t", "14 "), "14 ");
     pane_keys(pane, {"C-t"});
-    EXPECT_EQ(typed("C-q"), "11 ") << "sent, and the program goes on";
+    EXPECT_EQ(typed("C-q", "11 "), "11 ") << "sent, and the program goes on";
     pane_keys(pane, {"C-t"});
-    EXPECT_EQ(typed("v"), "");
+    EXPECT_EQ(typed("v", ""), "");
     EXPECT_TRUE(pane_wait_for(pane, "tolvane 1.0 (")) << pane_text(pane);
     pane_keys(pane, {"C-t"});
-    EXPECT_EQ(typed("L"), "");
+    EXPECT_EQ(typed("L", ""), "");
     // DTR and RTS raised at open, as Linux does; Ctrl-T c says the same.
     EXPECT_TRUE(pane_wait_for(pane, "COM45: 115200 Baud 8N1, no flow control; DTR on, RTS on")) << pane_text(pane);
     pane_keys(pane, {"C-t"});
-    EXPECT_EQ(typed("c"), "");
+    EXPECT_EQ(typed("c", ""), "");
     EXPECT_TRUE(pane_wait_for(pane, "modem lines: DTR raised at open, RTS raised at open")) << pane_text(pane);
-    EXPECT_EQ(typed("x"), "78 ");
+    EXPECT_EQ(typed("x", "78 "), "78 ");
     pane_keys(pane, {"C-t"});
-    EXPECT_EQ(typed("q"), "");
+    EXPECT_EQ(typed("q", ""), "");
     EXPECT_EQ(pane_exit_status(pane), 0);
 }
 
@@ -97,7 +97,7 @@ TEST_F(WinTerminal, CtrlQEndsARequestInProgress) {
     EXPECT_EQ(hex(line_drain(line, 300)), "") << "keys wait while the request runs";
     pane_keys(pane, {"C-q"});
     EXPECT_EQ(pane_exit_status(pane), 0);
-    EXPECT_EQ(hex(line_drain(line, 300)), "61 62 ");
+    EXPECT_EQ(line_hex(line, "61 62 "), "61 62 ");
 }
 
 // -l: a copy of the session in a file, as the console showed it; with
@@ -151,7 +151,7 @@ TEST(WinPlain, KeysBareAndFramesNeverAnswered) {
     } keys[] = {{"C-b", "02 "}, {"C-c", "03 "}, {"C-p", "10 "}, {"x", "78 "}};
     for (const auto& k : keys) {
         pane_keys(pane, {k.key});
-        EXPECT_EQ(hex(line_drain(line, 500)), k.sent) << k.key;
+        EXPECT_EQ(line_hex(line, k.sent, 500), k.sent) << k.key;
     }
     line_write(line, bytes("frame \x02\x7F\x03 shown\r\n"));
     EXPECT_TRUE(pane_wait_for(pane, "shown")) << pane_text(pane);
@@ -169,12 +169,12 @@ TEST_F(WinTerminal, CtrlTBSetsTheSpeed) {
     pane_keys(pane, {"B"});
     EXPECT_TRUE(pane_wait_for(pane, "speed:")) << pane_text(pane);  // the pane drops the trailing space
     for (const char* key : {"5", "7", "6", "0", "0"}) pane_keys(pane, {key});
-    EXPECT_EQ(typed("Enter"), "");
+    EXPECT_EQ(typed("Enter", ""), "");
     EXPECT_TRUE(pane_wait_for(pane, "COM45: 57600 Baud")) << pane_text(pane);
     struct termios t;
     ASSERT_EQ(tcgetattr(line.slave, &t), 0);
     EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
-    EXPECT_EQ(typed("x"), "78 ");
+    EXPECT_EQ(typed("x", "78 "), "78 ");
     pane_keys(pane, {"C-q"});
     EXPECT_EQ(pane_exit_status(pane), 0);
 }

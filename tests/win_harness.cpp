@@ -133,6 +133,14 @@ Bytes line_read(Line& line, size_t n, int timeout_ms) { return pty_io::read_exac
 
 Bytes line_drain(Line& line, int quiet_ms) { return pty_io::read_until_quiet(line.master, quiet_ms); }
 
+std::string line_hex(Line& line, const std::string& awaited_hex, int quiet_ms) {
+    constexpr int AWAIT_MS = 10000;
+    Bytes got = pty_io::read_exactly(line.master, awaited_hex.size() / 3, AWAIT_MS);
+    const Bytes more = pty_io::read_until_quiet(line.master, quiet_ms);
+    got.insert(got.end(), more.begin(), more.end());
+    return hex(got);
+}
+
 void line_write(Line& line, const Bytes& b) { write_all(line.master, b); }
 
 Program start(const std::vector<std::string>& args, const std::string& workdir, Keys keys) {

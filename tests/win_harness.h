@@ -38,6 +38,10 @@ void line_close(Line& line);
 Bytes line_read(Line& line, size_t n, int timeout_ms = 5000);
 // Everything that arrives until the line has been quiet for quiet_ms.
 Bytes line_drain(Line& line, int quiet_ms = 300);
+// What arrives, as hex: the bytes awaited_hex names are waited for (Wine on
+// a busy machine can take seconds to pass a key on), then anything more
+// until the line has been quiet for quiet_ms, so a byte too many shows.
+std::string line_hex(Line& line, const std::string& awaited_hex, int quiet_ms = 300);
 void line_write(Line& line, const Bytes& bytes);
 
 // tolvane-win with standard input from /dev/null (or a pipe the test
