@@ -74,7 +74,8 @@ int run(int argc, char* argv[]) {
     terminal.plain = s.plain;
     terminal.lend.flash_command = s.flash_command;
     outgoing_start(s.plain, s.output_delay_ms, s.output_line_delay_ms);
-    if (!s.plain && !rpc_start(terminal.files, s.files)) return -1;
+    // --plain serves no requests, but a YMODEM receive uses the -d directory.
+    if (!rpc_start(terminal.files, s.files)) return -1;
     watch_start(s.watch);
     terminal.share.line_port = rfc2217_line_port();
     // Sockets that cannot listen end the program as a line that cannot be opened.

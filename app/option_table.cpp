@@ -258,7 +258,9 @@ bool add_step(watch_step::kind kind, const char* arg, settings* s, std::string* 
     const watch_step step{kind, arg};
     std::string why;
     if (!watch_step_valid(step, &why)) {
-        *message = kind == watch_step::kind::send ? "option has an unknown escape" : "bad pattern (" + why + ")";
+        *message = kind == watch_step::kind::send    ? "option has an unknown escape"
+                   : kind == watch_step::kind::expect || kind == watch_step::kind::fail ? "bad pattern (" + why + ")"
+                                                                                          : "option needs a file";
         return false;
     }
     s->watch.push_back(step);
@@ -268,6 +270,8 @@ bool add_step(watch_step::kind kind, const char* arg, settings* s, std::string* 
 bool add_expect(const char* arg, settings* s, std::string* m) { return add_step(watch_step::kind::expect, arg, s, m); }
 bool add_fail(const char* arg, settings* s, std::string* m) { return add_step(watch_step::kind::fail, arg, s, m); }
 bool add_send(const char* arg, settings* s, std::string* m) { return add_step(watch_step::kind::send, arg, s, m); }
+bool add_ymodem(const char* arg, settings* s, std::string* m) { return add_step(watch_step::kind::ymodem, arg, s, m); }
+bool add_xmodem(const char* arg, settings* s, std::string* m) { return add_step(watch_step::kind::xmodem, arg, s, m); }
 
 // Whole seconds or a decimal ("60", "2.5", ".5"), at most TIME_LIMIT_MAX_SECONDS;
 // -1 when arg is none.
@@ -389,6 +393,10 @@ const option_row OPTION_TABLE[] = {
      NO_VALUES},
     {0, "send", REQUIRED, "TEXT", "send TEXT (\\r \\n \\xNN \\\\), after the --expect before it", SET,
      add_send, nullptr, nullptr, nullptr, NO_VALUES},
+    {0, "ymodem", REQUIRED, "FILE", "send FILE by YMODEM, after the --expect before it", SET, add_ymodem, always,
+     nullptr, nullptr, A_FILE},
+    {0, "xmodem", REQUIRED, "FILE", "send FILE by XMODEM, after the --expect before it", SET, add_xmodem, always,
+     nullptr, nullptr, A_FILE},
     {0, "timeout", REQUIRED, "SECONDS", "end with status 124 after SECONDS", SET, set_timeout, time_limited, nullptr,
      nullptr, NO_VALUES},
     {0, "config", REQUIRED, "FILE", "read the profiles from FILE", option_action::config, nullptr, nullptr, nullptr,

@@ -101,9 +101,10 @@ inline key_form keys_in_effect(const view_settings& view, bool plain) {
 
 constexpr int NO_COMMAND_KEY = -1;
 
-// --expect, --fail, --send, in command-line order.
+// --expect, --fail, --send, --ymodem, --xmodem, in command-line order
+// (a transfer's text is the file's path).
 struct watch_step {
-    enum class kind { expect, fail, send };
+    enum class kind { expect, fail, send, ymodem, xmodem };
     kind what;
     std::string text;
 };

@@ -66,7 +66,9 @@ add_library(tolvane_terminal STATIC
   terminal/rules.cpp
   terminal/share.cpp
   terminal/term_loop.cpp
-  terminal/watch.cpp)
+  terminal/transfer.cpp
+  terminal/watch.cpp
+  terminal/xmodem.cpp)
 target_link_libraries(tolvane_terminal PUBLIC tolvane_fileservice tolvane_net tolvane_base)
 
 # The entry and its option table, the config file and the profiles.

@@ -26,13 +26,17 @@ constexpr char CLEAR_SCREEN[] = "\x1b[H\x1b[2J";
 
 // Digits a speed is typed with at most (a Baud rate far beyond any UART's).
 constexpr size_t SPEED_DIGITS_MAX = 9;
+// A path typed for a transfer, at most.
+constexpr size_t PATH_TYPED_MAX = 4096;
 constexpr int KEY_ESC = 0x1B;
 
 struct command_record {
     settings run;  // as the run started; the line's and the view's now come from their owners
     stamp_format stamps_when_on = stamp_format::time_of_day;
-    bool asking_speed = false;
-    std::string speed_typed;  // the digits typed after "speed: "
+    enum class asking { nothing, speed, path } asks = asking::nothing;
+    char transfer_key = 0;   // y or x while a path is asked; then the transfer asked for, until taken
+    std::string typed;       // the answer so far: the digits after "speed: ", a path
+    bool transfer_asked = false;
 };
 command_record commands;
 
@@ -210,12 +214,36 @@ void ask_speed() {
     if (!line_here()) return;
     say_line();
     console_print("speed: ");
-    commands.asking_speed = true;
-    commands.speed_typed.clear();
+    commands.asks = command_record::asking::speed;
+    commands.typed.clear();
+}
+
+// y and x ask for the file's path; Y receives at once.
+void ask_path(char key) {
+    if (!line_here()) return;
+    say_line();
+    console_print("send by %s: ", key == 'y' ? "YMODEM" : "XMODEM");
+    commands.asks = command_record::asking::path;
+    commands.transfer_key = key;
+    commands.typed.clear();
+}
+void ask_ymodem() { ask_path('y'); }
+void ask_xmodem() { ask_path('x'); }
+
+void receive_ymodem() {
+    if (!line_here()) return;
+    if (commands.run.files.read_only) {
+        say_line();
+        console_print("no YMODEM receive: the files are read-only (-p)\n");
+        return;
+    }
+    commands.transfer_key = 'Y';
+    commands.typed.clear();
+    commands.transfer_asked = true;
 }
 
 void set_speed_typed() {
-    const std::string typed = commands.speed_typed;
+    const std::string typed = commands.typed;
     const long baud = typed.empty() ? 0 : std::strtol(typed.c_str(), nullptr, 10);
     console_print("\n");
     if (baud <= 0)
@@ -252,6 +280,9 @@ const command COMMANDS[] = {
     {'e', "local echo on or off", toggle_echo},
     {'l', "clear the screen", clear_screen},
     {'B', "set the line's speed (Enter sets it, Esc leaves)", ask_speed},
+    {'y', "send a file by YMODEM (its path asked; Esc cancels)", ask_ymodem},
+    {'x', "send a file by XMODEM (its path asked; Esc cancels)", ask_xmodem},
+    {'Y', "receive files by YMODEM into the -d directory", receive_ymodem},
     {'L', "the line: speed, frame, flow control, modem lines", line_state},
     {'s', "statistics since the start", statistics},
     {'c', "the settings in force", show_settings},
@@ -279,23 +310,55 @@ void commands_start(const settings& s) {
     keys_set_command_action(command_run);
 }
 
-bool speed_prompt_open() { return commands.asking_speed; }
+bool command_prompt_open() { return commands.asks != command_record::asking::nothing || commands.transfer_asked; }
 
-void speed_prompt_key(int key) {
-    std::string& typed = commands.speed_typed;
-    if (key == '\r' || key == '\n') {
-        commands.asking_speed = false;
-        set_speed_typed();
-    } else if (key == KEY_ESC) {
-        commands.asking_speed = false;
+namespace {
+
+void prompt_ends(bool enter) {
+    const command_record::asking asked = commands.asks;
+    commands.asks = command_record::asking::nothing;
+    if (asked == command_record::asking::speed) {
+        if (enter) return set_speed_typed();
         console_print("\nspeed unchanged\n");
+    } else if (enter && !commands.typed.empty()) {
+        console_print("\n");
+        commands.transfer_asked = true;
+    } else {
+        console_print("\nnothing sent\n");
+    }
+}
+
+}  // namespace
+
+void command_prompt_key(int key) {
+    std::string& typed = commands.typed;
+    if (commands.transfer_asked) return;  // the transfer about to start takes the line: keys are dropped
+    const bool path = commands.asks == command_record::asking::path;
+    if (key == '\r' || key == '\n') {
+        prompt_ends(true);
+    } else if (key == KEY_ESC) {
+        prompt_ends(false);
     } else if ((key == KEYBOARD_BACKSPACE || key == 0x08 || key == 0x7F) && !typed.empty()) {
-        typed.pop_back();
+        // A UTF-8 character is taken back whole.
+        do typed.pop_back();
+        while (path && !typed.empty() && (static_cast<unsigned char>(typed.back()) & 0xC0) == 0x80);
         console_control("\b \b");
-    } else if (key >= '0' && key <= '9' && typed.size() < SPEED_DIGITS_MAX) {
+    } else if (!path && key >= '0' && key <= '9' && typed.size() < SPEED_DIGITS_MAX) {
+        typed += static_cast<char>(key);
+        console_print("%c", key);
+    } else if (path && key >= 0x20 && key < 0x100 && key != 0x7F && typed.size() < PATH_TYPED_MAX) {
         typed += static_cast<char>(key);
         console_print("%c", key);
     }
+}
+
+bool commands_take_transfer(char* key, std::string* path) {
+    if (!commands.transfer_asked) return false;
+    commands.transfer_asked = false;
+    *key = commands.transfer_key;
+    *path = commands.typed;
+    commands.typed.clear();
+    return true;
 }
 
 void command_run(int key) {

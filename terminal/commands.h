@@ -4,6 +4,8 @@
 // and in the log: it never reaches the line or the --expect watch.
 #pragma once
 
+#include <string>
+
 #include "base/settings.h"
 
 namespace tolvane {
@@ -17,10 +19,15 @@ void commands_start(const settings& s);
 // they are never come here: base/keys.cpp takes them).
 void command_run(int key);
 
-// Ctrl-T B asks for a speed on the program's own line ("speed: "): until
-// Enter sets it or Esc leaves, the keys typed are the answer and none goes
-// to the board.
-bool speed_prompt_open();
-void speed_prompt_key(int key);
+// Ctrl-T B asks for a speed on the program's own line ("speed: "), Ctrl-T
+// y and x for a file's path ("send by YMODEM: "): until Enter takes the
+// answer or Esc leaves, the keys typed are the answer and none goes to the
+// board. Once a transfer is asked for, keys are dropped until it starts.
+bool command_prompt_open();
+void command_prompt_key(int key);
+
+// A transfer asked for by a command, once: y or x and the path typed, or
+// Y (receive, no path). The session's transfer takes it (terminal/transfer.h).
+bool commands_take_transfer(char* key, std::string* path);
 
 }  // namespace tolvane

@@ -9,6 +9,8 @@
 #include "terminal/rules.h"
 #include "terminal/events.h"
 #include "terminal/session.h"
+#include "terminal/transfer.h"
+#include "terminal/watch.h"
 
 namespace tolvane {
 
@@ -52,10 +54,9 @@ size_t feed_plain(session& s, const unsigned char* bytes, size_t count) {
     return used;
 }
 
-}  // namespace
-
-size_t demux_feed(session& s, const unsigned char* bytes, size_t count) {
-    if (s.plain) return feed_plain(s, bytes, count);
+// Text and requests, up to a transfer's turn (the watch stops the text
+// there), the console backing up or the run decided.
+size_t feed_framed(session& s, const unsigned char* bytes, size_t count) {
     size_t used = 0;
     while (used < count) {
         if (s.demux.in_request) {
@@ -88,15 +89,38 @@ size_t demux_feed(session& s, const unsigned char* bytes, size_t count) {
     return used;
 }
 
+}  // namespace
+
 void demux_tell_calls(session& s) {
     for (std::string call; rpc_take_call(s.files, &call);) events_request(s, call);
 }
 
-bool demux_in_request(const session& s) { return s.demux.in_request; }
+size_t demux_feed(session& s, const unsigned char* bytes, size_t count) {
+    size_t used = 0;
+    for (;;) {
+        // A transfer has the stream from the byte its turn came at; the
+        // board's text after its end is text again.
+        if (!s.demux.in_request && transfer_take_over(s)) {
+            if (used == count) break;
+            used += transfer_feed(s, bytes + used, count - used);
+            if (transfer_active(s)) break;  // it took them all
+            continue;
+        }
+        if (used == count) break;
+        const size_t taken = s.plain ? feed_plain(s, bytes + used, count - used) : feed_framed(s, bytes + used, count - used);
+        used += taken;
+        if (!watch_transfer_due()) break;  // the console, the run, or a request's turn
+    }
+    return used;
+}
 
-bool demux_busy(const session& s) { return s.demux.in_request || rpc_replying(s.files); }
+bool demux_in_request(const session& s) { return s.demux.in_request || transfer_active(s); }
 
-deadline demux_patience(const session& s) { return s.demux.in_request ? rpc_patience(s.files) : deadline::never(); }
+bool demux_busy(const session& s) { return demux_in_request(s) || rpc_replying(s.files); }
+
+deadline demux_patience(const session& s) {
+    return s.demux.in_request ? rpc_patience(s.files) : transfer_due(s);
+}
 
 void demux_look_at_silence(session& s) {
     if (s.demux.in_request && rpc_patience(s.files).passed()) demux_silence(s);
@@ -110,6 +134,7 @@ void demux_silence(session& s) {
 }
 
 void demux_reset(session& s) {
+    transfer_abandon(s, "given up");
     s.demux = frame_demux{};
     rpc_abandon(s.files);
 }

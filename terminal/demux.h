@@ -2,7 +2,8 @@
 // pieces: runs of text go to the terminal's text sinks (the display, the
 // log, the --expect watch); an unescaped STX starts a file-service request,
 // whose bytes go to the file service (fileservice/rpc.h) until it is over.
-// A request that turns out to be noise is shown as the text it was. This
+// A request that turns out to be noise is shown as the text it was. While
+// a transfer runs (terminal/transfer.h) every byte is the transfer's. This
 // is the one place that tells text from requests; nothing here waits.
 #pragma once
 
@@ -29,18 +30,20 @@ size_t demux_feed(session& s, const unsigned char* bytes, size_t count);
 // The calls served (as -r names them) go to --events.
 void demux_tell_calls(session& s);
 
-// A request is being received: keys and texts wait for its end.
+// A request is being received, or a transfer runs: keys and texts wait
+// for its end.
 bool demux_in_request(const session& s);
 // A request, or a read's data, is in progress: keys and texts wait.
 bool demux_busy(const session& s);
-// When the line's silence would make the request in progress noise.
+// When the line's silence would make the request in progress noise; when
+// the transfer running has to be looked at.
 deadline demux_patience(const session& s);
 // After a wait: a request whose patience ran out is shown as text.
 void demux_look_at_silence(session& s);
 // The line fell silent in the middle of a request: it is shown as text.
 void demux_silence(session& s);
 // Gives up what is in progress, showing nothing: the line went away, or
-// the run ends.
+// the run ends (a transfer's other side gets CAN CAN).
 void demux_reset(session& s);
 
 }  // namespace tolvane

@@ -146,8 +146,8 @@ void term_send_keys(session& s) {
             else
                 command_run(next & 0xFF);  // in its place among the keys
             if (line_gone()) break;
-        } else if (speed_prompt_open()) {
-            speed_prompt_key(keys_take());
+        } else if (command_prompt_open()) {
+            command_prompt_key(keys_take());
         } else if (outgoing_room() >= KEY_BYTES_MAX) {
             send_key(keys_take());
         } else {
@@ -155,7 +155,7 @@ void term_send_keys(session& s) {
         }
     }
     // The clients' bytes after the keys typed here, as far as the line takes them.
-    while (keys_queued() == 0 && !speed_prompt_open() && outgoing_room() >= KEY_BYTES_MAX) {
+    while (keys_queued() == 0 && !command_prompt_open() && outgoing_room() >= KEY_BYTES_MAX) {
         const int byte = share_take_byte(s);
         if (byte < 0) break;
         send_key(byte);

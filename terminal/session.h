@@ -8,12 +8,15 @@
 #include "terminal/events.h"
 #include "terminal/lend.h"
 #include "terminal/share.h"
+#include "terminal/transfer.h"
 
 namespace tolvane {
 
 struct session {
     file_service files;
     frame_demux demux;
+    // A file by XMODEM or YMODEM: while it runs it has the byte stream.
+    transfer_state transfer;
     // --plain: a terminal only. Every byte from the board is text (STX, ETX
     // and DLE too) and no request is ever begun, so nothing is answered.
     bool plain = false;

@@ -19,6 +19,7 @@
 #include "terminal/rules.h"
 #include "terminal/session.h"
 #include "terminal/share.h"
+#include "terminal/transfer.h"
 #include "terminal/watch.h"
 
 namespace tolvane {
@@ -102,6 +103,7 @@ void term_loop(session& s, bool wait_when_gone) {
             term_send_texts();
             term_send_keys(s);
         }
+        transfer_turn(s);  // one the keys asked for starts; Esc, the time and the output of one running
         line_send();
         if (line_gone()) continue;
         // Keys and texts still queued go out as soon as the line takes more.

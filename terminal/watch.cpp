@@ -25,14 +25,17 @@ struct pattern {
 
 struct step {
     bool is_send;
-    pattern expect;    // unless is_send
+    pattern expect;    // unless is_send or a transfer
     std::string text;  // if is_send
+    watch_step transfer = {watch_step::kind::send, ""};  // a transfer: its kind and path
+    bool is_transfer() const { return transfer.what != watch_step::kind::send; }
 };
 
 std::vector<pattern> fail_patterns;
 std::vector<step> steps;
 size_t next_step = 0;
 bool any_expect = false;
+bool any_transfer = false;
 watch_result outcome = watch_result::running;
 std::string failed_line;
 std::string due_sends;
@@ -125,6 +128,10 @@ void decide(watch_result result) {
 void run_steps(size_t length, bool at_line_end) {
     while (next_step < steps.size()) {
         const step& s = steps[next_step];
+        if (s.is_transfer()) {
+            watch_state::now = watch_state::handing_over;
+            return;
+        }
         if (s.is_send) {
             due_sends += s.text;
         } else {
@@ -134,7 +141,7 @@ void run_steps(size_t length, bool at_line_end) {
         }
         ++next_step;
     }
-    if (any_expect) decide(watch_result::passed);
+    if (any_expect || any_transfer) decide(watch_result::passed);
 }
 
 // Matches line[0, length): a --fail anywhere in it first, then the steps.
@@ -249,6 +256,7 @@ void watch_clear() {
     steps.clear();
     next_step = 0;
     any_expect = false;
+    any_transfer = false;
     watch_state::now = watch_state::off;
     outcome = watch_result::running;
     failed_line.clear();
@@ -279,9 +287,17 @@ bool watch_add_send(const char* text) {
     return true;
 }
 
+void watch_add_transfer(const watch_step& transfer) {
+    step s{false, {}, {}};
+    s.transfer = transfer;
+    steps.push_back(std::move(s));
+    any_transfer = true;
+}
+
 bool watch_has_patterns() { return any_expect || !fail_patterns.empty(); }
 
 bool watch_step_valid(const watch_step& step, std::string* why) {
+    if (step.what == watch_step::kind::ymodem || step.what == watch_step::kind::xmodem) return !step.text.empty();
     if (step.what == watch_step::kind::send) {
         std::string bytes;
         return unescape_text(step.text.c_str(), &bytes);
@@ -297,13 +313,40 @@ void watch_start(const std::vector<watch_step>& steps) {
         if (s.what == watch_step::kind::expect) watch_add_expect(s.text.c_str(), &why);
         if (s.what == watch_step::kind::fail) watch_add_fail(s.text.c_str(), &why);
         if (s.what == watch_step::kind::send) watch_add_send(s.text.c_str());
+        if (s.what == watch_step::kind::ymodem || s.what == watch_step::kind::xmodem) watch_add_transfer(s);
     }
     watch_begin();
 }
 
-void watch_begin() {
+// The texts up to the next --expect or transfer are due; a transfer's
+// turn has come when it is next.
+void take_steps_before_text() {
     while (next_step < steps.size() && steps[next_step].is_send) due_sends += steps[next_step++].text;
-    watch_state::now = watch_has_patterns() ? watch_state::matching : watch_state::off;
+    const bool watching = watch_has_patterns() || any_transfer;
+    watch_state::now = !watching ? watch_state::off
+                       : next_step < steps.size() && steps[next_step].is_transfer() ? watch_state::handing_over
+                                                                                      : watch_state::matching;
+}
+
+void watch_begin() { take_steps_before_text(); }
+
+bool watch_take_transfer(watch_step* step) {
+    if (watch_state::now != watch_state::handing_over || next_step >= steps.size()) return false;
+    *step = steps[next_step].transfer;
+    watch_state::now = watch_state::transferring;
+    return true;
+}
+
+void watch_transfer_ended(bool ok, const std::string& why) {
+    if (watch_state::now != watch_state::transferring) return;
+    if (!ok) {
+        failed_line = why;
+        return decide(watch_result::failed);
+    }
+    ++next_step;
+    start_line(false);  // the board's text after the transfer is a new line
+    take_steps_before_text();
+    if (next_step == steps.size()) decide(watch_result::passed);
 }
 
 void watch_state::put_slowly(int byte) {
@@ -330,8 +373,12 @@ void watch_line_quiet() {
 watch_result watch_outcome() { return outcome; }
 
 std::string watch_awaited() {
-    for (size_t i = next_step; i < steps.size(); ++i)
+    for (size_t i = next_step; i < steps.size(); ++i) {
+        if (steps[i].is_transfer())
+            return (steps[i].transfer.what == watch_step::kind::ymodem ? "--ymodem " : "--xmodem ") +
+                   steps[i].transfer.text;
         if (!steps[i].is_send) return steps[i].text;
+    }
     return "";
 }
 

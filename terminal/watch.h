@@ -28,6 +28,8 @@ void watch_clear();
 bool watch_add_expect(const char* pattern, std::string* error);
 bool watch_add_fail(const char* pattern, std::string* error);
 bool watch_add_send(const char* text);
+// A file sent by --ymodem or --xmodem in its turn.
+void watch_add_transfer(const watch_step& step);
 // True when the run has patterns to match.
 bool watch_has_patterns();
 
@@ -45,7 +47,8 @@ void watch_begin();
 // of the line, and NUL bytes are left out. Inline below: it runs for every
 // byte.
 inline void watch_put(int byte);
-// True once the text decided the run (watch_outcome is not running).
+// True once the text decided the run (watch_outcome is not running), or a
+// transfer step's turn came and the text stops for it.
 inline bool watch_decided();
 // Everything received so far was handed over: the unfinished line is
 // matched as it stands ($ does not match at its end yet).
@@ -58,6 +61,14 @@ watch_result watch_outcome();
 const std::string& watch_failed_line();
 // The --expect pattern the run waits for now; empty when none.
 std::string watch_awaited();
+
+// A transfer step's turn came: the text stops before the next byte, which
+// is the transfer's (term_text_decided). The first call hands the step out
+// (true) and the text waits until watch_transfer_ended.
+bool watch_take_transfer(watch_step* step);
+// The transfer of the step ended: the steps go on, or, when it failed,
+// the run has failed with why.
+void watch_transfer_ended(bool ok, const std::string& why);
 
 // Bytes of --send texts that are due, and the next of them (-1: none).
 size_t watch_sends_due();
@@ -73,7 +84,9 @@ std::vector<std::string> required_literals(const char* pattern);
 
 // What watch_put needs inline; only watch.cpp and watch_put touch it.
 namespace watch_state {
-enum mode { off, matching, decided };
+// handing_over and decided stop the text; transferring holds the watch
+// while a transfer step has the line.
+enum mode { off, matching, transferring, handing_over, decided };
 extern mode now;
 extern char line[WATCH_LINE_MAX + 1];
 extern size_t line_length;
@@ -90,6 +103,8 @@ inline void watch_put(int byte) {
         line[line_length++] = static_cast<char>(byte);
 }
 
-inline bool watch_decided() { return watch_state::now == watch_state::decided; }
+inline bool watch_decided() { return watch_state::now >= watch_state::handing_over; }
+// A transfer step's turn came and it has not been taken yet.
+inline bool watch_transfer_due() { return watch_state::now == watch_state::handing_over; }
 
 }  // namespace tolvane

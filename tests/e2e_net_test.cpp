@@ -297,3 +297,25 @@ TEST(NetLineOpen, ABadUrlIsAUsageError) {
         close_pty(s.console);
     }
 }
+
+// A file by YMODEM through ser2net's RFC 2217 port at 115200 Baud, rb on
+// the board's pty: 0xFF bytes go doubled on the wire and arrive once.
+TEST(NetLineTransfer, YmodemThroughSer2netAt115200) {
+    PtyLab lab;
+    OPEN_LAB(lab, Kind::rfc2217, "transfer");
+    const std::string data = pty_io::random_file(lab.dir + "/data.bin", 150 * 1024);
+    Options options = in_dir(lab.dir);
+    options.stdin_null = true;
+    Session s = start({"-c", lab.url, "-b", "115200", "--no-erase", "--ymodem", "data.bin", "--expect", "Total Size",
+                       "--timeout", "90"},
+                      options);
+    ASSERT_TRUE(console_wait_for(s, "waiting for the receiver", 5000)) << s.console_output;
+    const std::string board = scratch_dir("transfer_ser2net_board");
+    pty_io::Peer peer;
+    pty_io::peer_start(peer, lab.board.master, {"rb"}, board);
+    EXPECT_EQ(pty_io::peer_finish(peer), 0);
+    pty_io::write_all(lab.board.master, bytes("## Total Size = 153600 Bytes\r\n"));
+    EXPECT_EQ(exit_code(wait_exit(s, 10000)), 0) << s.console_output;
+    EXPECT_TRUE(pty_io::file_bytes(board + "/data.bin") == data);
+    close_all(s);
+}

@@ -157,3 +157,95 @@ int link_get_raw() {
 void link_put_raw(int byte) { pty_io::write_all(pty_io::target_fd, {static_cast<uint8_t>(byte)}); }
 
 }  // namespace tolvane
+
+#include <fcntl.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <termios.h>
+
+#include <cstring>
+#include <random>
+
+namespace pty_io {
+
+namespace {
+
+// Copies what either side has to the other until told to stop.
+void relay_bytes(Peer* peer) {
+    uint8_t buffer[65536];
+    while (!peer->stop) {
+        pollfd fds[2] = {{peer->line_master, POLLIN, 0}, {peer->master, POLLIN, 0}};
+        if (poll(fds, 2, 20) <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (!(fds[i].revents & POLLIN)) continue;
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) write_all(i == 0 ? peer->master : peer->line_master, Bytes(buffer, buffer + n));
+        }
+    }
+}
+
+}  // namespace
+
+void peer_start(Peer& peer, int line_master, const std::vector<std::string>& argv, const std::string& dir) {
+    struct termios raw;
+    std::memset(&raw, 0, sizeof raw);
+    cfmakeraw(&raw);
+    raw.c_cflag |= CLOCAL | CREAD;
+    cfsetispeed(&raw, B115200);
+    cfsetospeed(&raw, B115200);
+    int slave = -1;
+    if (openpty(&peer.master, &slave, nullptr, &raw, nullptr) != 0) std::abort();
+    peer.line_master = line_master;
+    peer.pid = fork();
+    if (peer.pid == 0) {
+        setsid();
+        dup2(slave, 0);
+        dup2(slave, 1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        std::vector<char*> args;
+        for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    peer.slave = slave;  // held, so that the peer's last bytes outlive it
+    peer.relay = std::thread(relay_bytes, &peer);
+}
+
+int peer_finish(Peer& peer, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    int status = -1;
+    while (waitpid(peer.pid, &status, WNOHANG) == 0) {
+        if (Clock::now() >= deadline) {
+            kill(peer.pid, SIGKILL);
+            waitpid(peer.pid, &status, 0);
+            status = -1;
+            break;
+        }
+        usleep(10000);
+    }
+    usleep(100000);  // its last bytes through the relay
+    peer.stop = true;
+    peer.relay.join();
+    close(peer.master);
+    close(peer.slave);
+    return status >= 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string file_bytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string random_file(const std::string& path, size_t count) {
+    std::mt19937 generator(42);
+    std::string bytes(count, '\0');
+    for (char& c : bytes) c = static_cast<char>(generator());
+    std::ofstream(path, std::ios::binary) << bytes;
+    return bytes;
+}
+
+}  // namespace pty_io

@@ -5,9 +5,11 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace pty_io {
@@ -44,5 +46,26 @@ std::string scratch_dir(const std::string& root, const std::string& name);
 // than timeout_ms yields ETX and marks a time-out, so a test fails, not hangs.
 void target_attach(int fd, int timeout_ms);
 bool target_timed_out();
+
+// A peer on the board's side of the line (lrzsz's rb, rx, sb): run in dir
+// on a pty of its own, whose bytes a thread relays to and from the line's
+// master, so that the settings it gives its terminal stay its own.
+struct Peer {
+    pid_t pid = -1;
+    int master = -1;
+    int slave = -1;
+    int line_master = -1;
+    std::atomic<bool> stop{false};
+    std::thread relay;
+};
+void peer_start(Peer& peer, int line_master, const std::vector<std::string>& argv, const std::string& dir);
+// Waits for it to end, then stops the relay: the exit status as the shell
+// sees it, or -1 on time-out (it is killed then).
+int peer_finish(Peer& peer, int timeout_ms = 60000);
+
+// A file's bytes, binary ("" when it cannot be read).
+std::string file_bytes(const std::string& path);
+// count random bytes (seeded: the same each run) written to path.
+std::string random_file(const std::string& path, size_t count);
 
 }  // namespace pty_io

@@ -27,6 +27,9 @@ add_executable(tolvane-walk app/main-posix.cpp fileservice/confine-posix.cpp)
 target_compile_definitions(tolvane-walk PRIVATE TOLVANE_CONFINE_WALK_ONLY=true)
 target_link_libraries(tolvane-walk PRIVATE tolvane_app)
 
+# Files by XMODEM and YMODEM, lrzsz on the board's side.
+tolvane_add_e2e(e2e_transfer_tests tests/e2e_transfer_test.cpp)
+
 # The line over the network: a real ser2net and socat serving a pty.
 tolvane_add_e2e(e2e_net_tests tests/e2e_net_test.cpp tests/e2e_hostile_server_test.cpp tests/net_servers.cpp)
 

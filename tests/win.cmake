@@ -21,6 +21,7 @@ if(TOLVANE_WINE AND TOLVANE_WINESERVER)
     tests/e2e_win_console_test.cpp
     tests/e2e_win_patterns_test.cpp
     tests/e2e_win_share_test.cpp
+    tests/e2e_win_transfer_test.cpp
     tests/net_servers.cpp)
   target_link_libraries(win_e2e_tests PRIVATE tolvane_client GTest::gtest_main util)
   add_dependencies(win_e2e_tests tolvane)  # beside which some tests hold it
