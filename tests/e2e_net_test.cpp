@@ -15,7 +15,7 @@ using namespace e2e;
 
 namespace {
 
-using Kind = Served;
+using Kind = ServedBy;
 
 // A board on a pty, served on 127.0.0.1. Its servers stop with it.
 struct PtyLab : Lab {

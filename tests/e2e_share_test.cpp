@@ -19,6 +19,7 @@
 #include "client/hostfs.h"
 #include "tests/e2e_served.h"
 #include "tests/harness.h"
+#include "tests/net_servers.h"
 
 using namespace e2e;
 
@@ -79,19 +80,6 @@ void connect_tcp(Client& c, int port) {
         }
     }
     ASSERT_GE(c.fd, 0) << port;
-}
-
-// A port nobody listens at just now.
-int free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    close(fd);
-    return ntohs(a.sin_port);
 }
 
 std::string file_text(const std::string& path) {

@@ -15,7 +15,7 @@ using namespace win_e2e;
 
 namespace {
 
-using e2e::Served;
+using e2e::ServedBy;
 
 // A board on a pty mapped to COM90, served on 127.0.0.1; the Line is the
 // board's end.
@@ -24,7 +24,7 @@ struct WinLab : e2e::Lab {
     ~WinLab() { line_close(board); }
 };
 
-std::string open_lab(WinLab& lab, Served kind, const std::string& name) {
+std::string open_lab(WinLab& lab, ServedBy kind, const std::string& name) {
     lab.board = line_open(90);
     return e2e::serve(lab, kind, lab.board.path, scratch_dir(name + "_" + e2e::served_name(kind)));
 }
@@ -42,7 +42,7 @@ Program connect(WinLab& lab, const std::vector<std::string>& more_args = {}) {
     return run;
 }
 
-class WinNetLine : public testing::TestWithParam<Served> {};
+class WinNetLine : public testing::TestWithParam<ServedBy> {};
 
 }  // namespace
 
@@ -80,13 +80,13 @@ TEST_P(WinNetLine, EveryByteBothWaysAndFilesByteExact) {
     EXPECT_EQ(finish(run), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, WinNetLine, testing::Values(Served::rfc2217, Served::ser2net_tcp, Served::socat_tcp),
-                         [](const testing::TestParamInfo<Served>& info) { return e2e::served_name(info.param); });
+INSTANTIATE_TEST_SUITE_P(Servers, WinNetLine, testing::Values(ServedBy::rfc2217, ServedBy::ser2net_tcp, ServedBy::socat_tcp),
+                         [](const testing::TestParamInfo<ServedBy>& info) { return e2e::served_name(info.param); });
 
 // ser2net restarts: -w waits, reconnects without sending anything, goes on.
 TEST(WinNetLineRfc2217, WaitsForTheServerAndGoesOnWhenItIsBack) {
     WinLab lab;
-    OPEN_LAB(lab, Served::rfc2217, "win_net_reconnect");
+    OPEN_LAB(lab, ServedBy::rfc2217, "win_net_reconnect");
     Program run = connect(lab, {"-w"});
     e2e::stop(lab.ser2net);
     ASSERT_TRUE(output_wait_for(run, "waiting for " + lab.url + " (Ctrl-Q ends)\r\n")) << run.output;

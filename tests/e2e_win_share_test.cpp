@@ -11,22 +11,11 @@
 #include <string>
 
 #include "tests/win_harness.h"
+#include "tests/net_servers.h"
 
 using namespace win_e2e;
 
 namespace {
-
-int free_port() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    close(fd);
-    return ntohs(a.sin_port);
-}
 
 // Reads the socket until text came or 10 s passed.
 bool socket_wait_for(int fd, const std::string& text, std::string* got) {
@@ -43,7 +32,7 @@ bool socket_wait_for(int fd, const std::string& text, std::string* got) {
 }
 
 TEST(WinShare, TcpClientSeesTheTextAndTypes) {
-    const int port = free_port();
+    const int port = e2e::free_port();
     Line line = line_open(63);
     Program run = start({"-c", "COM63", "--share", "tcp:127.0.0.1:" + std::to_string(port)}, scratch_dir("win-share"),
                         Keys::piped);

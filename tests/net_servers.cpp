@@ -192,19 +192,19 @@ std::string start_socat(Socat& s, const std::string& device, const std::string& 
     return why;
 }
 
-std::string served_name(Served kind) {
-    return kind == Served::rfc2217 ? "rfc2217" : kind == Served::ser2net_tcp ? "ser2net_tcp" : "socat_tcp";
+std::string served_name(ServedBy kind) {
+    return kind == ServedBy::rfc2217 ? "rfc2217" : kind == ServedBy::ser2net_tcp ? "ser2net_tcp" : "socat_tcp";
 }
 
-std::string serve(Lab& lab, Served kind, const std::string& device, const std::string& dir) {
+std::string serve(Lab& lab, ServedBy kind, const std::string& device, const std::string& dir) {
     lab.dir = dir;
-    if (kind == Served::socat_tcp) {
+    if (kind == ServedBy::socat_tcp) {
         const std::string why = start_socat(lab.socat, device, dir);
         lab.url = lab.socat.url();
         return why;
     }
     const std::string why = start_ser2net(lab.ser2net, device, dir);
-    lab.url = kind == Served::rfc2217 ? lab.ser2net.rfc2217_url() : lab.ser2net.tcp_url();
+    lab.url = kind == ServedBy::rfc2217 ? lab.ser2net.rfc2217_url() : lab.ser2net.tcp_url();
     return why;
 }
 

@@ -55,8 +55,8 @@ struct Socat : Server {
 std::string start_socat(Socat& server, const std::string& device, const std::string& dir);
 
 // A board's line served one of three ways, for tests that run over each.
-enum class Served { rfc2217, ser2net_tcp, socat_tcp };
-std::string served_name(Served kind);
+enum class ServedBy { rfc2217, ser2net_tcp, socat_tcp };
+std::string served_name(ServedBy kind);
 
 // The servers of one board's line; they stop with it.
 struct Lab {
@@ -67,7 +67,7 @@ struct Lab {
 };
 
 // Serves device as kind; "" once the server listens, else why not.
-std::string serve(Lab& lab, Served kind, const std::string& device, const std::string& dir);
+std::string serve(Lab& lab, ServedBy kind, const std::string& device, const std::string& dir);
 
 // An RFC 2217 server of the test's own that records what the client sends:
 // it takes the COM-PORT-OPTION, answers each COM-PORT command with the
