@@ -32,6 +32,8 @@ void listener_add_waits(listener* l, wait_set* set);
 // the platform cannot tell: true, and the caller just tries).
 bool listener_ready(const listener* l, const wait_set& set);
 bool endpoint_ready(const endpoint* e, const wait_set& set);
+// The same for input (or its end) alone: a client is read only then.
+bool endpoint_readable(const endpoint* e, const wait_set& set);
 
 // --events PATH: a file (appended to) or a FIFO, written without waiting;
 // null with why.

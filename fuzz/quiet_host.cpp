@@ -61,6 +61,7 @@ long endpoint_write(endpoint*, const unsigned char*, size_t) { return ENDPOINT_G
 void endpoint_close(endpoint*) {}
 void endpoint_add_waits(endpoint*, wait_set*, bool, bool) {}
 bool endpoint_ready(const endpoint*, const wait_set&) { return false; }
+bool endpoint_readable(const endpoint*, const wait_set&) { return false; }
 child* child_start(const std::vector<std::string>&, const std::string&, std::string* why) {
     *why = "not here";
     return nullptr;

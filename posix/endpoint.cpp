@@ -148,9 +148,9 @@ void listener_add_waits(listener* l, wait_set* set) { wait_set_add(set, l->fd, P
 
 namespace {
 
-bool fd_ready(int fd, const wait_set& set) {
+bool fd_ready(int fd, const wait_set& set, short events = ~0) {
     for (size_t i = 0; i < set.other_count; ++i)
-        if (set.others[i].fd == fd) return set.others[i].revents != 0;
+        if (set.others[i].fd == fd) return (set.others[i].revents & events) != 0;
     return false;
 }
 
@@ -158,6 +158,9 @@ bool fd_ready(int fd, const wait_set& set) {
 
 bool listener_ready(const listener* l, const wait_set& set) { return fd_ready(l->fd, set); }
 bool endpoint_ready(const endpoint* e, const wait_set& set) { return fd_ready(e->fd, set); }
+bool endpoint_readable(const endpoint* e, const wait_set& set) {
+    return fd_ready(e->fd, set, POLLIN | POLLHUP | POLLERR);
+}
 
 endpoint* endpoint_open_file(const std::string& path, std::string* why) {
     struct stat st;

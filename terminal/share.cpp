@@ -172,7 +172,9 @@ void share_move(session& s, const wait_set& set) {
         if (listener_ready(place.l, set)) accept_clients(s, place);
     for (share_client& c : s.share.clients) {
         if (c.gone || !endpoint_ready(c.end, set)) continue;
-        read_client(s, c);
+        // A socket that can only take more is not read: the read would
+        // find nothing, once for every piece of the board's text.
+        if (endpoint_readable(c.end, set)) read_client(s, c);
         write_client(s, c);
     }
     forget_gone(s);

@@ -140,6 +140,7 @@ void listener_add_waits(listener* l, wait_set* set) {
 // Winsock's events say little of what happened: every end is tried.
 bool listener_ready(const listener*, const wait_set&) { return true; }
 bool endpoint_ready(const endpoint*, const wait_set&) { return true; }
+bool endpoint_readable(const endpoint*, const wait_set&) { return true; }
 
 endpoint* endpoint_open_file(const std::string& path, std::string* why) {
     const HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
