@@ -350,7 +350,8 @@ void xm_tick(xm_transfer& x, int64_t now_ms) {
     if (!began)
         fail(x, x.sending ? "no receiver asked for the file" : "no sender began");
     else
-        fail(x, std::string(x.sending ? "the receiver" : "the sender") + " is silent (10 s)");
+        fail(x, std::string(x.sending ? "the receiver" : "the sender") + " is silent (" +
+                std::to_string(XM_SILENCE_MS / 1000) + " s)");
 }
 
 int64_t xm_next_tick(const xm_transfer& x) {

@@ -28,7 +28,12 @@ constexpr unsigned char XM_PAD = 0x1A;  // fills the last block
 // Silence of the other side that ends a transfer once it has begun; until
 // the first ACK the other side gets XM_START_MS (lrzsz asks only every ten
 // seconds or so, and may miss the first block while it sets its line up).
-constexpr int64_t XM_SILENCE_MS = 10000;
+// The limit is longer than the other side's own retry clock: lrzsz's rb
+// throws away its input just after each answer, so a quick sender's block
+// can be lost, and rb asks for the first block again only after 13 s (sz
+// waits 10 s for an answer). Giving up first would end a transfer that was
+// about to go on.
+constexpr int64_t XM_SILENCE_MS = 20000;
 constexpr int64_t XM_START_MS = 60000;
 // lrzsz's rb leaves the closing header unanswered: the batch is over once
 // it is out and this long passed, or the board's text came, or ACK.

@@ -147,8 +147,10 @@ TEST(Xmodem, SenderAnswersEachMove) {
          {{C, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"},
           {NAK, "h1"}, {NAK, "h1"}, {NAK, "h1"}, {NAK, "can can"}},
          xm_outcome::failed, "refused block 1 10 times"},
-        {"a receiver silent for 10 s", xm_protocol::ymodem, 10, {{C, "h0"}, {"", "", 59999}, {ACK + C, "h1"}, {"", "", 9999}, {"", "can can", 1}},
-         xm_outcome::failed, "the receiver is silent (10 s)"},
+        {"a receiver silent for 20 s", xm_protocol::ymodem, 10, {{C, "h0"}, {"", "", 59999}, {ACK + C, "h1"}, {"", "", 19999}, {"", "can can", 1}},
+         xm_outcome::failed, "the receiver is silent (20 s)"},
+        {"rb lost the first block and asks again after 13 s", xm_protocol::ymodem, 10,
+         {{C, "h0"}, {ACK + C, "h1"}, {"", "", 13000}, {C, "h1"}, {ACK, "eot"}}, xm_outcome::running},
         {"no receiver for a minute", xm_protocol::xmodem, 10, {{"", "", 59999}, {"", "can can", 1}},
          xm_outcome::failed, "no receiver asked for the file"},
         {"the board's text after EOT: the receiver is done", xm_protocol::xmodem, 10,
@@ -247,9 +249,9 @@ TEST(Xmodem, ReceiverAnswersEachMove) {
         {"asks again every 3 s, gives up after a minute",
          {{"", "", 2999}, {"", "C", 1}, {"", "C", 3000}, {"", "C", 53999}, {"", "can can", 1}},
          xm_outcome::failed, "", "", "no sender began"},
-        {"a sender silent for 10 s in a file",
-         {{header(name_300), "ack C"}, {"", "", 9999}, {"", "can can", 1}}, xm_outcome::failed, "", "cut ",
-         "the sender is silent (10 s)"},
+        {"a sender silent for 20 s in a file",
+         {{header(name_300), "ack C"}, {"", "", 19999}, {"", "can can", 1}}, xm_outcome::failed, "", "cut ",
+         "the sender is silent (20 s)"},
     };
     for (const receiver_case& c : cases) {
         SCOPED_TRACE(c.what);

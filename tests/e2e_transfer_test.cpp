@@ -69,41 +69,30 @@ TEST(Transfer, SendsByTheCommandKeys) {
     };
     for (const SendCase& c : cases) {
         SCOPED_TRACE(c.what);
-        // rb now and then gives up (status 128) after the header, with
-        // tolvane then waiting 10 s for it; such a try is said on stderr
-        // and made once more. A second failure is the test's.
-        for (int attempt = 1;; ++attempt) {
-            Board run;
-            begin(run, std::string("transfer_keys_") + c.peer.front() + std::to_string(c.peer.size()), {});
-            console_type(run.s, {CTRL_T, c.key});
-            ASSERT_TRUE(console_wait_for(run.s, c.prompt));
-            console_type(run.s, bytes("data.bin\r"));
-            ASSERT_TRUE(console_wait_for(run.s, "waiting for the receiver (Esc cancels)")) << run.s.console_output;
-            const std::string board = scratch_dir(std::string("transfer_board_") + c.peer.front() +
-                                                  std::to_string(c.peer.size()) + "_" + std::to_string(attempt));
-            Peer peer;
-            peer_start(peer, run.s.line.master, c.peer, board);
-            const int status = peer_finish(peer);
-            if (status != 0 && attempt == 1) {
-                std::fprintf(stderr, "%s: the receiver ended with %d; once more\n%s\n", c.what, status,
-                             run.s.console_output.c_str());
-                end_with_ctrl_q(run.s);
-                close_all(run.s);
-                continue;
-            }
-            EXPECT_EQ(status, 0);
-            line_write(run.s, bytes("the board goes on\r\n"));
-            EXPECT_TRUE(console_wait_for(run.s, ": sent, 153600 bytes in")) << run.s.console_output;
-            EXPECT_TRUE(console_wait_for(run.s, "the board goes on")) << run.s.console_output;
-            const std::string got = file_bytes(board + "/" + c.received);
-            if (c.padded)
-                expect_padded(got, run.data);
-            else
-                EXPECT_TRUE(got == run.data) << "got " << got.size() << " bytes";
-            end_with_ctrl_q(run.s);
-            close_all(run.s);
-            break;
-        }
+        // lrzsz throws its input away just after each answer, so on a
+        // pty a block now and then is lost and asked for again after 5 to
+        // 13 s: slow, never a failure.
+        Board run;
+        begin(run, std::string("transfer_keys_") + c.peer.front() + std::to_string(c.peer.size()), {});
+        console_type(run.s, {CTRL_T, c.key});
+        ASSERT_TRUE(console_wait_for(run.s, c.prompt));
+        console_type(run.s, bytes("data.bin\r"));
+        ASSERT_TRUE(console_wait_for(run.s, "waiting for the receiver (Esc cancels)")) << run.s.console_output;
+        const std::string board = scratch_dir(std::string("transfer_board_") + c.peer.front() +
+                                              std::to_string(c.peer.size()));
+        Peer peer;
+        peer_start(peer, run.s.line.master, c.peer, board);
+        EXPECT_EQ(peer_finish(peer), 0) << run.s.console_output;
+        line_write(run.s, bytes("the board goes on\r\n"));
+        EXPECT_TRUE(console_wait_for(run.s, ": sent, 153600 bytes in")) << run.s.console_output;
+        EXPECT_TRUE(console_wait_for(run.s, "the board goes on")) << run.s.console_output;
+        const std::string got = file_bytes(board + "/" + c.received);
+        if (c.padded)
+            expect_padded(got, run.data);
+        else
+            EXPECT_TRUE(got == run.data) << "got " << got.size() << " bytes";
+        end_with_ctrl_q(run.s);
+        close_all(run.s);
     }
 }
 

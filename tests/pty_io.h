@@ -61,7 +61,7 @@ struct Peer {
 void peer_start(Peer& peer, int line_master, const std::vector<std::string>& argv, const std::string& dir);
 // Waits for it to end, then stops the relay: the exit status as the shell
 // sees it, or -1 on time-out (it is killed then).
-int peer_finish(Peer& peer, int timeout_ms = 60000);
+int peer_finish(Peer& peer, int timeout_ms = 120000);
 
 // A file's bytes, binary ("" when it cannot be read).
 std::string file_bytes(const std::string& path);
