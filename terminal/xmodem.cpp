@@ -104,7 +104,9 @@ long long data_in_block(const xm_transfer& x) {
 
 void resend(xm_transfer& x) {
     if (++x.retries > XM_RETRIES_MAX) {
-        const std::string what = x.at == phase::eot_ack ? "the end" : "block " + std::to_string(x.block);
+        const std::string what = x.at == phase::eot_ack   ? "the end"
+                                 : x.at == phase::end_ack ? "the closing header"
+                                                          : "block " + std::to_string(x.block);
         return fail(x, "the receiver refused " + what + " " + std::to_string(XM_RETRIES_MAX) + " times");
     }
     put(x, x.packet);
@@ -345,6 +347,8 @@ void xm_tick(xm_transfer& x, int64_t now_ms) {
         x.ask_at = now_ms + XM_ASK_MS;
     }
     if (now_ms < x.silent_until || (x.sending && !x.out.empty())) return;
+    // Every block was taken: a receiver that ends without answering the
+    // closing header (and prints nothing) has the file all the same.
     if (x.sending && x.at == phase::end_ack) return end(x, xm_outcome::done, "", false);
     const bool began = x.sending ? x.at != phase::start : x.files > 0 || x.at != phase::start;
     if (!began)
@@ -362,8 +366,7 @@ int64_t xm_next_tick(const xm_transfer& x) {
 void xm_taken(xm_transfer& x, size_t count, int64_t sent_ms) {
     x.out.erase(0, std::min(count, x.out.size()));
     if (!x.out.empty() || !x.sending || count == 0) return;
-    x.silent_until = x.at == phase::end_ack ? sent_ms + XM_END_GRACE_MS
-                     : later(x.silent_until, sent_ms + (x.acked ? XM_SILENCE_MS : XM_START_MS));
+    x.silent_until = later(x.silent_until, sent_ms + (x.acked ? XM_SILENCE_MS : XM_START_MS));
 }
 
 void xm_cancel(xm_transfer& x, const std::string& why) { fail(x, why); }

@@ -35,9 +35,6 @@ constexpr unsigned char XM_PAD = 0x1A;  // fills the last block
 // about to go on.
 constexpr int64_t XM_SILENCE_MS = 20000;
 constexpr int64_t XM_START_MS = 60000;
-// lrzsz's rb leaves the closing header unanswered: the batch is over once
-// it is out and this long passed, or the board's text came, or ACK.
-constexpr int64_t XM_END_GRACE_MS = 1000;
 // A receiver asks again for the first block this often.
 constexpr int64_t XM_ASK_MS = 3000;
 // Answers that refuse one block before the transfer is given up.

@@ -157,8 +157,10 @@ TEST(Xmodem, SenderAnswersEachMove) {
          {{C, "h1"}, {ACK, "eot"}, {"done\r\n", ""}}, xm_outcome::done},
         {"YMODEM: EOT's ACK lost, the next header asked for", xm_protocol::ymodem, 10,
          {{C, "h0"}, {ACK + C, "h1"}, {ACK, "eot"}, {C, "h0"}, {ACK, ""}}, xm_outcome::done},
-        {"the closing header unanswered (lrzsz)", xm_protocol::ymodem, 0,
-         {{C, "h0"}, {ACK + C, "eot"}, {ACK + C, "h0"}, {"", "", 999}, {"", "", 1}}, xm_outcome::done},
+        {"the closing header lost: rb asks again after 11 s", xm_protocol::ymodem, 0,
+         {{C, "h0"}, {ACK + C, "eot"}, {ACK + C, "h0"}, {"", "", 11000}, {C, "h0"}, {ACK, ""}}, xm_outcome::done},
+        {"the closing header unanswered, silence: the file was taken", xm_protocol::ymodem, 0,
+         {{C, "h0"}, {ACK + C, "eot"}, {ACK + C, "h0"}, {"", "", 19999}, {"", "", 1}}, xm_outcome::done},
     };
     for (const sender_case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -171,7 +171,11 @@ namespace pty_io {
 
 namespace {
 
-// Copies what either side has to the other until told to stop.
+// Copies what either side has to the other until told to stop. The
+// host's bytes reach the board 2 ms late, as over a real line: lrzsz
+// throws away what comes in just after it answers, and on a pty an
+// answer to that answer can come within 50 us (it is then asked for
+// again after 5 to 13 s, which only slows a test down).
 void relay_bytes(Peer* peer) {
     uint8_t buffer[65536];
     while (!peer->stop) {
@@ -180,7 +184,9 @@ void relay_bytes(Peer* peer) {
         for (int i = 0; i < 2; ++i) {
             if (!(fds[i].revents & POLLIN)) continue;
             const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
-            if (n > 0) write_all(i == 0 ? peer->master : peer->line_master, Bytes(buffer, buffer + n));
+            if (n <= 0) continue;
+            if (i == 0) usleep(2000);
+            write_all(i == 0 ? peer->master : peer->line_master, Bytes(buffer, buffer + n));
         }
     }
 }
