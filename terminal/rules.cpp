@@ -26,9 +26,6 @@ namespace tolvane {
 
 namespace {
 
-// The status the target exited with, for a run that ends with it; -1 none.
-int board_status = -1;
-
 // A key may take two bytes on the line: DLE and the byte, or CR LF for
 // an LF (--map ONLCRNL), never both.
 constexpr size_t KEY_BYTES_MAX = 2;
@@ -134,7 +131,7 @@ void term_board_exited(session& s, long status) {
         console_print("the board exited with status %ld\n", status);
         return;
     }
-    board_status = status >= 0 && status <= 255 ? static_cast<int>(status) : 255;
+    s.board_status = status >= 0 && status <= 255 ? static_cast<int>(status) : 255;
 }
 
 void term_send_keys(session& s) {
@@ -171,7 +168,7 @@ void term_send_texts(session& s) {
 void term_quit(session& s) { leave(s, 0); }
 
 bool term_run_decided(const session& s) {
-    return watch_outcome(s.watch) != watch_result::running || board_status >= 0 || time_limit_passed();
+    return watch_outcome(s.watch) != watch_result::running || s.board_status >= 0 || time_limit_passed();
 }
 
 void term_end_run(session& s) {
@@ -188,7 +185,7 @@ void term_end_run(session& s) {
     case watch_result::running:
         break;
     }
-    if (board_status >= 0) leave(s, board_status);
+    if (s.board_status >= 0) leave(s, s.board_status);
     term_say_timed_out(s);
     events_run_end(s, "timeout", "");
     leave(s, EXIT_TIMED_OUT);

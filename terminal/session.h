@@ -21,6 +21,8 @@ struct session {
     // --expect, --fail, --send and the transfer steps: the text matched
     // against them and the texts due.
     watch_state watch;
+    // The status the target exited with, for a run that ends with it; -1 none.
+    int board_status = -1;
     // --plain: a terminal only. Every byte from the board is text (STX, ETX
     // and DLE too) and no request is ever begun, so nothing is answered.
     bool plain = false;
