@@ -76,7 +76,7 @@ int run(int argc, char* argv[]) {
     outgoing_start(s.plain, s.output_delay_ms, s.output_line_delay_ms);
     // --plain serves no requests, but a YMODEM receive uses the -d directory.
     if (!rpc_start(terminal.files, s.files)) return -1;
-    watch_start(s.watch);
+    watch_start(terminal.watch, s.watch);
     terminal.share.line_port = rfc2217_line_port();
     // Sockets that cannot listen end the program as a line that cannot be opened.
     if (!s.quit_after_send && (!share_open(terminal, s.shares) ||
@@ -85,13 +85,13 @@ int run(int argc, char* argv[]) {
     if (!line_open(s.line)) {
         // -w: the time-out counts while the line is waited for, too.
         if (!time_limit_passed()) return -1;
-        term_say_timed_out();
+        term_say_timed_out(terminal);
         return EXIT_TIMED_OUT;
     }
     // unix: is another tolvane's share: the board is running and others type to it.
     if (!s.no_erase && !s.plain && net_url_scheme(s.line.device) != net_scheme::unix_socket) send_reset();
     send_command_words(s.words);
-    while (watch_sends_due() > 0) outgoing_put(watch_take_send());
+    while (watch_sends_due(terminal.watch) > 0) outgoing_put(watch_take_send(terminal.watch));
     if (s.quit_after_send) send_paced_before_quit();
 
     if (!s.quit_after_send) {

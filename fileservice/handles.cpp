@@ -2,14 +2,9 @@
 
 #include <sys/stat.h>
 
-#include <map>
-
 namespace tolvane {
 
 namespace {
-
-std::map<uint32_t, host_stream> open_streams;
-uint32_t next_handle = 1;
 
 // Moves the stream to where it stands, which ends the last direction. A push
 // back before the start of the file leaves no position to go to; the start
@@ -21,28 +16,28 @@ bool reposition(host_stream* stream) {
 
 }  // namespace
 
-uint32_t handle_add(FILE* file, const open_mode& mode) {
-    if (open_streams.size() >= UINT32_MAX - 1) return 0;
+uint32_t handle_add(handle_table& t, FILE* file, const open_mode& mode) {
+    if (t.open_streams.size() >= UINT32_MAX - 1) return 0;
     // Numbers wrap only after four billion opens; skip 0 and live ones.
-    while (next_handle == 0 || open_streams.count(next_handle)) ++next_handle;
-    const uint32_t handle = next_handle++;
+    while (t.next_handle == 0 || t.open_streams.count(t.next_handle)) ++t.next_handle;
+    const uint32_t handle = t.next_handle++;
     struct stat st;
     const bool pipe = fstat(fileno(file), &st) == 0 && (st.st_mode & S_IFMT) == S_IFIFO;
-    open_streams[handle] = host_stream{file, mode.reads, mode.writes, stream_use::none, pipe};
+    t.open_streams[handle] = host_stream{file, mode.reads, mode.writes, stream_use::none, pipe};
     return handle;
 }
 
-host_stream* handle_stream(uint32_t handle) {
-    const auto it = open_streams.find(handle);
-    return it == open_streams.end() ? nullptr : &it->second;
+host_stream* handle_stream(handle_table& t, uint32_t handle) {
+    const auto it = t.open_streams.find(handle);
+    return it == t.open_streams.end() ? nullptr : &it->second;
 }
 
-void handle_remove(uint32_t handle) { open_streams.erase(handle); }
+void handle_remove(handle_table& t, uint32_t handle) { t.open_streams.erase(handle); }
 
-void handle_close_all() {
-    for (auto& entry : open_streams) std::fclose(entry.second.file);
-    open_streams.clear();
-    next_handle = 1;
+void handle_close_all(handle_table& t) {
+    for (auto& entry : t.open_streams) std::fclose(entry.second.file);
+    t.open_streams.clear();
+    t.next_handle = 1;
 }
 
 FILE* stream_for_input(host_stream* stream) {

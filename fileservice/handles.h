@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <map>
 
 #include "fileservice/open_mode.h"
 
@@ -27,11 +28,18 @@ struct host_stream {
     bool pipe = false;
 };
 
-uint32_t handle_add(FILE* file, const open_mode& mode);  // 0 only if no number is free
-host_stream* handle_stream(uint32_t handle);  // null for a handle that names nothing
-void handle_remove(uint32_t handle);
+// The target's open streams by handle, and the next number to hand out.
+// One per file service.
+struct handle_table {
+    std::map<uint32_t, host_stream> open_streams;
+    uint32_t next_handle = 1;
+};
+
+uint32_t handle_add(handle_table& t, FILE* file, const open_mode& mode);  // 0 only if no number is free
+host_stream* handle_stream(handle_table& t, uint32_t handle);  // null for a handle that names nothing
+void handle_remove(handle_table& t, uint32_t handle);
 // Closes every stream and starts the numbering afresh.
-void handle_close_all();
+void handle_close_all(handle_table& t);
 
 // The stream ready for the next operation of that kind, repositioned where
 // the direction changes; null when the stream is none, its mode does not

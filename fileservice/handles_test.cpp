@@ -26,26 +26,27 @@ TEST(Handles, AreNonzeroDistinctAndDieWhenRemoved) {
     FILE* a = std::tmpfile();
     FILE* b = std::tmpfile();
     ASSERT_TRUE(a && b);
-    const uint32_t ha = handle_add(a, kUpdate);
-    const uint32_t hb = handle_add(b, kUpdate);
+    handle_table table;
+    const uint32_t ha = handle_add(table, a, kUpdate);
+    const uint32_t hb = handle_add(table, b, kUpdate);
     EXPECT_NE(ha, 0u);
     EXPECT_NE(hb, 0u);
     EXPECT_NE(ha, hb);
-    EXPECT_EQ(handle_stream(ha)->file, a);
-    EXPECT_EQ(handle_stream(hb)->file, b);
+    EXPECT_EQ(handle_stream(table, ha)->file, a);
+    EXPECT_EQ(handle_stream(table, hb)->file, b);
 
-    handle_remove(ha);
-    EXPECT_EQ(handle_stream(ha), nullptr);
-    EXPECT_EQ(handle_stream(hb)->file, b);
+    handle_remove(table, ha);
+    EXPECT_EQ(handle_stream(table, ha), nullptr);
+    EXPECT_EQ(handle_stream(table, hb)->file, b);
     // A closed handle is never handed out again, so it stays dead.
-    const uint32_t hc = handle_add(a, kUpdate);
+    const uint32_t hc = handle_add(table, a, kUpdate);
     EXPECT_NE(hc, ha);
-    EXPECT_EQ(handle_stream(ha), nullptr);
+    EXPECT_EQ(handle_stream(table, ha), nullptr);
 
-    EXPECT_EQ(handle_stream(0), nullptr);
-    EXPECT_EQ(handle_stream(0xFFFFFFFFu), nullptr);
-    handle_remove(hb);
-    handle_remove(hc);
+    EXPECT_EQ(handle_stream(table, 0), nullptr);
+    EXPECT_EQ(handle_stream(table, 0xFFFFFFFFu), nullptr);
+    handle_remove(table, hb);
+    handle_remove(table, hc);
     std::fclose(a);
     std::fclose(b);
 }

@@ -87,7 +87,7 @@ void serve_open(file_service& fs) {
     if (stream && checked.appends) std::fseek(stream, 0, SEEK_END);
     uint32_t handle = 0;
     if (stream) {
-        handle = handle_add(stream, checked);
+        handle = handle_add(fs.handles, stream, checked);
         if (handle == 0) std::fclose(stream);
     }
     link_put_u32(handle);
@@ -108,7 +108,7 @@ void serve_read(file_service& fs) {
     fs.reply.active = true;
     fs.reply.count = count;
     fs.reply.sent = 0;
-    fs.reply.stream = count > 0 ? stream_for_input(handle_stream(handle)) : nullptr;
+    fs.reply.stream = count > 0 ? stream_for_input(handle_stream(fs.handles, handle)) : nullptr;
     rpc_reply_more(fs);
 }
 
@@ -116,7 +116,7 @@ void serve_read(file_service& fs) {
 // request, and shown as the text it likely is. False then.
 bool begin_write(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
-    fs.req.write_stream = handle_stream(handle);
+    fs.req.write_stream = handle_stream(fs.handles, handle);
     if (fs.req.write_stream == nullptr) return false;
     if (rpc_tracing(fs)) rpc_trace(fs, "fwrite(%lx)\n", trace_handle(handle));
     fs.req.write_file = nullptr;
@@ -136,11 +136,11 @@ void write_data(file_service& fs, const unsigned char* bytes, size_t count) {
 void serve_close(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
     if (rpc_tracing(fs)) rpc_trace(fs, "fclose(%lx) = ", trace_handle(handle));
-    const host_stream* stream = handle_stream(handle);
+    const host_stream* stream = handle_stream(fs.handles, handle);
     int result = RESULT_ERROR;
     if (stream) {
         FILE* file = stream->file;
-        handle_remove(handle);
+        handle_remove(fs.handles, handle);
         result = std::fclose(file);
     }
     put_s16(result);
@@ -149,7 +149,7 @@ void serve_close(file_service& fs) {
 
 void serve_getc(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
-    FILE* stream = stream_for_input(handle_stream(handle));
+    FILE* stream = stream_for_input(handle_stream(fs.handles, handle));
     const int result = stream ? std::fgetc(stream) : RESULT_ERROR;
     put_s16(result);
     if (rpc_tracing(fs)) rpc_trace(fs, "fgetc(%lx) = %d\n", trace_handle(handle), result);
@@ -158,7 +158,7 @@ void serve_getc(file_service& fs) {
 void serve_putc(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
     const int c = s16(fs.req.numbers[1]);
-    FILE* file = output_stream(fs, handle_stream(handle));
+    FILE* file = output_stream(fs, handle_stream(fs.handles, handle));
     const int result = file ? std::fputc(c, file) : RESULT_ERROR;
     put_s16(result);
     if (rpc_tracing(fs)) rpc_trace(fs, "fputc(%d,%lx) = %d\n", c, trace_handle(handle), result);
@@ -169,7 +169,7 @@ void serve_gets(file_service& fs) {
     const int size = s16(fs.req.numbers[1]);
     // fgets with a size of 0 has nothing to give; above the buffer it must
     // not be called at all.
-    FILE* file = size > 0 && size <= RPC_TEXT_SIZE ? stream_for_input(handle_stream(handle)) : nullptr;
+    FILE* file = size > 0 && size <= RPC_TEXT_SIZE ? stream_for_input(handle_stream(fs.handles, handle)) : nullptr;
     const bool got = file && std::fgets(fs.text, size, file);
     if (rpc_tracing(fs))
         rpc_trace(fs, "fgets(%d,%lx) = %ld\n", size, trace_handle(handle), got ? static_cast<long>(std::strlen(fs.text)) : -1L);
@@ -185,7 +185,7 @@ void serve_gets(file_service& fs) {
 void serve_puts(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
     if (rpc_tracing(fs)) rpc_trace(fs, "fputs(%s)\n", text_escaped(fs.text).c_str());
-    FILE* file = output_stream(fs, handle_stream(handle));
+    FILE* file = output_stream(fs, handle_stream(fs.handles, handle));
     put_s16(file ? std::fputs(fs.text, file) : RESULT_ERROR);
 }
 
@@ -231,7 +231,7 @@ void serve_rename(file_service& fs) {
 
 void serve_tell(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
-    const host_stream* stream = handle_stream(handle);
+    const host_stream* stream = handle_stream(fs.handles, handle);
     const long position = stream ? std::ftell(stream->file) : RESULT_ERROR;
     link_put_u32(static_cast<uint32_t>(position));
     if (rpc_tracing(fs)) rpc_trace(fs, "ftell(%lx) = %ld\n", trace_handle(handle), position);
@@ -241,7 +241,7 @@ void serve_seek(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
     const long offset = s32(fs.req.numbers[1]);
     const int origin = s16(fs.req.numbers[2]);
-    host_stream* stream = handle_stream(handle);
+    host_stream* stream = handle_stream(fs.handles, handle);
     const int result = stream ? std::fseek(stream->file, offset, origin) : RESULT_ERROR;
     if (result == 0) stream_positioned(stream);
     put_s16(result);
@@ -251,7 +251,7 @@ void serve_seek(file_service& fs) {
 void serve_ungetc(file_service& fs) {
     const int c = s16(fs.req.numbers[0]);
     const uint32_t handle = fs.req.numbers[1];
-    FILE* stream = stream_for_push_back(handle_stream(handle));
+    FILE* stream = stream_for_push_back(handle_stream(fs.handles, handle));
     const int result = stream ? std::ungetc(c, stream) : RESULT_ERROR;
     put_s16(result);
     if (rpc_tracing(fs)) rpc_trace(fs, "ungetc(%d,%lx) = %d\n", c, trace_handle(handle), result);

@@ -24,6 +24,7 @@
 #include "base/block_codec.h"
 #include "base/deadline.h"
 #include "base/settings.h"
+#include "fileservice/handles.h"
 #include "link/link.h"
 
 namespace tolvane {
@@ -73,12 +74,12 @@ constexpr size_t RPC_FIELDS_MAX = 3;
 // time; a 4096-byte request is one block, a 65536-byte one four.
 constexpr size_t RPC_DATA_BLOCK_SIZE = 16384;
 
-struct host_stream;
-
 // The file service's state: what it serves, the request being parsed and
 // a read's reply going out. One per session, handed to every call.
 struct file_service {
     service_settings settings;
+    // The streams the target opened, by the handles it was given.
+    handle_table handles;
 
     enum class phase { idle, code, fields, data };
     // The request being parsed. Its raw bytes are kept until it is whole,

@@ -100,7 +100,7 @@ struct RequestParser : testing::Test {
         std::ofstream(dir + "/in.txt", std::ios::binary) << std::string("ab\x02\x10", 4) << "cd\nline two\n";
     }
     void TearDown() override {
-        handle_close_all();
+        handle_close_all(service.handles);
         find_end();
         std::system(("rm -rf " + dir).c_str());
     }

@@ -55,7 +55,7 @@ void serve_stat(file_service& fs) {
 
 void serve_fstat(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
-    const host_stream* stream = handle_stream(handle);
+    const host_stream* stream = handle_stream(fs.handles, handle);
     runtime_status status{};
     const int result = stream ? runtime_fstat(stream->file, stream->last == stream_use::output, &status) : RUNTIME_EBADF;
     char what[32];

@@ -322,7 +322,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     // What the program would hold until it exits ends with the input here.
-    handle_close_all();
+    handle_close_all(terminal.files.handles);
     find_end();
     if (lowest_free_descriptor() != free_descriptor) fault("a descriptor outlived its input");
     if (!scratch::outside_untouched()) fault("a file outside the service root changed");

@@ -93,7 +93,7 @@ bool outgoing_line_full() { return false; }
 bool line_gone() { return false; }
 bool wait_once(unsigned, deadline) { return false; }
 void stop_now(int) { std::abort(); }  // no console output ever fails here
-void term_say_timed_out() {}
+void term_say_timed_out(const session&) {}
 void commands_start(const settings&) {}
 unsigned long line_reads() { return 0; }
 Rfc2217Port rfc2217_line_port() { return {}; }  // no share client comes here

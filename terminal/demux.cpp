@@ -32,7 +32,7 @@ size_t feed_request(session& s, const unsigned char* bytes, size_t count) {
     s.demux.in_request = false;
     if (step.status == rpc_status::noise) show_noise(s, rpc_noise(s.files));
     long status = 0;
-    if (rpc_take_exit_status(s.files, &status)) term_board_exited(status);
+    if (rpc_take_exit_status(s.files, &status)) term_board_exited(s, status);
     return step.used;
 }
 
@@ -47,9 +47,9 @@ void begin_request(session& s) {
 // one at a time as any other.
 size_t feed_plain(session& s, const unsigned char* bytes, size_t count) {
     size_t used = 0;
-    while (used < count && !term_text_decided() && !console_backed_up()) {
+    while (used < count && !term_text_decided(s) && !console_backed_up()) {
         used += term_text_run(s, bytes + used, count - used);
-        if (used < count && !term_text_decided() && !console_backed_up()) term_text(s, bytes[used++]);
+        if (used < count && !term_text_decided(s) && !console_backed_up()) term_text(s, bytes[used++]);
     }
     return used;
 }
@@ -63,7 +63,7 @@ size_t feed_framed(session& s, const unsigned char* bytes, size_t count) {
             used += feed_request(s, bytes + used, count - used);
             continue;
         }
-        if (term_text_decided() || console_backed_up()) break;
+        if (term_text_decided(s) || console_backed_up()) break;
         if (s.demux.text_after_dle) {
             s.demux.text_after_dle = false;
             term_text(s, bytes[used++]);
@@ -109,7 +109,7 @@ size_t demux_feed(session& s, const unsigned char* bytes, size_t count) {
         if (used == count) break;
         const size_t taken = s.plain ? feed_plain(s, bytes + used, count - used) : feed_framed(s, bytes + used, count - used);
         used += taken;
-        if (!watch_transfer_due()) break;  // the console, the run, or a request's turn
+        if (!watch_transfer_due(s.watch)) break;  // the console, the run, or a request's turn
     }
     return used;
 }

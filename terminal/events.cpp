@@ -130,7 +130,7 @@ bool events_open(session& s, const std::string& path) {
         s.events.readers.push_back(r);
     }
     s.events.path = path;
-    s.events.awaited = watch_awaited();
+    s.events.awaited = watch_awaited(s.watch);
     s.files.record_calls = true;
     return true;
 }
@@ -154,7 +154,7 @@ void events_client(session& s, const char* what, unsigned id) {
 }
 void events_look_at_watch(session& s) {
     if (s.events.path.empty()) return;
-    std::string now = watch_awaited();
+    std::string now = watch_awaited(s.watch);
     if (now == s.events.awaited) return;
     if (!s.events.awaited.empty()) emit(s, "expect", {{"expect", "matched"}, {"pattern", s.events.awaited}});
     s.events.awaited.swap(now);

@@ -95,14 +95,14 @@ void lend_wait(session& s) {
     while (!s.lend.done) {
         keys_without_line();
         wait_once(0, deadline::in(LEND_LOOK_MS));
-        if (quit_requested() || term_run_decided()) return;
+        if (quit_requested() || term_run_decided(s)) return;
         lend_look(s);
     }
     // Opened again as -w does: looked for until it is there.
     while (!line_reopen(true)) {
         keys_without_line();
         wait_once(0, deadline::in(LEND_LOOK_MS));
-        if (quit_requested() || term_run_decided()) return;
+        if (quit_requested() || term_run_decided(s)) return;
         lend_look(s);  // answers the control connections meanwhile
     }
     keys_without_line();

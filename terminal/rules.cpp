@@ -26,9 +26,6 @@ namespace tolvane {
 
 namespace {
 
-// The status the target exited with, for a run that ends with it; -1 none.
-int board_status = -1;
-
 // A key may take two bytes on the line: DLE and the byte, or CR LF for
 // an LF (--map ONLCRNL), never both.
 constexpr size_t KEY_BYTES_MAX = 2;
@@ -60,9 +57,9 @@ void send_key(int key) {
     demux_reset(s);  // a request in progress is given up, its reply too
     line_take_last_output();
     for (;;) {
-        term_send_texts();
+        term_send_texts(s);
         term_send_keys(s);
-        if (keys_queued() == 0 && watch_sends_due() == 0 && outgoing_held() == 0) break;
+        if (keys_queued() == 0 && watch_sends_due(s.watch) == 0 && outgoing_held() == 0) break;
         if (patience.passed()) break;
         // Paced bytes go at their moments, within the same patience.
         if (outgoing_held() > 0 && !outgoing_line_full())
@@ -78,14 +75,14 @@ void send_key(int key) {
 }  // namespace
 
 // Seconds as a person writes them: 60, 0.5, 1.25.
-void term_say_timed_out() {
+void term_say_timed_out(const session& s) {
     char seconds[64];
     std::snprintf(seconds, sizeof seconds, "%.3f", time_limit_seconds());
     char* end = seconds + std::strlen(seconds);
     while (end[-1] == '0') *--end = '\0';
     if (end[-1] == '.') end[-1] = '\0';
     console_start_line();
-    const std::string awaited = watch_awaited();
+    const std::string awaited = watch_awaited(s.watch);
     if (awaited.empty())
         console_error("timed out after %s s\n", seconds);
     else
@@ -96,9 +93,9 @@ namespace {
 
 // Matched as it came, before any display map, and shown; a form feed only
 // in the hex view, which shows every byte.
-void show_and_match(int byte) {
+void show_and_match(watch_state& w, int byte) {
     if (byte != FORM_FEED) {
-        watch_put(byte);
+        watch_put(w, byte);
         display_text(byte);
     } else if (display_settings().hex) {
         display_text(FORM_FEED);
@@ -108,7 +105,7 @@ void show_and_match(int byte) {
 }  // namespace
 
 void term_text(session& s, int byte) {
-    show_and_match(byte);
+    show_and_match(s.watch, byte);
     const unsigned char as_sent = static_cast<unsigned char>(byte);
     share_board_bytes(s, &as_sent, 1);
     events_text(s, &as_sent, 1);
@@ -116,25 +113,25 @@ void term_text(session& s, int byte) {
 
 size_t term_text_run(session& s, const unsigned char* bytes, size_t count) {
     size_t taken = 0;
-    for (; taken < count && !term_text_decided() && !console_backed_up(); ++taken) {
+    for (; taken < count && !term_text_decided(s) && !console_backed_up(); ++taken) {
         const unsigned char byte = bytes[taken];
         if (byte == BYTE_STX || byte == BYTE_ETX || byte == BYTE_DLE) break;
-        show_and_match(byte);
+        show_and_match(s.watch, byte);
     }
     share_board_bytes(s, bytes, taken);
     events_text(s, bytes, taken);
     return taken;
 }
 
-void term_line_quiet() { watch_line_quiet(); }
+void term_line_quiet(session& s) { watch_line_quiet(s.watch); }
 
-void term_board_exited(long status) {
-    if (keyboard_is_terminal() && !watch_has_patterns() && time_limit_seconds() <= 0) {
+void term_board_exited(session& s, long status) {
+    if (keyboard_is_terminal() && !watch_has_patterns(s.watch) && time_limit_seconds() <= 0) {
         console_start_line();
         console_print("the board exited with status %ld\n", status);
         return;
     }
-    board_status = status >= 0 && status <= 255 ? static_cast<int>(status) : 255;
+    s.board_status = status >= 0 && status <= 255 ? static_cast<int>(status) : 255;
 }
 
 void term_send_keys(session& s) {
@@ -163,23 +160,23 @@ void term_send_keys(session& s) {
     outgoing_send();
 }
 
-void term_send_texts() {
-    while (watch_sends_due() > 0 && outgoing_room() >= KEY_BYTES_MAX) outgoing_put(watch_take_send());
+void term_send_texts(session& s) {
+    while (watch_sends_due(s.watch) > 0 && outgoing_room() >= KEY_BYTES_MAX) outgoing_put(watch_take_send(s.watch));
     outgoing_send();
 }
 
 void term_quit(session& s) { leave(s, 0); }
 
-bool term_run_decided() {
-    return watch_outcome() != watch_result::running || board_status >= 0 || time_limit_passed();
+bool term_run_decided(const session& s) {
+    return watch_outcome(s.watch) != watch_result::running || s.board_status >= 0 || time_limit_passed();
 }
 
 void term_end_run(session& s) {
-    switch (watch_outcome()) {
+    switch (watch_outcome(s.watch)) {
     case watch_result::failed:
         console_start_line();
-        console_error("failed: %s\n", watch_failed_line().c_str());
-        events_run_end(s, "failed", watch_failed_line());
+        console_error("failed: %s\n", watch_failed_line(s.watch).c_str());
+        events_run_end(s, "failed", watch_failed_line(s.watch));
         leave(s, EXIT_FAILED);
     case watch_result::passed:
         console_start_line();  // the expected text may have come without its line end
@@ -188,8 +185,8 @@ void term_end_run(session& s) {
     case watch_result::running:
         break;
     }
-    if (board_status >= 0) leave(s, board_status);
-    term_say_timed_out();
+    if (s.board_status >= 0) leave(s, s.board_status);
+    term_say_timed_out(s);
     events_run_end(s, "timeout", "");
     leave(s, EXIT_TIMED_OUT);
 }

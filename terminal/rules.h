@@ -8,11 +8,8 @@
 // loop asks term_run_decided() and ends it.
 #pragma once
 
+#include "terminal/session.h"
 #include "terminal/watch.h"
-
-namespace tolvane {
-struct session;
-}
 
 namespace tolvane {
 
@@ -35,17 +32,17 @@ void term_text(session& s, int byte);
 size_t term_text_run(session& s, const unsigned char* bytes, size_t count);
 // True once the text has decided the run: the loop then takes nothing more
 // from the line. Inline: it is asked after every symbol.
-inline bool term_text_decided() { return watch_decided(); }
+inline bool term_text_decided(const session& s) { return watch_decided(s.watch); }
 
 // The target's exit request came. Headless (keys not from a terminal, or a
 // watched run) it decides the run, which ends with the status held to
 // 0..255 (255 for any other); at a terminal "the board exited with status
 // N" is told and the terminal goes on.
-void term_board_exited(long status);
+void term_board_exited(session& s, long status);
 
 // Every byte received so far was taken: the unfinished line of text is
 // matched too (a prompt that waits for its answer).
-void term_line_quiet();
+void term_line_quiet(session& s);
 
 // Sends the queued keys, oldest first, as far as the line takes them
 // without waiting; the rest stay queued for the next turn. The key maps
@@ -55,7 +52,7 @@ void term_line_quiet();
 // key, no Ctrl-Q: theirs are bytes for the board).
 void term_send_keys(session& s);
 // The same for the --send texts that are due.
-void term_send_texts();
+void term_send_texts(session& s);
 
 // Ends the program after Ctrl-Q: the queued keys and output leave within
 // QUIT_PATIENCE_MS or are dropped, then the settings come back, status 0.
@@ -65,9 +62,9 @@ void term_send_texts();
 // matched, the target's exit request came without a terminal, or the
 // --timeout passed. Text is matched only between requests;
 // the time-out gives up a request in progress.
-bool term_run_decided();
+bool term_run_decided(const session& s);
 // "timed out after N s", and the --expect pattern still awaited.
-void term_say_timed_out();
+void term_say_timed_out(const session& s);
 // Ends a decided run as term_quit does, with "failed: LINE" and status 1,
 // status 0, the target's exit status, or "timed out after N s" and status
 // 124.

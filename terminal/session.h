@@ -9,6 +9,7 @@
 #include "terminal/lend.h"
 #include "terminal/share.h"
 #include "terminal/transfer.h"
+#include "terminal/watch.h"
 
 namespace tolvane {
 
@@ -17,6 +18,11 @@ struct session {
     frame_demux demux;
     // A file by XMODEM or YMODEM: while it runs it has the byte stream.
     transfer_state transfer;
+    // --expect, --fail, --send and the transfer steps: the text matched
+    // against them and the texts due.
+    watch_state watch;
+    // The status the target exited with, for a run that ends with it; -1 none.
+    int board_status = -1;
     // --plain: a terminal only. Every byte from the board is text (STX, ETX
     // and DLE too) and no request is ever begun, so nothing is answered.
     bool plain = false;

@@ -35,7 +35,7 @@ constexpr int LINE_LOOK_MS = 250;
 // at once the buffer is done). A console that takes nothing holds the
 // text back: the board then waits.
 void serve_line(session& s) {
-    while (!quit_requested() && !term_text_decided()) {
+    while (!quit_requested() && !term_text_decided(s)) {
         if (rpc_replying(s.files)) {
             rpc_reply_more(s.files);
             demux_tell_calls(s);
@@ -51,7 +51,7 @@ void serve_line(session& s) {
         line_take(used);
         if (used == 0) break;
     }
-    if (line_buffered() == 0 && !demux_in_request(s)) term_line_quiet();
+    if (line_buffered() == 0 && !demux_in_request(s)) term_line_quiet(s);
 }
 
 // -w: the line went away. Looks for it a few times a second, the keyboard
@@ -63,7 +63,7 @@ void wait_for_line_back(session& s) {
     for (;;) {
         keys_without_line();
         wait_once(0, deadline::in(LINE_LOOK_MS));
-        if (quit_requested() || term_run_decided()) return;
+        if (quit_requested() || term_run_decided(s)) return;
         if (line_reopen()) {
             keys_without_line();
             events_line(s, "back");
@@ -82,7 +82,7 @@ void term_loop(session& s, bool wait_when_gone) {
 
     for (;;) {
         if (quit_requested()) term_quit(s);
-        if (term_run_decided()) term_end_run(s);
+        if (term_run_decided(s)) term_end_run(s);
         // A lend waits for the request in progress to end.
         if (!demux_busy(s)) lend_look(s);
         if (line_gone()) {
@@ -96,11 +96,11 @@ void term_loop(session& s, bool wait_when_gone) {
         }
         serve_line(s);  // what a network line received while it was set up
         events_look_at_watch(s);
-        if (quit_requested() || term_run_decided()) continue;
+        if (quit_requested() || term_run_decided(s)) continue;
         // Keys and texts take their turn between requests, never inside one.
         const bool busy = demux_busy(s);
         if (!busy) {
-            term_send_texts();
+            term_send_texts(s);
             term_send_keys(s);
         }
         transfer_turn(s);  // one the keys asked for starts; Esc, the time and the output of one running
@@ -113,7 +113,7 @@ void term_loop(session& s, bool wait_when_gone) {
         // wait for the console no more. Bytes held back by a read's data
         // going out wait for the line to take more.
         // Paced keys wait for their moment instead (outgoing_due).
-        const bool keys_wait = !busy && !outgoing_paced() && (keys_queued() > 0 || watch_sends_due() > 0 || share_bytes_waiting(s));
+        const bool keys_wait = !busy && !outgoing_paced() && (keys_queued() > 0 || watch_sends_due(s.watch) > 0 || share_bytes_waiting(s));
         // A read's data goes on as soon as the line takes more, even when
         // the queue went out whole.
         const bool output_waits = line_pending() > 0 || keys_wait || rpc_replying(s.files);

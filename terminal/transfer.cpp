@@ -121,7 +121,8 @@ void close_file(transfer_state& t) {
 
 // A transfer that could not begin, or has ended: said, and a CI step's
 // end handed to the watch.
-void report_end(transfer_state& t, bool ok, const std::string& why) {
+void report_end(session& s, bool ok, const std::string& why) {
+    transfer_state& t = s.transfer;
     end_progress(t);
     if (ok && t.proto.sending) {
         char text[128];
@@ -132,7 +133,7 @@ void report_end(transfer_state& t, bool ok, const std::string& why) {
     } else if (!t.step) {
         say(t.label + " failed: " + why);
     }
-    if (t.step) watch_transfer_ended(ok, t.label + ": " + why);
+    if (t.step) watch_transfer_ended(s.watch, ok, t.label + ": " + why);
 }
 
 void say_received(transfer_state& t) {
@@ -149,7 +150,7 @@ void finish_if_ended(session& s) {
     hand_out(t);  // the last ACK, or CAN CAN
     close_file(t);
     t.active = false;
-    report_end(t, t.proto.outcome == xm_outcome::done, t.proto.why);
+    report_end(s, t.proto.outcome == xm_outcome::done, t.proto.why);
 }
 
 void start_send(session& s, xm_protocol protocol, const std::string& path, bool step) {
@@ -164,7 +165,7 @@ void start_send(session& s, xm_protocol protocol, const std::string& path, bool 
     if (!file || size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
         const std::string why = std::strerror(errno);
         if (file) std::fclose(file);
-        return report_end(t, false, why);
+        return report_end(s, false, why);
     }
     t.files = new_files();
     t.files->file = file;
@@ -179,7 +180,7 @@ void start_receive(session& s) {
     t = transfer_state{};
     t.label = "YMODEM";
     t.proto.sending = false;
-    if (s.files.settings.read_only) return report_end(t, false, "the files are read-only (-p)");
+    if (s.files.settings.read_only) return report_end(s, false, "the files are read-only (-p)");
     const std::optional<std::string>& root = s.files.settings.root;
     say("YMODEM: receiving into " + (root ? *root : std::string("the current directory")) + " (Esc cancels)");
     t.started = clock::now();
@@ -250,7 +251,7 @@ bool transfer_take_over(session& s) {
     watch_step step;
     char key = 0;
     std::string path;
-    if (watch_take_transfer(&step))
+    if (watch_take_transfer(s.watch, &step))
         start_send(s, step.what == watch_step::kind::ymodem ? xm_protocol::ymodem : xm_protocol::xmodem, step.text,
                    true);
     else if (commands_take_transfer(&key, &path) && key == 'Y')

@@ -3,49 +3,12 @@
 #include <cctype>
 #include <cstring>
 
-#include "terminal/matcher.h"
-
 namespace tolvane {
-
-namespace watch_state {
-mode now = off;
-char line[WATCH_LINE_MAX + 1];
-size_t line_length = 0;
-}  // namespace watch_state
 
 namespace {
 
-using watch_state::line;
-using watch_state::line_length;
-
-struct pattern {
-    matcher_ptr engine;
-    std::vector<std::string> literals;  // empty: every text goes to the engine
-};
-
-struct step {
-    bool is_send;
-    pattern expect;    // unless is_send or a transfer
-    std::string text;  // if is_send
-    watch_step transfer = {watch_step::kind::send, ""};  // a transfer: its kind and path
-    bool is_transfer() const { return transfer.what != watch_step::kind::send; }
-};
-
-std::vector<pattern> fail_patterns;
-std::vector<step> steps;
-size_t next_step = 0;
-bool any_expect = false;
-bool any_transfer = false;
-watch_result outcome = watch_result::running;
-std::string failed_line;
-std::string due_sends;
-size_t due_sent = 0;
-
-// The line being received is watch_state::line. An --expect that matched
-// in it leaves the next one to look behind its match (searched_from).
-size_t searched_from = 0;
-size_t quiet_checked = 0;   // the length the unfinished line had at its last match
-bool line_is_a_part = false;  // the buffer holds a later part of a long line
+using pattern = watch_state::pattern;
+using step = watch_state::step;
 
 // A literal, as the pattern spells it after a backslash: punctuation but
 // \< and \> (terminal/matcher.h).
@@ -90,11 +53,11 @@ size_t skip_group(const char* p, size_t i) {
 }
 
 // True when text[from, length) holds one of the literals (or there are none).
-bool may_match(const pattern& p, size_t from, size_t length) {
+bool may_match(const watch_state& w, const pattern& p, size_t from, size_t length) {
     if (p.literals.empty()) return true;
     for (const std::string& literal : p.literals) {
-        const char* at = line + from;
-        const char* const end = line + length;
+        const char* at = w.line + from;
+        const char* const end = w.line + length;
         while (static_cast<size_t>(end - at) >= literal.size()) {
             at = static_cast<const char*>(std::memchr(at, literal[0], static_cast<size_t>(end - at)));
             if (at == nullptr || static_cast<size_t>(end - at) < literal.size()) break;
@@ -105,9 +68,9 @@ bool may_match(const pattern& p, size_t from, size_t length) {
     return false;
 }
 
-bool find(const pattern& p, size_t from, size_t length, bool at_line_end, size_t* end) {
-    return may_match(p, from, length) &&
-           matcher_find(*p.engine, line, from, length, from == 0 && !line_is_a_part, at_line_end, end);
+bool find(const watch_state& w, const pattern& p, size_t from, size_t length, bool at_line_end, size_t* end) {
+    return may_match(w, p, from, length) &&
+           matcher_find(*p.engine, w.line, from, length, from == 0 && !w.line_is_a_part, at_line_end, end);
 }
 
 bool compile(const char* text, pattern* p, std::string* error) {
@@ -118,51 +81,51 @@ bool compile(const char* text, pattern* p, std::string* error) {
 }
 
 // The outcome stays; nothing more is matched.
-void decide(watch_result result) {
-    outcome = result;
-    watch_state::now = watch_state::decided;
+void decide(watch_state& w, watch_result result) {
+    w.outcome = result;
+    w.now = watch_state::decided;
 }
 
 // The steps from next_step on, as far as they are done: texts become due,
 // --expect patterns are looked for behind the last match.
-void run_steps(size_t length, bool at_line_end) {
-    while (next_step < steps.size()) {
-        const step& s = steps[next_step];
+void run_steps(watch_state& w, size_t length, bool at_line_end) {
+    while (w.next_step < w.steps.size()) {
+        const step& s = w.steps[w.next_step];
         if (s.is_transfer()) {
-            watch_state::now = watch_state::handing_over;
+            w.now = watch_state::handing_over;
             return;
         }
         if (s.is_send) {
-            due_sends += s.text;
+            w.due_sends += s.text;
         } else {
             size_t end;
-            if (!find(s.expect, searched_from, length, at_line_end, &end)) return;
-            searched_from = end;
+            if (!find(w, s.expect, w.searched_from, length, at_line_end, &end)) return;
+            w.searched_from = end;
         }
-        ++next_step;
+        ++w.next_step;
     }
-    if (any_expect || any_transfer) decide(watch_result::passed);
+    if (w.any_expect || w.any_transfer) decide(w, watch_result::passed);
 }
 
 // Matches line[0, length): a --fail anywhere in it first, then the steps.
-void match(size_t length, bool at_line_end) {
-    line[length] = '\0';
-    for (const pattern& p : fail_patterns) {
+void match(watch_state& w, size_t length, bool at_line_end) {
+    w.line[length] = '\0';
+    for (const pattern& p : w.fail_patterns) {
         size_t end;
-        if (find(p, 0, length, at_line_end, &end)) {
-            failed_line.assign(line, length);
-            decide(watch_result::failed);
+        if (find(w, p, 0, length, at_line_end, &end)) {
+            w.failed_line.assign(w.line, length);
+            decide(w, watch_result::failed);
             return;
         }
     }
-    run_steps(length, at_line_end);
+    run_steps(w, length, at_line_end);
 }
 
-void start_line(bool is_a_part) {
-    line_length = 0;
-    searched_from = 0;
-    quiet_checked = 0;
-    line_is_a_part = is_a_part;
+void start_line(watch_state& w, bool is_a_part) {
+    w.line_length = 0;
+    w.searched_from = 0;
+    w.quiet_checked = 0;
+    w.line_is_a_part = is_a_part;
 }
 
 }  // namespace
@@ -251,50 +214,50 @@ bool unescape_text(const char* text, std::string* bytes) {
     return true;
 }
 
-void watch_clear() {
-    fail_patterns.clear();
-    steps.clear();
-    next_step = 0;
-    any_expect = false;
-    any_transfer = false;
-    watch_state::now = watch_state::off;
-    outcome = watch_result::running;
-    failed_line.clear();
-    due_sends.clear();
-    due_sent = 0;
-    start_line(false);
+void watch_clear(watch_state& w) {
+    w.fail_patterns.clear();
+    w.steps.clear();
+    w.next_step = 0;
+    w.any_expect = false;
+    w.any_transfer = false;
+    w.now = watch_state::off;
+    w.outcome = watch_result::running;
+    w.failed_line.clear();
+    w.due_sends.clear();
+    w.due_sent = 0;
+    start_line(w, false);
 }
 
-bool watch_add_expect(const char* text, std::string* error) {
+bool watch_add_expect(watch_state& w, const char* text, std::string* error) {
     step s{false, {}, text};  // the pattern's text, for the time-out's message
     if (!compile(text, &s.expect, error)) return false;
-    steps.push_back(std::move(s));
-    any_expect = true;
+    w.steps.push_back(std::move(s));
+    w.any_expect = true;
     return true;
 }
 
-bool watch_add_fail(const char* text, std::string* error) {
+bool watch_add_fail(watch_state& w, const char* text, std::string* error) {
     pattern p;
     if (!compile(text, &p, error)) return false;
-    fail_patterns.push_back(std::move(p));
+    w.fail_patterns.push_back(std::move(p));
     return true;
 }
 
-bool watch_add_send(const char* text) {
+bool watch_add_send(watch_state& w, const char* text) {
     step s{true, {}, {}};
     if (!unescape_text(text, &s.text)) return false;
-    steps.push_back(std::move(s));
+    w.steps.push_back(std::move(s));
     return true;
 }
 
-void watch_add_transfer(const watch_step& transfer) {
+void watch_add_transfer(watch_state& w, const watch_step& transfer) {
     step s{false, {}, {}};
     s.transfer = transfer;
-    steps.push_back(std::move(s));
-    any_transfer = true;
+    w.steps.push_back(std::move(s));
+    w.any_transfer = true;
 }
 
-bool watch_has_patterns() { return any_expect || !fail_patterns.empty(); }
+bool watch_has_patterns(const watch_state& w) { return w.any_expect || !w.fail_patterns.empty(); }
 
 bool watch_step_valid(const watch_step& step, std::string* why) {
     if (step.what == watch_step::kind::ymodem || step.what == watch_step::kind::xmodem) return !step.text.empty();
@@ -306,93 +269,93 @@ bool watch_step_valid(const watch_step& step, std::string* why) {
     return compile(step.text.c_str(), &p, why);
 }
 
-void watch_start(const std::vector<watch_step>& steps) {
-    watch_clear();
+void watch_start(watch_state& w, const std::vector<watch_step>& steps) {
+    watch_clear(w);
     std::string why;
     for (const watch_step& s : steps) {
-        if (s.what == watch_step::kind::expect) watch_add_expect(s.text.c_str(), &why);
-        if (s.what == watch_step::kind::fail) watch_add_fail(s.text.c_str(), &why);
-        if (s.what == watch_step::kind::send) watch_add_send(s.text.c_str());
-        if (s.what == watch_step::kind::ymodem || s.what == watch_step::kind::xmodem) watch_add_transfer(s);
+        if (s.what == watch_step::kind::expect) watch_add_expect(w, s.text.c_str(), &why);
+        if (s.what == watch_step::kind::fail) watch_add_fail(w, s.text.c_str(), &why);
+        if (s.what == watch_step::kind::send) watch_add_send(w, s.text.c_str());
+        if (s.what == watch_step::kind::ymodem || s.what == watch_step::kind::xmodem) watch_add_transfer(w, s);
     }
-    watch_begin();
+    watch_begin(w);
 }
 
 // The texts up to the next --expect or transfer are due; a transfer's
 // turn has come when it is next.
-void take_steps_before_text() {
-    while (next_step < steps.size() && steps[next_step].is_send) due_sends += steps[next_step++].text;
-    const bool watching = watch_has_patterns() || any_transfer;
-    watch_state::now = !watching ? watch_state::off
-                       : next_step < steps.size() && steps[next_step].is_transfer() ? watch_state::handing_over
-                                                                                      : watch_state::matching;
+void take_steps_before_text(watch_state& w) {
+    while (w.next_step < w.steps.size() && w.steps[w.next_step].is_send) w.due_sends += w.steps[w.next_step++].text;
+    const bool watching = watch_has_patterns(w) || w.any_transfer;
+    w.now = !watching ? watch_state::off
+            : w.next_step < w.steps.size() && w.steps[w.next_step].is_transfer() ? watch_state::handing_over
+                                                                                 : watch_state::matching;
 }
 
-void watch_begin() { take_steps_before_text(); }
+void watch_begin(watch_state& w) { take_steps_before_text(w); }
 
-bool watch_take_transfer(watch_step* step) {
-    if (watch_state::now != watch_state::handing_over || next_step >= steps.size()) return false;
-    *step = steps[next_step].transfer;
-    watch_state::now = watch_state::transferring;
+bool watch_take_transfer(watch_state& w, watch_step* step) {
+    if (w.now != watch_state::handing_over || w.next_step >= w.steps.size()) return false;
+    *step = w.steps[w.next_step].transfer;
+    w.now = watch_state::transferring;
     return true;
 }
 
-void watch_transfer_ended(bool ok, const std::string& why) {
-    if (watch_state::now != watch_state::transferring) return;
+void watch_transfer_ended(watch_state& w, bool ok, const std::string& why) {
+    if (w.now != watch_state::transferring) return;
     if (!ok) {
-        failed_line = why;
-        return decide(watch_result::failed);
+        w.failed_line = why;
+        return decide(w, watch_result::failed);
     }
-    ++next_step;
-    start_line(false);  // the board's text after the transfer is a new line
-    take_steps_before_text();
-    if (next_step == steps.size()) decide(watch_result::passed);
+    ++w.next_step;
+    start_line(w, false);  // the board's text after the transfer is a new line
+    take_steps_before_text(w);
+    if (w.next_step == w.steps.size()) decide(w, watch_result::passed);
 }
 
 void watch_state::put_slowly(int byte) {
     if (byte == '\n') {
         size_t length = line_length;
         if (length > 0 && line[length - 1] == '\r') --length;
-        match(length, true);
-        start_line(false);
+        match(*this, length, true);
+        start_line(*this, false);
     } else if (byte != 0) {
         line[line_length++] = static_cast<char>(byte);
         if (line_length == WATCH_LINE_MAX) {
-            match(line_length, false);
-            start_line(true);
+            match(*this, line_length, false);
+            start_line(*this, true);
         }
     }
 }
 
-void watch_line_quiet() {
-    if (watch_state::now != watch_state::matching || line_length == quiet_checked) return;
-    quiet_checked = line_length;
-    match(line_length, false);
+void watch_line_quiet(watch_state& w) {
+    if (w.now != watch_state::matching || w.line_length == w.quiet_checked) return;
+    w.quiet_checked = w.line_length;
+    match(w, w.line_length, false);
 }
 
-watch_result watch_outcome() { return outcome; }
+watch_result watch_outcome(const watch_state& w) { return w.outcome; }
 
-std::string watch_awaited() {
-    for (size_t i = next_step; i < steps.size(); ++i) {
-        if (steps[i].is_transfer())
-            return (steps[i].transfer.what == watch_step::kind::ymodem ? "--ymodem " : "--xmodem ") +
-                   steps[i].transfer.text;
-        if (!steps[i].is_send) return steps[i].text;
+std::string watch_awaited(const watch_state& w) {
+    for (size_t i = w.next_step; i < w.steps.size(); ++i) {
+        if (w.steps[i].is_transfer())
+            return (w.steps[i].transfer.what == watch_step::kind::ymodem ? "--ymodem " : "--xmodem ") +
+                   w.steps[i].transfer.text;
+        if (!w.steps[i].is_send) return w.steps[i].text;
     }
     return "";
 }
 
-const std::string& watch_failed_line() { return failed_line; }
+const std::string& watch_failed_line(const watch_state& w) { return w.failed_line; }
 
-size_t watch_sends_due() { return due_sends.size() - due_sent; }
+size_t watch_sends_due(const watch_state& w) { return w.due_sends.size() - w.due_sent; }
 
-int watch_take_send() {
-    if (due_sent == due_sends.size()) {
-        due_sends.clear();
-        due_sent = 0;
+int watch_take_send(watch_state& w) {
+    if (w.due_sent == w.due_sends.size()) {
+        w.due_sends.clear();
+        w.due_sent = 0;
         return -1;
     }
-    return static_cast<unsigned char>(due_sends[due_sent++]);
+    return static_cast<unsigned char>(w.due_sends[w.due_sent++]);
 }
 
 }  // namespace tolvane

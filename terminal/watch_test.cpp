@@ -11,32 +11,32 @@ namespace tolvane {
 namespace {
 
 // A command line's steps: "e:" --expect, "f:" --fail, "s:" --send.
-void set_up(const std::vector<std::string>& options) {
-    watch_clear();
+void set_up(watch_state& w, const std::vector<std::string>& options) {
+    watch_clear(w);
     std::string error;
     for (const std::string& o : options) {
         const char* value = o.c_str() + 2;
-        const bool ok = o[0] == 'e' ? watch_add_expect(value, &error)
-                        : o[0] == 'f' ? watch_add_fail(value, &error)
-                                      : watch_add_send(value);
+        const bool ok = o[0] == 'e' ? watch_add_expect(w, value, &error)
+                        : o[0] == 'f' ? watch_add_fail(w, value, &error)
+                                      : watch_add_send(w, value);
         ASSERT_TRUE(ok) << o << ": " << error;
     }
-    watch_begin();
+    watch_begin(w);
 }
 
-std::string take_sends() {
+std::string take_sends(watch_state& w) {
     std::string sent;
-    for (int b; (b = watch_take_send()) >= 0;) sent += static_cast<char>(b);
+    for (int b; (b = watch_take_send(w)) >= 0;) sent += static_cast<char>(b);
     return sent;
 }
 
 // Each chunk as one read: its bytes, then the line is quiet. Sends that
 // fell due go into *sent, marked where they came.
-void feed(const std::vector<std::string>& chunks, std::string* sent) {
+void feed(watch_state& w, const std::vector<std::string>& chunks, std::string* sent) {
     for (const std::string& chunk : chunks) {
-        for (char c : chunk) watch_put(static_cast<unsigned char>(c));
-        watch_line_quiet();
-        const std::string due = take_sends();
+        for (char c : chunk) watch_put(w, static_cast<unsigned char>(c));
+        watch_line_quiet(w);
+        const std::string due = take_sends(w);
         if (!due.empty()) *sent += "[" + due + "]";
     }
 }
@@ -78,58 +78,62 @@ TEST(Watch, DecidesByTheLinesInOrder) {
         {"send after its expect only", {"s:a", "e:login:", "s:root\\r", "e:# ", "s:exit\\r"},
          {"boot\r\n", "login:", " root\r\n# "}, watch_result::passed, "", "[root\r][exit\r]"},
     };
+    watch_state w;
     for (const RunCase& c : cases) {
-        set_up(c.options);
-        take_sends();
+        set_up(w, c.options);
+        take_sends(w);
         std::string sent;
-        feed(c.chunks, &sent);
-        EXPECT_STREQ(name(watch_outcome()), name(c.outcome)) << c.what;
+        feed(w, c.chunks, &sent);
+        EXPECT_STREQ(name(watch_outcome(w)), name(c.outcome)) << c.what;
         if (c.outcome == watch_result::failed) {
-            EXPECT_EQ(watch_failed_line(), c.failed_line) << c.what;
+            EXPECT_EQ(watch_failed_line(w), c.failed_line) << c.what;
         }
         EXPECT_EQ(sent, c.sends) << c.what;
     }
 }
 
 TEST(Watch, TextsBeforeTheFirstExpectAreDueAtTheStart) {
-    set_up({"s:\\x03reset\\n", "s:go", "e:>", "s:later"});
-    EXPECT_EQ(watch_sends_due(), 9u);
-    EXPECT_EQ(take_sends(), "\x03reset\ngo");
-    EXPECT_EQ(watch_sends_due(), 0u);
+    watch_state w;
+    set_up(w, {"s:\\x03reset\\n", "s:go", "e:>", "s:later"});
+    EXPECT_EQ(watch_sends_due(w), 9u);
+    EXPECT_EQ(take_sends(w), "\x03reset\ngo");
+    EXPECT_EQ(watch_sends_due(w), 0u);
 }
 
 TEST(Watch, TheOutcomeStays) {
-    set_up({"e:PASS", "f:FAIL"});
+    watch_state w;
+    set_up(w, {"e:PASS", "f:FAIL"});
     std::string sent;
-    feed({"PASS\n", "FAIL\n"}, &sent);
-    EXPECT_EQ(watch_outcome(), watch_result::passed);
+    feed(w, {"PASS\n", "FAIL\n"}, &sent);
+    EXPECT_EQ(watch_outcome(w), watch_result::passed);
 }
 
 // A board that prints megabytes without a newline: kept to parts of
 // WATCH_LINE_MAX, each an unfinished line; ^ holds at the line's start only.
 TEST(Watch, AnEndlessLineIsMatchedInParts) {
-    set_up({"e:^x", "e:^PASS", "e:DONE"});
+    watch_state w;
+    set_up(w, {"e:^x", "e:^PASS", "e:DONE"});
     std::string sent;
-    feed({"x" + std::string(1000000, '.') + "PASS"}, &sent);
-    EXPECT_EQ(watch_outcome(), watch_result::running) << "^ matched inside the line";
-    feed({"\nPASS DONE\n"}, &sent);
-    EXPECT_EQ(watch_outcome(), watch_result::passed);
+    feed(w, {"x" + std::string(1000000, '.') + "PASS"}, &sent);
+    EXPECT_EQ(watch_outcome(w), watch_result::running) << "^ matched inside the line";
+    feed(w, {"\nPASS DONE\n"}, &sent);
+    EXPECT_EQ(watch_outcome(w), watch_result::passed);
 
-    set_up({"e:PASS"});
-    feed({std::string(3 * WATCH_LINE_MAX + 10, '-') + "PASS"}, &sent);
-    EXPECT_EQ(watch_outcome(), watch_result::passed) << "in a later part";
+    set_up(w, {"e:PASS"});
+    feed(w, {std::string(3 * WATCH_LINE_MAX + 10, '-') + "PASS"}, &sent);
+    EXPECT_EQ(watch_outcome(w), watch_result::passed) << "in a later part";
 }
 
 TEST(Watch, BadPatternsAreRefusedWithTheReason) {
-    watch_clear();
+    watch_state w;
     std::string error;
-    EXPECT_FALSE(watch_add_expect("(unclosed", &error));
+    EXPECT_FALSE(watch_add_expect(w, "(unclosed", &error));
     EXPECT_FALSE(error.empty());
     error.clear();
-    EXPECT_FALSE(watch_add_fail("[z-a]", &error));
+    EXPECT_FALSE(watch_add_fail(w, "[z-a]", &error));
     EXPECT_FALSE(error.empty());
-    EXPECT_FALSE(watch_has_patterns());
-    EXPECT_FALSE(watch_add_send("bad \\q"));
+    EXPECT_FALSE(watch_has_patterns(w));
+    EXPECT_FALSE(watch_add_send(w, "bad \\q"));
 }
 
 // Counted repetitions multiply the engine's work; a pattern that would grow
@@ -153,10 +157,11 @@ TEST(Watch, PatternsThatWouldBlowUpAreRefused) {
         {"(ab){2}*", false},
         {"x+++++++++++", false},
     };
+    watch_state w;
     for (const auto& c : cases) {
-        watch_clear();
+        watch_clear(w);
         std::string why;
-        EXPECT_EQ(watch_add_expect(c.pattern, &why), c.fits) << c.pattern;
+        EXPECT_EQ(watch_add_expect(w, c.pattern, &why), c.fits) << c.pattern;
         EXPECT_EQ(why.empty(), c.fits) << c.pattern << ": " << why;
     }
 }
