@@ -30,9 +30,8 @@ constexpr unsigned char XM_PAD = 0x1A;  // fills the last block
 // seconds or so, and may miss the first block while it sets its line up).
 // The limit is longer than the other side's own retry clock: lrzsz's rb
 // throws away its input just after each answer, so a quick sender's block
-// can be lost, and rb asks for the first block again only after 13 s (sz
-// waits 10 s for an answer). Giving up first would end a transfer that was
-// about to go on.
+// can be lost, and rb asks for the first block again only after 13 s.
+// Giving up first would end a transfer that was about to go on.
 constexpr int64_t XM_SILENCE_MS = 20000;
 constexpr int64_t XM_START_MS = 60000;
 // A receiver asks again for the first block this often.
