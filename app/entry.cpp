@@ -47,11 +47,11 @@ void print_files_line(const service_settings& files) {
 
 // -q with paced output: the bytes go at their moments before the line
 // closes; the wait is on those moments, the line's room or a signal.
-void send_paced_before_quit() {
-    while (outgoing_held() > 0) {
-        outgoing_send();
-        if (outgoing_held() == 0 || line_gone()) return;
-        wait_once(outgoing_line_full() ? WAIT_OUTPUT : 0u, outgoing_due());
+void send_paced_before_quit(session& s) {
+    while (outgoing_held(s) > 0) {
+        outgoing_send(s);
+        if (outgoing_held(s) == 0 || line_gone(s.line)) return;
+        wait_once(s.line, outgoing_line_full(s) ? WAIT_OUTPUT : 0u, outgoing_due(s));
     }
 }
 
@@ -62,7 +62,6 @@ int run(int argc, char* argv[]) {
     if (!s.lend_share.empty()) return lend_run(s.lend_share, s.words);
     display_start(s.view);
     keyboard_use(keys_in_effect(s.view, s.plain));
-    commands_start(s);  // before the line: the waits for it take the commands too
     time_limit_start(s.time_limit_seconds);
     // A log that cannot be written ends the program as a line that cannot be opened.
     if (!s.log_path.empty() && !session_log_open(s.log_path.c_str(), s.line.device.c_str())) {
@@ -71,28 +70,30 @@ int run(int argc, char* argv[]) {
     }
     // A root that is no directory ends the program as a line that cannot be opened.
     session terminal;
+    line_bind_codec(&terminal.line);  // the replies' fields go out through the link codec
+    commands_start(terminal, s);  // before the line: the waits for it take the commands too
     terminal.plain = s.plain;
     terminal.lend.flash_command = s.flash_command;
-    outgoing_start(s.plain, s.output_delay_ms, s.output_line_delay_ms);
+    outgoing_start(terminal, s.plain, s.output_delay_ms, s.output_line_delay_ms);
     // --plain serves no requests, but a YMODEM receive uses the -d directory.
     if (!rpc_start(terminal.files, s.files)) return -1;
     watch_start(terminal.watch, s.watch);
-    terminal.share.line_port = rfc2217_line_port();
+    terminal.share.line_port = rfc2217_line_port(terminal.line);
     // Sockets that cannot listen end the program as a line that cannot be opened.
     if (!s.quit_after_send && (!share_open(terminal, s.shares) ||
                                (!s.events_path.empty() && !events_open(terminal, s.events_path))))
         return -1;
-    if (!line_open(s.line)) {
+    if (!line_open(terminal.line, s.line)) {
         // -w: the time-out counts while the line is waited for, too.
         if (!time_limit_passed()) return -1;
         term_say_timed_out(terminal);
         return EXIT_TIMED_OUT;
     }
     // unix: is another tolvane's share: the board is running and others type to it.
-    if (!s.no_erase && !s.plain && net_url_scheme(s.line.device) != net_scheme::unix_socket) send_reset();
-    send_command_words(s.words);
-    while (watch_sends_due(terminal.watch) > 0) outgoing_put(watch_take_send(terminal.watch));
-    if (s.quit_after_send) send_paced_before_quit();
+    if (!s.no_erase && !s.plain && net_url_scheme(s.line.device) != net_scheme::unix_socket) send_reset(terminal);
+    send_command_words(terminal, s.words);
+    while (watch_sends_due(terminal.watch) > 0) outgoing_put(terminal, watch_take_send(terminal.watch));
+    if (s.quit_after_send) send_paced_before_quit(terminal);
 
     if (!s.quit_after_send) {
         // The rate in force, which the driver may have made a little off; a
@@ -100,7 +101,7 @@ int run(int argc, char* argv[]) {
         if (net_url_bytes_only(s.line.device))
             console_print("RS232 Tolvane %s on %s\n", __DATE__, s.line.device.c_str());
         else
-            console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, s.line.device.c_str(), line_speed());
+            console_print("RS232 Tolvane %s on %s with %ld Baud\n", __DATE__, s.line.device.c_str(), line_speed(terminal.line));
         print_line_note(s.line.device);
         if (s.plain)
             console_print("plain: a terminal only, no file service; keys go out as typed\n");
@@ -112,23 +113,23 @@ int run(int argc, char* argv[]) {
     }
     share_close(terminal);
     events_close(terminal);
-    line_close();
+    line_close(terminal.line);
     return 0;
 }
 
 }  // namespace
 
-void send_reset() {
-    for (int i = 0; i < RESET_BACKSPACES; ++i) outgoing_put(0x08);
+void send_reset(session& s) {
+    for (int i = 0; i < RESET_BACKSPACES; ++i) outgoing_put(s, 0x08);
 }
 
-void send_command_words(const std::vector<std::string>& words) {
+void send_command_words(session& s, const std::vector<std::string>& words) {
     if (words.empty()) return;
     for (const std::string& word : words) {
-        for (unsigned char c : word) outgoing_put(c);
-        outgoing_put(' ');
+        for (unsigned char c : word) outgoing_put(s, c);
+        outgoing_put(s, ' ');
     }
-    outgoing_put('\r');
+    outgoing_put(s, '\r');
 }
 
 int entry(int argc, char* argv[]) {

@@ -6,8 +6,9 @@
 
 namespace tolvane {
 
-void send_reset();
-void send_command_words(const std::vector<std::string>& words);
+struct session;
+void send_reset(session& s);
+void send_command_words(session& s, const std::vector<std::string>& words);
 
 // Scans the options, opens the line, sends the reset and the command
 // words, runs the terminal unless -q, closes the line. Returns the exit

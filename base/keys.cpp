@@ -16,7 +16,6 @@ struct key_queue {
     bool said_dropped = false;
     int command_key = 0x14;   // Ctrl-T
     bool after_command_key = false;
-    command_action act = nullptr;
 };
 key_queue keys;
 
@@ -77,13 +76,11 @@ int keys_peek() { return keys.entries.empty() ? -1 : keys.entries.front(); }
 
 void keys_clear() { keys.entries.clear(); }
 
-void keys_set_command_action(command_action act) { keys.act = act; }
-
-void keys_without_line() {
+void keys_without_line(command_action act, void* context) {
     std::deque<uint16_t> entries;
     entries.swap(keys.entries);
     for (const int entry : entries)
-        if ((entry & KEY_COMMAND) && keys.act) keys.act(entry & 0xFF);
+        if ((entry & KEY_COMMAND) && act) act(context, entry & 0xFF);
 }
 
 bool quit_requested() { return keys.quit; }

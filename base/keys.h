@@ -50,18 +50,17 @@ int keys_peek();
 void keys_clear();
 
 // While a line is waited for (-w), in place of keys_clear: the keys are
-// dropped and each command is handed to the action the terminal gave
-// (none given: dropped too).
-using command_action = void (*)(int key);
-void keys_set_command_action(command_action act);
-void keys_without_line();
+// dropped and each command is handed to act with its context (no act:
+// dropped too).
+using command_action = void (*)(void* context, int key);
+void keys_without_line(command_action act, void* context);
 
 // Ctrl-Q was typed. Once set it stays set for the rest of the run.
 bool quit_requested();
 void request_quit();
 
 // The queue empty, no Ctrl-Q and no command key half typed: a run of its
-// own (tests and fuzzing). The command key and the action stay.
+// own (tests and fuzzing). The command key stays.
 void keys_reset();
 
 }  // namespace tolvane

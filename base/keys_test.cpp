@@ -22,8 +22,6 @@ std::vector<int> taken() {
     return entries;
 }
 
-std::vector<int> commands_seen;
-
 }  // namespace
 
 // What the keys typed become in the queue: keys in order, commands in
@@ -64,16 +62,16 @@ TEST(Keys, TheCommandKeyAmongTheKeys) {
 // While a line is waited for, keys go and commands are handed on in order.
 TEST(Keys, WithoutALineTheCommandsAreActedOn) {
     keys_reset();
-    keys_set_command_action([](int key) { commands_seen.push_back(key); });
+    std::vector<int> seen;
+    const command_action act = [](void* context, int key) { static_cast<std::vector<int>*>(context)->push_back(key); };
     const std::string typed = "x\x14vy\x14s\x14\x14";
     keys_add(reinterpret_cast<const unsigned char*>(typed.data()), typed.size());
-    keys_without_line();
-    EXPECT_EQ(commands_seen, (std::vector<int>{'v', 's'}));
+    keys_without_line(act, &seen);
+    EXPECT_EQ(seen, (std::vector<int>{'v', 's'}));
     EXPECT_EQ(keys_queued(), 0u);
-    keys_set_command_action(nullptr);
     keys_add(reinterpret_cast<const unsigned char*>(typed.data()), typed.size());
-    keys_without_line();
-    EXPECT_EQ(commands_seen.size(), 2u) << "no action: dropped";
+    keys_without_line(nullptr, nullptr);
+    EXPECT_EQ(seen.size(), 2u) << "no action: dropped";
     keys_reset();
 }
 

@@ -24,10 +24,7 @@ namespace tolvane {
 
 namespace {
 
-// One read takes whatever a fast USB line has delivered. Keys and texts
-// are queued while the output queue holds less than this; a reply is
-// queued whole (a read's data as the line takes it, fileservice/rpc.h).
-constexpr size_t LINE_BUFFER_SIZE = 16384;
+constexpr size_t LINE_BUFFER_SIZE = line_state::BUFFER_SIZE;
 // On a way out a line that takes nothing for this long gets no more.
 constexpr int LAST_OUTPUT_PATIENCE_MS = 500;
 // How often the driver's output queue is looked at on the way out.
@@ -38,38 +35,20 @@ constexpr int LOOK_MS = 250;
 // udev gives it its group: so long it is looked at again.
 constexpr int ACCESS_GRACE_MS = 2000;
 
-struct line_record {
-    line_transport* transport = nullptr;
-    int doubled = NO_DOUBLED_BYTE;  // the transport's, cached for the byte path
-    line_settings settings;  // what a reopen asks for again
-    std::array<unsigned char, LINE_BUFFER_SIZE> in;
-    size_t in_next = 0;
-    size_t in_end = 0;
-    std::vector<unsigned char> out;
-    unsigned long reads = 0;
-    bool wait_when_gone = false;
-    bool gone = false;
-    bool taking_last_output = false;
-    // Set after Ctrl-Q or a decided run: the last output has until then,
-    // not the usual patience.
-    bool leave_by_deadline = false;
-    deadline leave = deadline::never();
-};
-line_record line;
 
-bool is_network() { return line.settings.network; }
+bool is_network(line_state& line) { return line.settings.network; }
 
 // Ctrl-Q came or the --timeout passed, and the last output is not yet
 // being let out: a pause for a command is cut short.
-bool run_ending() { return (quit_requested() || time_limit_passed()) && !line.taking_last_output; }
+bool run_ending(line_state& line) { return (quit_requested() || time_limit_passed()) && !line.taking_last_output; }
 
 // Milliseconds to wait on the way out: up to the deadline after Ctrl-Q,
 // else the patience for a line that takes nothing.
-int leaving_wait_ms() { return line.leave_by_deadline ? line.leave.left_ms() : LAST_OUTPUT_PATIENCE_MS; }
+int leaving_wait_ms(line_state& line) { return line.leave_by_deadline ? line.leave.left_ms() : LAST_OUTPUT_PATIENCE_MS; }
 
 // Writes what is queued without waiting; false when the line failed (the
 // rest of the queue is then dropped).
-bool write_queued() {
+bool write_queued(line_state& line) {
     size_t done = 0;
     bool failed = false;
     while (done < line.out.size()) {
@@ -91,23 +70,23 @@ bool write_queued() {
 
 // On the ways out: sends what the line still takes, but never hangs on a
 // line that takes nothing.
-void flush_before_leaving() {
-    while (!line.out.empty() && write_queued() && !line.out.empty()) {
-        const int ms = leaving_wait_ms();
-        if (ms == 0 || !wait_line_only(WAIT_OUTPUT, deadline::in(ms))) break;
+void flush_before_leaving(line_state& line) {
+    while (!line.out.empty() && write_queued(line) && !line.out.empty()) {
+        const int ms = leaving_wait_ms(line);
+        if (ms == 0 || !wait_line_only(line, WAIT_OUTPUT, deadline::in(ms))) break;
     }
     line.out.clear();
 }
 
 // The transport's own queue drained, within the same patience: true when
 // it did.
-bool drained_before_leaving() {
+bool drained_before_leaving(line_state& line) {
     size_t pending = line.transport->unsent();
     deadline patience = deadline::in(LAST_OUTPUT_PATIENCE_MS);
     while (pending > 0) {
-        if (leaving_wait_ms() == 0) return false;
+        if (leaving_wait_ms(line) == 0) return false;
         if (!line.leave_by_deadline && patience.passed()) return false;
-        wait_line_only(0, deadline::in(DRAIN_LOOK_MS));
+        wait_line_only(line, 0, deadline::in(DRAIN_LOOK_MS));
         const size_t now_pending = line.transport->unsent();
         if (now_pending < pending) patience = deadline::in(LAST_OUTPUT_PATIENCE_MS);
         pending = now_pending;
@@ -119,35 +98,37 @@ bool drained_before_leaving() {
 // left at the line's speed. A line that takes nothing (a board halted at a
 // breakpoint) gets its output dropped, so neither the settings nor the
 // close wait for it.
-void restore_line() {
+void restore_line(line_state& line) {
     if (line.transport == nullptr) return;
-    flush_before_leaving();
-    const bool drained = drained_before_leaving();
-    if (line.transport->close(drained, leaving_wait_ms())) delete line.transport;
+    flush_before_leaving(line);
+    const bool drained = drained_before_leaving(line);
+    if (line.transport->close(drained, leaving_wait_ms(line))) delete line.transport;
     line.transport = nullptr;
 }
 
+void restore_at_exit(void* line) { restore_line(*static_cast<line_state*>(line)); }
+
 // What the transport has for the other end (telnet answers) joins the queue.
-void take_transport_output() {
+void take_transport_output(line_state& line) {
     std::array<unsigned char, 256> answers;
     for (size_t n; (n = line.transport->take_output(answers.data(), answers.size())) > 0;)
         line.out.insert(line.out.end(), answers.data(), answers.data() + n);
 }
 
-void use(line_transport* transport) {
+void use(line_state& line, line_transport* transport) {
     line.transport = transport;
     line.doubled = transport->doubled_byte();
     line.in_next = line.in_end = 0;
     line.out.clear();
     line.gone = false;
-    stop_on_exit(restore_line);
+    stop_on_exit(restore_at_exit, &line);
 }
 
 // The line failed for good. With -w a line that went away is let go and
 // waited for: until it is back, reads answer ETX at once and writes are
 // dropped, so a request in progress runs out by itself. Otherwise the
 // program ends.
-void line_lost(const char* operation) {
+void line_lost(line_state& line, const char* operation) {
     line.out.clear();  // nothing more can leave
     const std::string why = line.transport->why;
     const char* device = line.settings.device.c_str();
@@ -157,7 +138,7 @@ void line_lost(const char* operation) {
         session_log_note("line lost");
         console_error("%s: %s: %s\n", operation, device, why.c_str());
         console_print("waiting for %s (Ctrl-Q ends)\n", device);
-        stop_forget(restore_line);
+        stop_forget(restore_at_exit, &line);
         if (line.transport->let_go()) delete line.transport;
         line.transport = nullptr;
         line.in_next = line.in_end = 0;
@@ -172,9 +153,9 @@ void line_lost(const char* operation) {
 
 // One read of whatever is there; false when nothing was (or the line is
 // gone). The transport's own answers go out before the next data.
-bool read_some() {
+bool read_some(line_state& line) {
     const long n = line.transport->read(line.in.data(), line.in.size());
-    take_transport_output();
+    take_transport_output(line);
     if (n > 0) {
         line.in_next = 0;
         line.in_end = static_cast<size_t>(n);
@@ -182,35 +163,35 @@ bool read_some() {
         stats().bytes_from_line += static_cast<uint64_t>(n);
         return true;
     }
-    if (n == LINE_FAILED) line_lost("read");
+    if (n == LINE_FAILED) line_lost(line, "read");
     return false;
 }
 
 // What the transport has for the other end (telnet commands) goes out
 // before the next data.
-void pass_transport_output() {
-    take_transport_output();
-    line_send();
+void pass_transport_output(line_state& line) {
+    take_transport_output(line);
+    line_send(line);
 }
 
 // Sleeps ms, keys recorded as in every wait; a run that ends cuts it short.
-void pause_ms(int ms) {
+void pause_ms(line_state& line, int ms) {
     const deadline until = deadline::in(ms);
-    while (!until.passed() && !run_ending()) wait_once(0, until);
+    while (!until.passed() && !run_ending(line)) wait_once(line, 0, until);
 }
 
 // What was queued before a command leaves before it does: written as the
 // line takes it, then out of the driver, each within the patience.
-void send_queued_first() {
+void send_queued_first(line_state& line) {
     deadline patience = deadline::in(LAST_OUTPUT_PATIENCE_MS);
     while (!line.out.empty() && !line.gone && !patience.passed()) {
-        line_send();
-        if (!line.out.empty() && !line.gone) wait_once(WAIT_OUTPUT, patience);
+        line_send(line);
+        if (!line.out.empty() && !line.gone) wait_once(line, WAIT_OUTPUT, patience);
     }
-    while (!line.gone && line.transport->unsent() > 0 && !patience.passed()) pause_ms(DRAIN_LOOK_MS);
+    while (!line.gone && line.transport->unsent() > 0 && !patience.passed()) pause_ms(line, DRAIN_LOOK_MS);
 }
 
-bool usable() { return line.transport != nullptr && !line.gone; }
+bool usable(line_state& line) { return line.transport != nullptr && !line.gone; }
 
 // A device named by its USB ids opens on the line the board has now; one
 // that is not plugged in is absent, as a device path that is not there.
@@ -234,7 +215,7 @@ line_transport* open_device(const line_settings& settings, bool first, open_outc
 // -w at start: a device that is not there yet is looked for a few times a
 // second, the keyboard read for Ctrl-Q and the commands (keys have no line
 // to go to).
-line_transport* open_when_there(const line_settings& settings) {
+line_transport* open_when_there(line_state& line, const line_settings& settings) {
     open_outcome outcome;
     line_transport* transport = open_device(settings, true, &outcome);
     if (transport != nullptr || outcome.result != open_result::absent) {
@@ -243,12 +224,12 @@ line_transport* open_when_there(const line_settings& settings) {
     }
     console_print("waiting for %s (Ctrl-Q ends)\n", settings.device.c_str());
     keyboard_take();
-    wait_watch_keyboard(true);
+    line.watch.keyboard = true;
     deadline denied_grace = deadline::never();
     for (;;) {
         const deadline look = deadline::in(LOOK_MS);
-        while (!look.passed() && !quit_requested() && !time_limit_passed()) wait_once(0, look);
-        keys_without_line();
+        while (!look.passed() && !quit_requested() && !time_limit_passed()) wait_once(line, 0, look);
+        line_keys_without_line(line);
         if (quit_requested()) stop_now(0);
         if (time_limit_passed()) break;  // the caller says so
         transport = open_device(settings, true, &outcome);
@@ -264,163 +245,163 @@ line_transport* open_when_there(const line_settings& settings) {
         console_error("%s", outcome.message.c_str());
         break;
     }
-    wait_watch_keyboard(false);
+    line.watch.keyboard = false;
     keyboard_release();
     return transport;
 }
 
 }  // namespace
 
-bool line_open(const line_settings& settings) {
+bool line_open(line_state& line, const line_settings& settings) {
     line.settings = settings;
     line.wait_when_gone = false;
     line.taking_last_output = false;
     line.leave_by_deadline = false;
     line_transport* transport = nullptr;
-    if (is_network()) {
-        transport = network_transport_open(settings, true, false);
+    if (is_network(line)) {
+        transport = network_transport_open(settings, true, false, line.watch);
     } else if (settings.wait_for_line) {
-        transport = open_when_there(settings);
+        transport = open_when_there(line, settings);
     } else {
         open_outcome outcome;
         transport = open_device(settings, true, &outcome);
         if (transport == nullptr) console_error("%s", outcome.message.c_str());
     }
     if (transport == nullptr) return false;
-    use(transport);
+    use(line, transport);
     return true;
 }
 
-void line_close() {
+void line_close(line_state& line) {
     if (line.transport == nullptr) return;  // it went away and did not come back
     // Sent as long as the line takes it; a line that takes nothing for the
     // patience gets no more.
-    while (!line.out.empty() && !line.gone && !run_ending()) {
-        line_send();
+    while (!line.out.empty() && !line.gone && !run_ending(line)) {
+        line_send(line);
         if (line.out.empty() || line.gone) break;
-        if (!wait_once(WAIT_OUTPUT, deadline::in(LAST_OUTPUT_PATIENCE_MS))) break;
+        if (!wait_once(line, WAIT_OUTPUT, deadline::in(LAST_OUTPUT_PATIENCE_MS))) break;
     }
-    stop_forget(restore_line);
-    restore_line();
+    stop_forget(restore_at_exit, &line);
+    restore_line(line);
 }
 
-long line_speed() { return line.transport ? line.transport->speed() : line.settings.baud; }
+long line_speed(const line_state& line) { return line.transport ? line.transport->speed() : line.settings.baud; }
 
-unsigned long line_reads() { return line.reads; }
+unsigned long line_reads(const line_state& line) { return line.reads; }
 
-size_t line_buffered() {
+size_t line_buffered(const line_state& line) {
     return line.in_end - line.in_next + (line.transport ? line.transport->input_held() : 0);
 }
 
-size_t line_in_hand(const unsigned char** bytes) {
+size_t line_in_hand(line_state& line, const unsigned char** bytes) {
     *bytes = line.in.data() + line.in_next;
     return line.in_end - line.in_next;
 }
 
-void line_take(size_t count) { line.in_next += std::min(count, line.in_end - line.in_next); }
+void line_take(line_state& line, size_t count) { line.in_next += std::min(count, line.in_end - line.in_next); }
 
-bool line_input_in_hand(unsigned events) { return (events & WAIT_INPUT) && line.in_end > line.in_next; }
+bool line_input_in_hand(const line_state& line, unsigned events) { return (events & WAIT_INPUT) && line.in_end > line.in_next; }
 
-void line_fill() {
-    if (line.in_next == line.in_end && !line.gone) read_some();
+void line_fill(line_state& line) {
+    if (line.in_next == line.in_end && !line.gone) read_some(line);
 }
 
-void line_send() {
+void line_send(line_state& line) {
     if (line.out.empty() || line.gone) return;
-    if (!write_queued()) line_lost("write");
+    if (!write_queued(line)) line_lost(line, "write");
 }
 
-size_t line_pending() { return line.out.size(); }
+size_t line_pending(const line_state& line) { return line.out.size(); }
 
-size_t line_room() {
+size_t line_room(const line_state& line) {
     const size_t queued = line.out.size();
     const size_t room = line.gone ? LINE_BUFFER_SIZE : queued < LINE_BUFFER_SIZE ? LINE_BUFFER_SIZE - queued : 0;
     return line.transport ? room / line.transport->wire_bytes_max() : room;
 }
 
-bool line_wait_room(int ms) {
+bool line_wait_room(line_state& line, int ms) {
     if (line.gone) return true;
     const size_t before = line.out.size();
-    line_send();
+    line_send(line);
     if (line.gone || line.out.size() < before || line.out.empty()) return true;
-    if (ms <= 0 || !wait_line_only(WAIT_OUTPUT, deadline::in(ms))) return false;
-    line_send();
+    if (ms <= 0 || !wait_line_only(line, WAIT_OUTPUT, deadline::in(ms))) return false;
+    line_send(line);
     return line.gone || line.out.size() < before;
 }
 
-void line_take_last_output() { line.taking_last_output = true; }
+void line_take_last_output(line_state& line) { line.taking_last_output = true; }
 
-void line_leave_within(int ms) {
+void line_leave_within(line_state& line, int ms) {
     line.leave_by_deadline = true;
     line.leave = deadline::in(ms);
 }
 
-void line_wait_when_gone(bool wait) { line.wait_when_gone = wait; }
+void line_wait_when_gone(line_state& line, bool wait) { line.wait_when_gone = wait; }
 
-bool line_gone() { return line.gone; }
+bool line_gone(const line_state& line) { return line.gone; }
 
-bool line_reopen(bool quiet) {
+bool line_reopen(line_state& line, bool quiet) {
     open_outcome outcome;
-    line_transport* transport = is_network() ? network_transport_open(line.settings, false, true)
+    line_transport* transport = is_network(line) ? network_transport_open(line.settings, false, true, line.watch)
                                              : open_device(line.settings, false, &outcome);
     if (transport == nullptr) return false;
-    use(transport);
+    use(line, transport);
     if (!quiet) console_print("%s back\n", line.settings.device.c_str());
     session_log_note("line back");
     return true;
 }
 
-void line_lend() {
+void line_lend(line_state& line) {
     if (line.transport == nullptr || line.gone) return;
-    stop_forget(restore_line);
-    restore_line();
+    stop_forget(restore_at_exit, &line);
+    restore_line(line);
     line.in_next = line.in_end = 0;
     line.gone = true;
     session_log_note("line lent");
 }
 
-void line_end_program(int status, int ms) {
+void line_end_program(line_state& line, int status, int ms) {
     console_flush();
-    line_leave_within(ms);
+    line_leave_within(line, ms);
     stop_now(status);
 }
 
-const line_settings& line_settings_now() { return line.settings; }
+const line_settings& line_settings_now(const line_state& line) { return line.settings; }
 
-bool line_send_break(int ms) {
-    if (!usable()) return false;
-    send_queued_first();
-    if (!usable() || !line.transport->set_break(true)) return false;
-    pass_transport_output();
-    pause_ms(ms);
-    if (!usable()) return true;  // gone meanwhile: it takes the break with it
+bool line_send_break(line_state& line, int ms) {
+    if (!usable(line)) return false;
+    send_queued_first(line);
+    if (!usable(line) || !line.transport->set_break(true)) return false;
+    pass_transport_output(line);
+    pause_ms(line, ms);
+    if (!usable(line)) return true;  // gone meanwhile: it takes the break with it
     line.transport->set_break(false);
-    pass_transport_output();
+    pass_transport_output(line);
     return true;
 }
 
-bool line_set_modem_line(modem_line which, bool on) {
-    if (!usable()) return false;
-    send_queued_first();
-    if (!usable() || !line.transport->set_modem_line(which, on)) return false;
+bool line_set_modem_line(line_state& line, modem_line which, bool on) {
+    if (!usable(line)) return false;
+    send_queued_first(line);
+    if (!usable(line) || !line.transport->set_modem_line(which, on)) return false;
     (which == modem_line::dtr ? line.settings.dtr : line.settings.rts) = on ? line_level::on : line_level::off;
-    pass_transport_output();
+    pass_transport_output(line);
     return true;
 }
 
-bool line_set_speed(long baud) {
-    if (!usable()) return false;
-    send_queued_first();  // what was typed at the old speed leaves at it
-    if (!usable() || !line.transport->set_speed(baud)) return false;
+bool line_set_speed(line_state& line, long baud) {
+    if (!usable(line)) return false;
+    send_queued_first(line);  // what was typed at the old speed leaves at it
+    if (!usable(line) || !line.transport->set_speed(baud)) return false;
     line.settings.baud = baud;  // a reopen (-w) asks for it again
-    pass_transport_output();
+    pass_transport_output(line);
     return true;
 }
 
 namespace {
 
 // The frame and flow control of line.settings with one part changed.
-bool set_frame_part(line_action::kind what, long value) {
+bool set_frame_part(line_state& line, line_action::kind what, long value) {
     line_settings frame = line.settings;
     if (what == line_action::kind::data_bits) frame.data_bits = static_cast<int>(value);
     if (what == line_action::kind::parity) frame.parity = static_cast<parity_kind>(value);
@@ -431,7 +412,7 @@ bool set_frame_part(line_action::kind what, long value) {
     return true;
 }
 
-bool act(const line_action& a) {
+bool act(line_state& line, const line_action& a) {
     using kind = line_action::kind;
     switch (a.what) {
     case kind::speed:
@@ -451,36 +432,36 @@ bool act(const line_action& a) {
         line.transport->purge(a.value & PURGE_INPUT, a.value & PURGE_OUTPUT);
         return true;
     default:
-        return set_frame_part(a.what, a.value);
+        return set_frame_part(line, a.what, a.value);
     }
 }
 
 }  // namespace
 
-bool line_act_now(const line_action& action) {
-    if (!usable()) return false;
-    const bool done = act(action);
-    pass_transport_output();  // a telnet line's own command for it
+bool line_act_now(line_state& line, const line_action& action) {
+    if (!usable(line)) return false;
+    const bool done = act(line, action);
+    pass_transport_output(line);  // a telnet line's own command for it
     return done;
 }
 
-bool line_pulse() {
+bool line_pulse(line_state& line) {
     const modem_line which = line.settings.pulse_line;
-    if (which == modem_line::none || !usable()) return false;
+    if (which == modem_line::none || !usable(line)) return false;
     const line_level held = which == modem_line::dtr ? line.settings.dtr : line.settings.rts;
-    send_queued_first();
-    if (!usable() || !line.transport->set_modem_line(which, true)) return false;
-    pass_transport_output();
-    pause_ms(line.settings.pulse_ms);
-    if (!usable()) return true;
+    send_queued_first(line);
+    if (!usable(line) || !line.transport->set_modem_line(which, true)) return false;
+    pass_transport_output(line);
+    pause_ms(line, line.settings.pulse_ms);
+    if (!usable(line)) return true;
     line.transport->set_modem_line(which, held == line_level::on);
-    pass_transport_output();
+    pass_transport_output(line);
     return true;
 }
 
-modem_state line_modem_state() {
+modem_state line_modem_state(line_state& line) {
     modem_state state;
-    if (!usable()) return state;
+    if (!usable(line)) return state;
     line.transport->read_modem_lines(&state);
     const auto fill = [&state](unsigned bit, line_level level) {
         if ((state.known & bit) || level == line_level::keep) return;
@@ -492,15 +473,27 @@ modem_state line_modem_state() {
     return state;
 }
 
-line_transport* line_transport_now() { return line.transport; }
+line_transport* line_transport_now(const line_state& line) { return line.transport; }
+
+void line_keys_without_line(line_state& line) { keys_without_line(line.watch.on_command, line.watch.command_context); }
+
+namespace {
+line_state* codec_line = nullptr;
+}  // namespace
+
+void line_bind_codec(line_state* line) { codec_line = line; }
 
 void link_put_raw(int byte) {
+    if (codec_line) line_put_raw(*codec_line, byte);
+}
+
+void line_put_raw(line_state& line, int byte) {
     if (line.gone) return;
     if (byte == line.doubled) line.out.push_back(static_cast<unsigned char>(byte));
     line.out.push_back(static_cast<unsigned char>(byte));
 }
 
-void line_put_data(const unsigned char* bytes, size_t count) {
+void line_put_data(line_state& line, const unsigned char* bytes, size_t count) {
     if (line.gone) return;
     size_t taken = 0;
     while (taken < count) {

@@ -98,6 +98,7 @@ fake_transport* open_next() {
 }
 
 struct Line : testing::Test {
+    line_state line;
     void SetUp() override {
         keys_reset();
         to_open.clear();
@@ -110,18 +111,18 @@ struct Line : testing::Test {
     void open(fake_transport* t, bool wait_when_gone, line_settings settings = {}) {
         to_open.push_back(t);
         settings.device = "/dev/fake";
-        ASSERT_TRUE(line_open(settings));
-        line_wait_when_gone(wait_when_gone);
+        ASSERT_TRUE(line_open(line, settings));
+        line_wait_when_gone(line, wait_when_gone);
     }
     // The next n bytes received, read by read as the terminal takes them.
     std::string received(size_t n) {
         std::string got;
-        while (got.size() < n && !line_gone()) {
-            line_fill();
+        while (got.size() < n && !line_gone(line)) {
+            line_fill(line);
             const unsigned char* bytes = nullptr;
-            const size_t take = std::min(n - got.size(), line_in_hand(&bytes));
+            const size_t take = std::min(n - got.size(), line_in_hand(line, &bytes));
             got.append(reinterpret_cast<const char*>(bytes), take);
-            line_take(take);
+            line_take(line, take);
         }
         return got;
     }
@@ -133,15 +134,14 @@ line_transport* device_transport_open(const line_settings&, bool, open_outcome* 
     outcome->result = open_result::absent;
     return open_next();
 }
-line_transport* network_transport_open(const line_settings&, bool, bool) { return open_next(); }
+line_transport* network_transport_open(const line_settings&, bool, bool, const wait_watch&) { return open_next(); }
 
-bool wait_once(unsigned, deadline) {
+bool wait_once(line_state&, unsigned, deadline) {
     keys_add(reinterpret_cast<const unsigned char*>(typed.data()), typed.size());
     typed.clear();
     return true;
 }
-bool wait_line_only(unsigned, deadline) { return true; }
-void wait_watch_keyboard(bool) {}
+bool wait_line_only(line_state&, unsigned, deadline) { return true; }
 void keyboard_take() {}
 void keyboard_release() {}
 
@@ -151,9 +151,9 @@ TEST_F(Line, BytesComeInReadsAndGoOutWithTheTransportsAnswersFirst) {
     t->answers = {0xFF, 0xFB, 0x00};
     open(t, false);
     EXPECT_EQ(received(3), "abc") << "a read that finds nothing waits and reads again";
-    EXPECT_EQ(line_reads(), 2u);
-    link_put_raw('k');
-    line_send();
+    EXPECT_EQ(line_reads(line), 2u);
+    line_put_raw(line, 'k');
+    line_send(line);
     EXPECT_EQ(t->written, (Bytes{0xFF, 0xFB, 0x00, 'k'}));
 }
 
@@ -165,16 +165,16 @@ TEST_F(Line, TextInHandIsTakenInRunsInOrder) {
     open(t, false);
     EXPECT_EQ(received(1), "a");
     const unsigned char* run = nullptr;
-    ASSERT_EQ(line_in_hand(&run), 3u) << "the rest of the first read";
+    ASSERT_EQ(line_in_hand(line, &run), 3u) << "the rest of the first read";
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(run), 2), "bc");
-    line_take(2);
+    line_take(line, 2);
     EXPECT_EQ(received(2), "de") << "the last byte in hand, then the next read";
-    EXPECT_EQ(line_in_hand(&run), 1u);
+    EXPECT_EQ(line_in_hand(line, &run), 1u);
     t->chunks = {{'g'}};
-    line_fill();
-    EXPECT_EQ(line_in_hand(&run), 1u) << "no read while bytes are in hand";
-    line_take(5);
-    EXPECT_EQ(line_in_hand(&run), 0u) << "no more taken than is in hand";
+    line_fill(line);
+    EXPECT_EQ(line_in_hand(line, &run), 1u) << "no read while bytes are in hand";
+    line_take(line, 5);
+    EXPECT_EQ(line_in_hand(line, &run), 0u) << "no more taken than is in hand";
     EXPECT_EQ(received(1), "g");
 }
 
@@ -183,14 +183,14 @@ TEST_F(Line, OutputThatTheLineTakesInPartsLeavesWholeAndInOrder) {
     t->room = 3;
     t->doubles_ff = true;
     open(t, false);
-    EXPECT_EQ(line_room(), 16384u / 2) << "a byte may go doubled";
-    for (int b : {int{'x'}, 0xFF, int{'y'}, 0x10}) link_put_raw(b);
-    line_send();
-    EXPECT_EQ(line_pending(), 2u);
+    EXPECT_EQ(line_room(line), 16384u / 2) << "a byte may go doubled";
+    for (int b : {int{'x'}, 0xFF, int{'y'}, 0x10}) line_put_raw(line, b);
+    line_send(line);
+    EXPECT_EQ(line_pending(line), 2u);
     t->room = 10;
-    line_send();
+    line_send(line);
     EXPECT_EQ(t->written, (Bytes{'x', 0xFF, 0xFF, 'y', 0x10}));
-    EXPECT_EQ(line_pending(), 0u);
+    EXPECT_EQ(line_pending(line), 0u);
 }
 
 // What link_put sends for data, 0xFF twice where the line doubles it.
@@ -225,10 +225,10 @@ TEST_F(Line, DataBlocksGoOutAsTheLinkSendsThemByteForByte) {
         open(t, false);
         Bytes data(c.bytes);
         for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 7 + i / 256);
-        line_put_data(data.data(), data.size());
-        while (line_pending() > 0) line_send();
+        line_put_data(line, data.data(), data.size());
+        while (line_pending(line) > 0) line_send(line);
         EXPECT_TRUE(t->written == wire_of(data, c.doubles_ff)) << c.name;
-        line_close();
+        line_close(line);
     }
 }
 
@@ -239,15 +239,15 @@ TEST_F(Line, AReplyIsQueuedWholeAndKeysWaitBehindIt) {
     t->room = 100;
     open(t, false);
     const Bytes data(20000, 'x');
-    line_put_data(data.data(), data.size());
-    line_send();
-    EXPECT_EQ(line_pending(), 20000u - 100);
-    EXPECT_EQ(line_room(), 0u) << "no room for keys";
+    line_put_data(line, data.data(), data.size());
+    line_send(line);
+    EXPECT_EQ(line_pending(line), 20000u - 100);
+    EXPECT_EQ(line_room(line), 0u) << "no room for keys";
     t->room = 20000 - 100 - 16000;
-    line_send();
-    EXPECT_EQ(line_room(), 16384u - 16000);
+    line_send(line);
+    EXPECT_EQ(line_room(line), 16384u - 16000);
     t->room = 1 << 20;
-    line_close();
+    line_close(line);
     EXPECT_EQ(t->written, Bytes(20000, 'x'));
 }
 
@@ -271,24 +271,24 @@ TEST_F(Line, ALineLostIsWaitedForAndComesBack) {
         open(t, true);
         EXPECT_EQ(received(1), "a") << c.name;
         testing::internal::CaptureStdout();
-        link_put_raw('k');
-        if (c.in_write) line_send();
-        line_fill();
+        line_put_raw(line, 'k');
+        if (c.in_write) line_send(line);
+        line_fill(line);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.said) << c.name;
-        EXPECT_TRUE(line_gone()) << c.name;
+        EXPECT_TRUE(line_gone(line)) << c.name;
         EXPECT_TRUE(t->closed) << c.name;
-        link_put_raw('x');  // dropped
-        EXPECT_EQ(line_pending(), 0u) << c.name;
+        line_put_raw(line, 'x');  // dropped
+        EXPECT_EQ(line_pending(line), 0u) << c.name;
 
         fake_transport* back = new fake_transport;
         back->chunks = {{'b'}};
         to_open.push_back(back);
         testing::internal::CaptureStdout();
-        EXPECT_TRUE(line_reopen()) << c.name;
+        EXPECT_TRUE(line_reopen(line)) << c.name;
         EXPECT_EQ(testing::internal::GetCapturedStdout(), "/dev/fake back\n") << c.name;
-        EXPECT_FALSE(line_gone()) << c.name;
+        EXPECT_FALSE(line_gone(line)) << c.name;
         EXPECT_EQ(received(1), "b") << c.name;
-        line_close();
+        line_close(line);
         EXPECT_TRUE(back->closed) << c.name;
     }
 }
@@ -300,15 +300,15 @@ TEST_F(Line, CommandOperationsFollowTheQueuedOutput) {
     struct Case {
         const char* name;
         bool has_modem_lines;
-        bool (*operation)();
+        bool (*operation)(line_state&);
         bool done;
         std::string written;
     } cases[] = {
-        {"a break", true, [] { return line_send_break(5); }, true, "kB1B0"},
-        {"the pulse on RTS, held on", true, [] { return line_pulse(); }, true, "kR1R1"},
-        {"DTR off", true, [] { return line_set_modem_line(modem_line::dtr, false); }, true, "kD0"},
-        {"no break here", false, [] { return line_send_break(5); }, false, "k"},
-        {"no modem lines here", false, [] { return line_set_modem_line(modem_line::rts, true); }, false, "k"},
+        {"a break", true, [](line_state& l) { return line_send_break(l, 5); }, true, "kB1B0"},
+        {"the pulse on RTS, held on", true, [](line_state& l) { return line_pulse(l); }, true, "kR1R1"},
+        {"DTR off", true, [](line_state& l) { return line_set_modem_line(l, modem_line::dtr, false); }, true, "kD0"},
+        {"no break here", false, [](line_state& l) { return line_send_break(l, 5); }, false, "k"},
+        {"no modem lines here", false, [](line_state& l) { return line_set_modem_line(l, modem_line::rts, true); }, false, "k"},
     };
     for (const Case& c : cases) {
         TearDown();
@@ -321,15 +321,15 @@ TEST_F(Line, CommandOperationsFollowTheQueuedOutput) {
         settings.rts = line_level::on;
         open(t, false, settings);
         t->answers.clear();  // the modem lines set at the open
-        link_put_raw('k');
-        EXPECT_EQ(c.operation(), c.done) << c.name;
-        line_send();
+        line_put_raw(line, 'k');
+        EXPECT_EQ(c.operation(line), c.done) << c.name;
+        line_send(line);
         EXPECT_EQ(std::string(t->written.begin(), t->written.end()), c.written) << c.name;
-        const modem_state state = line_modem_state();
+        const modem_state state = line_modem_state(line);
         EXPECT_EQ(state.known, unsigned{MODEM_RTS} | (c.name[0] == 'D' ? unsigned{MODEM_DTR} : 0u)) << c.name;
         EXPECT_EQ(state.on, unsigned{MODEM_RTS}) << c.name;
-        EXPECT_EQ(line_settings_now().dtr, c.name[0] == 'D' ? line_level::off : line_level::keep) << c.name;
-        line_close();
+        EXPECT_EQ(line_settings_now(line).dtr, c.name[0] == 'D' ? line_level::off : line_level::keep) << c.name;
+        line_close(line);
     }
 }
 
@@ -339,7 +339,7 @@ TEST_F(Line, ALineLostWithoutWaitingEndsTheProgram) {
         {
             fake_transport* t = new fake_transport;
             open(t, false);
-            line_fill();
+            line_fill(line);
         },
         testing::ExitedWithCode(255), "");
 }

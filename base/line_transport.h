@@ -17,6 +17,7 @@ namespace tolvane {
 // transport hands in its own handles, so the wait never needs to know
 // which kind of line it has.
 struct wait_set;
+struct wait_watch;
 
 // What a read or a write answers when the line failed.
 constexpr long LINE_FAILED = -1;
@@ -138,7 +139,8 @@ struct open_outcome {
 // outcome says what to say. A network line says why it failed itself,
 // unless quiet (a reconnect: then only a server's refusal, once).
 line_transport* device_transport_open(const line_settings& settings, bool first, open_outcome* outcome);
-line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet);
+// watch: what the waits of a slow connect watch beside it.
+line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet, const wait_watch& watch);
 // unix:PATH (posix/unix_line.cpp, win32/unix_line.cpp), reached through
 // network_transport_open; says why it failed unless quiet.
 line_transport* local_transport_open(const line_settings& settings, const std::string& path, bool quiet);

@@ -1,12 +1,13 @@
 // Every way out of tolvane puts the console and the line back as they were.
-// Parts that change a device's settings register a restore function; the
-// ways out run them, newest first, each once.
+// Parts that change a device's settings register a restore function with
+// what it restores (context); the ways out run them, newest first, each
+// once.
 #pragma once
 
 namespace tolvane {
 
-void stop_on_exit(void (*restore)());
-void stop_forget(void (*restore)());
+void stop_on_exit(void (*restore)(void* context), void* context = nullptr);
+void stop_forget(void (*restore)(void* context), void* context = nullptr);
 
 // Runs the restore functions (newest first), each once.
 void stop_restore();

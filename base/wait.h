@@ -1,5 +1,6 @@
 // The program's one wait, one per platform (posix/wait.cpp, win32/wait.cpp):
-// on the line, the keyboard, the signals and the --timeout together.
+// on a line, the keyboard, the signals, the session's other ends and the
+// --timeout together.
 //
 // A wait only records what happened: keys go into the key queue (Ctrl-Q
 // sets the quit flag), a signal ends the program. Its caller looks at what
@@ -27,17 +28,26 @@ unsigned wait_events_now(unsigned events, deadline until);
 // keys came, the console or the log takes more of what waits for them, or
 // until (never past the --timeout). The target's text so far is shown
 // first. True when the line is ready.
-bool wait_once(unsigned events, deadline until);
+struct line_state;
+bool wait_once(line_state& line, unsigned events, deadline until);
 
 // The ways out: the line (and the console and the log, while bytes wait
 // for them) alone, no keys and no signals, at most until.
-bool wait_line_only(unsigned events, deadline until);
-
-// While the terminal runs (and while a line is waited for), every wait
-// reads keys.
-void wait_watch_keyboard(bool watch);
+bool wait_line_only(line_state& line, unsigned events, deadline until);
 
 struct wait_set;
+class wait_party;
+
+// What every wait of a session watches beside its line: the keyboard
+// (while the terminal runs, and while a line is waited for) and the
+// session's other ends, its party (null: none). The line holds it.
+// While no line is there, the commands typed go to on_command.
+struct wait_watch {
+    bool keyboard = false;
+    wait_party* party = nullptr;
+    void (*on_command)(void* context, int key) = nullptr;
+    void* command_context = nullptr;
+};
 
 // Others the wait watches beside the line and the keyboard: the share's
 // listeners and clients, the --events readers. Each wait takes their
@@ -51,8 +61,5 @@ public:
     // set: the handles it added, as the wait found them.
     virtual void after_wait(const wait_set& set) = 0;
 };
-// The party of the session that runs (null: none). The wait only points
-// at it; the session owns it.
-void wait_watch_party(wait_party* party);
 
 }  // namespace tolvane

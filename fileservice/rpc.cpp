@@ -178,7 +178,7 @@ void serve_gets(file_service& fs) {
         return;
     }
     put_s16(1);
-    line_put_data(reinterpret_cast<const unsigned char*>(fs.text), std::strlen(fs.text));
+    line_put_data(*fs.line, reinterpret_cast<const unsigned char*>(fs.text), std::strlen(fs.text));
     link_put(SYM_ETX);
 }
 
@@ -457,10 +457,10 @@ bool rpc_take_exit_status(file_service& fs, long* status) {
 bool rpc_replying(const file_service& fs) { return fs.reply.active; }
 
 void rpc_reply_more(file_service& fs) {
-    while (fs.reply.active && fs.reply.stream && fs.reply.sent < fs.reply.count && line_pending() < REPLY_QUEUE_MAX) {
+    while (fs.reply.active && fs.reply.stream && fs.reply.sent < fs.reply.count && line_pending(*fs.line) < REPLY_QUEUE_MAX) {
         const size_t want = std::min(static_cast<size_t>(fs.reply.count - fs.reply.sent), fs.block.size());
         const size_t got = std::fread(fs.block.data(), 1, want, fs.reply.stream);
-        line_put_data(fs.block.data(), got);
+        line_put_data(*fs.line, fs.block.data(), got);
         fs.reply.sent += static_cast<int32_t>(got);
         if (got < want) break;
     }

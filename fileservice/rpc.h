@@ -76,8 +76,12 @@ constexpr size_t RPC_DATA_BLOCK_SIZE = 16384;
 
 // The file service's state: what it serves, the request being parsed and
 // a read's reply going out. One per session, handed to every call.
+struct line_state;
 struct file_service {
     service_settings settings;
+    // The line the replies go to (the session's); set before the first
+    // request.
+    line_state* line = nullptr;
     // The streams the target opened, by the handles it was given.
     handle_table handles;
 

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "base/block_codec.h"
+#include "base/line.h"
 #include "fileservice/find.h"
 #include "fileservice/handles.h"
 #include "link/link.h"
@@ -90,6 +91,7 @@ std::string file(const std::string& name) {
 
 struct RequestParser : testing::Test {
     std::string dir;
+    line_state line;  // stands for the session's: the fakes below keep what is queued
     void SetUp() override {
         char name[] = "/tmp/rpc-test-XXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
@@ -97,6 +99,7 @@ struct RequestParser : testing::Test {
         service_settings settings;
         settings.root = dir;
         ASSERT_TRUE(rpc_start(service, settings));
+        service.line = &line;
         std::ofstream(dir + "/in.txt", std::ios::binary) << std::string("ab\x02\x10", 4) << "cd\nline two\n";
     }
     void TearDown() override {
@@ -110,13 +113,13 @@ struct RequestParser : testing::Test {
 
 // The host's side of the line, for the parser: what it queues is kept.
 void link_put_raw(int byte) { wire += static_cast<char>(byte); }
-void line_put_data(const unsigned char* bytes, size_t count) {
+void line_put_data(line_state&, const unsigned char* bytes, size_t count) {
     std::vector<unsigned char> out(2 * count + 1);
     size_t written = 0;
     block_escape(bytes, count, NO_DOUBLED_BYTE, out.data(), out.size(), &written);
     wire.append(reinterpret_cast<const char*>(out.data()), written);
 }
-size_t line_pending() { return wire.size(); }
+size_t line_pending(const line_state&) { return wire.size(); }
 
 
 // A session of requests on one file: each fed whole, a byte at a time and

@@ -215,10 +215,11 @@ void check_escaped(const unsigned char* data, size_t count, const unsigned char*
 namespace tolvane {
 
 void link_put_raw(int) { ++queued; }
+void line_put_raw(line_state&, int) { ++queued; }
 
 // Blocks escaped by the program's own codec, checked a small queue at a
 // time, so that escapes fall on its ends.
-void line_put_data(const unsigned char* bytes, size_t count) {
+void line_put_data(line_state&, const unsigned char* bytes, size_t count) {
     unsigned char queue[QUEUE_SIZE];
     size_t taken = 0;
     while (taken < count) {
@@ -231,46 +232,46 @@ void line_put_data(const unsigned char* bytes, size_t count) {
     }
 }
 
-size_t line_pending() { return queued; }
+size_t line_pending(const line_state&) { return queued; }
 
-size_t line_room() { return refusing > 0 ? 0 : 1u << 20; }
+size_t line_room(const line_state&) { return refusing > 0 ? 0 : 1u << 20; }
 
-unsigned long line_reads() { return 0; }
 
-bool line_wait_room(int) {
+bool line_wait_room(line_state&, int) {
     if (refusing == 0) return true;
     --refusing;
     return false;
 }
 
-void line_take_last_output() {}
+void line_take_last_output(line_state&) {}
 
 // Output goes when the loop turns to the line (line_takes); the waits of
 // the ways out find it taken at once.
-void line_send() {}
-bool wait_line_only(unsigned, deadline) { return true; }
-bool line_set_speed(long) { return false; }
+void line_send(line_state&) {}
+bool wait_line_only(line_state&, unsigned, deadline) { return true; }
+bool line_set_speed(line_state&, long) { return false; }
 void stop_now(int) { longjmp(quit_jump, 1); }
 
-void line_end_program(int, int) { longjmp(quit_jump, 1); }
+void line_end_program(line_state&, int, int) { longjmp(quit_jump, 1); }
 
 // The command keys' part of the line: a line with no break and no modem
 // lines, whose speed and settings are the defaults.
-const line_settings& line_settings_now() {
+const line_settings& line_settings_now(const line_state&) {
     static const line_settings defaults;
     return defaults;
 }
-long line_speed() { return 115200; }
-bool line_gone() { return line_away; }
-line_transport* line_transport_now() { return nullptr; }
-bool line_send_break(int) { return false; }
-bool line_set_modem_line(modem_line, bool) { return false; }
-bool line_pulse() { return false; }
-modem_state line_modem_state() { return {}; }
+long line_speed(const line_state&) { return 115200; }
+bool line_gone(const line_state&) { return line_away; }
+line_transport* line_transport_now(const line_state&) { return nullptr; }
+bool line_send_break(line_state&, int) { return false; }
+bool line_set_modem_line(line_state&, modem_line, bool) { return false; }
+bool line_pulse(line_state&) { return false; }
+modem_state line_modem_state(line_state&) { return {}; }
 // Ctrl-T f with no flash command here: nothing is lent.
-void line_lend() {}
-bool line_reopen(bool) { return true; }
-bool wait_once(unsigned, deadline) { return false; }
+void line_lend(line_state&) {}
+bool line_reopen(line_state&, bool) { return true; }
+bool wait_once(line_state&, unsigned, deadline) { return false; }
+void line_keys_without_line(line_state&) { keys_without_line(nullptr, nullptr); }
 
 }  // namespace tolvane
 

@@ -78,25 +78,25 @@ void check_scan(int argc, char* argv[], const tolvane::settings& s) {
 // The platform the entry needs, as far as it needs it here.
 namespace tolvane {
 
-bool line_open(const line_settings& settings) { return line_opens && !settings.device.empty(); }
-void line_close() {}
-long line_speed() { return 115200; }
+bool line_open(line_state&, const line_settings& settings) { return line_opens && !settings.device.empty(); }
+void line_close(line_state&) {}
+void line_bind_codec(line_state*) {}
+long line_speed(const line_state&) { return 115200; }
 void term_loop(session&, bool) {}
 void keyboard_use(key_form) {}
 // What the entry sends goes nowhere; nothing here ends the program.
-void outgoing_start(bool, int, int) {}
-void outgoing_put(unsigned char) {}
-size_t outgoing_held() { return 0; }
-void outgoing_send() {}
-deadline outgoing_due() { return deadline::never(); }
-bool outgoing_line_full() { return false; }
-bool line_gone() { return false; }
-bool wait_once(unsigned, deadline) { return false; }
+void outgoing_start(session&, bool, int, int) {}
+void outgoing_put(session&, unsigned char) {}
+size_t outgoing_held(const session&) { return 0; }
+void outgoing_send(session&) {}
+deadline outgoing_due(const session&) { return deadline::never(); }
+bool outgoing_line_full(session&) { return false; }
+bool line_gone(const line_state&) { return false; }
+bool wait_once(line_state&, unsigned, deadline) { return false; }
 void stop_now(int) { std::abort(); }  // no console output ever fails here
 void term_say_timed_out(const session&) {}
-void commands_start(const settings&) {}
-unsigned long line_reads() { return 0; }
-Rfc2217Port rfc2217_line_port() { return {}; }  // no share client comes here
+void commands_start(session&, const settings&) {}
+Rfc2217Port rfc2217_line_port(line_state&) { return {}; }  // no share client comes here
 // Reads the name as the real one does, so that a -d argument that no longer
 // lives shows here.
 bool rpc_start(file_service&, const service_settings& settings) {

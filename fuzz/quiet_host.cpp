@@ -71,6 +71,5 @@ child* child_start_shell(const std::string&, const std::string&, std::string* wh
     return nullptr;
 }
 bool child_ended(child*, int* status) { return *status = 0, true; }
-void wait_watch_party(wait_party*) {}
 
 }  // namespace tolvane

@@ -6,6 +6,7 @@
 
 namespace tolvane {
 
-Rfc2217Port rfc2217_line_port();
+struct line_state;
+Rfc2217Port rfc2217_line_port(line_state& line);
 
 }  // namespace tolvane

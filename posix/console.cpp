@@ -38,7 +38,7 @@ struct termios saved_console_settings;
 bool console_raw = false;
 bool keyboard_open = true;
 
-void restore_console() { keyboard_release(); }
+void restore_console(void*) { keyboard_release(); }
 
 }  // namespace
 

@@ -37,12 +37,12 @@ bool settings_back(const Pty& p) { return same_settings(settings(p.slave), p.bef
 
 // In the child: the line opened and the handlers set, then the signal.
 // alarm turns a hang into a death by the wrong signal.
-void open_line_and_signal(const Pty& p) {
+void open_line_and_signal(tolvane::line_state& line, const Pty& p) {
     alarm(5);
     tolvane::line_settings settings;
     settings.device = p.path;
     settings.baud = 9600;
-    if (!tolvane::line_open(settings)) _exit(1);
+    if (!tolvane::line_open(line, settings)) _exit(1);
     tolvane::stop_watch_signals();
     raise(SIGTERM);
 }
@@ -51,8 +51,9 @@ TEST(LineWait, SignalBeforeAReadWaitEndsByTheSignal) {
     Pty p = open_test_pty();
     EXPECT_EXIT(
         {
-            open_line_and_signal(p);
-            tolvane::wait_once(tolvane::WAIT_INPUT, tolvane::deadline::never());  // nothing on the line
+            tolvane::line_state line;
+            open_line_and_signal(line, p);
+            tolvane::wait_once(line, tolvane::WAIT_INPUT, tolvane::deadline::never());  // nothing on the line
             _exit(2);
         },
         testing::KilledBySignal(SIGTERM), "");
@@ -65,14 +66,15 @@ TEST(LineWait, SignalBeforeAWriteWaitEndsByTheSignal) {
     Pty p = open_test_pty();
     EXPECT_EXIT(
         {
-            open_line_and_signal(p);
+            tolvane::line_state line;
+            open_line_and_signal(line, p);
             // Fill the line until the next byte must wait.
             const char fill[256] = {};
-            const int fd = static_cast<tolvane::fd_transport*>(tolvane::line_transport_now())->fd;
+            const int fd = static_cast<tolvane::fd_transport*>(tolvane::line_transport_now(line))->fd;
             while (write(fd, fill, sizeof fill) > 0) {
             }
-            tolvane::link_put_raw('A');
-            tolvane::line_close();
+            tolvane::line_put_raw(line, 'A');
+            tolvane::line_close(line);
             _exit(2);
         },
         testing::KilledBySignal(SIGTERM), "");

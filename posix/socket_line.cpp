@@ -96,7 +96,7 @@ void say(bool quiet, const char* url, const std::string& why) {
 }
 
 // A non-blocking socket connected to the address, or -1 with the error.
-int connect_to(const addrinfo* address, deadline until, int* error) {
+int connect_to(const wait_watch& watch, const addrinfo* address, deadline until, int* error) {
     const int fd = socket(address->ai_family, address->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, address->ai_protocol);
     if (fd < 0) {
         *error = errno;
@@ -111,7 +111,7 @@ int connect_to(const addrinfo* address, deadline until, int* error) {
         close(fd);
         return -1;
     }
-    if (!wait_fd_ready(fd, POLLOUT, until)) {
+    if (!wait_fd_ready(watch, fd, POLLOUT, until)) {
         *error = quit_requested() ? EINTR : ETIMEDOUT;
         close(fd);
         return -1;
@@ -123,9 +123,15 @@ int connect_to(const addrinfo* address, deadline until, int* error) {
     return -1;
 }
 
-// The connection's calls while the line is set up.
+// The connection's calls while the line is set up; their context.
+struct setup_socket {
+    int fd;
+    const wait_watch& watch;
+};
+
 bool setup_send_all(void* context, const unsigned char* bytes, size_t count, deadline until, std::string* why) {
-    const int fd = *static_cast<int*>(context);
+    const setup_socket& socket = *static_cast<setup_socket*>(context);
+    const int fd = socket.fd;
     while (count > 0) {
         const ssize_t n = send(fd, bytes, count, MSG_NOSIGNAL);
         if (n > 0) {
@@ -134,7 +140,7 @@ bool setup_send_all(void* context, const unsigned char* bytes, size_t count, dea
         } else if (n < 0 && !worth_retrying(errno)) {
             *why = std::strerror(errno);
             return false;
-        } else if (!wait_fd_ready(fd, POLLOUT, until)) {
+        } else if (!wait_fd_ready(socket.watch, fd, POLLOUT, until)) {
             *why = std::strerror(ETIMEDOUT);
             return false;
         }
@@ -143,9 +149,10 @@ bool setup_send_all(void* context, const unsigned char* bytes, size_t count, dea
 }
 
 long setup_receive(void* context, unsigned char* buffer, size_t size, deadline until, std::string* why) {
-    const int fd = *static_cast<int*>(context);
+    const setup_socket& socket = *static_cast<setup_socket*>(context);
+    const int fd = socket.fd;
     for (;;) {
-        if (!wait_fd_ready(fd, POLLIN, until)) return -1;  // the usual words
+        if (!wait_fd_ready(socket.watch, fd, POLLIN, until)) return -1;  // the usual words
         const ssize_t got = ::read(fd, buffer, size);
         if (got >= 0) return static_cast<long>(got);
         if (!worth_retrying(errno)) {
@@ -196,14 +203,14 @@ void look_up(std::shared_ptr<lookup> l, std::string host, std::string port) {
 
 // The addresses of the URL's host (null after saying why, or on Ctrl-Q);
 // the caller frees them.
-addrinfo* resolve(const NetUrl& parts, const char* url, bool quiet) {
+addrinfo* resolve(const wait_watch& watch, const NetUrl& parts, const char* url, bool quiet) {
     auto l = std::make_shared<lookup>();
     if (pipe2(l->ready, O_CLOEXEC) != 0) {
         say(quiet, url, std::strerror(errno));
         return nullptr;
     }
     std::thread(look_up, l, parts.host, parts.port).detach();
-    wait_fd_ready(l->ready[0], POLLIN, deadline::never());
+    wait_fd_ready(watch, l->ready[0], POLLIN, deadline::never());
     std::lock_guard<std::mutex> guard(l->lock);
     if (!l->done) {
         return nullptr;  // Ctrl-Q or the --timeout: the thread finishes alone
@@ -218,14 +225,14 @@ addrinfo* resolve(const NetUrl& parts, const char* url, bool quiet) {
 }
 
 // A connected socket to the URL's host, or -1 after saying why.
-int connect_url(const NetUrl& parts, const char* url, bool quiet) {
-    addrinfo* addresses = resolve(parts, url, quiet);
+int connect_url(const wait_watch& watch, const NetUrl& parts, const char* url, bool quiet) {
+    addrinfo* addresses = resolve(watch, parts, url, quiet);
     if (addresses == nullptr) return -1;
     const deadline until = deadline::in(NET_CONNECT_PATIENCE_MS);
     int fd = -1;
     int error = ECONNREFUSED;
     for (const addrinfo* a = addresses; a && fd < 0 && !quit_requested(); a = a->ai_next)
-        fd = connect_to(a, until, &error);
+        fd = connect_to(watch, a, until, &error);
     freeaddrinfo(addresses);
     if (fd < 0 && !quit_requested()) say(quiet, url, std::strerror(error));
     return fd;
@@ -233,7 +240,7 @@ int connect_url(const NetUrl& parts, const char* url, bool quiet) {
 
 }  // namespace
 
-line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet) {
+line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet, const wait_watch& watch) {
     const char* url = settings.device.c_str();
     NetUrl parts;
     std::string why;
@@ -242,13 +249,14 @@ line_transport* network_transport_open(const line_settings& settings, bool first
         return nullptr;
     }
     if (parts.scheme == net_scheme::unix_socket) return local_transport_open(settings, parts.host, quiet);
-    int fd = connect_url(parts, url, quiet);
+    const int fd = connect_url(watch, parts, url, quiet);
     if (fd < 0) return nullptr;
     socket_transport* line = new socket_transport;
     line->fd = fd;
     line->net.baud = settings.baud;
     line->net.telnet = parts.scheme == net_scheme::rfc2217;
-    const NetSetupIo io = {&fd, setup_send_all, setup_receive, pause_ms};
+    setup_socket socket{fd, watch};
+    const NetSetupIo io = {&socket, setup_send_all, setup_receive, pause_ms};
     if (line->net.telnet &&
         !net_set_up_line(line->net.codec, settings, first, quiet, io, &line->net.early, &last_refusal)) {
         close(fd);

@@ -3,6 +3,7 @@
 // answers) and the address forms.
 #include <memory>
 
+#include "base/wait.h"
 #include "posix/fd_transport.h"
 
 #include <arpa/inet.h>
@@ -103,7 +104,7 @@ std::string open_and_say(const std::string& url, long baud, Line* line, line_set
     settings.device = url;
     settings.baud = baud;
     testing::internal::CaptureStderr();
-    line->reset(network_transport_open(settings, true, false));
+    line->reset(network_transport_open(settings, true, false, wait_watch{}));
     return testing::internal::GetCapturedStderr();
 }
 

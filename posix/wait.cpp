@@ -20,14 +20,11 @@ namespace tolvane {
 
 namespace {
 
-bool keyboard_watched = false;
-wait_party* party = nullptr;
-
 // The line's descriptor, as its transport hands it in; -1 while there is
 // none.
-int line_fd() {
+int line_fd(const line_state& line) {
     wait_set set;
-    if (line_transport* line = line_transport_now()) line->add_waits(&set);
+    if (line_transport* transport = line_transport_now(line)) transport->add_waits(&set);
     return set.fd;
 }
 
@@ -46,47 +43,43 @@ void console_fds(pollfd* fds) {
 // keyboard while it is watched, the signals. Keys are read, a signal ends
 // the program. True when fd is ready.
 // in_hand: the line's bytes are there already, poll only looks.
-bool poll_once(int fd, short line_events, deadline until, bool in_hand = false) {
+bool poll_once(const wait_watch& watch, int fd, short line_events, deadline until, bool in_hand = false) {
     console_flush();  // what the target said so far shows while we wait
     stop_if_console_closed();
-    const int keyboard = keyboard_watched ? console_keyboard_fd() : -1;
+    const int keyboard = watch.keyboard ? console_keyboard_fd() : -1;
     constexpr size_t OWN = 5;
     pollfd fds[OWN + wait_set::OTHERS_MAX] = {
         {line_events ? fd : -1, line_events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
     console_fds(fds + 3);
     wait_set others;
-    if (party) party->add_waits(&others);
+    if (watch.party) watch.party->add_waits(&others);
     for (size_t i = 0; i < others.other_count; ++i) fds[OWN + i] = others.others[i];
     const int n = poll(fds, static_cast<nfds_t>(OWN + others.other_count), in_hand ? 0 : time_limit_cut(until).left_ms());
     stop_if_signalled();
     if (n > 0 && fds[2].revents) console_read_keys();
     for (size_t i = 0; i < others.other_count; ++i) others.others[i].revents = n > 0 ? fds[OWN + i].revents : 0;
-    if (party) party->after_wait(others);
+    if (watch.party) watch.party->after_wait(others);
     return in_hand || (n > 0 && fds[0].revents != 0);
 }
 
 }  // namespace
 
-void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
-
-void wait_watch_party(wait_party* p) { party = p; }
-
-bool wait_once(unsigned events, deadline until) {
+bool wait_once(line_state& line, unsigned events, deadline until) {
     events = wait_events_now(events, until);
-    return poll_once(line_fd(), poll_events(events), until, line_input_in_hand(events));
+    return poll_once(line.watch, line_fd(line), poll_events(events), until, line_input_in_hand(line, events));
 }
 
-bool wait_line_only(unsigned events, deadline until) {
+bool wait_line_only(line_state& line, unsigned events, deadline until) {
     const short line_events = poll_events(events);
-    pollfd fds[3] = {{line_events ? line_fd() : -1, line_events, 0}};
+    pollfd fds[3] = {{line_events ? line_fd(line) : -1, line_events, 0}};
     console_fds(fds + 1);
     return poll(fds, 3, until.left_ms()) > 0 && fds[0].revents != 0;
 }
 
-bool wait_fd_ready(int fd, short events, deadline until) {
+bool wait_fd_ready(const wait_watch& watch, int fd, short events, deadline until) {
     for (;;) {
         if (quit_requested() || time_limit_passed() || until.passed()) return false;
-        if (poll_once(fd, events, until)) return true;
+        if (poll_once(watch, fd, events, until)) return true;
     }
 }
 

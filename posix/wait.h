@@ -28,6 +28,6 @@ inline void wait_set_add(wait_set* set, int fd, short events) {
 
 // Waits for events (poll's) on fd, reading keys and watching signals as
 // every wait does; false at until, at the --timeout, or once Ctrl-Q came.
-bool wait_fd_ready(int fd, short events, deadline until);
+bool wait_fd_ready(const wait_watch& watch, int fd, short events, deadline until);
 
 }  // namespace tolvane

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "base/line.h"
 
 namespace tolvane {
 
@@ -50,8 +49,7 @@ struct view {
     // begins in the bytes of one read began when they arrived.
     steady_clock::time_point started;
     steady_clock::time_point last_line_began;
-    bool clock_read = false;
-    unsigned long reads_at_clock = 0;
+    bool clock_read = false;  // for the bytes of the last read
     wall_clock::time_point wall_now;
     steady_clock::time_point steady_now;
 
@@ -102,9 +100,8 @@ char* put_local_second(char* p, stamp_format format, std::time_t second) {
 }
 
 void read_clock_once_per_read() {
-    if (v.clock_read && v.reads_at_clock == line_reads()) return;
+    if (v.clock_read) return;
     v.clock_read = true;
-    v.reads_at_clock = line_reads();
     if (shows_local_time(v.settings.stamps))
         v.wall_now = wall_clock::now();
     else
@@ -152,6 +149,8 @@ bool display_parse_stamp_format(const char* name, stamp_format* format) {
     }
     return false;
 }
+
+void display_read_arrived() { v.clock_read = false; }
 
 void display_start(const view_settings& settings) {
     v.started = steady_clock::now();

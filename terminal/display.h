@@ -30,6 +30,9 @@ std::string display_describe(const view_settings& settings);
 // New settings mid-session (the command keys), the console at the start
 // of a line: the next byte of text starts a line, a hex line starts afresh.
 void display_change(const view_settings& settings);
+// The bytes shown from now on came in a read of their own: their stamps
+// read the clock again.
+void display_read_arrived();
 
 // The most one byte of the target's can become on the console: a stamp,
 // three hex characters and a line end.

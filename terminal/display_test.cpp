@@ -1,6 +1,5 @@
 #include "terminal/display.h"
 
-#include "tests/fake_line.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +22,7 @@ void use(unsigned maps, bool hex = false, stamp_format stamps = stamp_format::no
 
 // What the console shows for text that came in one read from the line.
 std::string shown(const std::string& text) {
-    fake_line::begin_read();
+    display_read_arrived();
     std::string out;
     char bytes[DISPLAY_SHAPE_MAX];
     for (char c : text) out.append(bytes, display_shape(static_cast<unsigned char>(c), bytes));

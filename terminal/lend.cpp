@@ -23,8 +23,8 @@ void lend_line(session& s, const std::string& name) {
     console_start_line();
     console_print("line lent to %s\n", name.c_str());
     demux_reset(s);  // nothing is in progress between requests; a read's data is given up
-    outgoing_clear();
-    line_lend();
+    outgoing_clear(s);
+    line_lend(s.line);
     events_line(s, "lent");
     s.lend.lent = true;
     s.lend.done = false;
@@ -38,13 +38,13 @@ share_client* client_by_id(session& s, unsigned id) {
 
 void answer(session& s, share_client& c, const std::string& line) {
     if (line.compare(0, 5, "lend ") == 0 && line.size() > 5) {
-        if (s.lend.lent || line_gone()) {
+        if (s.lend.lent || line_gone(s.line)) {
             share_send_to(c, "refused the line is not here\n");
             return;
         }
         lend_line(s, line.substr(5));
         s.lend.control_id = c.id;
-        share_send_to(c, "lent " + line_settings_now().device + "\n");
+        share_send_to(c, "lent " + line_settings_now(s.line).device + "\n");
     } else if (line == "back" && s.lend.lent && s.lend.control_id == c.id) {
         s.lend.done = true;
     } else {
@@ -76,11 +76,11 @@ void lend_flash(session& s) {
         console_print("no flash command (flash = COMMAND in the profile)\n");
         return;
     }
-    if (s.lend.lent || line_gone()) {
+    if (s.lend.lent || line_gone(s.line)) {
         console_print("the line is not here to lend\n");
         return;
     }
-    const std::string device = line_settings_now().device;
+    const std::string device = line_settings_now(s.line).device;
     lend_line(s, s.lend.flash_command);
     s.lend.control_id = 0;
     std::string why;
@@ -93,19 +93,19 @@ void lend_flash(session& s) {
 
 void lend_wait(session& s) {
     while (!s.lend.done) {
-        keys_without_line();
-        wait_once(0, deadline::in(LEND_LOOK_MS));
+        line_keys_without_line(s.line);
+        wait_once(s.line, 0, deadline::in(LEND_LOOK_MS));
         if (quit_requested() || term_run_decided(s)) return;
         lend_look(s);
     }
     // Opened again as -w does: looked for until it is there.
-    while (!line_reopen(true)) {
-        keys_without_line();
-        wait_once(0, deadline::in(LEND_LOOK_MS));
+    while (!line_reopen(s.line, true)) {
+        line_keys_without_line(s.line);
+        wait_once(s.line, 0, deadline::in(LEND_LOOK_MS));
         if (quit_requested() || term_run_decided(s)) return;
         lend_look(s);  // answers the control connections meanwhile
     }
-    keys_without_line();
+    line_keys_without_line(s.line);
     s.lend.lent = false;
     console_start_line();
     console_print("line back\n");

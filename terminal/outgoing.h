@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 
 #include "base/deadline.h"
 
@@ -16,25 +17,34 @@ namespace tolvane {
 // Paced bytes held at most: keys beyond it wait in the key queue.
 constexpr size_t OUTGOING_HELD_MAX = 4096;
 
+struct outgoing_state {
+    bool plain = false;
+    int delay_ms = 0;
+    int line_delay_ms = 0;
+    std::deque<unsigned char> held;
+    deadline next = deadline::in(0);  // the next held byte may go then
+};
+struct session;
+
 // The way out for the rest of the run: bare or escaped, and the pause
 // after each byte and after each CR, in ms (0: none).
-void outgoing_start(bool plain, int delay_ms, int line_delay_ms);
-bool outgoing_paced();
+void outgoing_start(session& s, bool plain, int delay_ms, int line_delay_ms);
+bool outgoing_paced(const session& s);
 
 // How many bytes outgoing_put takes now: the line's room, or what is left
 // of the held bytes when paced.
-size_t outgoing_room();
+size_t outgoing_room(session& s);
 // One byte for the board: queued for the line now, or held when paced.
-void outgoing_put(unsigned char byte);
+void outgoing_put(session& s, unsigned char byte);
 // Paced: lets out the held bytes whose moment came, as far as the line
 // takes them. Unpaced: nothing to do.
-void outgoing_send();
+void outgoing_send(session& s);
 // When the next held byte is due; never when none is held.
-deadline outgoing_due();
+deadline outgoing_due(const session& s);
 // A held byte is due but the line has no room for it: wait for the line.
-bool outgoing_line_full();
-size_t outgoing_held();
+bool outgoing_line_full(session& s);
+size_t outgoing_held(const session& s);
 // The line went away, or the run ends: the held bytes are dropped.
-void outgoing_clear();
+void outgoing_clear(session& s);
 
 }  // namespace tolvane

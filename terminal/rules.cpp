@@ -32,12 +32,12 @@ constexpr size_t KEY_BYTES_MAX = 2;
 
 // The Backspace key as --backspace asks; the key maps then; the echo
 // shows what went to the line, a line end as a whole new line.
-void send_key(int key) {
+void send_key(session& s, int key) {
     if (key == KEYBOARD_BACKSPACE) key = display_settings().backspace;
     unsigned char bytes[DISPLAY_KEY_MAX];
     const size_t count = display_map_key(key, bytes);
     for (size_t i = 0; i < count; ++i) {
-        outgoing_put(bytes[i]);
+        outgoing_put(s, bytes[i]);
         if (!display_settings().local_echo) continue;
         if (bytes[i] == '\r' || bytes[i] == '\n') {
             if (i + 1 < count) continue;  // the CR of CR LF: one new line for both
@@ -55,21 +55,21 @@ void send_key(int key) {
 [[noreturn]] void leave(session& s, int status) {
     const deadline patience = deadline::in(QUIT_PATIENCE_MS);
     demux_reset(s);  // a request in progress is given up, its reply too
-    line_take_last_output();
+    line_take_last_output(s.line);
     for (;;) {
         term_send_texts(s);
         term_send_keys(s);
-        if (keys_queued() == 0 && watch_sends_due(s.watch) == 0 && outgoing_held() == 0) break;
+        if (keys_queued() == 0 && watch_sends_due(s.watch) == 0 && outgoing_held(s) == 0) break;
         if (patience.passed()) break;
         // Paced bytes go at their moments, within the same patience.
-        if (outgoing_held() > 0 && !outgoing_line_full())
-            wait_line_only(0, outgoing_due().sooner(patience));
-        else if (!line_wait_room(patience.left_ms()))
+        if (outgoing_held(s) > 0 && !outgoing_line_full(s))
+            wait_line_only(s.line, 0, outgoing_due(s).sooner(patience));
+        else if (!line_wait_room(s.line, patience.left_ms()))
             break;
     }
     share_close(s);
     events_close(s);
-    line_end_program(status, patience.left_ms());
+    line_end_program(s.line, status, patience.left_ms());
 }
 
 }  // namespace
@@ -141,28 +141,28 @@ void term_send_keys(session& s) {
             if ((next & 0xFF) == KEY_COMMAND_FLASH)
                 lend_flash(s);  // the session's to lend
             else
-                command_run(next & 0xFF);  // in its place among the keys
-            if (line_gone()) break;
-        } else if (command_prompt_open()) {
-            command_prompt_key(keys_take());
-        } else if (outgoing_room() >= KEY_BYTES_MAX) {
-            send_key(keys_take());
+                command_run(s, next & 0xFF);  // in its place among the keys
+            if (line_gone(s.line)) break;
+        } else if (command_prompt_open(s)) {
+            command_prompt_key(s, keys_take());
+        } else if (outgoing_room(s) >= KEY_BYTES_MAX) {
+            send_key(s, keys_take());
         } else {
             break;
         }
     }
     // The clients' bytes after the keys typed here, as far as the line takes them.
-    while (keys_queued() == 0 && !command_prompt_open() && outgoing_room() >= KEY_BYTES_MAX) {
+    while (keys_queued() == 0 && !command_prompt_open(s) && outgoing_room(s) >= KEY_BYTES_MAX) {
         const int byte = share_take_byte(s);
         if (byte < 0) break;
-        send_key(byte);
+        send_key(s, byte);
     }
-    outgoing_send();
+    outgoing_send(s);
 }
 
 void term_send_texts(session& s) {
-    while (watch_sends_due(s.watch) > 0 && outgoing_room() >= KEY_BYTES_MAX) outgoing_put(watch_take_send(s.watch));
-    outgoing_send();
+    while (watch_sends_due(s.watch) > 0 && outgoing_room(s) >= KEY_BYTES_MAX) outgoing_put(s, watch_take_send(s.watch));
+    outgoing_send(s);
 }
 
 void term_quit(session& s) { leave(s, 0); }

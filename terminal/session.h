@@ -1,12 +1,16 @@
-// One terminal session's own state: the file service and the frame
-// demultiplexer in front of it. Made by the entry, handed to the loop and
-// from there to every part that needs it.
+// One terminal session's own state: the line, the file service and the
+// frame demultiplexer in front of it, the command keys, the paced output.
+// Made by the entry, handed to the loop and from there to every part that
+// needs it.
 #pragma once
 
+#include "base/line.h"
 #include "fileservice/rpc.h"
+#include "terminal/commands.h"
 #include "terminal/demux.h"
 #include "terminal/events.h"
 #include "terminal/lend.h"
+#include "terminal/outgoing.h"
 #include "terminal/share.h"
 #include "terminal/transfer.h"
 #include "terminal/watch.h"
@@ -14,6 +18,8 @@
 namespace tolvane {
 
 struct session {
+    // First: the parts below point at it.
+    line_state line;
     file_service files;
     frame_demux demux;
     // A file by XMODEM or YMODEM: while it runs it has the byte stream.
@@ -32,8 +38,11 @@ struct session {
     events_state events;
     lend_state lend;
     session_party party{*this};
+    commands_state commands;
+    outgoing_state outgoing;
 
-    session() = default;
+    // The file service's replies go to this session's line.
+    session() { files.line = &line; }
     session(const session&) = delete;
     session& operator=(const session&) = delete;
 };

@@ -92,7 +92,8 @@ void report() {
     if (!rpc_start(s.files, files)) std::abort();
     line_settings settings;
     settings.device = "/dev/board";
-    if (!line_open(settings)) std::abort();
+    line_bind_codec(&s.line);
+    if (!line_open(s.line, settings)) std::abort();
     term_loop(s, false);
     std::abort();  // the loop ends the program itself
 }
@@ -114,12 +115,12 @@ line_transport* device_transport_open(const line_settings&, bool, open_outcome* 
     outcome->result = open_result::opened;
     return board;
 }
-line_transport* network_transport_open(const line_settings&, bool, bool) { return nullptr; }
+line_transport* network_transport_open(const line_settings&, bool, bool, const wait_watch&) { return nullptr; }
 
 // The wait: keys typed in their turn; Ctrl-Q once the board has nothing
 // more to send. A wait that would sleep for good (nothing to watch that
 // can come, no deadline) ends the run with status 3.
-bool wait_once(unsigned events, deadline until) {
+bool wait_once(line_state&, unsigned events, deadline until) {
     ++turn;
     for (const auto& [at, keys] : typed)
         if (at == turn) keys_add(reinterpret_cast<const unsigned char*>(keys.data()), keys.size());
@@ -135,9 +136,7 @@ bool wait_once(unsigned events, deadline until) {
     }
     return input || output;
 }
-bool wait_line_only(unsigned, deadline) { return true; }
-void wait_watch_keyboard(bool) {}
-void wait_watch_party(wait_party*) {}
+bool wait_line_only(line_state&, unsigned, deadline) { return true; }
 const unsigned char KEYBOARD_BACKSPACE = 0x7F;
 void keyboard_take() {}
 bool keyboard_is_terminal() { return true; }

@@ -13,6 +13,7 @@
 #include "base/wait.h"
 #include "fileservice/rpc.h"
 #include "terminal/demux.h"
+#include "terminal/display.h"
 #include "terminal/events.h"
 #include "terminal/lend.h"
 #include "terminal/outgoing.h"
@@ -29,6 +30,14 @@ namespace {
 // How often a line that went away is looked for (-w).
 constexpr int LINE_LOOK_MS = 250;
 
+// Takes what the line holds now; the stamps of a read's bytes show when
+// that read came.
+void fill(session& s) {
+    const unsigned long reads = line_reads(s.line);
+    line_fill(s.line);
+    if (line_reads(s.line) != reads) display_read_arrived();
+}
+
 // Every byte already received, before the next key, pushed through the
 // demultiplexer; a read's data queued as far as the line's queue takes it.
 // Once the run is decided the rest is left unread (the time-out is looked
@@ -41,17 +50,17 @@ void serve_line(session& s) {
             demux_tell_calls(s);
         }
         const unsigned char* bytes = nullptr;
-        size_t in_hand = line_in_hand(&bytes);
-        if (in_hand == 0 && line_buffered() > 0) {
-            line_fill();
-            in_hand = line_in_hand(&bytes);
+        size_t in_hand = line_in_hand(s.line, &bytes);
+        if (in_hand == 0 && line_buffered(s.line) > 0) {
+            fill(s);
+            in_hand = line_in_hand(s.line, &bytes);
         }
         if (in_hand == 0) break;
         const size_t used = demux_feed(s, bytes, in_hand);
-        line_take(used);
+        line_take(s.line, used);
         if (used == 0) break;
     }
-    if (line_buffered() == 0 && !demux_in_request(s)) term_line_quiet(s);
+    if (line_buffered(s.line) == 0 && !demux_in_request(s)) term_line_quiet(s);
 }
 
 // -w: the line went away. Looks for it a few times a second, the keyboard
@@ -61,11 +70,11 @@ void serve_line(session& s) {
 void wait_for_line_back(session& s) {
     events_line(s, "gone");
     for (;;) {
-        keys_without_line();
-        wait_once(0, deadline::in(LINE_LOOK_MS));
+        line_keys_without_line(s.line);
+        wait_once(s.line, 0, deadline::in(LINE_LOOK_MS));
         if (quit_requested() || term_run_decided(s)) return;
-        if (line_reopen()) {
-            keys_without_line();
+        if (line_reopen(s.line)) {
+            line_keys_without_line(s.line);
             events_line(s, "back");
             return;
         }
@@ -76,18 +85,18 @@ void wait_for_line_back(session& s) {
 
 void term_loop(session& s, bool wait_when_gone) {
     keyboard_take();
-    wait_watch_keyboard(true);
-    wait_watch_party(&s.party);
-    line_wait_when_gone(wait_when_gone);
+    s.line.watch.keyboard = true;
+    s.line.watch.party = &s.party;
+    line_wait_when_gone(s.line, wait_when_gone);
 
     for (;;) {
         if (quit_requested()) term_quit(s);
         if (term_run_decided(s)) term_end_run(s);
         // A lend waits for the request in progress to end.
         if (!demux_busy(s)) lend_look(s);
-        if (line_gone()) {
+        if (line_gone(s.line)) {
             demux_reset(s);  // the request in progress went with it
-            outgoing_clear();  // and the paced keys
+            outgoing_clear(s);  // and the paced keys
             if (s.lend.lent)
                 lend_wait(s);
             else
@@ -104,8 +113,8 @@ void term_loop(session& s, bool wait_when_gone) {
             term_send_keys(s);
         }
         transfer_turn(s);  // one the keys asked for starts; Esc, the time and the output of one running
-        line_send();
-        if (line_gone()) continue;
+        line_send(s.line);
+        if (line_gone(s.line)) continue;
         // Keys and texts still queued go out as soon as the line takes more.
         // The line is read while the console keeps up, and always inside a
         // request (its bytes are no text); the wait decides, once it has
@@ -113,19 +122,19 @@ void term_loop(session& s, bool wait_when_gone) {
         // wait for the console no more. Bytes held back by a read's data
         // going out wait for the line to take more.
         // Paced keys wait for their moment instead (outgoing_due).
-        const bool keys_wait = !busy && !outgoing_paced() && (keys_queued() > 0 || watch_sends_due(s.watch) > 0 || share_bytes_waiting(s));
+        const bool keys_wait = !busy && !outgoing_paced(s) && (keys_queued() > 0 || watch_sends_due(s.watch) > 0 || share_bytes_waiting(s));
         // A read's data goes on as soon as the line takes more, even when
         // the queue went out whole.
-        const bool output_waits = line_pending() > 0 || keys_wait || rpc_replying(s.files);
+        const bool output_waits = line_pending(s.line) > 0 || keys_wait || rpc_replying(s.files);
         // Bytes in hand that the console held back go on once it keeps up
         // (a request's STX in hand waits for the read's data to leave).
         const unsigned char* unused = nullptr;
-        const bool held_by_reply = line_in_hand(&unused) > 0 && !console_backed_up();
+        const bool held_by_reply = line_in_hand(s.line, &unused) > 0 && !console_backed_up();
         const unsigned input = demux_in_request(s) ? WAIT_INPUT : held_by_reply ? 0u : WAIT_TEXT;
-        const deadline until = busy ? demux_patience(s) : demux_patience(s).sooner(outgoing_due());
-        wait_once(input | (output_waits ? WAIT_OUTPUT : 0u), until);
-        line_fill();
-        if (line_buffered() == 0) demux_look_at_silence(s);
+        const deadline until = busy ? demux_patience(s) : demux_patience(s).sooner(outgoing_due(s));
+        wait_once(s.line, input | (output_waits ? WAIT_OUTPUT : 0u), until);
+        fill(s);
+        if (line_buffered(s.line) == 0) demux_look_at_silence(s);
     }
 }
 

@@ -72,20 +72,20 @@ std::string received_name(const std::string& name) {
 }
 
 // Seconds to send count bytes at the line's speed (10 bits a byte).
-int64_t wire_ms(size_t count) {
-    const long baud = line_speed();
+int64_t wire_ms(const line_state& line, size_t count) {
+    const long baud = line_speed(line);
     return baud > 0 ? static_cast<int64_t>(count) * 10000 / baud : 0;
 }
 
 // The transfer's output into the line's queue, as far as it takes it; the
 // silence counts from when it will have left the line.
-void hand_out(transfer_state& t) {
-    xm_transfer& x = t.proto;
+void hand_out(session& s) {
+    xm_transfer& x = s.transfer.proto;
     if (x.out.empty()) return;
-    const size_t count = std::min(line_room(), x.out.size());
-    for (size_t i = 0; i < count; ++i) link_put_raw(static_cast<unsigned char>(x.out[i]));
-    line_send();
-    xm_taken(x, count, now_ms() + wire_ms(line_pending()));
+    const size_t count = std::min(line_room(s.line), x.out.size());
+    for (size_t i = 0; i < count; ++i) line_put_raw(s.line, static_cast<unsigned char>(x.out[i]));
+    line_send(s.line);
+    xm_taken(x, count, now_ms() + wire_ms(s.line, line_pending(s.line)));
 }
 
 void end_progress(transfer_state& t) {
@@ -147,7 +147,7 @@ void finish_if_ended(session& s) {
     transfer_state& t = s.transfer;
     say_received(t);
     if (!t.active || t.proto.outcome == xm_outcome::running) return;
-    hand_out(t);  // the last ACK, or CAN CAN
+    hand_out(s);  // the last ACK, or CAN CAN
     close_file(t);
     t.active = false;
     report_end(s, t.proto.outcome == xm_outcome::done, t.proto.why);
@@ -187,7 +187,7 @@ void start_receive(session& s) {
     t.files = new_files();
     xm_receive_start(t.proto, t.files.get(), now_ms());
     t.active = true;
-    hand_out(t);
+    hand_out(s);
 }
 
 }  // namespace
@@ -254,7 +254,7 @@ bool transfer_take_over(session& s) {
     if (watch_take_transfer(s.watch, &step))
         start_send(s, step.what == watch_step::kind::ymodem ? xm_protocol::ymodem : xm_protocol::xmodem, step.text,
                    true);
-    else if (commands_take_transfer(&key, &path) && key == 'Y')
+    else if (commands_take_transfer(s, &key, &path) && key == 'Y')
         start_receive(s);
     else if (key != 0)
         start_send(s, key == 'y' ? xm_protocol::ymodem : xm_protocol::xmodem, path, false);
@@ -266,7 +266,7 @@ bool transfer_active(const session& s) { return s.transfer.active; }
 size_t transfer_feed(session& s, const unsigned char* bytes, size_t count) {
     transfer_state& t = s.transfer;
     const size_t used = xm_feed(t.proto, bytes, count, now_ms());
-    hand_out(t);
+    hand_out(s);
     if (t.proto.outcome == xm_outcome::running) show_progress(t);
     finish_if_ended(s);
     return used;
@@ -280,7 +280,7 @@ void transfer_turn(session& s) {
     for (int key; (key = keys_take()) >= 0;)
         if (key == KEY_ESC) xm_cancel(t.proto, "cancelled");
     xm_tick(t.proto, now_ms());
-    hand_out(t);
+    hand_out(s);
     finish_if_ended(s);
 }
 

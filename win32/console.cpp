@@ -119,6 +119,8 @@ void read_console_keys() {
     keys_add(reinterpret_cast<const unsigned char*>(keys.data()), keys.size());
 }
 
+void release_at_exit(void*) { keyboard_release(); }
+
 }  // namespace
 
 // Ctrl-C is a key for the target, as in tolvane: with processed input off
@@ -147,7 +149,7 @@ void keyboard_take() {
     input_mode_changed = true;
     keyboard_open = true;
     SetConsoleCtrlHandler(on_console_event, TRUE);
-    stop_on_exit(keyboard_release);
+    stop_on_exit(release_at_exit);
 }
 
 bool keyboard_is_terminal() {
@@ -158,7 +160,7 @@ bool keyboard_is_terminal() {
 void keyboard_release() {
     if (!input_mode_changed) return;
     input_mode_changed = false;
-    stop_forget(keyboard_release);
+    stop_forget(release_at_exit);
     keyboard_open = false;  // until the console is taken again
     SetConsoleCtrlHandler(on_console_event, FALSE);
     SetConsoleMode(console_in, saved_input_mode);

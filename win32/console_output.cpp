@@ -71,6 +71,7 @@ bool write_wide(HANDLE out, const std::wstring& text) {
 }
 
 void give_back_at_exit() { console_give_back(); }
+void give_back(void*) { console_give_back(); }
 
 // Colours and cursor codes from the board work where the console has
 // virtual-terminal processing.
@@ -219,7 +220,7 @@ void console_take_utf8() {
     SetConsoleOutputCP(CP_UTF8);
     SetConsoleCP(CP_UTF8);
     take_screen_mode();
-    stop_on_exit(console_give_back);
+    stop_on_exit(give_back);
     static bool at_exit = false;  // every exit, a usage error's included
     if (!at_exit) at_exit = std::atexit(give_back_at_exit) == 0;
 }
@@ -227,7 +228,7 @@ void console_take_utf8() {
 void console_give_back() {
     if (!session.taken) return;
     session.taken = false;
-    stop_forget(console_give_back);
+    stop_forget(give_back);
     // The writer is done by now, unless the console takes nothing.
     if (session.cut_count > 0 && session.screen && !writer_busy()) {
         session.shown.clear();

@@ -132,7 +132,7 @@ line_transport* win_socket_line(SOCKET s, long baud) {
     return line;
 }
 
-line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet) {
+line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet, const wait_watch&) {
     const char* url = settings.device.c_str();
     NetUrl parts;
     std::string why;

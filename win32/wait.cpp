@@ -23,8 +23,6 @@ namespace {
 // While the line keeps the program busy, keys are still looked at this often.
 constexpr int KEY_LOOK_MS = 20;
 
-bool keyboard_watched = false;
-wait_party* party = nullptr;
 deadline next_key_look = deadline::in(0);
 
 void read_keys() {
@@ -34,17 +32,17 @@ void read_keys() {
 
 // The line's operations in flight, as its transport hands them in; null
 // while there is none.
-overlapped_line* line_now() {
+overlapped_line* line_now(const line_state& state) {
     wait_set set;
-    if (line_transport* line = line_transport_now()) line->add_waits(&set);
+    if (line_transport* transport = line_transport_now(state)) transport->add_waits(&set);
     return set.line;
 }
 
-bool ready(const overlapped_line* line, unsigned events) {
+bool ready(const line_state& state, const overlapped_line* line, unsigned events) {
     if (line == nullptr) return false;
     if (line->gone()) return events != 0;
     return ((events & WAIT_INPUT) && line->held() > 0) || ((events & WAIT_OUTPUT) && !line->writing()) ||
-           line_input_in_hand(events);
+           line_input_in_hand(state, events);
 }
 
 // Sleeps until one of handles is signalled or until passes (never: no
@@ -66,13 +64,10 @@ int sleep_on(const overlapped_line* line, HANDLE* handles, int n, deadline until
 
 }  // namespace
 
-void wait_watch_keyboard(bool watch) { keyboard_watched = watch; }
-
-void wait_watch_party(wait_party* p) { party = p; }
-
-bool wait_once(unsigned events, deadline until) {
+bool wait_once(line_state& state, unsigned events, deadline until) {
     events = wait_events_now(events, until);
-    overlapped_line* line = line_now();
+    wait_party* party = state.watch.party;
+    overlapped_line* line = line_now(state);
     if (line) line->poll();
     // What the target said so far shows while we wait; what has arrived
     // already joins it first, so that the console gets it in one write.
@@ -83,13 +78,13 @@ bool wait_once(unsigned events, deadline until) {
     stop_if_console_closed();
     const size_t keys = keys_queued();
     const bool quit = quit_requested();
-    const bool watch_keys = keyboard_watched && console_keys_wanted();
+    const bool watch_keys = state.watch.keyboard && console_keys_wanted();
     if (watch_keys && next_key_look.passed()) read_keys();
     wait_set others;
     if (party) party->add_waits(&others);
-    if (ready(line, events) || keys_queued() != keys || quit_requested() != quit || others.ready_now) {
+    if (ready(state, line, events) || keys_queued() != keys || quit_requested() != quit || others.ready_now) {
         if (party) party->after_wait(others);
-        return ready(line, events);
+        return ready(state, line, events);
     }
 
     // The keyboard's handles first: the wait names the first one signalled.
@@ -102,19 +97,19 @@ bool wait_once(unsigned events, deadline until) {
     if (woke < key_handles || (watch_keys && next_key_look.passed())) read_keys();
     if (line) line->poll();
     if (party) party->after_wait(others);
-    return ready(line, events);
+    return ready(state, line, events);
 }
 
-bool wait_line_only(unsigned events, deadline until) {
-    overlapped_line* line = line_now();
+bool wait_line_only(line_state& state, unsigned events, deadline until) {
+    overlapped_line* line = line_now(state);
     if (line) line->poll();
-    if (ready(line, events)) return true;
+    if (ready(state, line, events)) return true;
     HANDLE handles[4];
     int n = line ? line->wait_handles(handles) : 0;
     if (console_screen_pending() > 0 && console_output_event()) handles[n++] = console_output_event();
     (void)sleep_on(line, handles, n, until);
     if (line) line->poll();
-    return ready(line, events);
+    return ready(state, line, events);
 }
 
 }  // namespace tolvane
