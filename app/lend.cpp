@@ -3,7 +3,7 @@
 #include "base/child.h"
 #include "base/console.h"
 #include "base/deadline.h"
-#include "base/endpoint.h"
+#include "net/endpoint.h"
 #include "terminal/share.h"
 
 namespace tolvane {

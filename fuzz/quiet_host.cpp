@@ -7,10 +7,10 @@
 
 #include "base/child.h"
 #include "base/console.h"
-#include "base/endpoint.h"
 #include "base/console_platform.h"
 #include "base/session_log.h"
 #include "base/wait.h"
+#include "net/endpoint.h"
 
 namespace tolvane {
 

@@ -1,6 +1,6 @@
 // The share's and the events' far ends on POSIX: descriptors, all of them
 // non-blocking, polled by the wait (posix/wait.cpp).
-#include "base/endpoint.h"
+#include "net/endpoint.h"
 
 #include <fcntl.h>
 #include <netdb.h>

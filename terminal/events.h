@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "base/endpoint.h"
+#include "net/endpoint.h"
 
 namespace tolvane {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "base/endpoint.h"
 #include "base/wait.h"
+#include "net/endpoint.h"
 #include "net/share_kind.h"
 #include "net/url.h"
 

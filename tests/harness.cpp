@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -12,9 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <thread>
 
 #include "link/link.h"
@@ -30,31 +27,6 @@ using pty_io::read_some;
 void cloexec(int fd) { fcntl(fd, F_SETFD, FD_CLOEXEC); }
 
 }  // namespace
-
-Pty open_pty() {
-    Pty p;
-    char name[256];
-    struct termios raw;
-    std::memset(&raw, 0, sizeof raw);
-    cfmakeraw(&raw);
-    raw.c_cflag |= CLOCAL | CREAD;
-    cfsetispeed(&raw, B38400);
-    cfsetospeed(&raw, B38400);
-    if (openpty(&p.master, &p.slave, name, &raw, nullptr) != 0) {
-        std::perror("openpty");
-        std::abort();
-    }
-    p.path = name;
-    cloexec(p.master);
-    cloexec(p.slave);
-    return p;
-}
-
-void close_pty(Pty& pty) {
-    if (pty.master >= 0) close(pty.master);
-    if (pty.slave >= 0) close(pty.slave);
-    pty.master = pty.slave = -1;
-}
 
 bool pty_holds_frame(tcflag_t cflags) {
     constexpr tcflag_t FRAME_CFLAGS = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;

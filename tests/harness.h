@@ -24,16 +24,10 @@ using pty_io::hex;
 using pty_io::reset_sequence;
 using pty_io::with_reset;
 using pty_io::target_timed_out;
+using pty_io::close_pty;
+using pty_io::open_pty;
+using pty_io::Pty;
 
-struct Pty {
-    int master = -1;
-    int slave = -1;  // kept open by the test to look at the device's settings
-    std::string path;
-};
-
-// A pty pair whose slave starts raw (no echo), as a quiet serial line would.
-Pty open_pty();
-void close_pty(Pty& pty);
 // Whether a pty here holds these bits of CSIZE, PARENB, PARODD, CMSPAR,
 // CSTOPB and CRTSCTS: Linux forces CS8 and clears PARENB on every pty.
 bool pty_holds_frame(tcflag_t cflags);

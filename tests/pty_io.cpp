@@ -193,21 +193,40 @@ void relay_bytes(Peer* peer) {
 
 }  // namespace
 
-void peer_start(Peer& peer, int line_master, const std::vector<std::string>& argv, const std::string& dir) {
+Pty open_pty(speed_t speed) {
+    Pty p;
+    char name[256];
     struct termios raw;
     std::memset(&raw, 0, sizeof raw);
     cfmakeraw(&raw);
     raw.c_cflag |= CLOCAL | CREAD;
-    cfsetispeed(&raw, B115200);
-    cfsetospeed(&raw, B115200);
-    int slave = -1;
-    if (openpty(&peer.master, &slave, nullptr, &raw, nullptr) != 0) std::abort();
+    cfsetispeed(&raw, speed);
+    cfsetospeed(&raw, speed);
+    if (openpty(&p.master, &p.slave, name, &raw, nullptr) != 0) {
+        std::perror("openpty");
+        std::abort();
+    }
+    p.path = name;
+    fcntl(p.master, F_SETFD, FD_CLOEXEC);
+    fcntl(p.slave, F_SETFD, FD_CLOEXEC);
+    return p;
+}
+
+void close_pty(Pty& pty) {
+    if (pty.master >= 0) close(pty.master);
+    if (pty.slave >= 0) close(pty.slave);
+    pty.master = pty.slave = -1;
+}
+
+void peer_start(Peer& peer, int line_master, const std::vector<std::string>& argv, const std::string& dir) {
+    const Pty pty = open_pty(B115200);
+    peer.master = pty.master;
     peer.line_master = line_master;
     peer.pid = fork();
     if (peer.pid == 0) {
         setsid();
-        dup2(slave, 0);
-        dup2(slave, 1);
+        dup2(pty.slave, 0);
+        dup2(pty.slave, 1);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
         if (chdir(dir.c_str()) != 0) _exit(126);
@@ -217,7 +236,7 @@ void peer_start(Peer& peer, int line_master, const std::vector<std::string>& arg
         execvp(args[0], args.data());
         _exit(127);
     }
-    peer.slave = slave;  // held, so that the peer's last bytes outlive it
+    peer.slave = pty.slave;  // held, so that the peer's last bytes outlive it
     peer.relay = std::thread(relay_bytes, &peer);
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <sys/types.h>
+#include <termios.h>
 
 #include <atomic>
 #include <chrono>
@@ -46,6 +47,17 @@ std::string scratch_dir(const std::string& root, const std::string& name);
 // than timeout_ms yields ETX and marks a time-out, so a test fails, not hangs.
 void target_attach(int fd, int timeout_ms);
 bool target_timed_out();
+
+struct Pty {
+    int master = -1;
+    int slave = -1;  // kept open by the test to look at the device's settings
+    std::string path;
+};
+
+// A pty pair whose slave starts raw (no echo), as a quiet serial line
+// would; neither end is inherited by a program the test starts.
+Pty open_pty(speed_t speed = B38400);
+void close_pty(Pty& pty);
 
 // A peer on the board's side of the line (lrzsz's rb, rx, sb): run in dir
 // on a pty of its own, whose bytes a thread relays to and from the line's

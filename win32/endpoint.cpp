@@ -1,7 +1,7 @@
 // The share's and the events' far ends in tolvane-win: Winsock sockets,
 // each with an event the wait (win32/wait.cpp) sleeps on; a file written
 // as it comes (a file never keeps a writer waiting for long).
-#include "base/endpoint.h"
+#include "net/endpoint.h"
 
 #include <winsock2.h>
 #include <afunix.h>
