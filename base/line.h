@@ -24,8 +24,8 @@ namespace tolvane {
 // One line as the session holds it: its transport, the bytes read and not
 // yet taken, the output queue, and its states (gone under -w, lent, the
 // last output on the way out). Every line_ function and every wait takes
-// it; the session owns it and it stays put while open (the ways out hold
-// its address).
+// it; the session owns it. While open it stays put and is closed
+// (line_close) before it goes: the ways out hold its address.
 struct line_state {
     // One read takes whatever a fast USB line has delivered. Keys and texts
     // are queued while the output queue holds less than this; a reply is
