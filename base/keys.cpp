@@ -10,17 +10,10 @@ namespace tolvane {
 
 namespace {
 
-struct key_queue {
-    std::deque<uint16_t> entries;  // keys, and commands with KEY_COMMAND
-    bool quit = false;
-    bool said_dropped = false;
-    int command_key = 0x14;   // Ctrl-T
-    bool after_command_key = false;
-};
-key_queue keys;
+bool quit = false;
 
 // Queues one entry if there is room; says once that keys are dropped.
-void queue(int entry) {
+void queue(key_queue& keys, int entry) {
     if (keys.entries.size() >= KEY_QUEUE_MAX) {
         if (!keys.said_dropped) console_print("keys dropped: the line takes none\n");
         keys.said_dropped = true;
@@ -31,65 +24,65 @@ void queue(int entry) {
 
 // The key typed after the command key: itself or Ctrl-Q go as keys, q
 // ends as Ctrl-Q, anything else is a command.
-void after_command_key(int key) {
+void after_command_key(key_queue& keys, int key) {
     keys.after_command_key = false;
     if (key == keys.command_key || key == KEY_QUIT)
-        queue(key);
+        queue(keys, key);
     else if (key == KEY_COMMAND_QUIT)
-        keys.quit = true;
+        quit = true;
     else
-        queue(KEY_COMMAND | key);
+        queue(keys, KEY_COMMAND | key);
 }
 
 }  // namespace
 
-void keys_set_command_key(int key) { keys.command_key = key; }
+void keys_set_command_key(key_queue& keys, int key) { keys.command_key = key; }
 
-size_t keys_room() {
+size_t keys_room(const key_queue& keys) {
     return keys.entries.size() >= KEY_QUEUE_MAX ? 0 : KEY_QUEUE_MAX - keys.entries.size();
 }
 
-size_t keys_queued() { return keys.entries.size(); }
+size_t keys_queued(const key_queue& keys) { return keys.entries.size(); }
 
-void keys_add(const unsigned char* typed, size_t count) {
-    for (size_t i = 0; i < count && !keys.quit; ++i) {
+void keys_add(key_queue& keys, const unsigned char* typed, size_t count) {
+    for (size_t i = 0; i < count && !quit; ++i) {
         const int key = typed[i];
         if (keys.after_command_key)
-            after_command_key(key);
+            after_command_key(keys, key);
         else if (key == KEY_QUIT)
-            keys.quit = true;
+            quit = true;
         else if (key == keys.command_key)
             keys.after_command_key = true;
         else
-            queue(key);
+            queue(keys, key);
     }
 }
 
-int keys_take() {
+int keys_take(key_queue& keys) {
     if (keys.entries.empty()) return -1;
     const int entry = keys.entries.front();
     keys.entries.pop_front();
     return entry;
 }
 
-int keys_peek() { return keys.entries.empty() ? -1 : keys.entries.front(); }
+int keys_peek(const key_queue& keys) { return keys.entries.empty() ? -1 : keys.entries.front(); }
 
-void keys_clear() { keys.entries.clear(); }
+void keys_clear(key_queue& keys) { keys.entries.clear(); }
 
-void keys_without_line(command_action act, void* context) {
+void keys_without_line(key_queue& keys, command_action act, void* context) {
     std::deque<uint16_t> entries;
     entries.swap(keys.entries);
     for (const int entry : entries)
         if ((entry & KEY_COMMAND) && act) act(context, entry & 0xFF);
 }
 
-bool quit_requested() { return keys.quit; }
+bool quit_requested() { return quit; }
 
-void request_quit() { keys.quit = true; }
+void request_quit() { quit = true; }
 
-void keys_reset() {
+void keys_reset(key_queue& keys) {
     keys.entries.clear();
-    keys.quit = false;
+    quit = false;
     keys.said_dropped = false;
     keys.after_command_key = false;
 }

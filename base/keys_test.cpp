@@ -16,9 +16,9 @@ constexpr int T = 0x14, Q = KEY_QUIT, A = 0x01;
 // An entry as the table writes it: a key, or C(key) for a command.
 constexpr int C(int key) { return KEY_COMMAND | key; }
 
-std::vector<int> taken() {
+std::vector<int> taken(key_queue& keys) {
     std::vector<int> entries;
-    for (int e; (e = keys_take()) >= 0;) entries.push_back(e);
+    for (int e; (e = keys_take(keys)) >= 0;) entries.push_back(e);
     return entries;
 }
 
@@ -48,31 +48,30 @@ TEST(Keys, TheCommandKeyAmongTheKeys) {
         {"no command key", NO_COMMAND_KEY, {"\x14t\x14"}, {T, 't', T}, false},
     };
     for (const Case& c : cases) {
-        keys_reset();
-        keys_set_command_key(c.command_key);
+        key_queue keys;
+        keys_reset(keys);  // the quit flag is the program's
+        keys_set_command_key(keys, c.command_key);
         for (const std::string& read : c.reads)
-            keys_add(reinterpret_cast<const unsigned char*>(read.data()), read.size());
-        EXPECT_EQ(taken(), c.queued) << c.what;
+            keys_add(keys, reinterpret_cast<const unsigned char*>(read.data()), read.size());
+        EXPECT_EQ(taken(keys), c.queued) << c.what;
         EXPECT_EQ(quit_requested(), c.quit) << c.what;
+        keys_reset(keys);
     }
-    keys_set_command_key(T);
-    keys_reset();
 }
 
 // While a line is waited for, keys go and commands are handed on in order.
 TEST(Keys, WithoutALineTheCommandsAreActedOn) {
-    keys_reset();
+    key_queue keys;
     std::vector<int> seen;
     const command_action act = [](void* context, int key) { static_cast<std::vector<int>*>(context)->push_back(key); };
     const std::string typed = "x\x14vy\x14s\x14\x14";
-    keys_add(reinterpret_cast<const unsigned char*>(typed.data()), typed.size());
-    keys_without_line(act, &seen);
+    keys_add(keys, reinterpret_cast<const unsigned char*>(typed.data()), typed.size());
+    keys_without_line(keys, act, &seen);
     EXPECT_EQ(seen, (std::vector<int>{'v', 's'}));
-    EXPECT_EQ(keys_queued(), 0u);
-    keys_add(reinterpret_cast<const unsigned char*>(typed.data()), typed.size());
-    keys_without_line(nullptr, nullptr);
+    EXPECT_EQ(keys_queued(keys), 0u);
+    keys_add(keys, reinterpret_cast<const unsigned char*>(typed.data()), typed.size());
+    keys_without_line(keys, nullptr, nullptr);
     EXPECT_EQ(seen.size(), 2u) << "no action: dropped";
-    keys_reset();
 }
 
 }  // namespace tolvane

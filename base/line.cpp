@@ -475,7 +475,9 @@ modem_state line_modem_state(line_state& line) {
 
 line_transport* line_transport_now(const line_state& line) { return line.transport; }
 
-void line_keys_without_line(line_state& line) { keys_without_line(line.watch.on_command, line.watch.command_context); }
+void line_keys_without_line(line_state& line) {
+    if (line.watch.keys) keys_without_line(*line.watch.keys, line.watch.on_command, line.watch.command_context);
+}
 
 namespace {
 line_state* codec_line = nullptr;

@@ -99,8 +99,10 @@ fake_transport* open_next() {
 
 struct Line : testing::Test {
     line_state line;
+    key_queue keys;
     void SetUp() override {
-        keys_reset();
+        keys_reset(keys);
+        line.watch.keys = &keys;
         to_open.clear();
         opened.clear();
         typed.clear();
@@ -136,8 +138,8 @@ line_transport* device_transport_open(const line_settings&, bool, open_outcome* 
 }
 line_transport* network_transport_open(const line_settings&, bool, bool, const wait_watch&) { return open_next(); }
 
-bool wait_once(line_state&, unsigned, deadline) {
-    keys_add(reinterpret_cast<const unsigned char*>(typed.data()), typed.size());
+bool wait_once(line_state& line, unsigned, deadline) {
+    keys_add(*line.watch.keys, reinterpret_cast<const unsigned char*>(typed.data()), typed.size());
     typed.clear();
     return true;
 }

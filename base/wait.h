@@ -41,8 +41,11 @@ class wait_party;
 // What every wait of a session watches beside its line: the keyboard
 // (while the terminal runs, and while a line is waited for) and the
 // session's other ends, its party (null: none). The line holds it.
+// keys: the queue the keys read go into (null: the keyboard is not read).
 // While no line is there, the commands typed go to on_command.
+struct key_queue;
 struct wait_watch {
+    key_queue* keys = nullptr;
     bool keyboard = false;
     wait_party* party = nullptr;
     void (*on_command)(void* context, int key) = nullptr;

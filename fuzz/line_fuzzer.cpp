@@ -125,7 +125,7 @@ bool next_event() {
         line_left = n;
         break;
     case 1:
-        tolvane::keys_add(line + line_next, n);
+        tolvane::keys_add(terminal.keys, line + line_next, n);
         line_next += n;
         break;
     case 2:
@@ -178,7 +178,7 @@ void run_loop() {
         if (quit_requested()) term_quit(terminal);
         if (line_away) {  // the loop waited for the line; keys for the old one go
             demux_reset(terminal);
-            keys_clear();
+            keys_clear(terminal.keys);
             line_away = false;
         }
         if (!demux_busy(terminal)) term_send_keys(terminal);
@@ -271,7 +271,7 @@ modem_state line_modem_state(line_state&) { return {}; }
 void line_lend(line_state&) {}
 bool line_reopen(line_state&, bool) { return true; }
 bool wait_once(line_state&, unsigned, deadline) { return false; }
-void line_keys_without_line(line_state&) { keys_without_line(nullptr, nullptr); }
+void line_keys_without_line(line_state& line) { keys_without_line(*line.watch.keys, nullptr, nullptr); }
 
 }  // namespace tolvane
 
@@ -308,7 +308,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     refusing = 0;
     line_away = false;
     queued = 0;
-    keys_reset();
+    keys_reset(terminal.keys);
     demux_reset(terminal);
     if (events)
         run_loop();

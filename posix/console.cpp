@@ -88,23 +88,23 @@ namespace {
 // With the key queue full (a line that takes nothing), keys piped in wait
 // in their pipe; a terminal is still read, so that Ctrl-Q is seen, and
 // what comes with it is dropped.
-size_t keys_to_read(size_t buffer_size) {
-    if (keys_room() > 0) return std::min(buffer_size, keys_room());
+size_t keys_to_read(const key_queue& queue, size_t buffer_size) {
+    if (keys_room(queue) > 0) return std::min(buffer_size, keys_room(queue));
     return isatty(STDIN_FILENO) ? buffer_size : 0;
 }
 
 }  // namespace
 
-int console_keyboard_fd() { return keyboard_open && keys_to_read(1) > 0 ? STDIN_FILENO : -1; }
+int console_keyboard_fd(const key_queue& queue) { return keyboard_open && keys_to_read(queue, 1) > 0 ? STDIN_FILENO : -1; }
 
-void console_read_keys() {
+void console_read_keys(key_queue& queue) {
     if (!keyboard_open) return;
     unsigned char keys[KEYS_PER_READ];
-    const size_t want = keys_to_read(sizeof keys);
+    const size_t want = keys_to_read(queue, sizeof keys);
     if (want == 0) return;
     const ssize_t n = read(STDIN_FILENO, keys, want);
     if (n > 0) {
-        keys_add(keys, static_cast<size_t>(n));
+        keys_add(queue, keys, static_cast<size_t>(n));
     } else if (n == 0 || !(errno == EINTR || errno == EAGAIN)) {
         keyboard_open = false;  // end of input, or the console went away: the line is still served
     }

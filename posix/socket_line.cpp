@@ -130,8 +130,8 @@ struct setup_socket {
 };
 
 bool setup_send_all(void* context, const unsigned char* bytes, size_t count, deadline until, std::string* why) {
-    const setup_socket& socket = *static_cast<setup_socket*>(context);
-    const int fd = socket.fd;
+    const setup_socket& connection = *static_cast<setup_socket*>(context);
+    const int fd = connection.fd;
     while (count > 0) {
         const ssize_t n = send(fd, bytes, count, MSG_NOSIGNAL);
         if (n > 0) {
@@ -140,7 +140,7 @@ bool setup_send_all(void* context, const unsigned char* bytes, size_t count, dea
         } else if (n < 0 && !worth_retrying(errno)) {
             *why = std::strerror(errno);
             return false;
-        } else if (!wait_fd_ready(socket.watch, fd, POLLOUT, until)) {
+        } else if (!wait_fd_ready(connection.watch, fd, POLLOUT, until)) {
             *why = std::strerror(ETIMEDOUT);
             return false;
         }
@@ -149,10 +149,10 @@ bool setup_send_all(void* context, const unsigned char* bytes, size_t count, dea
 }
 
 long setup_receive(void* context, unsigned char* buffer, size_t size, deadline until, std::string* why) {
-    const setup_socket& socket = *static_cast<setup_socket*>(context);
-    const int fd = socket.fd;
+    const setup_socket& connection = *static_cast<setup_socket*>(context);
+    const int fd = connection.fd;
     for (;;) {
-        if (!wait_fd_ready(socket.watch, fd, POLLIN, until)) return -1;  // the usual words
+        if (!wait_fd_ready(connection.watch, fd, POLLIN, until)) return -1;  // the usual words
         const ssize_t got = ::read(fd, buffer, size);
         if (got >= 0) return static_cast<long>(got);
         if (!worth_retrying(errno)) {
@@ -255,8 +255,8 @@ line_transport* network_transport_open(const line_settings& settings, bool first
     line->fd = fd;
     line->net.baud = settings.baud;
     line->net.telnet = parts.scheme == net_scheme::rfc2217;
-    setup_socket socket{fd, watch};
-    const NetSetupIo io = {&socket, setup_send_all, setup_receive, pause_ms};
+    setup_socket connection{fd, watch};
+    const NetSetupIo io = {&connection, setup_send_all, setup_receive, pause_ms};
     if (line->net.telnet &&
         !net_set_up_line(line->net.codec, settings, first, quiet, io, &line->net.early, &last_refusal)) {
         close(fd);

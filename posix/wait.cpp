@@ -46,7 +46,7 @@ void console_fds(pollfd* fds) {
 bool poll_once(const wait_watch& watch, int fd, short line_events, deadline until, bool in_hand = false) {
     console_flush();  // what the target said so far shows while we wait
     stop_if_console_closed();
-    const int keyboard = watch.keyboard ? console_keyboard_fd() : -1;
+    const int keyboard = watch.keyboard && watch.keys ? console_keyboard_fd(*watch.keys) : -1;
     constexpr size_t OWN = 5;
     pollfd fds[OWN + wait_set::OTHERS_MAX] = {
         {line_events ? fd : -1, line_events, 0}, {stop_signal_fd(), POLLIN, 0}, {keyboard, POLLIN, 0}};
@@ -56,7 +56,7 @@ bool poll_once(const wait_watch& watch, int fd, short line_events, deadline unti
     for (size_t i = 0; i < others.other_count; ++i) fds[OWN + i] = others.others[i];
     const int n = poll(fds, static_cast<nfds_t>(OWN + others.other_count), in_hand ? 0 : time_limit_cut(until).left_ms());
     stop_if_signalled();
-    if (n > 0 && fds[2].revents) console_read_keys();
+    if (n > 0 && fds[2].revents) console_read_keys(*watch.keys);
     for (size_t i = 0; i < others.other_count; ++i) others.others[i].revents = n > 0 ? fds[OWN + i].revents : 0;
     if (watch.party) watch.party->after_wait(others);
     return in_hand || (n > 0 && fds[0].revents != 0);

@@ -301,7 +301,7 @@ void commands_start(session& s, const settings& run) {
     s.commands.run = run;
     stats().started = std::chrono::steady_clock::now();  // "since the start": the program's
     if (run.view.stamps != stamp_format::none) s.commands.stamps_when_on = run.view.stamps;
-    keys_set_command_key(run.view.command_key);
+    keys_set_command_key(s.keys, run.view.command_key);
     s.line.watch.on_command = run_without_line;
     s.line.watch.command_context = &s;
 }

@@ -59,7 +59,7 @@ void send_key(session& s, int key) {
     for (;;) {
         term_send_texts(s);
         term_send_keys(s);
-        if (keys_queued() == 0 && watch_sends_due(s.watch) == 0 && outgoing_held(s) == 0) break;
+        if (keys_queued(s.keys) == 0 && watch_sends_due(s.watch) == 0 && outgoing_held(s) == 0) break;
         if (patience.passed()) break;
         // Paced bytes go at their moments, within the same patience.
         if (outgoing_held(s) > 0 && !outgoing_line_full(s))
@@ -135,24 +135,24 @@ void term_board_exited(session& s, long status) {
 }
 
 void term_send_keys(session& s) {
-    for (int next; (next = keys_peek()) >= 0;) {
+    for (int next; (next = keys_peek(s.keys)) >= 0;) {
         if (next & KEY_COMMAND) {
-            keys_take();
+            keys_take(s.keys);
             if ((next & 0xFF) == KEY_COMMAND_FLASH)
                 lend_flash(s);  // the session's to lend
             else
                 command_run(s, next & 0xFF);  // in its place among the keys
             if (line_gone(s.line)) break;
         } else if (command_prompt_open(s)) {
-            command_prompt_key(s, keys_take());
+            command_prompt_key(s, keys_take(s.keys));
         } else if (outgoing_room(s) >= KEY_BYTES_MAX) {
-            send_key(s, keys_take());
+            send_key(s, keys_take(s.keys));
         } else {
             break;
         }
     }
     // The clients' bytes after the keys typed here, as far as the line takes them.
-    while (keys_queued() == 0 && !command_prompt_open(s) && outgoing_room(s) >= KEY_BYTES_MAX) {
+    while (keys_queued(s.keys) == 0 && !command_prompt_open(s) && outgoing_room(s) >= KEY_BYTES_MAX) {
         const int byte = share_take_byte(s);
         if (byte < 0) break;
         send_key(s, byte);

@@ -4,6 +4,7 @@
 // needs it.
 #pragma once
 
+#include "base/keys.h"
 #include "base/line.h"
 #include "fileservice/rpc.h"
 #include "terminal/commands.h"
@@ -18,8 +19,9 @@
 namespace tolvane {
 
 struct session {
-    // First: the parts below point at it.
+    // First: the parts below point at them.
     line_state line;
+    key_queue keys;
     file_service files;
     frame_demux demux;
     // A file by XMODEM or YMODEM: while it runs it has the byte stream.
@@ -41,8 +43,12 @@ struct session {
     commands_state commands;
     outgoing_state outgoing;
 
-    // The file service's replies go to this session's line.
-    session() { files.line = &line; }
+    // The file service's replies go to this session's line; its waits read
+    // keys into this session's queue.
+    session() {
+        files.line = &line;
+        line.watch.keys = &keys;
+    }
     session(const session&) = delete;
     session& operator=(const session&) = delete;
 };

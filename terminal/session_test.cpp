@@ -120,19 +120,20 @@ line_transport* network_transport_open(const line_settings&, bool, bool, const w
 // The wait: keys typed in their turn; Ctrl-Q once the board has nothing
 // more to send. A wait that would sleep for good (nothing to watch that
 // can come, no deadline) ends the run with status 3.
-bool wait_once(line_state&, unsigned events, deadline until) {
+bool wait_once(line_state& line, unsigned events, deadline until) {
+    key_queue& keys = *line.watch.keys;
     ++turn;
-    for (const auto& [at, keys] : typed)
-        if (at == turn) keys_add(reinterpret_cast<const unsigned char*>(keys.data()), keys.size());
+    for (const auto& [at, text] : typed)
+        if (at == turn) keys_add(keys, reinterpret_cast<const unsigned char*>(text.data()), text.size());
     const bool input = (events & (WAIT_INPUT | WAIT_TEXT)) && !board->reads.empty();
     const bool output = events & WAIT_OUTPUT;
-    if (!input && !output && until.is_never() && keys_queued() == 0) {
+    if (!input && !output && until.is_never() && keys_queued(keys) == 0) {
         if (!board->reads.empty()) {
             std::fprintf(stderr, "stalled\n");
             std::exit(3);
         }
         const unsigned char quit = 0x11;
-        keys_add(&quit, 1);
+        keys_add(keys, &quit, 1);
     }
     return input || output;
 }

@@ -122,7 +122,7 @@ void term_loop(session& s, bool wait_when_gone) {
         // wait for the console no more. Bytes held back by a read's data
         // going out wait for the line to take more.
         // Paced keys wait for their moment instead (outgoing_due).
-        const bool keys_wait = !busy && !outgoing_paced(s) && (keys_queued() > 0 || watch_sends_due(s.watch) > 0 || share_bytes_waiting(s));
+        const bool keys_wait = !busy && !outgoing_paced(s) && (keys_queued(s.keys) > 0 || watch_sends_due(s.watch) > 0 || share_bytes_waiting(s));
         // A read's data goes on as soon as the line takes more, even when
         // the queue went out whole.
         const bool output_waits = line_pending(s.line) > 0 || keys_wait || rpc_replying(s.files);

@@ -277,7 +277,7 @@ void transfer_turn(session& s) {
     transfer_state& t = s.transfer;
     // Keys have no place on the line while a file has it: Esc cancels, the
     // rest are dropped (Ctrl-Q has ended the program before this).
-    for (int key; (key = keys_take()) >= 0;)
+    for (int key; (key = keys_take(s.keys)) >= 0;)
         if (key == KEY_ESC) xm_cancel(t.proto, "cancelled");
     xm_tick(t.proto, now_ms());
     hand_out(s);

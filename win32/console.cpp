@@ -85,24 +85,24 @@ bool start_piped_input() {
     return true;
 }
 
-void read_piped_keys() {
+void read_piped_keys(key_queue& queue) {
     if (WaitForSingleObject(piped.ready, 0) != WAIT_OBJECT_0) return;
     if (piped.ended) {
         keyboard_open = false;  // the line is still served
         return;
     }
-    const size_t count = std::min(piped.size - piped.next, keys_room());
-    keys_add(piped.block.data() + piped.next, count);
+    const size_t count = std::min(piped.size - piped.next, keys_room(queue));
+    keys_add(queue, piped.block.data() + piped.next, count);
     piped.next += count;
     if (piped.next < piped.size && !quit_requested()) return;  // the rest once the queue has room
     ResetEvent(piped.ready);
     SetEvent(piped.taken);
 }
 
-void read_console_keys() {
+void read_console_keys(key_queue& queue) {
     // A record gives at most KEY_CODES_MAX bytes: no more than the queue
     // takes, unless it is full and the console is read only for Ctrl-Q.
-    const size_t room = keys_room();
+    const size_t room = keys_room(queue);
     const DWORD fits = room == 0 ? RECORDS_PER_READ
                                  : static_cast<DWORD>(std::min<size_t>(RECORDS_PER_READ,
                                                                         std::max<size_t>(room / KEY_CODES_MAX, 1)));
@@ -116,7 +116,7 @@ void read_console_keys() {
     if (read) key_reader.take(records.data(), got, &keys);
     LeaveCriticalSection(&key_lock);
     if (!read) keyboard_open = false;
-    keys_add(reinterpret_cast<const unsigned char*>(keys.data()), keys.size());
+    keys_add(queue, reinterpret_cast<const unsigned char*>(keys.data()), keys.size());
 }
 
 void release_at_exit(void*) { keyboard_release(); }
@@ -177,19 +177,19 @@ int console_wait_handles(HANDLE* handles) {
     return 2;
 }
 
-bool console_keys_wanted() {
+bool console_keys_wanted(const key_queue& queue) {
     // A full queue leaves keys piped in waiting in their pipe; the console
     // is still read for Ctrl-Q.
-    return keyboard_open && (keys_room() > 0 || console_in != INVALID_HANDLE_VALUE);
+    return keyboard_open && (keys_room(queue) > 0 || console_in != INVALID_HANDLE_VALUE);
 }
 
-void console_read_keys() {
-    if (!console_keys_wanted()) return;
+void console_read_keys(key_queue& queue) {
+    if (!console_keys_wanted(queue)) return;
     if (console_in == INVALID_HANDLE_VALUE) {
-        read_piped_keys();
+        read_piped_keys(queue);
         return;
     }
-    read_console_keys();
+    read_console_keys(queue);
 }
 
 }  // namespace tolvane

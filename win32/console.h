@@ -11,6 +11,8 @@
 
 namespace tolvane {
 
+struct key_queue;
+
 // While the keyboard is taken (base/keyboard.h), Ctrl-C is a key for the
 // target; the console's input mode comes back on every way out. Standard
 // input that is no console is read by a thread of its own, so that the
@@ -22,10 +24,10 @@ int console_wait_handles(HANDLE* handles);
 
 // Whether keys are read now: not once input ended, nor while the key
 // queue is full and keys come piped in (they wait in their pipe).
-bool console_keys_wanted();
+bool console_keys_wanted(const key_queue& queue);
 // Reads the keys that are there without waiting, at most what the key
 // queue takes (a console is read for Ctrl-Q even when it is full).
-void console_read_keys();
+void console_read_keys(key_queue& queue);
 
 // The console's output and input code pages UTF-8 for the session (once,
 // whichever of standard output and input is a console first), with

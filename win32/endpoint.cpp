@@ -174,7 +174,7 @@ endpoint* endpoint_connect(const share_address& address, int ms, std::string* wh
         NetUrl url;
         url.host = address.host.empty() ? "localhost" : address.host;
         url.port = address.port;
-        s = win_net_connect(url, ms, why);
+        s = win_net_connect(url, ms, why, nullptr);  // a client of its own: no keys
     }
     if (s == INVALID_SOCKET) {
         if (why->empty()) *why = socket_error();

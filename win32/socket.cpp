@@ -44,11 +44,11 @@ std::string reason(int error) {
 }
 
 // One address within the time left; 0 or the error.
-int connect_one(SOCKET s, const addrinfo* address, int timeout_ms) {
+int connect_one(SOCKET s, const addrinfo* address, int timeout_ms, key_queue* keys) {
     if (connect(s, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) return 0;
     const int error = WSAGetLastError();
     if (error != WSAEWOULDBLOCK) return error;
-    if (!win_net_wait(s, FD_CONNECT | FD_WRITE | FD_CLOSE, deadline::in(timeout_ms)))
+    if (!win_net_wait(s, FD_CONNECT | FD_WRITE | FD_CLOSE, deadline::in(timeout_ms), keys))
         return quit_requested() ? WSAEINTR : WSAETIMEDOUT;
     int result = 0;
     int size = sizeof result;
@@ -74,18 +74,18 @@ bool happened(SOCKET s, long network_events) {
     return select(0, &readable, &writable, &failed, &now) > 0;
 }
 
-// Waits for event, reading keys meanwhile where the console is taken; false
-// at until, at the --timeout or on Ctrl-Q.
-bool event_or_keys(HANDLE event, deadline until) {
+// Waits for event, reading keys into keys meanwhile (none: not read) where
+// the console is taken; false at until, at the --timeout or on Ctrl-Q.
+bool event_or_keys(HANDLE event, deadline until, key_queue* keys) {
     while (!quit_requested() && !time_limit_passed()) {
         const int left = time_limit_cut(until).left_ms();
         if (left == 0) return false;
         HANDLE handles[3] = {event};
-        const DWORD n = 1 + static_cast<DWORD>(console_wait_handles(handles + 1));
+        const DWORD n = 1 + static_cast<DWORD>(keys ? console_wait_handles(handles + 1) : 0);
         const DWORD woke = WaitForMultipleObjects(n, handles, FALSE, left < 0 ? INFINITE : static_cast<DWORD>(left));
         if (woke == WAIT_OBJECT_0) return true;
         if (woke == WAIT_TIMEOUT || woke == WAIT_FAILED) return false;
-        console_read_keys();
+        if (keys) console_read_keys(*keys);
     }
     return false;
 }
@@ -122,14 +122,14 @@ void look_up(std::shared_ptr<lookup> l, std::string host, std::string port) {
 }
 
 // The addresses of the URL's host, null with why (or on Ctrl-Q).
-addrinfo* resolve(const NetUrl& url, std::string* why) {
+addrinfo* resolve(const NetUrl& url, std::string* why, key_queue* keys) {
     auto l = std::make_shared<lookup>();
     if (l->ready == nullptr) {
         *why = "no event for the name lookup";
         return nullptr;
     }
     std::thread(look_up, l, url.host, url.port).detach();
-    event_or_keys(l->ready, deadline::never());
+    event_or_keys(l->ready, deadline::never(), keys);
     std::lock_guard<std::mutex> guard(l->lock);
     if (!l->done) {
         *why = "Interrupted";  // Ctrl-Q or the --timeout: the thread finishes alone
@@ -148,12 +148,12 @@ addrinfo* resolve(const NetUrl& url, std::string* why) {
 
 bool win_net_started() { return started(); }
 
-SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why) {
+SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why, key_queue* keys) {
     if (!started()) {
         *why = "Winsock did not start";
         return INVALID_SOCKET;
     }
-    addrinfo* addresses = resolve(url, why);
+    addrinfo* addresses = resolve(url, why, keys);
     if (addresses == nullptr) return INVALID_SOCKET;
     int error = WSAECONNREFUSED;
     SOCKET connected = INVALID_SOCKET;
@@ -167,7 +167,7 @@ SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why) {
         const BOOL on = TRUE;
         ioctlsocket(s, FIONBIO, &non_blocking);
         setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-        error = connect_one(s, a, timeout_ms);
+        error = connect_one(s, a, timeout_ms, keys);
         if (error == 0) connected = s;
         else closesocket(s);
     }
@@ -176,13 +176,13 @@ SOCKET win_net_connect(const NetUrl& url, int timeout_ms, std::string* why) {
     return connected;
 }
 
-bool win_net_wait(SOCKET socket, long network_events, deadline until) {
+bool win_net_wait(SOCKET socket, long network_events, deadline until, key_queue* keys) {
     const WSAEVENT event = WSACreateEvent();
     if (event == WSA_INVALID_EVENT || WSAEventSelect(socket, event, network_events) != 0) {
         if (event != WSA_INVALID_EVENT) WSACloseEvent(event);
         return false;
     }
-    const bool ready = happened(socket, network_events) || event_or_keys(event, until);
+    const bool ready = happened(socket, network_events) || event_or_keys(event, until, keys);
     // The socket goes back to plain non-blocking use (overlapped I/O).
     WSAEventSelect(socket, nullptr, 0);
     WSACloseEvent(event);

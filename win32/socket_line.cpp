@@ -11,6 +11,7 @@
 
 #include "base/console.h"
 #include "base/keys.h"
+#include "base/wait.h"
 #include "net/net_line.h"
 #include "net/setup.h"
 #include "net/telnet.h"
@@ -84,9 +85,15 @@ std::string last_refusal;  // a reconnect says a refusal once
 
 std::string socket_error() { return "Winsock error " + std::to_string(WSAGetLastError()); }
 
-// The connection's calls while the line is set up.
+// The connection's calls while the line is set up; their context.
+struct setup_socket {
+    SOCKET s;
+    key_queue* keys;
+};
+
 bool setup_send_all(void* context, const unsigned char* bytes, size_t count, deadline until, std::string* why) {
-    const SOCKET s = *static_cast<SOCKET*>(context);
+    const setup_socket& connection = *static_cast<setup_socket*>(context);
+    const SOCKET s = connection.s;
     while (count > 0) {
         const int n = send(s, reinterpret_cast<const char*>(bytes), static_cast<int>(count), 0);
         if (n > 0) {
@@ -98,7 +105,7 @@ bool setup_send_all(void* context, const unsigned char* bytes, size_t count, dea
             *why = socket_error();
             return false;
         }
-        if (!win_net_wait(s, FD_WRITE | FD_CLOSE, until)) {
+        if (!win_net_wait(s, FD_WRITE | FD_CLOSE, until, connection.keys)) {
             *why = "Connection timed out";
             return false;
         }
@@ -107,8 +114,9 @@ bool setup_send_all(void* context, const unsigned char* bytes, size_t count, dea
 }
 
 long setup_receive(void* context, unsigned char* buffer, size_t size, deadline until, std::string* why) {
-    const SOCKET s = *static_cast<SOCKET*>(context);
-    if (!win_net_wait(s, FD_READ | FD_CLOSE, until)) return -1;  // the usual words
+    const setup_socket& connection = *static_cast<setup_socket*>(context);
+    const SOCKET s = connection.s;
+    if (!win_net_wait(s, FD_READ | FD_CLOSE, until, connection.keys)) return -1;  // the usual words
     const int got = recv(s, reinterpret_cast<char*>(buffer), static_cast<int>(size), 0);
     if (got >= 0) return got;
     *why = socket_error();
@@ -132,7 +140,7 @@ line_transport* win_socket_line(SOCKET s, long baud) {
     return line;
 }
 
-line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet, const wait_watch&) {
+line_transport* network_transport_open(const line_settings& settings, bool first, bool quiet, const wait_watch& watch) {
     const char* url = settings.device.c_str();
     NetUrl parts;
     std::string why;
@@ -141,7 +149,7 @@ line_transport* network_transport_open(const line_settings& settings, bool first
         return nullptr;
     }
     if (parts.scheme == net_scheme::unix_socket) return local_transport_open(settings, parts.host, quiet);
-    SOCKET s = win_net_connect(parts, NET_CONNECT_PATIENCE_MS, &why);
+    SOCKET s = win_net_connect(parts, NET_CONNECT_PATIENCE_MS, &why, watch.keys);
     if (s == INVALID_SOCKET) {
         if (!quiet && !quit_requested()) console_error("open: %s: %s\n", url, why.c_str());
         return nullptr;
@@ -150,7 +158,8 @@ line_transport* network_transport_open(const line_settings& settings, bool first
     line->socket = s;
     line->net.baud = settings.baud;
     line->net.telnet = parts.scheme == net_scheme::rfc2217;
-    const NetSetupIo io = {&s, setup_send_all, setup_receive, pause_ms};
+    setup_socket connection{s, watch.keys};
+    const NetSetupIo io = {&connection, setup_send_all, setup_receive, pause_ms};
     if (!line->made() ||
         (line->net.telnet &&
          !net_set_up_line(line->net.codec, settings, first, quiet, io, &line->net.early, &last_refusal))) {

@@ -26,14 +26,14 @@ SOCKET listen_on_loopback(std::string* port) {
 TEST(WinNetConnect, ConnectsWithNoDelayAndSaysWhyNot) {
     std::string why;
     // The first call starts Winsock, which the listener needs too.
-    win_net_connect({net_scheme::tcp, "no-such-host.invalid", "1"}, 1000, &why);
+    win_net_connect({net_scheme::tcp, "no-such-host.invalid", "1"}, 1000, &why, nullptr);
     EXPECT_FALSE(why.empty());
 
     std::string port;
     const SOCKET listener = listen_on_loopback(&port);
     ASSERT_NE(listener, INVALID_SOCKET);
     why.clear();
-    const SOCKET s = win_net_connect({net_scheme::tcp, "127.0.0.1", port}, 3000, &why);
+    const SOCKET s = win_net_connect({net_scheme::tcp, "127.0.0.1", port}, 3000, &why, nullptr);
     ASSERT_NE(s, INVALID_SOCKET) << why;
     BOOL nodelay = FALSE;
     int size = sizeof nodelay;
@@ -46,7 +46,7 @@ TEST(WinNetConnect, ConnectsWithNoDelayAndSaysWhyNot) {
     closesocket(listener);
 
     // Nothing listens there any more.
-    EXPECT_EQ(win_net_connect({net_scheme::tcp, "127.0.0.1", port}, 3000, &why), INVALID_SOCKET);
+    EXPECT_EQ(win_net_connect({net_scheme::tcp, "127.0.0.1", port}, 3000, &why, nullptr), INVALID_SOCKET);
     EXPECT_EQ(why, "Connection refused");
 }
 

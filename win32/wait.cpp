@@ -25,8 +25,8 @@ constexpr int KEY_LOOK_MS = 20;
 
 deadline next_key_look = deadline::in(0);
 
-void read_keys() {
-    console_read_keys();
+void read_keys(key_queue& keys) {
+    console_read_keys(keys);
     next_key_look = deadline::in(KEY_LOOK_MS);
 }
 
@@ -76,13 +76,15 @@ bool wait_once(line_state& state, unsigned events, deadline until) {
     // watched again, or nothing might wake the wait.
     events = wait_events_now(events, until);
     stop_if_console_closed();
-    const size_t keys = keys_queued();
+    key_queue* queue = state.watch.keys;
+    const size_t keys = queue ? keys_queued(*queue) : 0;
     const bool quit = quit_requested();
-    const bool watch_keys = state.watch.keyboard && console_keys_wanted();
-    if (watch_keys && next_key_look.passed()) read_keys();
+    const bool watch_keys = state.watch.keyboard && queue && console_keys_wanted(*queue);
+    if (watch_keys && next_key_look.passed()) read_keys(*queue);
     wait_set others;
     if (party) party->add_waits(&others);
-    if (ready(state, line, events) || keys_queued() != keys || quit_requested() != quit || others.ready_now) {
+    if (ready(state, line, events) || (queue && keys_queued(*queue) != keys) || quit_requested() != quit ||
+        others.ready_now) {
         if (party) party->after_wait(others);
         return ready(state, line, events);
     }
@@ -94,7 +96,7 @@ bool wait_once(line_state& state, unsigned events, deadline until) {
     if (console_screen_pending() > 0 && console_output_event()) handles[n++] = console_output_event();
     for (size_t i = 0; i < others.other_count; ++i) handles[n++] = others.others[i];
     const int woke = sleep_on(line, handles, n, time_limit_cut(until));
-    if (woke < key_handles || (watch_keys && next_key_look.passed())) read_keys();
+    if (watch_keys && (woke < key_handles || next_key_look.passed())) read_keys(*queue);
     if (line) line->poll();
     if (party) party->after_wait(others);
     return ready(state, line, events);
