@@ -38,16 +38,14 @@ bool wait_line_only(line_state& line, unsigned events, deadline until);
 struct wait_set;
 class wait_party;
 
-// What every wait of a session watches beside its line: the keyboard
-// (while the terminal runs, and while a line is waited for) and the
-// session's other ends, its party (null: none). The line holds it.
-// keys: the queue the keys read go into (null: the keyboard is not read).
-// While no line is there, the commands typed go to on_command.
+// What every wait of a session watches beside its line; the line holds it,
+// the session fills it in.
 struct key_queue;
 struct wait_watch {
-    key_queue* keys = nullptr;
-    bool keyboard = false;
-    wait_party* party = nullptr;
+    key_queue* keys = nullptr;  // where the keys read go (null: none are read)
+    bool keyboard = false;      // read while the terminal runs, or a line is waited for
+    wait_party* party = nullptr;  // the session's other ends (null: none)
+    // The commands typed while no line is there (base/keys.h).
     void (*on_command)(void* context, int key) = nullptr;
     void* command_context = nullptr;
 };
