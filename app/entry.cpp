@@ -70,7 +70,6 @@ int run(int argc, char* argv[]) {
     }
     // A root that is no directory ends the program as a line that cannot be opened.
     session terminal;
-    line_bind_codec(&terminal.line);  // the replies' fields go out through the link codec
     commands_start(terminal, s);  // before the line: the waits for it take the commands too
     terminal.plain = s.plain;
     terminal.lend.flash_command = s.flash_command;

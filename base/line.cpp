@@ -18,7 +18,6 @@
 #include "base/text_format.h"
 #include "base/time_limit.h"
 #include "base/wait.h"
-#include "link/link.h"
 
 namespace tolvane {
 
@@ -477,16 +476,6 @@ line_transport* line_transport_now(const line_state& line) { return line.transpo
 
 void line_keys_without_line(line_state& line) {
     if (line.watch.keys) keys_without_line(*line.watch.keys, line.watch.on_command, line.watch.command_context);
-}
-
-namespace {
-line_state* codec_line = nullptr;
-}  // namespace
-
-void line_bind_codec(line_state* line) { codec_line = line; }
-
-void link_put_raw(int byte) {
-    if (codec_line) line_put_raw(*codec_line, byte);
 }
 
 void line_put_raw(line_state& line, int byte) {

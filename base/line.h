@@ -96,9 +96,6 @@ bool line_wait_room(line_state& line, int ms);
 // transfer (doubled only where the wire wants it); dropped while the line
 // is gone.
 void line_put_raw(line_state& line, int byte);
-// The line the link codec's replies go to (link_put and its kin end in
-// link_put_raw, the firmware's C seam: one per program); null: none.
-void line_bind_codec(line_state* line);
 // A field's data bytes for the target, escaped for the link and the wire
 // straight into the queue, however many; dropped while the line is gone.
 void line_put_data(line_state& line, const unsigned char* bytes, size_t count);

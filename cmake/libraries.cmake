@@ -2,9 +2,10 @@
 # order: app, terminal, the platform (posix/ or win32/, or the fuzz
 # build's stand-ins), fileservice, net, base, link.
 
-# The framing codec's sending side, shared by both programs and by the
-# client library, which is defined once in client/: the file service as
-# the target sees it, for firmware, the simulator and the tests.
+# The framing codec (link/), whose marks both programs share, and the
+# client library, both defined once in client/: the file service as the
+# target sees it, for firmware, the simulator and the tests. The programs
+# queue their replies on the line themselves (fileservice/reply.h).
 add_subdirectory(client)
 add_library(tolvane_client ALIAS tolvane_hostfs)
 

@@ -7,6 +7,8 @@
 
 namespace tolvane {
 
+struct line_state;
+
 constexpr uint16_t DOS_ATTR_DIRECTORY = 0x10;
 constexpr int FIND_NAME_SIZE = 14;  // 13 characters and a NUL
 
@@ -34,7 +36,7 @@ uint32_t dos_datetime(std::time_t t);
 // Sets the name field: at most 13 characters, zero bytes after them.
 void find_record_set_name(find_record* record, const char* name);
 
-// Sends the record as 24 data symbols.
-void find_record_send(const find_record& record);
+// Queues the record for the line as 24 data bytes.
+void find_record_send(line_state& line, const find_record& record);
 
 }  // namespace tolvane

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "fileservice/find.h"
-#include "link/link.h"
+#include "fileservice/reply.h"
 
 namespace tolvane {
 
@@ -31,12 +31,12 @@ void find_record_set_name(find_record* record, const char* name) {
     std::snprintf(record->name, sizeof record->name, "%-1.13s", name);
 }
 
-void find_record_send(const find_record& record) {
-    link_put_u16(record.attributes);
-    link_put_u16(record.time);
-    link_put_u16(record.date);
-    link_put_u32(record.size);
-    link_put_block(FIND_NAME_SIZE, reinterpret_cast<const unsigned char*>(record.name));
+void find_record_send(line_state& line, const find_record& record) {
+    reply_u16(line, record.attributes);
+    reply_u16(line, record.time);
+    reply_u16(line, record.date);
+    reply_u32(line, record.size);
+    reply_data(line, reinterpret_cast<const unsigned char*>(record.name), FIND_NAME_SIZE);
 }
 
 }  // namespace tolvane

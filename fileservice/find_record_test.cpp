@@ -4,8 +4,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
-#include "tests/fake_line.h"
+#include "base/line.h"
 #include "tests/local_time.h"
 
 using namespace tolvane;
@@ -50,10 +51,10 @@ TEST(FindRecord, TravelsAs24BigEndianDataBytes) {
     r.date = 0x279F;
     r.size = 0x01020310;
     find_record_set_name(&r, "x");
-    fake_line::reset();
-    find_record_send(r);
-    const fake_line::Bytes expected = {0x00, 0x10, 0x10, 0xBF, 0x7D, 0x27, 0x9F,
-                                       0x01, 0x10, 0x02, 0x10, 0x03, 0x10, 0x10,
-                                       'x', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ(fake_line::sent(), expected);
+    line_state line;  // no transport: what is queued stays in line.out
+    find_record_send(line, r);
+    const std::vector<unsigned char> expected = {0x00, 0x10, 0x10, 0xBF, 0x7D, 0x27, 0x9F,
+                                                 0x01, 0x10, 0x02, 0x10, 0x03, 0x10, 0x10,
+                                                 'x', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(line.out, expected);
 }

@@ -17,6 +17,7 @@
 #include "fileservice/handles.h"
 #include "fileservice/names.h"
 #include "fileservice/open_mode.h"
+#include "fileservice/reply.h"
 #include "fileservice/runtime_requests.h"
 #include "link/link.h"
 
@@ -63,7 +64,6 @@ constexpr std::array<request_shape, RPC_CODES> SHAPES = {{
 constexpr size_t REPLY_QUEUE_MAX = 2 * RPC_DATA_BLOCK_SIZE;
 using phase = file_service::phase;
 
-void put_s16(int value) { link_put_u16(static_cast<uint32_t>(value) & 0xFFFF); }
 unsigned long trace_handle(uint32_t handle) { return handle; }
 int32_t s32(uint32_t value) { return static_cast<int32_t>(value); }
 int16_t s16(uint32_t value) { return static_cast<int16_t>(value); }
@@ -90,13 +90,13 @@ void serve_open(file_service& fs) {
         handle = handle_add(fs.handles, stream, checked);
         if (handle == 0) std::fclose(stream);
     }
-    link_put_u32(handle);
+    reply_u32(*fs.line, handle);
     if (rpc_tracing(fs)) rpc_trace(fs, "%lx\n", trace_handle(handle));
 }
 
 // The end of a read's reply: an ETX when fewer bytes than asked came.
 void finish_read(file_service& fs) {
-    if (fs.reply.sent < fs.reply.count) link_put(SYM_ETX);
+    if (fs.reply.sent < fs.reply.count) reply_end(*fs.line);
     if (rpc_tracing(fs)) rpc_trace(fs, "%ld\n", static_cast<long>(fs.reply.sent));
     fs.reply = file_service::read_reply{};
 }
@@ -143,7 +143,7 @@ void serve_close(file_service& fs) {
         handle_remove(fs.handles, handle);
         result = std::fclose(file);
     }
-    put_s16(result);
+    reply_s16(*fs.line, result);
     if (rpc_tracing(fs)) rpc_trace(fs, "%d\n", result);
 }
 
@@ -151,7 +151,7 @@ void serve_getc(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
     FILE* stream = stream_for_input(handle_stream(fs.handles, handle));
     const int result = stream ? std::fgetc(stream) : RESULT_ERROR;
-    put_s16(result);
+    reply_s16(*fs.line, result);
     if (rpc_tracing(fs)) rpc_trace(fs, "fgetc(%lx) = %d\n", trace_handle(handle), result);
 }
 
@@ -160,7 +160,7 @@ void serve_putc(file_service& fs) {
     const int c = s16(fs.req.numbers[1]);
     FILE* file = output_stream(fs, handle_stream(fs.handles, handle));
     const int result = file ? std::fputc(c, file) : RESULT_ERROR;
-    put_s16(result);
+    reply_s16(*fs.line, result);
     if (rpc_tracing(fs)) rpc_trace(fs, "fputc(%d,%lx) = %d\n", c, trace_handle(handle), result);
 }
 
@@ -174,24 +174,24 @@ void serve_gets(file_service& fs) {
     if (rpc_tracing(fs))
         rpc_trace(fs, "fgets(%d,%lx) = %ld\n", size, trace_handle(handle), got ? static_cast<long>(std::strlen(fs.text)) : -1L);
     if (!got) {
-        put_s16(0);
+        reply_s16(*fs.line, 0);
         return;
     }
-    put_s16(1);
-    line_put_data(*fs.line, reinterpret_cast<const unsigned char*>(fs.text), std::strlen(fs.text));
-    link_put(SYM_ETX);
+    reply_s16(*fs.line, 1);
+    reply_data(*fs.line, reinterpret_cast<const unsigned char*>(fs.text), std::strlen(fs.text));
+    reply_end(*fs.line);
 }
 
 void serve_puts(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
     if (rpc_tracing(fs)) rpc_trace(fs, "fputs(%s)\n", text_escaped(fs.text).c_str());
     FILE* file = output_stream(fs, handle_stream(fs.handles, handle));
-    put_s16(file ? std::fputs(fs.text, file) : RESULT_ERROR);
+    reply_s16(*fs.line, file ? std::fputs(fs.text, file) : RESULT_ERROR);
 }
 
 void send_found(file_service& fs, int result, const find_record& record) {
-    put_s16(result);
-    if (result == 0) find_record_send(record);
+    reply_s16(*fs.line, result);
+    if (result == 0) find_record_send(*fs.line, record);
     // The record's fields as their values; a failed search names nothing.
     if (rpc_tracing(fs)) {
         rpc_trace(fs, "%d %s %x\n", result, text_escaped(result == 0 ? record.name : "").c_str(),
@@ -218,7 +218,7 @@ void serve_find_next(file_service& fs) {
 void serve_remove(file_service& fs) {
     host_file_name(fs.text);
     if (rpc_tracing(fs)) rpc_trace(fs, "remove(%s)\n", text_escaped(fs.text).c_str());
-    put_s16(fs.settings.read_only ? RESULT_ERROR : confine_remove(fs.text));
+    reply_s16(*fs.line, fs.settings.read_only ? RESULT_ERROR : confine_remove(fs.text));
 }
 
 void serve_rename(file_service& fs) {
@@ -226,14 +226,14 @@ void serve_rename(file_service& fs) {
     host_file_name(fs.text);
     host_file_name(new_name);
     if (rpc_tracing(fs)) rpc_trace(fs, "rename(%s,%s)\n", text_escaped(fs.text).c_str(), text_escaped(new_name).c_str());
-    put_s16(fs.settings.read_only ? RESULT_ERROR : confine_rename(fs.text, new_name));
+    reply_s16(*fs.line, fs.settings.read_only ? RESULT_ERROR : confine_rename(fs.text, new_name));
 }
 
 void serve_tell(file_service& fs) {
     const uint32_t handle = fs.req.numbers[0];
     const host_stream* stream = handle_stream(fs.handles, handle);
     const long position = stream ? std::ftell(stream->file) : RESULT_ERROR;
-    link_put_u32(static_cast<uint32_t>(position));
+    reply_u32(*fs.line, static_cast<uint32_t>(position));
     if (rpc_tracing(fs)) rpc_trace(fs, "ftell(%lx) = %ld\n", trace_handle(handle), position);
 }
 
@@ -244,7 +244,7 @@ void serve_seek(file_service& fs) {
     host_stream* stream = handle_stream(fs.handles, handle);
     const int result = stream ? std::fseek(stream->file, offset, origin) : RESULT_ERROR;
     if (result == 0) stream_positioned(stream);
-    put_s16(result);
+    reply_s16(*fs.line, result);
     if (rpc_tracing(fs)) rpc_trace(fs, "fseek(%lx,%ld,%d) = %d\n", trace_handle(handle), offset, origin, result);
 }
 
@@ -253,7 +253,7 @@ void serve_ungetc(file_service& fs) {
     const uint32_t handle = fs.req.numbers[1];
     FILE* stream = stream_for_push_back(handle_stream(fs.handles, handle));
     const int result = stream ? std::ungetc(c, stream) : RESULT_ERROR;
-    put_s16(result);
+    reply_s16(*fs.line, result);
     if (rpc_tracing(fs)) rpc_trace(fs, "ungetc(%d,%lx) = %d\n", c, trace_handle(handle), result);
 }
 
@@ -403,7 +403,7 @@ void rpc_begin(file_service& fs) {
     fs.req.at = phase::code;
     fs.req.recorded.assign(1, static_cast<char>(BYTE_STX));
     fs.req.patience = request_patience(fs);
-    link_put(SYM_ETX);
+    reply_end(*fs.line);
 }
 
 rpc_step rpc_feed(file_service& fs, const unsigned char* bytes, size_t count) {
@@ -460,7 +460,7 @@ void rpc_reply_more(file_service& fs) {
     while (fs.reply.active && fs.reply.stream && fs.reply.sent < fs.reply.count && line_pending(*fs.line) < REPLY_QUEUE_MAX) {
         const size_t want = std::min(static_cast<size_t>(fs.reply.count - fs.reply.sent), fs.block.size());
         const size_t got = std::fread(fs.block.data(), 1, want, fs.reply.stream);
-        line_put_data(*fs.line, fs.block.data(), got);
+        reply_data(*fs.line, fs.block.data(), got);
         fs.reply.sent += static_cast<int32_t>(got);
         if (got < want) break;
     }

@@ -112,7 +112,7 @@ struct RequestParser : testing::Test {
 }  // namespace
 
 // The host's side of the line, for the parser: what it queues is kept.
-void link_put_raw(int byte) { wire += static_cast<char>(byte); }
+void line_put_raw(line_state&, int byte) { wire += static_cast<char>(byte); }
 void line_put_data(line_state&, const unsigned char* bytes, size_t count) {
     std::vector<unsigned char> out(2 * count + 1);
     size_t written = 0;

@@ -8,8 +8,8 @@
 #include "fileservice/confine.h"
 #include "fileservice/handles.h"
 #include "fileservice/names.h"
+#include "fileservice/reply.h"
 #include "fileservice/rpc.h"
-#include "link/link.h"
 
 namespace tolvane {
 
@@ -17,19 +17,17 @@ namespace {
 
 bool tracing(const file_service& fs) { return rpc_tracing(fs); }
 
-void put_s16(int value) { link_put_u16(static_cast<uint32_t>(value) & 0xFFFF); }
-
 const char* kind_name(uint16_t kind) {
     return kind == KIND_FILE ? "file" : kind == KIND_DIRECTORY ? "directory" : "other";
 }
 
 // result, then the status when it is 0.
 void send_status(file_service& fs, const char* what, int result, const runtime_status& status) {
-    put_s16(result);
+    reply_s16(*fs.line, result);
     if (result == RUNTIME_OK) {
-        link_put_u16(status.kind);
-        link_put_u32(status.size);
-        link_put_u32(status.modified);
+        reply_u16(*fs.line, status.kind);
+        reply_u32(*fs.line, status.size);
+        reply_u32(*fs.line, status.modified);
     }
     if (!tracing(fs)) return;
     if (result == RUNTIME_OK)
@@ -40,8 +38,8 @@ void send_status(file_service& fs, const char* what, int result, const runtime_s
 
 void serve_version(file_service& fs) {
     const uint32_t served = (uint32_t{1} << RPC_CODES) - 1;
-    link_put_u16(RPC_PROTOCOL_VERSION);
-    link_put_u32(served);
+    reply_u16(*fs.line, RPC_PROTOCOL_VERSION);
+    reply_u32(*fs.line, served);
     if (tracing(fs)) rpc_trace(fs, "version() = %d %lx\n", RPC_PROTOCOL_VERSION, static_cast<unsigned long>(served));
 }
 
@@ -68,15 +66,15 @@ void serve_directory(file_service& fs, const char* what, int (*call)(const char*
     host_file_name(fs.text);
     int result = RUNTIME_EROFS;
     if (!fs.settings.read_only) result = call(fs.text) == 0 ? RUNTIME_OK : runtime_result_of_errno(errno);
-    put_s16(result);
+    reply_s16(*fs.line, result);
     if (tracing(fs)) rpc_trace(fs, "%s(%s) = %d\n", what, text_escaped(fs.text).c_str(), result);
 }
 
 void serve_time(file_service& fs) {
     uint32_t seconds = 0, microseconds = 0;
     runtime_time(&seconds, &microseconds);
-    link_put_u32(seconds);
-    link_put_u32(microseconds);
+    reply_u32(*fs.line, seconds);
+    reply_u32(*fs.line, microseconds);
     if (tracing(fs))
         rpc_trace(fs, "time() = %lu.%06lu\n", static_cast<unsigned long>(seconds), static_cast<unsigned long>(microseconds));
 }

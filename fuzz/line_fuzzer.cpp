@@ -214,7 +214,6 @@ void check_escaped(const unsigned char* data, size_t count, const unsigned char*
 
 namespace tolvane {
 
-void link_put_raw(int) { ++queued; }
 void line_put_raw(line_state&, int) { ++queued; }
 
 // Blocks escaped by the program's own codec, checked a small queue at a

@@ -80,7 +80,6 @@ namespace tolvane {
 
 bool line_open(line_state&, const line_settings& settings) { return line_opens && !settings.device.empty(); }
 void line_close(line_state&) {}
-void line_bind_codec(line_state*) {}
 long line_speed(const line_state&) { return 115200; }
 void term_loop(session&, bool) {}
 void keyboard_use(key_form) {}
@@ -109,8 +108,6 @@ bool rpc_start(file_service&, const service_settings& settings) {
 // --list would read the machine's /sys and /dev on every input.
 int list_serial_lines() { return 0; }
 std::vector<serial_line> find_serial_lines() { return {}; }
-
-void link_put_raw(int) {}
 
 }  // namespace tolvane
 

@@ -92,7 +92,6 @@ void report() {
     if (!rpc_start(s.files, files)) std::abort();
     line_settings settings;
     settings.device = "/dev/board";
-    line_bind_codec(&s.line);
     if (!line_open(s.line, settings)) std::abort();
     term_loop(s, false);
     std::abort();  // the loop ends the program itself
