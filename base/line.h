@@ -17,6 +17,7 @@
 #include "base/deadline.h"
 #include "base/line_transport.h"
 #include "base/settings.h"
+#include "base/stop.h"
 #include "base/wait.h"
 
 namespace tolvane {
@@ -24,8 +25,8 @@ namespace tolvane {
 // One line as the session holds it: its transport, the bytes read and not
 // yet taken, the output queue, and its states (gone under -w, lent, the
 // last output on the way out). Every line_ function and every wait takes
-// it; the session owns it. While open it stays put and is closed
-// (line_close) before it goes: the ways out hold its address.
+// it; the session owns it. While open it stays put: the ways out hold its
+// address.
 struct line_state {
     // One read takes whatever a fast USB line has delivered. Keys and texts
     // are queued while the output queue holds less than this; a reply is
@@ -52,6 +53,8 @@ struct line_state {
     wait_watch watch;
 
     line_state() = default;
+    // A line closed or not, the ways out no longer reach it.
+    ~line_state() { stop_forget_all(this); }
     line_state(const line_state&) = delete;
     line_state& operator=(const line_state&) = delete;
 };

@@ -8,6 +8,8 @@ namespace tolvane {
 
 void stop_on_exit(void (*restore)(void* context), void* context = nullptr);
 void stop_forget(void (*restore)(void* context), void* context = nullptr);
+// Every restore function registered with context (a value about to go).
+void stop_forget_all(void* context);
 
 // Runs the restore functions (newest first), each once.
 void stop_restore();

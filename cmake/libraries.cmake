@@ -22,6 +22,7 @@ add_library(tolvane_base STATIC
   base/output_queue.cpp
   base/serial_lines.cpp
   base/session_log.cpp
+  base/restore.cpp
   base/session_stats.cpp
   base/stop.cpp
   base/text_format.cpp
