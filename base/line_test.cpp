@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/keys.h"
+#include "base/stop.h"
 #include "base/wait.h"
 #include "link/link.h"
 
@@ -344,6 +345,22 @@ TEST_F(Line, ALineLostWithoutWaitingEndsTheProgram) {
             line_fill(line);
         },
         testing::ExitedWithCode(255), "");
+}
+
+// The ways out restore the lines that are open, and never one that went
+// without being closed.
+TEST_F(Line, TheWaysOutRestoreOnlyTheLinesThere) {
+    fake_transport* gone = new fake_transport;
+    fake_transport* here = new fake_transport;
+    {
+        line_state dropped;
+        to_open.push_back(gone);
+        ASSERT_TRUE(line_open(dropped, line_settings{}));
+    }
+    open(here, false);
+    stop_restore();
+    EXPECT_FALSE(gone->closed);
+    EXPECT_TRUE(here->closed);
 }
 
 }  // namespace tolvane
