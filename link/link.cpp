@@ -1,4 +1,5 @@
-// The sending side of the codec: what both the host and the target send.
+// The sending side of the codec: what the target sends. The host queues
+// its replies into its own line by the same rules.
 #include "link/link.h"
 
 namespace tolvane {

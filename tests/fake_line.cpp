@@ -10,7 +10,6 @@ std::size_t next = 0;
 Bytes out;
 int past_end = 0;
 int end_value = tolvane::BYTE_ETX;
-unsigned long reads = 0;
 }  // namespace
 
 void reset(const Bytes& incoming) {
@@ -30,13 +29,10 @@ const Bytes& sent() { return out; }
 std::size_t unread() { return in.size() - next; }
 bool underrun() { return past_end > 0; }
 int reads_past_end() { return past_end; }
-void begin_read() { ++reads; }
 
 }  // namespace fake_line
 
 namespace tolvane {
-
-unsigned long line_reads() { return fake_line::reads; }
 
 int link_get_raw() {
     if (fake_line::next >= fake_line::in.size()) {

@@ -2,8 +2,7 @@
 // link_put_raw appends to `sent`. Reading past the end yields ETX and marks
 // an underrun, so a faulty reader ends instead of hanging; after
 // reset_no_host it yields -1 instead, as a client's line does once the
-// host has stayed silent past its deadline. line_reads counts the reads
-// begin_read says.
+// host has stayed silent past its deadline.
 #pragma once
 
 #include <cstddef>
@@ -20,7 +19,5 @@ const Bytes& sent();
 std::size_t unread();  // incoming bytes not taken yet
 bool underrun();
 int reads_past_end();
-// Bytes from here on came in a read of their own (line_reads counts it).
-void begin_read();
 
 }  // namespace fake_line
