@@ -4,7 +4,6 @@
 #include <cstring>
 #include <ctime>
 
-
 namespace tolvane {
 
 bool display_text_as_is = true;
