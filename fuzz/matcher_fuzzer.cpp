@@ -30,22 +30,14 @@ namespace {
     std::abort();
 }
 
-// A counted repetition above this is left out of the comparison: the C
-// library expands a group repeated so often into gigabytes
-// ("(\<(|a|)){255}").
-constexpr unsigned long C_LIBRARY_COUNT_MAX = 32;
-
-bool counts_beyond_c_library(const std::string& p) {
-    for (size_t i = p.find('{'); i != std::string::npos; i = p.find('{', i + 1)) {
-        const char* at = p.c_str() + i + 1;
-        while (std::isdigit(static_cast<unsigned char>(*at)) || *at == ',') {
-            char* end = nullptr;
-            if (std::isdigit(static_cast<unsigned char>(*at)) && std::strtoul(at, &end, 10) > C_LIBRARY_COUNT_MAX)
-                return true;
-            at = end && end != at ? end : at + 1;
-        }
-    }
-    return false;
+// An empty alternative under a counted repetition is left out of the
+// comparison: the C library's closure over empty paths grows with the
+// count as a power ("(||||(a)){12,}" takes it a second, {16,} minutes;
+// "(\<(|||a|)){255}" gigabytes). The engine still compiles and searches it.
+bool empty_alternative_counted(const std::string& p) {
+    const bool empty_alternative = p.find("(|") != std::string::npos || p.find("||") != std::string::npos ||
+                                   p.find("|)") != std::string::npos || (!p.empty() && (p.front() == '|' || p.back() == '|'));
+    return empty_alternative && p.find('{') != std::string::npos;
 }
 
 // Patterns the C library takes as the engine does: no escape but \w \W \s
@@ -156,9 +148,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Against the C library, on what it can be given (no NUL) and decides
     // quickly: patterns the engine took (a repetition of a repetition,
     // "a++++", makes the C library take gigabytes; what it refuses the
-    // unit tests check the engine refuses too), with small counts.
+    // unit tests check the engine refuses too).
     if (!m || !(switches & 1) || pattern.size() > 64 || text.size() > 64 || text.find('\0') != std::string::npos ||
-        counts_beyond_c_library(pattern))
+        empty_alternative_counted(pattern))
         return 0;
     bool word_edges, buffer_anchors;
     const bool shared = shared_dialect(pattern, &word_edges, &buffer_anchors);
