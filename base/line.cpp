@@ -35,15 +35,15 @@ constexpr int LOOK_MS = 250;
 constexpr int ACCESS_GRACE_MS = 2000;
 
 
-bool is_network(line_state& line) { return line.settings.network; }
+bool is_network(const line_state& line) { return line.settings.network; }
 
 // Ctrl-Q came or the --timeout passed, and the last output is not yet
 // being let out: a pause for a command is cut short.
-bool run_ending(line_state& line) { return (quit_requested() || time_limit_passed()) && !line.taking_last_output; }
+bool run_ending(const line_state& line) { return (quit_requested() || time_limit_passed()) && !line.taking_last_output; }
 
 // Milliseconds to wait on the way out: up to the deadline after Ctrl-Q,
 // else the patience for a line that takes nothing.
-int leaving_wait_ms(line_state& line) { return line.leave_by_deadline ? line.leave.left_ms() : LAST_OUTPUT_PATIENCE_MS; }
+int leaving_wait_ms(const line_state& line) { return line.leave_by_deadline ? line.leave.left_ms() : LAST_OUTPUT_PATIENCE_MS; }
 
 // Writes what is queued without waiting; false when the line failed (the
 // rest of the queue is then dropped).
@@ -190,7 +190,7 @@ void send_queued_first(line_state& line) {
     while (!line.gone && line.transport->unsent() > 0 && !patience.passed()) pause_ms(line, DRAIN_LOOK_MS);
 }
 
-bool usable(line_state& line) { return line.transport != nullptr && !line.gone; }
+bool usable(const line_state& line) { return line.transport != nullptr && !line.gone; }
 
 // A device named by its USB ids opens on the line the board has now; one
 // that is not plugged in is absent, as a device path that is not there.
